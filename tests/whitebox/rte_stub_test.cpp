@@ -62,13 +62,16 @@ const WriteRow kWrites[] = {
       {&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[2], 1}}},
     {"SetHeatingCoilCall", [] { EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingActivate_SetHeatingCoil(35), 0); },
      {{&dsout_HeatingActivate_SetHeatingCoil_temp, 35}}},
-    {"GetButtonPressedCallWritesOnlyThroughItsPointer",
+    {"GetButtonPressedCallPassesTheMockValueThroughItsPointer",
      [] {
-         uint8_t pressed = 0xEE;
-         EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingRequest_GetButtonPressed(&pressed), 0);
-         EXPECT_EQ(pressed, dsin_HeatingRequest_GetButtonPressed_status);
+         for (uint8_t button : {uint8_t{1}, uint8_t{0}}) {
+             dsin_HeatingRequest_GetButtonPressed_status = button;
+             uint8_t pressed = 0xEE;
+             EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingRequest_GetButtonPressed(&pressed), 0);
+             EXPECT_EQ(pressed, button);
+         }
      },
-     {}},
+     {{&dsin_HeatingRequest_GetButtonPressed_status, 0}}},
     {"CalibrationDefaults", [] { KIV_init_RTE_params(); },
      {{&Rte_Prm_TemperatureRanges_TemperatureStage1_data, 30},
       {&Rte_Prm_TemperatureRanges_TemperatureStage2_data, 35},
@@ -136,25 +139,5 @@ TEST_P(StubRead, ReturnsTheCurrentByteUnchangedAndLeavesIt) {
 
 INSTANTIATE_TEST_SUITE_P(RteStub, StubRead, testing::ValuesIn(kReads),
                          [](const testing::TestParamInfo<ReadRow>& info) { return std::string(info.param.name); });
-
-TEST(RteStub, GetButtonPressedPassesTheMockValueAndReturnsStatusZero) {
-    for (uint8_t button : {uint8_t{1}, uint8_t{0}}) {
-        SCOPED_TRACE(static_cast<int>(button));
-        dsin_HeatingRequest_GetButtonPressed_status = button;
-        uint8_t pressed = 0xEE;
-        EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingRequest_GetButtonPressed(&pressed), 0);
-        EXPECT_EQ(pressed, button);
-    }
-}
-
-TEST(RteStub, CalibrationDefaultsReplaceEarlierValues) {
-    Rte_Prm_TemperatureRanges_TemperatureStage1_data = 7;
-    Rte_Prm_TemperatureRanges_TemperatureStage2_data = 8;
-    Rte_Prm_TemperatureRanges_TemperatureStage3_data = 9;
-    KIV_init_RTE_params();
-    EXPECT_EQ(Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage1(), 30);
-    EXPECT_EQ(Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage2(), 35);
-    EXPECT_EQ(Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage3(), 45);
-}
 
 }  // namespace
