@@ -1,0 +1,113 @@
+// Reading the catalog JSON and the lookups kivrun makes in it.
+#include "catalog.h"
+
+#include "error.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <set>
+
+namespace kiv {
+
+const CatalogScope* Catalog::scope(int32_t uid) const {
+    for (const auto& s : scopes)
+        if (s.uid == uid) return &s;
+    return nullptr;
+}
+
+const CatalogGoal* Catalog::goal(int32_t id) const {
+    for (const auto& g : goals)
+        if (g.id == id) return &g;
+    return nullptr;
+}
+
+std::string catalog_path_for(const std::string& library_path) {
+    const std::string so = ".so";
+    std::string base = library_path;
+    if (base.size() >= so.size() && base.compare(base.size() - so.size(), so.size(), so) == 0)
+        base.resize(base.size() - so.size());
+    return base + ".catalog.json";
+}
+
+namespace {
+
+Setter setter_named(const std::string& s) {
+    if (s == "plain") return Setter::plain;
+    if (s == "boolean") return Setter::boolean;
+    throw std::runtime_error("unknown setter kind '" + s + "'");
+}
+
+Catalog parse(const nlohmann::json& j) {
+    Catalog c;
+    for (const auto& s : j.at("scopes"))
+        c.scopes.push_back({s.at("uid"), s.at("name"), s.at("step"), s.at("unit"), s.at("init"),
+                            s.at("inputs").get<std::vector<int32_t>>(),
+                            s.at("outputs").get<std::vector<std::string>>()});
+    for (const auto& i : j.at("inputs"))
+        c.inputs.push_back({i.at("id"), i.at("name"), i.at("variable"), i.at("scope"), i.at("feeds"),
+                            setter_named(i.at("setter"))});
+    for (const auto& o : j.at("outputs"))
+        c.outputs.push_back({o.at("name"), o.at("variable"), o.at("scope"), o.at("from")});
+    for (const auto& g : j.at("goals"))
+        c.goals.push_back({g.at("id"), g.at("goal"), g.at("criterion"), g.at("kind"), g.at("record"),
+                           g.at("field"), g.at("function"), g.at("meaning")});
+    return c;
+}
+
+// Names must stay unique across inputs, outputs and scopes: a suite column or
+// scope cell must mean exactly one thing.
+void check_unique(const Catalog& c) {
+    std::set<std::string> names;
+    std::set<int32_t> ids;
+    auto name = [&](const std::string& n) {
+        if (!names.insert(n).second) throw std::runtime_error("name '" + n + "' is used twice");
+    };
+    auto id = [&](int32_t v) {
+        if (!ids.insert(v).second) throw std::runtime_error("variable ID " + std::to_string(v) + " is listed twice");
+    };
+    for (const auto& s : c.scopes) name(s.name);
+    for (const auto& i : c.inputs) name(i.name), id(i.id);
+    for (const auto& o : c.outputs) name(o.name);
+    for (const auto& g : c.goals) id(g.id);
+    std::set<int32_t> uids;
+    for (const auto& s : c.scopes)
+        if (!uids.insert(s.uid).second) throw std::runtime_error("scope " + std::to_string(s.uid) + " is listed twice");
+    for (const auto& i : c.inputs)
+        if (!c.scope(i.scope)) throw std::runtime_error("input " + i.name + " names unknown scope");
+    for (const auto& o : c.outputs)
+        if (!c.scope(o.scope)) throw std::runtime_error("output " + o.name + " names unknown scope");
+}
+
+}  // namespace
+
+Catalog load_catalog(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw Error("cannot read catalog " + path);
+    try {
+        Catalog c = parse(nlohmann::json::parse(in));
+        check_unique(c);
+        c.path = path;
+        return c;
+    } catch (const std::exception& e) {
+        throw Error("catalog " + path + " is malformed: " + e.what());
+    }
+}
+
+std::optional<std::string> criterion_named(const std::string& text) {
+    std::string t;
+    for (char ch : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (t == "switch" || t == "switch-case" || t == "switch_case") t = "switch case";
+    if (t == "relop" || t == "boundary" || t == "relational boundary") t = "relational";
+    if (t == "all" || t == "total") return std::string("total");
+    for (const auto& c : kCriteria) {
+        std::string kind;
+        for (const char* k = c.kind; *k; ++k) kind += static_cast<char>(std::tolower(static_cast<unsigned char>(*k)));
+        if (t == c.name || t == kind) return std::string(c.name);
+    }
+    return std::nullopt;
+}
+
+}  // namespace kiv

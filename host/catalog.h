@@ -1,0 +1,74 @@
+// The catalog: what stands behind each variable ID, harness variable, scope and
+// goal of a harness library, read from the JSON the build writes beside it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+enum class Setter { plain, boolean, unknown };
+
+struct CatalogInput {
+    int32_t id = 0;
+    std::string name;      // readable and unique: "<scope name>.<port element>"
+    std::string variable;  // harness variable, kiv_haux<n>
+    int32_t scope = 0;
+    std::string feeds;     // the unit variable the scope's frame copies it into
+    Setter setter = Setter::unknown;
+};
+
+struct CatalogOutput {
+    std::string name;
+    std::string variable;  // harness variable; has no ID, read by symbol
+    int32_t scope = 0;
+    std::string from;      // the unit variable the frame copies it from
+};
+
+struct CatalogScope {
+    int32_t uid = 0;
+    std::string name, step, unit, init;
+    std::vector<int32_t> inputs;       // variable IDs, in copy order
+    std::vector<std::string> outputs;  // output names, in copy order
+};
+
+struct CatalogGoal {
+    int32_t id = 0;
+    int32_t goal = 0;       // n of KIV_G<n>
+    std::string criterion;  // statement, decision, condition, relational, cast, function, call, switch case
+    std::string kind, record, field, function, meaning;
+};
+
+// Criteria in report order, with the record kind each comes from.
+struct Criterion {
+    const char* name;
+    const char* kind;
+};
+inline constexpr Criterion kCriteria[] = {
+    {"statement", "STM"}, {"decision", "DC"}, {"condition", "CC"}, {"relational", "RELOP"},
+    {"cast", "CAST"},     {"function", "FC"}, {"call", "DCF"},    {"switch case", "SC"}};
+
+struct Catalog {
+    std::string path;  // empty when the library came without one
+    std::vector<CatalogScope> scopes;
+    std::vector<CatalogInput> inputs;
+    std::vector<CatalogOutput> outputs;
+    std::vector<CatalogGoal> goals;
+
+    bool present() const { return !path.empty(); }
+    const CatalogScope* scope(int32_t uid) const;
+    const CatalogGoal* goal(int32_t id) const;
+};
+
+// Where the catalog of a library sits: the library path with ".so" replaced.
+std::string catalog_path_for(const std::string& library_path);
+
+// Reads and checks a catalog; throws Error naming the file and the problem.
+Catalog load_catalog(const std::string& path);
+
+// The criterion named by a user ("decision", "DC", "switch", ...), if any.
+std::optional<std::string> criterion_named(const std::string& text);
+
+}  // namespace kiv

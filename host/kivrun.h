@@ -1,0 +1,17 @@
+// kivrun's execution path for programs that drive it directly (benchmarks,
+// tests): load a library, compile suites into a plan, run it, report.
+//
+//   kiv::Target target("build/libdllharness.so");
+//   kiv::Plan plan = kiv::load_suites({"suite.csv"}, target.schema(), {});
+//   kiv::RunResult r = kiv::run(target, kiv::repeat_cases(plan, 100000),
+//                               {kiv::Isolation::snapshot, /*workers*/ 2});
+//   // r.seconds: wall time of the execution alone
+#pragma once
+
+#include "catalog.h"
+#include "error.h"
+#include "plan.h"
+#include "report.h"
+#include "run.h"
+#include "suite.h"
+#include "target.h"

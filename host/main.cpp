@@ -1,0 +1,157 @@
+// kivrun: runs CSV test suites against a harness library and reports the
+// outcome of every case and the coverage reached per criterion.
+#include "kivrun.h"
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+struct CommonOptions {
+    std::string library;
+    std::string catalog;
+    bool no_catalog = false;
+};
+
+std::unique_ptr<kiv::Target> open_target(const CommonOptions& o) {
+    auto t = std::make_unique<kiv::Target>(
+        o.library, o.catalog.empty() ? std::nullopt : std::optional<std::string>(o.catalog), !o.no_catalog);
+    if (!t->catalog().present())
+        std::cerr << "kivrun: warning: no catalog (" << kiv::catalog_path_for(o.library)
+                  << "): inputs and goals go by bare ID; scopes, value ranges and names are not checked\n";
+    return t;
+}
+
+void add_common(CLI::App& cmd, CommonOptions& o) {
+    cmd.add_option("library", o.library, "The harness library (.so)")->required();
+    cmd.add_option("--catalog", o.catalog, "Catalog JSON (default: beside the library, .so -> .catalog.json)");
+    cmd.add_flag("--no-catalog", o.no_catalog, "Ignore any catalog: bare IDs only");
+}
+
+int info(const CommonOptions& o) {
+    auto target = open_target(o);
+    const kiv::Schema& s = target->schema();
+    std::cout << "library: " << o.library << "\ncatalog: "
+              << (target->catalog().present() ? target->catalog().path : "none") << "\n";
+    for (const auto& sc : target->catalog().scopes) {
+        std::cout << "\nscope " << sc.uid << "  " << sc.name << "  (runs " << sc.unit << ")\n";
+        for (const auto& in : target->catalog().inputs)
+            if (in.scope == sc.uid)
+                std::cout << "  input  " << in.id << "  " << in.name << "  "
+                          << (in.setter == kiv::Setter::boolean ? "0/1" : "0..255") << "  " << in.variable << " -> "
+                          << in.feeds << "\n";
+        for (const auto& out : s.outputs)
+            if (out.scope == sc.uid)
+                std::cout << "  output " << out.name << "  " << out.variable << (out.address ? "" : "  (no symbol)")
+                          << "\n";
+    }
+    if (!target->catalog().present()) {
+        std::cout << "\nwritable IDs:";
+        for (const auto& in : s.inputs) std::cout << " " << in.id;
+        std::cout << "\n";
+    }
+    std::map<std::string, int> per;
+    for (const auto& g : s.goals) per[g.info ? g.info->criterion : "unclassified"]++;
+    std::cout << "\ngoals: " << s.goals.size() << "\n";
+    for (const auto& c : kiv::kCriteria)
+        if (per.count(c.name)) std::cout << "  " << c.name << " " << per[c.name] << "\n";
+    if (per.count("unclassified")) std::cout << "  unclassified " << per["unclassified"] << "\n";
+    return 0;
+}
+
+struct RunCommand {
+    CommonOptions common;
+    std::vector<std::string> suites;
+    std::string isolation = "snapshot";
+    int workers = 1;
+    double step_timeout = 1.0;
+    bool wrap = false, trace = false, quiet = false;
+    std::string json, junit;
+    std::vector<std::string> fail_under;
+};
+
+std::unique_ptr<std::ofstream> open_report(const std::string& path) {
+    if (path.empty()) return nullptr;
+    auto f = std::make_unique<std::ofstream>(path);
+    if (!*f) throw kiv::Error("cannot write report " + path);
+    return f;
+}
+
+int run(const RunCommand& o) {
+    std::vector<kiv::Threshold> thresholds;
+    for (const auto& t : o.fail_under) thresholds.push_back(kiv::parse_threshold(t));
+    auto target = open_target(o.common);
+    const kiv::Plan plan = kiv::load_suites(o.suites, target->schema(), {o.wrap});
+    // Opened before the run, so an unwritable path costs no run.
+    auto json = open_report(o.json);
+    auto junit = open_report(o.junit);
+    kiv::RunOptions ro;
+    ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
+    ro.workers = o.workers;
+    ro.step_timeout = o.step_timeout;
+    ro.progress = !o.quiet && isatty(STDOUT_FILENO);
+    const kiv::RunResult result = kiv::run(*target, plan, ro);
+    kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout},
+                       thresholds);
+    if (!o.quiet) report.text(std::cout, o.trace);
+    if (json) report.json(*json);
+    if (junit) report.junit(*junit);
+    if ((json && !*json) || (junit && !*junit)) throw kiv::Error("writing a report failed");
+    return report.exit_code();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
+                 "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
+                 "of --fail-under; 2 bad input."};
+    app.require_subcommand(1);
+    CommonOptions info_opts;
+    auto* info_cmd = app.add_subcommand("info", "List the library's scopes, inputs, outputs and goal counts");
+    add_common(*info_cmd, info_opts);
+
+    RunCommand run_opts;
+    auto* run_cmd = app.add_subcommand("run", "Run suites and report checks and coverage");
+    add_common(*run_cmd, run_opts.common);
+    run_cmd->add_option("suites", run_opts.suites, "Suite files (CSV)")->required();
+    run_cmd->add_option("--isolation", run_opts.isolation,
+                        "snapshot: restore the library's data between cases (fast); fork: a process per case")
+        ->check(CLI::IsMember({"snapshot", "fork"}));
+    run_cmd->add_option("-j,--jobs", run_opts.workers, "Worker processes")->check(CLI::Range(1, 256));
+    run_cmd->add_option("--step-timeout", run_opts.step_timeout, "Seconds a step may take")
+        ->check(CLI::Range(0.001, 3600.0));
+    run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
+    run_cmd->add_option("--json", run_opts.json, "Write the full report as JSON");
+    run_cmd->add_option("--junit", run_opts.junit, "Write a JUnit XML report");
+    run_cmd->add_option("--fail-under", run_opts.fail_under,
+                        "CRITERION=PERCENT: fail when coverage is lower (repeatable; criterion or 'total')");
+    run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
+    run_cmd->add_flag("-q,--quiet", run_opts.quiet, "No text report");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    try {
+        if (*info_cmd) return info(info_opts);
+        return run(run_opts);
+    } catch (const kiv::SuiteError& e) {
+        std::cerr << e.what() << "kivrun: the suite was not run\n";
+    } catch (const kiv::Error& e) {
+        std::cerr << "kivrun: " << e.what() << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "kivrun: " << e.what() << "\n";
+    }
+    return 2;
+}

@@ -1,0 +1,248 @@
+// The parent of a run: starts workers, replaces those that die, stops hung
+// steps, and gathers the results from shared memory.
+#include "run.h"
+
+#include "shared_state.h"
+#include "worker.h"
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace kiv {
+namespace detail {
+
+namespace {
+std::size_t align64(std::size_t n) { return (n + 63) & ~std::size_t{63}; }
+}  // namespace
+
+SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes) : n_cases_(cases), n_goals_(goals) {
+    const std::size_t lanes_at = align64(sizeof(SharedHeader));
+    const std::size_t cases_at = lanes_at + align64(lanes * sizeof(SharedLane));
+    const std::size_t reach_at = cases_at + align64(cases * sizeof(SharedCase));
+    bytes_ = reach_at + goals * sizeof(std::atomic<uint64_t>);
+    base_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base_ == MAP_FAILED) throw Error(std::string("cannot map memory for the results: ") + std::strerror(errno));
+    auto* b = static_cast<char*>(base_);
+    header_ = new (b) SharedHeader{};
+    lanes_ = reinterpret_cast<SharedLane*>(b + lanes_at);
+    for (std::size_t i = 0; i < lanes; ++i) new (&lanes_[i]) SharedLane{-1, 0, -1};
+    cases_ = reinterpret_cast<SharedCase*>(b + cases_at);
+    for (std::size_t i = 0; i < cases; ++i) new (&cases_[i]) SharedCase{};
+    reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
+    for (std::size_t i = 0; i < goals; ++i) new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
+}
+
+SharedState::~SharedState() { munmap(base_, bytes_); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct LaneWatch {  // the parent's view of one worker slot
+    pid_t pid = 0;
+    uint64_t last_beat = 0;
+    Clock::time_point last_change;
+    bool timeout_sent = false;
+    Clock::time_point kill_at;
+    bool ever_ran = false;
+};
+
+class Supervisor {
+public:
+    Supervisor(const Target& target, const Plan& plan, const RunOptions& options)
+        : target_(target), plan_(plan), options_(options),
+          shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
+          lanes_(static_cast<std::size_t>(options.workers)) {
+        const double t = options.step_timeout;
+        timeout_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t));
+        poll_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(t / 8, 0.001, 0.05)));
+        grace_ = std::max(timeout_, std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(500)));
+    }
+
+    RunResult run() {
+        sigset_t chld, old;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        sigprocmask(SIG_BLOCK, &chld, &old);
+        old_mask_ = old;
+        const auto start = Clock::now();
+        try {
+            loop();
+        } catch (...) {
+            stop_all();
+            sigprocmask(SIG_SETMASK, &old, nullptr);
+            throw;
+        }
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+        if (options_.progress) std::printf("\r\033[K"), std::fflush(stdout);
+        RunResult r;
+        r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        for (std::size_t c = 0; c < shared_.cases(); ++c) {
+            r.cases.push_back(shared_.result(c).outcome);
+            r.cases.back().status = static_cast<CaseStatus>(shared_.result(c).status.load());
+        }
+        for (std::size_t g = 0; g < shared_.goals(); ++g) {
+            const uint64_t code = shared_.reach(g).load();
+            if (code == kNotReached) r.goals.push_back({});
+            else r.goals.push_back({static_cast<int64_t>(code >> kStepBits),
+                                    static_cast<int32_t>(code & ((uint64_t{1} << kStepBits) - 1))});
+        }
+        return r;
+    }
+
+private:
+    void loop() {
+        SharedHeader& hdr = shared_.header();
+        const auto n = static_cast<int64_t>(plan_.cases.size());
+        auto next_progress = Clock::now() + std::chrono::milliseconds(200);
+        for (;;) {
+            if (hdr.check.load() == check_refused) throw SnapshotRefused(hdr.refusal);
+            const bool unclaimed = hdr.next_case.load() < n;
+            // Until the snapshot check has passed, one worker runs alone.
+            const bool checked = options_.isolation == Isolation::fork || hdr.check.load() == check_passed;
+            const std::size_t want = checked ? lanes_.size() : 1;
+            for (std::size_t i = 0; unclaimed && i < lanes_.size() && alive() < want; ++i)
+                if (!lanes_[i].pid) spawn(i);
+            if (!alive() && !unclaimed) break;
+            wait_for_children();
+            watch_timeouts();
+            if (options_.progress && Clock::now() >= next_progress) {
+                std::printf("\r  %llu/%lld cases", static_cast<unsigned long long>(hdr.finished.load()),
+                            static_cast<long long>(n));
+                std::fflush(stdout);
+                next_progress = Clock::now() + std::chrono::milliseconds(200);
+            }
+        }
+        if (hdr.check.load() == check_refused) throw SnapshotRefused(hdr.refusal);
+    }
+
+    std::size_t alive() const {
+        std::size_t k = 0;
+        for (const auto& l : lanes_) k += l.pid != 0;
+        return k;
+    }
+
+    void spawn(std::size_t i) {
+        std::fflush(stdout);
+        const pid_t pid = fork();
+        if (pid < 0) throw Error(std::string("cannot start a worker process: ") + std::strerror(errno));
+        if (pid == 0) {
+            sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
+            signal(SIGCHLD, SIG_DFL);
+            try {
+                detail::Worker(target_, plan_, shared_, i, options_.isolation).main();
+            } catch (...) {
+            }
+            _exit(5);  // never back into the parent's code
+        }
+        LaneWatch& w = lanes_[i];
+        w = LaneWatch{};
+        w.pid = pid;
+        w.last_beat = shared_.lane(i).beat.load();
+        w.last_change = Clock::now();
+        shared_.lane(i).case_index.store(-1);
+    }
+
+    void wait_for_children() {
+        sigset_t chld;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(poll_).count();
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        sigtimedwait(&chld, nullptr, &ts);
+        int status = 0;
+        for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG)) > 0;)
+            for (std::size_t i = 0; i < lanes_.size(); ++i)
+                if (lanes_[i].pid == pid) reaped(i, status);
+    }
+
+    // A worker ended: a case it left unfinished died with it.
+    void reaped(std::size_t i, int status) {
+        LaneWatch& w = lanes_[i];
+        SharedLane& lane = shared_.lane(i);
+        const int64_t c = lane.case_index.load();
+        if (c >= 0 && c < static_cast<int64_t>(shared_.cases())) {
+            SharedCase& r = shared_.result(c);
+            const auto st = static_cast<CaseStatus>(r.status.load(std::memory_order_acquire));
+            if (st == CaseStatus::pending || st == CaseStatus::running) {
+                r.outcome.status = w.timeout_sent ? CaseStatus::timed_out : CaseStatus::crashed;
+                r.outcome.signal = WIFSIGNALED(status) && !w.timeout_sent ? WTERMSIG(status) : 0;
+                r.outcome.fault_step = lane.step.load();
+                r.outcome.goals_kept = false;
+                r.status.store(static_cast<uint32_t>(r.outcome.status));
+                shared_.header().finished.fetch_add(1);
+            }
+            w.ever_ran = true;
+        }
+        if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
+        const bool clean = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3 ||
+                                                 WEXITSTATUS(status) == 4);
+        if (!clean && c < 0 && ++failed_starts_ > 3)
+            throw Error("worker processes die before running any case (status " + std::to_string(status) + ")");
+        lane.case_index.store(-1);
+        w.pid = 0;
+    }
+
+    void watch_timeouts() {
+        const auto now = Clock::now();
+        for (std::size_t i = 0; i < lanes_.size(); ++i) {
+            LaneWatch& w = lanes_[i];
+            if (!w.pid) continue;
+            SharedLane& lane = shared_.lane(i);
+            const uint64_t beat = lane.beat.load(std::memory_order_relaxed);
+            if (beat != w.last_beat) {  // progress: a signal sent in a race with the step's end is moot
+                w.last_beat = beat;
+                w.last_change = now;
+                w.timeout_sent = false;
+                continue;
+            }
+            if (lane.case_index.load() < 0) continue;
+            if (!w.timeout_sent && now - w.last_change > timeout_) {
+                w.timeout_sent = true;
+                w.kill_at = now + grace_;
+                kill(w.pid, SIGUSR2);
+            } else if (w.timeout_sent && now > w.kill_at) {
+                kill(w.pid, SIGKILL);
+            }
+        }
+    }
+
+    void stop_all() {
+        for (auto& w : lanes_)
+            if (w.pid) kill(w.pid, SIGKILL);
+        for (auto& w : lanes_)
+            if (w.pid) waitpid(w.pid, nullptr, 0), w.pid = 0;
+    }
+
+    const Target& target_;
+    const Plan& plan_;
+    const RunOptions& options_;
+    SharedState shared_;
+    std::vector<LaneWatch> lanes_;
+    sigset_t old_mask_{};
+    Clock::duration timeout_{}, poll_{}, grace_{};
+    int failed_starts_ = 0;
+};
+
+}  // namespace
+}  // namespace detail
+
+RunResult run(const Target& target, const Plan& plan, const RunOptions& options) {
+    if (options.workers < 1) throw Error("the number of workers must be at least 1");
+    if (!(options.step_timeout > 0) || !std::isfinite(options.step_timeout))
+        throw Error("the step timeout must be a positive number of seconds");
+    for (const auto& c : plan.cases)
+        if (c.n_steps >= (1u << detail::kStepBits)) throw Error("case '" + c.name + "' has too many steps");
+    return detail::Supervisor(target, plan, options).run();
+}
+
+}  // namespace kiv

@@ -1,0 +1,61 @@
+// Running a plan: every case from the library's state at load, in worker
+// processes under a parent that survives faults and hung steps.
+#pragma once
+
+#include "error.h"
+#include "plan.h"
+#include "target.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kiv {
+
+enum class Isolation {
+    snapshot,  // a worker restores the library's writable data between cases
+    fork,      // a fresh child of the loaded parent per case
+};
+
+enum class CaseStatus : uint32_t { pending, running, passed, failed, crashed, timed_out };
+
+struct CaseOutcome {
+    CaseStatus status = CaseStatus::pending;
+    int32_t signal = 0;       // crashed: the signal that ended the step
+    int32_t fault_step = -1;  // crashed or timed out: the step, from 0
+    bool goals_kept = false;  // the exception entry ran after the fault
+    int32_t checks = 0;       // expectations evaluated
+    int32_t mismatches = 0;
+    int32_t mismatch_step = -1;  // the first mismatch, step from 0
+    int32_t mismatch_output = -1;
+    int32_t expected = 0, actual = 0;
+};
+
+struct GoalReach {
+    int64_t case_index = -1;  // first case (plan order) that reached the goal; -1: never
+    int32_t step = -1;
+};
+
+struct RunOptions {
+    Isolation isolation = Isolation::snapshot;
+    int workers = 1;
+    double step_timeout = 1.0;  // seconds one step may take
+    bool progress = false;      // a progress line on stdout while running
+};
+
+struct RunResult {
+    std::vector<CaseOutcome> cases;  // per Plan::cases
+    std::vector<GoalReach> goals;    // per Schema::goals
+    double seconds = 0;              // wall time of the execution alone
+};
+
+// The library keeps state that restoring its data does not reset.
+struct SnapshotRefused : Error {
+    using Error::Error;
+};
+
+// Runs every case of the plan. Throws SnapshotRefused when a case run after a
+// restore differs from the same case in a fresh process, Error when workers
+// cannot be started. Must be called from a single-threaded process.
+RunResult run(const Target& target, const Plan& plan, const RunOptions& options);
+
+}  // namespace kiv
