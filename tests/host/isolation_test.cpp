@@ -1,0 +1,184 @@
+// Faults, hung steps and libraries with state on the heap, through a stand-in
+// library that misbehaves on purpose: each bad case ends alone, its goals
+// are kept through the exception entry, and the run goes on.
+#include "kivrun.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "host_test.h"
+
+namespace {
+
+using kiv::CaseStatus;
+
+// Scopes of the stand-in: 1 input+1 into kiv_haux1, 2 segfault, 3 loop,
+// 4 abort, 5 divide by zero, 6 heap counter. Goal IDs 100..107.
+const char* const kFaultySuite =
+    "case,scope,10,expect kiv_haux1\n"
+    "ok_before,1,5,6\n"
+    "segv,1,7,8\n"
+    ",2,,\n"
+    ",1,,\n"
+    "ok_between,1,1,2\n"
+    "hangs,3,,\n"
+    "aborts,4,,\n"
+    "divides_by_zero,5,,\n"
+    "ok_after,1,9,10\n";
+
+struct Mode {
+    const char* name;
+    kiv::Isolation isolation;
+    int workers;
+};
+
+const Mode kModes[] = {
+    {"SnapshotOneWorker", kiv::Isolation::snapshot, 1},
+    {"SnapshotTwoWorkers", kiv::Isolation::snapshot, 2},
+    {"ForkOneWorker", kiv::Isolation::fork, 1},
+    {"ForkTwoWorkers", kiv::Isolation::fork, 2},
+};
+
+class KivrunFaultyLibrary : public testing::TestWithParam<Mode> {
+protected:
+    kiv::RunResult run(const std::string& suite, kiv::Plan* plan_out = nullptr) {
+        kiv::Plan plan;
+        kiv::parse_suite("faulty.csv", suite, target.schema(), {}, plan);
+        kiv::RunOptions o;
+        o.isolation = GetParam().isolation;
+        o.workers = GetParam().workers;
+        o.step_timeout = 0.2;
+        auto r = kiv::run(target, plan, o);
+        if (plan_out) *plan_out = plan;
+        return r;
+    }
+    int goal_index(int32_t id) const {
+        const auto& g = target.schema().goals;
+        for (std::size_t i = 0; i < g.size(); ++i)
+            if (g[i].id == id) return static_cast<int>(i);
+        return -1;
+    }
+    kiv::Target target{KIV_STANDIN_PATH};
+};
+
+TEST_P(KivrunFaultyLibrary, EachFaultEndsOnlyItsOwnCase) {
+    const auto r = run(kFaultySuite);
+    ASSERT_EQ(r.cases.size(), 7u);
+    struct Row {
+        const char* name;
+        CaseStatus status;
+        int signal;
+        int step;
+    };
+    const Row rows[] = {{"ok_before", CaseStatus::passed, 0, -1},  {"segv", CaseStatus::crashed, SIGSEGV, 1},
+                        {"ok_between", CaseStatus::passed, 0, -1}, {"hangs", CaseStatus::timed_out, 0, 0},
+                        {"aborts", CaseStatus::crashed, SIGABRT, 0}, {"divides_by_zero", CaseStatus::crashed, SIGFPE, 0},
+                        {"ok_after", CaseStatus::passed, 0, -1}};
+    for (std::size_t c = 0; c < 7; ++c) {
+        SCOPED_TRACE(rows[c].name);
+        EXPECT_EQ(r.cases[c].status, rows[c].status);
+        EXPECT_EQ(r.cases[c].signal, rows[c].signal);
+        EXPECT_EQ(r.cases[c].fault_step, rows[c].step);
+        if (rows[c].status != CaseStatus::passed) {
+            EXPECT_TRUE(r.cases[c].goals_kept);
+        }
+    }
+    EXPECT_EQ(r.cases[1].checks, 1);  // the check before the fault was made
+}
+
+TEST_P(KivrunFaultyLibrary, GoalsRaisedBeforeAFaultAreKeptThroughTheExceptionEntry) {
+    const auto r = run(kFaultySuite);
+    struct Row {
+        int32_t id;
+        int64_t first_case;
+        int32_t step;
+    };
+    const Row rows[] = {{100, 0, 0}, {101, 1, 1}, {102, 3, 0}, {103, 4, 0}, {104, 5, 0}, {107, -1, -1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE("goal ID " + std::to_string(row.id));
+        const auto& g = r.goals[goal_index(row.id)];
+        EXPECT_EQ(g.case_index, row.first_case);
+        EXPECT_EQ(g.step, row.step);
+    }
+}
+
+TEST_P(KivrunFaultyLibrary, AFailedCheckNamesItsFirstMismatch) {
+    const auto r = run("case,scope,10,expect kiv_haux1\nc,1,1,2\n,1,4,9\n,1,5,7\n");
+    ASSERT_EQ(r.cases[0].status, CaseStatus::failed);
+    EXPECT_EQ(r.cases[0].checks, 3);
+    EXPECT_EQ(r.cases[0].mismatches, 2);
+    EXPECT_EQ(r.cases[0].mismatch_step, 1);
+    EXPECT_EQ(r.cases[0].expected, 9);
+    EXPECT_EQ(r.cases[0].actual, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Isolation, KivrunFaultyLibrary, testing::ValuesIn(kModes),
+                         [](const testing::TestParamInfo<Mode>& p) { return std::string(p.param.name); });
+
+kiv::RunResult run_heap_suite(kiv::Target& target, kiv::Isolation isolation, const std::string& suite) {
+    kiv::Plan plan;
+    kiv::parse_suite("heap.csv", suite, target.schema(), {}, plan);
+    kiv::RunOptions o;
+    o.isolation = isolation;
+    o.step_timeout = 0.2;
+    return kiv::run(target, plan, o);
+}
+
+TEST(KivrunSnapshotCheck, RefusesALibraryWhoseStateLivesOnTheHeap) {
+    kiv::Target target(KIV_STANDIN_PATH);
+    try {
+        run_heap_suite(target, kiv::Isolation::snapshot, "case,scope\nheap,6\nagain,6\n");
+        FAIL() << "snapshot mode accepted a library with heap state";
+    } catch (const kiv::SnapshotRefused& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("case 'heap'"), std::string::npos) << what;
+        EXPECT_NE(what.find("goal ID 105"), std::string::npos) << what;
+        EXPECT_NE(what.find("--isolation fork"), std::string::npos) << what;
+    }
+}
+
+TEST(KivrunSnapshotCheck, ChecksTheNextCaseWhenTheFirstOneCrashes) {
+    kiv::Target target(KIV_STANDIN_PATH);
+    EXPECT_THROW(run_heap_suite(target, kiv::Isolation::snapshot, "case,scope\nsegv,2\nheap,6\n"),
+                 kiv::SnapshotRefused);
+}
+
+TEST(KivrunSnapshotCheck, ForkIsolationRunsTheHeapLibraryCaseByCase) {
+    kiv::Target target(KIV_STANDIN_PATH);
+    const auto r = run_heap_suite(target, kiv::Isolation::fork, "case,scope\nheap,6\nagain,6\n");
+    EXPECT_EQ(r.cases[1].status, CaseStatus::passed);
+    // Each case starts from the load state: no case ever saw a second step.
+    const auto& goals = target.schema().goals;
+    for (std::size_t g = 0; g < goals.size(); ++g)
+        if (goals[g].id == 106) {
+            EXPECT_EQ(r.goals[g].case_index, -1);
+        }
+}
+
+TEST(KivrunLoading, RefusesALibraryThatLacksAnExport) {
+    try {
+        kiv::Target t(KIV_STANDIN_INCOMPLETE_PATH);
+        FAIL();
+    } catch (const kiv::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("does not export kiv_dll_exception"), std::string::npos) << e.what();
+    }
+}
+
+TEST(KivrunLoading, RefusesAMissingOrForeignFile) {
+    EXPECT_THROW(kiv::Target("/nonexistent/libx.so"), kiv::Error);
+    EXPECT_THROW(kiv::Target(kivtest::write_file("not_a_library.so", "text")), kiv::Error);
+}
+
+TEST(KivrunLoading, ReportsTheFaultsOfARunThroughTheCommandLine) {
+    const std::string suite = kivtest::write_file("faulty.csv", kFaultySuite);
+    const auto r = kivtest::kivrun(std::string("run ") + KIV_STANDIN_PATH + " " + suite + " --step-timeout 0.2");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("CRASH segv: SIGSEGV in step 2 (" + suite + ":4); goals reached before it are kept"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("HUNG  hangs: step 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("no catalog"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// Suite parsing against the generated catalog: what a good suite compiles to,
+// and a located message for each kind of malformed suite.
+#include "kivrun.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const kiv::Catalog& catalog() {
+    static const kiv::Catalog c = kiv::load_catalog(KIV_CATALOG_PATH);
+    return c;
+}
+
+kiv::Plan parse(const std::string& text, bool wrap = false) {
+    static const kiv::Schema schema = kiv::Schema::of(catalog());
+    kiv::Plan plan;
+    kiv::parse_suite("s.csv", text, schema, {wrap}, plan);
+    return plan;
+}
+
+int input_index(int32_t id) {
+    const auto& in = catalog().inputs;
+    for (std::size_t i = 0; i < in.size(); ++i)
+        if (in[i].id == id) return static_cast<int>(i);
+    return -1;
+}
+
+TEST(KivrunSuite, CompilesCasesStepsInputsAndChecks) {
+    const kiv::Plan plan = parse(
+        "# a comment line\r\n"
+        "case,scope,959,Wrapper_seat_heating_control.SeatOccupied,note,expect runa3.SetHeatingCoil_temp\r\n"
+        "first,955,30,1,\"quoted, with comma\",\r\n"
+        ",,,,,\r\n"
+        ",Wrapper_seat_heating_control,,0,,\r\n"
+        "  # indented comment\n"
+        "second,runa3,,,,45\n");
+    ASSERT_EQ(plan.cases.size(), 2u);
+    EXPECT_EQ(plan.cases[0].name, "first");
+    EXPECT_EQ(plan.cases[0].n_steps, 2u);  // the blank row is no step
+    EXPECT_EQ(plan.cases[1].line, 7);
+    ASSERT_EQ(plan.steps.size(), 3u);
+    EXPECT_EQ(plan.steps[1].scope, 955);
+    EXPECT_EQ(plan.steps[2].scope, 997);
+    // An empty cell sets nothing: the harness variable keeps its value.
+    EXPECT_EQ(plan.steps[0].n_inputs, 2u);
+    EXPECT_EQ(plan.steps[1].n_inputs, 1u);
+    EXPECT_EQ(plan.inputs[0].index, input_index(959));
+    EXPECT_EQ(plan.inputs[0].value, 30);
+    EXPECT_EQ(plan.inputs[2].index, input_index(966));
+    ASSERT_EQ(plan.expects.size(), 1u);
+    EXPECT_EQ(plan.expects[0].value, 45);
+    EXPECT_EQ(catalog().outputs[plan.expects[0].output].name, "runa3.SetHeatingCoil_temp");
+}
+
+TEST(KivrunSuite, InheritsTheScopeAndReadsSemicolonSeparatedFiles) {
+    const kiv::Plan plan = parse("case;scope;986\nc;runa2;1\n;;0\n;981;1\n");
+    ASSERT_EQ(plan.steps.size(), 3u);
+    EXPECT_EQ(plan.steps[1].scope, 981);
+    EXPECT_EQ(plan.inputs[1].value, 0);
+}
+
+TEST(KivrunSuite, WrapLetsValuesThroughThatTheLibraryStoresModulo256) {
+    const kiv::Plan plan = parse("case,scope,959,966\nc,955,300,7\n", true);
+    ASSERT_EQ(plan.inputs.size(), 2u);
+    EXPECT_EQ(plan.inputs[0].value, 300);
+    EXPECT_EQ(plan.inputs[1].value, 7);
+}
+
+TEST(KivrunSuite, AFailedFileLeavesThePlanAsItWas) {
+    static const kiv::Schema schema = kiv::Schema::of(catalog());
+    kiv::Plan plan;
+    kiv::parse_suite("a.csv", "case,scope\na,955\n", schema, {}, plan);
+    EXPECT_THROW(kiv::parse_suite("b.csv", "case,scope\nb,955\na,955\nc,999\n", schema, {}, plan), kiv::SuiteError);
+    EXPECT_EQ(plan.cases.size(), 1u);
+    EXPECT_EQ(plan.files.size(), 1u);
+}
+
+struct Malformed {
+    const char* name;
+    const char* text;
+    const char* where;  // "line:column"
+    const char* says;
+};
+
+const Malformed kMalformed[] = {
+    {"UnknownColumn", "case,scope,bogus\nc,955,1\n", "1:12", "unknown column 'bogus'"},
+    {"EmptyColumnHeader", "case,scope,,959\nc,955,,1\n", "1:12", "empty column header"},
+    {"IdThatIsNotWritable", "case,scope,1542\n", "1:12", "not a writable variable ID"},
+    {"RepeatedColumn", "case,scope,959,Wrapper_seat_heating_control.TemperatureStage1\nc,955,1,2\n", "1:16",
+     "repeats the column at column 12"},
+    {"UnknownOutput", "case,scope,expect runa9.Nothing\n", "1:12", "unknown output 'runa9.Nothing'"},
+    {"NoScopeColumn", "case,959\nc,1\n", "1:1", "no 'scope' column"},
+    {"NoCaseColumn", "scope,959\n955,1\n", "1:1", "no 'case' column"},
+    {"UnknownScopeUid", "case,scope\nc,999\n", "2:3", "unknown scope '999'"},
+    {"UnknownScopeName", "case,scope\nc,runa7\n", "2:3", "expected one of 955 (Wrapper_seat_heating_control)"},
+    {"NonNumericValue", "case,scope,959\nc,955,warm\n", "2:7", "'warm' is not a number"},
+    {"FractionalValue", "case,scope,959\nc,955,1.5\n", "2:7", "expected an integer 0..255"},
+    {"ValueTheLibraryWouldWrap", "case,scope,959\nc,955,300\n", "2:7", "would store 44"},
+    {"NegativeValue", "case,scope,959\nc,955,-1\n", "2:7", "would store 255"},
+    {"BooleanOutOfRange", "case,scope,966\nc,955,2\n", "2:7", "expected 0 or 1"},
+    {"ValueBeyond64Bits", "case,scope,959\nc,955,99999999999999999999\n", "2:7", "is not a number"},
+    {"ExpectationOutOfRange", "case,scope,expect runa1.ActivationCondition\nc,987,256\n", "2:7", "0..255"},
+    {"InputOfAnotherScope", "case,scope,990\nc,955,1\n", "2:7", "belongs to scope 987 (runa1)"},
+    {"ExpectationOfAnotherScope", "case,scope,expect runa1.ActivationCondition\nc,runa3,1\n", "2:9",
+     "belongs to scope 987"},
+    {"StepWithoutCase", "case,scope\n,955\n", "2:1", "step without a case"},
+    {"FirstStepWithoutScope", "case,scope\nc,\n", "2:3", "has no scope"},
+    {"CaseNameReappears", "case,scope\na,955\nb,955\na,955\n", "4:1", "already defined at s.csv:2"},
+    {"CellBeyondTheHeader", "case,scope\nc,955,5\n", "2:7", "cell beyond the last column"},
+    {"UnclosedQuote", "case,scope\n\"c,955\n", "2:1", "never closed"},
+    {"TextAfterQuote", "case,scope\n\"c\"x,955\n", "2:4", "unexpected text after a quoted cell"},
+    {"NoHeader", "# only a comment\n", "1:1", "no header row"},
+    {"NoSteps", "case,scope\n", "1:1", "has no steps"},
+};
+
+class KivrunMalformedSuite : public testing::TestWithParam<Malformed> {};
+
+TEST_P(KivrunMalformedSuite, IsRejectedWithItsPosition) {
+    const Malformed& m = GetParam();
+    try {
+        parse(m.text);
+        FAIL() << "accepted:\n" << m.text;
+    } catch (const kiv::SuiteError& e) {
+        ASSERT_FALSE(e.diagnostics.empty());
+        const auto& d = e.diagnostics.front();
+        EXPECT_EQ(std::to_string(d.line) + ":" + std::to_string(d.column), m.where) << d.str();
+        EXPECT_NE(d.message.find(m.says), std::string::npos) << d.str();
+        EXPECT_EQ(d.str().rfind("s.csv:" + std::string(m.where) + ": ", 0), 0u) << d.str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KivrunMalformedSuite, testing::ValuesIn(kMalformed),
+                         [](const testing::TestParamInfo<Malformed>& p) { return std::string(p.param.name); });
+
+TEST(KivrunSuite, ReportsEveryProblemOfEveryFileAtOnce) {
+    const kiv::Schema schema = kiv::Schema::of(catalog());
+    try {
+        kiv::load_suites({"/nonexistent/suite.csv"}, schema, {});
+        FAIL();
+    } catch (const kiv::SuiteError& e) {
+        ASSERT_EQ(e.diagnostics.size(), 1u);
+        EXPECT_EQ(e.diagnostics[0].str(), "/nonexistent/suite.csv: cannot read the suite file");
+    }
+    try {
+        parse("case,scope,959\na,955,x\n,,300\n,999,\n");
+        FAIL();
+    } catch (const kiv::SuiteError& e) {
+        EXPECT_EQ(e.diagnostics.size(), 3u) << e.what();
+    }
+}
+
+TEST(KivrunThresholds, ParseCriterionNamesAndKinds) {
+    EXPECT_EQ(kiv::parse_threshold("decision=90").criterion, "decision");
+    EXPECT_EQ(kiv::parse_threshold("DC=90").criterion, "decision");
+    EXPECT_EQ(kiv::parse_threshold("switch=100").criterion, "switch case");
+    EXPECT_DOUBLE_EQ(kiv::parse_threshold("total=85.5").percent, 85.5);
+    for (const char* bad : {"decision", "decision=", "decision=101", "decision=abc", "coverage=50"})
+        EXPECT_THROW(kiv::parse_threshold(bad), kiv::Error) << bad;
+}
+
+}  // namespace
