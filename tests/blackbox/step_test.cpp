@@ -1,7 +1,6 @@
 // End-to-end: the library driven through its exports alone, loaded with
 // dlopen as a host loads it. Every test runs in a fresh process, so each
 // starts from the library's state at load.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,15 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "dllharness.h"
+#include "library.h"
 
 namespace {
-
-struct Library {
-#define KIV_EXPORT_DATA(type, name) type* name = nullptr;
-#define KIV_EXPORT_FN(ret, name, params, args) ret(*name) params = nullptr;
-#include "dllharness_exports.def"
-};
 
 // Goal IDs are the even numbers 1542..1892; the host registers them as
 // outputs in that order, so output index i is goal ID 1542 + 2 i.
@@ -35,18 +28,11 @@ const std::vector<int>& goalOfIdIndex()
     return table;
 }
 
-class Host : public ::testing::Test {
+class Host : public KivLibraryTest {
 protected:
     void SetUp() override
     {
-        handle_ = dlopen(KIV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-#define KIV_EXPORT_DATA(type, name)                                                      \
-    *reinterpret_cast<void**>(&lib.name) = dlsym(handle_, #name);                        \
-    ASSERT_NE(reinterpret_cast<void*>(lib.name), nullptr) << "missing export " #name;
-#define KIV_EXPORT_FN(ret, name, params, args) KIV_EXPORT_DATA(ret, name)
-#include "dllharness_exports.def"
-
+        ASSERT_NO_FATAL_FAILURE(KivLibraryTest::SetUp());
         // Inputs in ID order, goals in ID order.
         const int inputIds[] = {959, 961, 963, 966, 968, 970, 980, 986, 990, 992, 994, 1000, 1002, 1004, 1006, 1008};
         for (int i = 0; i < 16; ++i) {
@@ -63,12 +49,11 @@ protected:
 
     void TearDown() override
     {
-        if (!handle_)
-            return;
-        lib.kiv_unregister_inputs();
-        lib.kiv_unregister_outputs();
-        lib.kiv_close_harness();
-        dlclose(handle_);
+        if (lib.handle != nullptr) {
+            lib.kiv_unregister_inputs();
+            lib.kiv_unregister_outputs();
+        }
+        KivLibraryTest::TearDown();
     }
 
     void set(int id, int64_t value) { lib.kiv_dll_set_input_int(inputIndex_.at(id), value); }
@@ -99,10 +84,7 @@ protected:
         return r;
     }
 
-    Library lib;
-
 private:
-    void* handle_ = nullptr;
     std::map<int, int> inputIndex_;
 };
 
