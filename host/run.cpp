@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace kiv {
@@ -24,7 +25,7 @@ namespace {
 std::size_t align64(std::size_t n) { return (n + 63) & ~std::size_t{63}; }
 }  // namespace
 
-SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes) : n_cases_(cases), n_goals_(goals) {
+SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes) : n_cases_(cases), n_goals_(goals), n_lanes_(lanes) {
     const std::size_t lanes_at = align64(sizeof(SharedHeader));
     const std::size_t cases_at = lanes_at + align64(lanes * sizeof(SharedLane));
     const std::size_t reach_at = cases_at + align64(cases * sizeof(SharedCase));
@@ -34,7 +35,7 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     auto* b = static_cast<char*>(base_);
     header_ = new (b) SharedHeader{};
     lanes_ = reinterpret_cast<SharedLane*>(b + lanes_at);
-    for (std::size_t i = 0; i < lanes; ++i) new (&lanes_[i]) SharedLane{-1, 0, -1};
+    for (std::size_t i = 0; i < lanes; ++i) new (&lanes_[i]) SharedLane{-1, 0, -1, 0, 0, 0};
     cases_ = reinterpret_cast<SharedCase*>(b + cases_at);
     for (std::size_t i = 0; i < cases; ++i) new (&cases_[i]) SharedCase{};
     reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
@@ -53,7 +54,6 @@ struct LaneWatch {  // the parent's view of one worker slot
     Clock::time_point last_change;
     bool timeout_sent = false;
     Clock::time_point kill_at;
-    bool ever_ran = false;
 };
 
 class Supervisor {
@@ -62,6 +62,10 @@ public:
         : target_(target), plan_(plan), options_(options),
           shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
           lanes_(static_cast<std::size_t>(options.workers)) {
+        if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
+        for (std::size_t i = 0; i < lanes_.size(); ++i)
+            workers_.push_back(std::make_unique<Worker>(target, plan, shared_, i,
+                                                        options.isolation == Isolation::snapshot ? &snapshot_ : nullptr));
         const double t = options.step_timeout;
         timeout_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t));
         poll_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(t / 8, 0.001, 0.05)));
@@ -74,6 +78,7 @@ public:
         sigaddset(&chld, SIGCHLD);
         sigprocmask(SIG_BLOCK, &chld, &old);
         old_mask_ = old;
+        WorkerSignals handlers;
         const auto start = Clock::now();
         try {
             loop();
@@ -106,12 +111,16 @@ private:
         auto next_progress = Clock::now() + std::chrono::milliseconds(200);
         for (;;) {
             if (hdr.check.load() == check_refused) throw SnapshotRefused(hdr.refusal);
-            const bool unclaimed = hdr.next_case.load() < n;
+            bool unclaimed = hdr.next_case.load() < n;
+            for (std::size_t i = 0; i < lanes_.size(); ++i)
+                unclaimed |= !lanes_[i].pid && shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load();
             // Until the snapshot check has passed, one worker runs alone.
             const bool checked = options_.isolation == Isolation::fork || hdr.check.load() == check_passed;
             const std::size_t want = checked ? lanes_.size() : 1;
-            for (std::size_t i = 0; unclaimed && i < lanes_.size() && alive() < want; ++i)
-                if (!lanes_[i].pid) spawn(i);
+            for (int pass = 0; pass < 2; ++pass)  // lanes with a dead worker's cases first
+                for (std::size_t i = 0; unclaimed && i < lanes_.size() && alive() < want; ++i)
+                    if (!lanes_[i].pid && (pass == 1 || shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load()))
+                        spawn(i);
             if (!alive() && !unclaimed) break;
             wait_for_children();
             watch_timeouts();
@@ -139,7 +148,7 @@ private:
             sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
             signal(SIGCHLD, SIG_DFL);
             try {
-                detail::Worker(target_, plan_, shared_, i, options_.isolation).main();
+                workers_[i]->main();
             } catch (...) {
             }
             _exit(5);  // never back into the parent's code
@@ -181,8 +190,12 @@ private:
                 r.status.store(static_cast<uint32_t>(r.outcome.status));
                 shared_.header().finished.fetch_add(1);
             }
-            w.ever_ran = true;
-        }
+            lane.resume_next.store(c + 1);
+            lane.resume_end.store(lane.claim_end.load());
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            lane.resume_next.store(0);  // a clean end: whatever it was given is done
+            lane.resume_end.store(0);
+        }  // else it died before its first case: the next worker here gets the same cases
         if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
         const bool clean = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3 ||
                                                  WEXITSTATUS(status) == 4);
@@ -228,6 +241,8 @@ private:
     const RunOptions& options_;
     SharedState shared_;
     std::vector<LaneWatch> lanes_;
+    Snapshot snapshot_;  // the library's data as loaded; the parent never steps it
+    std::vector<std::unique_ptr<Worker>> workers_;
     sigset_t old_mask_{};
     Clock::duration timeout_{}, poll_{}, grace_{};
     int failed_starts_ = 0;

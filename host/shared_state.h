@@ -33,6 +33,9 @@ struct alignas(64) SharedLane {
     std::atomic<int64_t> case_index;  // the case its worker runs, -1 none
     std::atomic<uint64_t> beat;       // bumped at every step and case end
     std::atomic<int32_t> step;
+    std::atomic<int64_t> claim_end;   // end of the chunk of cases the worker claimed
+    // Cases a dead worker had claimed but not run, for the next worker here.
+    std::atomic<int64_t> resume_next, resume_end;
 };
 
 // One anonymous shared mapping laid out as header, lanes, cases, goals.
@@ -49,6 +52,7 @@ public:
     std::atomic<uint64_t>& reach(std::size_t g) { return reach_[g]; }
     std::size_t cases() const { return n_cases_; }
     std::size_t goals() const { return n_goals_; }
+    std::size_t lanes() const { return n_lanes_; }
 
     // Lowers goal g's first reach to code; concurrent workers may race.
     void reached(std::size_t g, uint64_t code) {
@@ -59,7 +63,7 @@ public:
 
 private:
     void* base_ = nullptr;
-    std::size_t bytes_ = 0, n_cases_, n_goals_;
+    std::size_t bytes_ = 0, n_cases_, n_goals_, n_lanes_;
     SharedHeader* header_;
     SharedLane* lanes_;
     SharedCase* cases_;

@@ -11,8 +11,11 @@
 namespace kiv {
 
 namespace {
-// IDs are decimal texts; every ID the generated tables can hold lies below.
+// IDs are decimal texts. Without a catalog every ID below the wide limit is
+// asked for; with one, its own IDs and those below the narrow limit, enough
+// to notice a catalog that is out of date.
 constexpr int32_t kScanLimit = 100000;
+constexpr int32_t kCheckLimit = 10000;
 // Harness variables are numbered from 1; a library has far fewer than this.
 constexpr int kMaxHarnessVariable = 999;
 }  // namespace
@@ -64,7 +67,11 @@ Target::~Target() {
 // host calling order, and the source of truth for what exists.
 void Target::scan_ids(std::vector<int32_t>& writable, std::vector<int32_t>& readonly) const {
     const Exports& api = lib_->api();
-    for (int32_t id = 0; id < kScanLimit; ++id) {
+    std::set<int32_t> ids;
+    for (int32_t id = 0; id < (catalog_.present() ? kCheckLimit : kScanLimit); ++id) ids.insert(id);
+    for (const auto& i : catalog_.inputs) ids.insert(i.id);
+    for (const auto& g : catalog_.goals) ids.insert(g.id);
+    for (int32_t id : ids) {
         const int32_t kind = api.kiv_nr_registered_functions(std::to_string(id).c_str());
         if (kind == 2) writable.push_back(id);
         else if (kind == 1) readonly.push_back(id);

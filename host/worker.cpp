@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,20 +31,6 @@ extern "C" void on_signal(int sig) {
     raise(sig);
 }
 
-void install_handlers() {
-    static char* alt = static_cast<char*>(std::malloc(1 << 16));  // also catches a stack overflow
-    stack_t ss{};
-    ss.ss_sp = alt;
-    ss.ss_size = 1 << 16;
-    sigaltstack(&ss, nullptr);
-    struct sigaction sa{};
-    sa.sa_handler = on_signal;
-    sa.sa_flags = SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    for (int s : kFaultSignals) sigaction(s, &sa, nullptr);
-    sigaction(kTimeoutSignal, &sa, nullptr);
-}
-
 void unblock_handled_signals() {
     sigset_t set;
     sigemptyset(&set);
@@ -52,37 +39,72 @@ void unblock_handled_signals() {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+struct SavedSignals {
+    struct sigaction actions[std::size(kFaultSignals) + 1];
+    stack_t alt;
+};
+SavedSignals g_saved;
+
 }  // namespace
 
-Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, Isolation isolation)
+WorkerSignals::WorkerSignals() : alt_stack_(1 << 16) {  // large enough for a stack overflow's fault
+    stack_t ss{};
+    ss.ss_sp = alt_stack_.data();
+    ss.ss_size = alt_stack_.size();
+    sigaltstack(&ss, &g_saved.alt);
+    struct sigaction sa{};
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    std::size_t i = 0;
+    for (int s : kFaultSignals) sigaction(s, &sa, &g_saved.actions[i++]);
+    sigaction(kTimeoutSignal, &sa, &g_saved.actions[i]);
+}
+
+WorkerSignals::~WorkerSignals() {
+    std::size_t i = 0;
+    for (int s : kFaultSignals) sigaction(s, &g_saved.actions[i++], nullptr);
+    sigaction(kTimeoutSignal, &g_saved.actions[i], nullptr);
+    sigaltstack(&g_saved.alt, nullptr);
+}
+
+Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, const Snapshot* snapshot)
     : target_(target), plan_(plan), api_(target.library().api()), shared_(shared), lane_(shared.lane(lane)),
-      isolation_(isolation) {
+      snapshot_(snapshot) {
     for (const auto& o : target.schema().outputs) outputs_.push_back(o.address);
     for (std::size_t g = 0; g < shared.goals(); ++g) watch_.push_back(static_cast<int32_t>(g));
     beat_ = lane_.beat.load(std::memory_order_relaxed);
 }
 
 void Worker::main() {
-    install_handlers();
     unblock_handled_signals();
-    if (isolation_ == Isolation::snapshot) snapshot_.take(target_.library().writable());
     SharedHeader& hdr = shared_.header();
     const auto n = static_cast<int64_t>(plan_.cases.size());
+    // Cases are claimed a few at a time, in plan order: one shared counter
+    // touched per chunk, and neighbouring results written by one process.
+    const int64_t chunk = snapshot_ ? std::clamp<int64_t>(n / (64 * static_cast<int64_t>(shared_.lanes())), 1, 256) : 1;
+    int64_t next = lane_.resume_next.load(), end = lane_.resume_end.load();
+    lane_.claim_end.store(end);
     for (;;) {
-        const int64_t c = hdr.next_case.fetch_add(1);
-        if (c >= n) break;
+        if (next >= end) {
+            next = hdr.next_case.fetch_add(chunk);
+            end = std::min(next + chunk, n);
+            if (next >= n) break;
+            lane_.claim_end.store(end);
+        }
+        const int64_t c = next++;
         case_ = c;
         lane_.case_index.store(c);
         if (int sig = sigsetjmp(g_jump, 0)) fault(sig);
         uint32_t pending = check_pending;
-        if (isolation_ == Isolation::snapshot && hdr.check.compare_exchange_strong(pending, check_running))
+        if (snapshot_ && hdr.check.compare_exchange_strong(pending, check_running))
             check_case(c);
         else
             run_case(c, true, nullptr);
         beat();
         hdr.finished.fetch_add(1, std::memory_order_relaxed);
-        if (isolation_ == Isolation::fork) break;
-        snapshot_.restore();
+        if (!snapshot_) break;  // fork isolation: one case per process
+        snapshot_->restore();
     }
     lane_.case_index.store(-1);
     _exit(0);
@@ -161,7 +183,7 @@ void Worker::check_case(int64_t c) {
     uint64_t fresh_hash = 0, restored_hash = 0;
     run_case(c, true, &fresh_hash);
     const auto fresh = goal_vector();
-    snapshot_.restore();
+    snapshot_->restore();
     second_run_ = true;
     run_case(c, false, &restored_hash);
     const auto restored = goal_vector();

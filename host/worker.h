@@ -11,9 +11,26 @@
 
 namespace kiv::detail {
 
+// The fault and timeout handlers of the workers, installed in the parent
+// before it forks them (so a child starts with nothing to set up) and put
+// back as they were when the run ends.
+class WorkerSignals {
+public:
+    WorkerSignals();
+    ~WorkerSignals();
+    WorkerSignals(const WorkerSignals&) = delete;
+    WorkerSignals& operator=(const WorkerSignals&) = delete;
+
+private:
+    std::vector<char> alt_stack_;
+};
+
+// Built in the parent, copied into each child by fork: whatever it prepares
+// up front a child inherits instead of allocating.
 class Worker {
 public:
-    Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, Isolation isolation);
+    // snapshot: the library's data at load (null in fork isolation).
+    Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, const Snapshot* snapshot);
 
     // Runs cases until none is left (snapshot) or one case (fork), then exits
     // the process; never returns. Exit 3: a fault was reported; 4: refused.
@@ -34,8 +51,7 @@ private:
     const Exports& api_;
     SharedState& shared_;
     SharedLane& lane_;
-    Isolation isolation_;
-    Snapshot snapshot_;
+    const Snapshot* snapshot_;
     std::vector<volatile uint8_t*> outputs_;  // per Schema::outputs
     std::vector<int32_t> watch_;  // goal indices no earlier case has reached
     uint64_t beat_ = 0;

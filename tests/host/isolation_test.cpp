@@ -113,6 +113,18 @@ TEST_P(KivrunFaultyLibrary, AFailedCheckNamesItsFirstMismatch) {
     EXPECT_EQ(r.cases[0].actual, 5);
 }
 
+TEST_P(KivrunFaultyLibrary, ACrashAmidManyCasesLosesNoOtherCase) {
+    std::string suite = "case,scope,10,expect kiv_haux1\n";
+    const int n = GetParam().isolation == kiv::Isolation::fork ? 60 : 3000;
+    for (int c = 0; c < n; ++c)
+        suite += "c" + std::to_string(c) + (c == n / 3 || c == n / 2 ? ",2,," : ",1,3,4") + "\n";
+    const auto r = run(suite);
+    for (int c = 0; c < n; ++c) {
+        const CaseStatus want = c == n / 3 || c == n / 2 ? CaseStatus::crashed : CaseStatus::passed;
+        ASSERT_EQ(r.cases[c].status, want) << "case " << c;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Isolation, KivrunFaultyLibrary, testing::ValuesIn(kModes),
                          [](const testing::TestParamInfo<Mode>& p) { return std::string(p.param.name); });
 
