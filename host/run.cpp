@@ -140,8 +140,11 @@ private:
         return k;
     }
 
+    // Starts a worker in lane i. Whatever the lane records from here on is the
+    // child's: it may run cases before fork() has even returned here.
     void spawn(std::size_t i) {
         std::fflush(stdout);
+        shared_.lane(i).case_index.store(-1);
         const pid_t pid = fork();
         if (pid < 0) throw Error(std::string("cannot start a worker process: ") + std::strerror(errno));
         if (pid == 0) {
@@ -158,7 +161,6 @@ private:
         w.pid = pid;
         w.last_beat = shared_.lane(i).beat.load();
         w.last_change = Clock::now();
-        shared_.lane(i).case_index.store(-1);
     }
 
     void wait_for_children() {

@@ -1,0 +1,204 @@
+// kivrun against the real library: exit codes and messages of the command
+// line, the JSON and JUnit reports read back, and the example suite giving
+// the same results under every isolation.
+#include "kivrun.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <vector>
+
+#include "host_test.h"
+
+namespace {
+
+const std::string kLib = KIV_LIBRARY_PATH;
+const std::string kExample = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv";
+
+// Occupied seat, power state 1, no error; a press on step 2 lights LED 1.
+const char* const kPassing =
+    "case,scope,959,966,968,970,980,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+    "press,955,30,1,1,0,0,0\n"
+    ",,,,,,1,1\n";
+const char* const kFailing =
+    "case,scope,959,966,968,970,980,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+    "press,955,30,1,1,0,0,0\n"
+    ",,,,,,1,1\n"
+    "wrong,955,30,1,1,0,0,0\n"
+    ",,,,,,1,0\n";
+
+struct Invocation {
+    const char* name;
+    const char* args;   // {lib}, {suite}, {dir} are replaced
+    const char* suite;  // written to {suite}, may be null
+    int code;
+    const char* out;  // expected in stdout (may be empty)
+    const char* err;  // expected in stderr (may be empty)
+};
+
+const Invocation kInvocations[] = {
+    {"PassingSuiteExitsZero", "run {lib} {suite}", kPassing, 0, "pass  press (2 checks)", ""},
+    {"FailedCheckExitsOne", "run {lib} {suite}", kFailing, 1,
+     "FAIL  wrong: step 2 ({suite}:5): Wrapper_seat_heating_control.LEDFeedback[0] expected 0, got 1", ""},
+    {"MalformedSuiteExitsTwoAndRunsNothing", "run {lib} {suite}", "case,scope,959\nc,955,300\n", 2, "",
+     "{suite}:2:7: value 300 is out of range"},
+    {"WrapAcceptsWhatTheLibraryWraps", "run {lib} {suite} --wrap", "case,scope,959\nc,955,300\n", 0, "PASSED", ""},
+    {"MissingLibraryExitsTwo", "run {dir}/none.so {suite}", kPassing, 2, "", "cannot read library"},
+    {"LibraryLackingAnExportExitsTwo", "info " KIV_STANDIN_INCOMPLETE_PATH, nullptr, 2, "",
+     "does not export kiv_dll_exception"},
+    {"MissingSuiteExitsTwo", "run {lib} {dir}/none.csv", nullptr, 2, "", "none.csv: cannot read the suite file"},
+    {"CoverageBelowThresholdExitsOne", "run {lib} {suite} --fail-under total=100 --fail-under DC=10", kPassing, 1,
+     "total 63.6% < 100.0%: NOT MET", ""},
+    {"CoverageAboveThresholdExitsZero", "run {lib} {suite} --fail-under decision=10", kPassing, 0,
+     "decision 65.6% >= 10.0%: met", ""},
+    {"BadThresholdExitsTwo", "run {lib} {suite} --fail-under decision=150", kPassing, 2, "",
+     "expected a percentage from 0 to 100"},
+    {"UnwritableReportExitsTwoBeforeRunning", "run {lib} {suite} --json {dir}/no/such/dir/r.json", kPassing, 2, "",
+     "cannot write report"},
+    {"UnknownIsolationExitsTwo", "run {lib} {suite} --isolation thread", kPassing, 2, "", "--isolation"},
+    {"NoSubcommandExitsTwo", "", nullptr, 2, "", "subcommand"},
+    {"HelpExitsZero", "run --help", nullptr, 0, "--step-timeout", ""},
+    {"InfoListsScopesAndGoals", "info {lib}", nullptr, 0, "scope 981  runa2", ""},
+    {"ForkIsolationWithTwoWorkers", "run {lib} {suite} --isolation fork -j 2", kFailing, 1, "1 passed, 1 failed", ""},
+};
+
+std::string expand(std::string s, const std::string& suite) {
+    const std::string dir = kivtest::write_file(".keep", "").substr(0, kivtest::write_file(".keep", "").rfind('/'));
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{lib}", kLib}, {"{suite}", suite}, {"{dir}", dir}})
+        for (std::size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
+    return s;
+}
+
+class KivrunCommandLine : public testing::TestWithParam<Invocation> {};
+
+TEST_P(KivrunCommandLine, ExitsWithItsCodeAndSaysWhy) {
+    const Invocation& inv = GetParam();
+    const std::string suite = kivtest::write_file(std::string(inv.name) + ".csv", inv.suite ? inv.suite : "");
+    const auto r = kivtest::kivrun(expand(inv.args, suite));
+    EXPECT_EQ(r.code, inv.code) << r.out << r.err;
+    EXPECT_NE(r.out.find(expand(inv.out, suite)), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(expand(inv.err, suite)), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Invocations, KivrunCommandLine, testing::ValuesIn(kInvocations),
+                         [](const testing::TestParamInfo<Invocation>& p) { return std::string(p.param.name); });
+
+TEST(KivrunReports, JsonHoldsCoverageTraceabilityAndTheFirstMismatch) {
+    const std::string suite = kivtest::write_file("json.csv", kFailing);
+    const std::string json = kivtest::write_file("r.json", "");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --json " + json);
+    ASSERT_EQ(r.code, 1) << r.err;
+    const auto j = nlohmann::json::parse(kivtest::read_file(json));
+    EXPECT_EQ(j["summary"]["cases"], 2);
+    EXPECT_EQ(j["summary"]["failed"], 1);
+    EXPECT_EQ(j["coverage"]["total"]["total"], 176);
+    EXPECT_EQ(j["coverage"]["criteria"].size(), 8u);
+    ASSERT_EQ(j["goals"].size(), 176u);
+    int reached = 0;
+    for (const auto& g : j["goals"]) {
+        SCOPED_TRACE(g.dump());
+        ASSERT_TRUE(g.contains("meaning"));
+        if (!g["reached"].get<bool>()) {
+            EXPECT_FALSE(g.contains("first"));
+            continue;
+        }
+        ++reached;
+        EXPECT_EQ(g["first"]["case"], "press");  // the second case reaches nothing new first
+        EXPECT_GE(g["first"]["step"], 1);
+        EXPECT_EQ(g["first"]["line"], 1 + g["first"]["step"].get<int>());
+    }
+    EXPECT_EQ(reached, j["coverage"]["total"]["reached"]);
+    const auto& wrong = j["cases"][1];
+    EXPECT_EQ(wrong["status"], "failed");
+    EXPECT_EQ(wrong["first_mismatch"], nlohmann::json({{"step", 2}, {"line", 5}, {"output",
+        "Wrapper_seat_heating_control.LEDFeedback[0]"}, {"expected", 0}, {"actual", 1}}));
+}
+
+// Checks that every element opened is closed, in order.
+bool balanced_xml(const std::string& x, int& elements) {
+    std::vector<std::string> open;
+    elements = 0;
+    for (std::size_t at = x.find('<'); at != std::string::npos; at = x.find('<', at + 1)) {
+        const std::size_t end = x.find('>', at);
+        if (end == std::string::npos) return false;
+        const std::string tag = x.substr(at + 1, end - at - 1);
+        if (tag.empty() || tag[0] == '?') continue;
+        if (tag[0] == '/') {
+            if (open.empty() || open.back() != tag.substr(1)) return false;
+            open.pop_back();
+            continue;
+        }
+        ++elements;
+        if (tag.back() != '/') open.push_back(tag.substr(0, tag.find(' ')));
+    }
+    return open.empty();
+}
+
+TEST(KivrunReports, JUnitHasOneTestcasePerCaseAndFailuresForMismatches) {
+    const std::string suite = kivtest::write_file("junit.csv", std::string(kFailing) + "\"a <&> name\",955,,,,,,\n");
+    const std::string xml = kivtest::write_file("r.xml", "");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --junit " + xml);
+    ASSERT_EQ(r.code, 1) << r.err;
+    const std::string x = kivtest::read_file(xml);
+    int elements = 0;
+    EXPECT_TRUE(balanced_xml(x, elements)) << x;
+    auto count = [&](const std::string& what) {
+        int n = 0;
+        for (std::size_t at = x.find(what); at != std::string::npos; at = x.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("<testcase "), 3);
+    EXPECT_EQ(count("<failure "), 1);
+    EXPECT_EQ(count("<error "), 0);
+    EXPECT_NE(x.find("name=\"a &lt;&amp;&gt; name\""), std::string::npos);
+    EXPECT_NE(x.find("tests=\"3\" failures=\"1\" errors=\"0\""), std::string::npos);
+}
+
+struct Isolation {
+    const char* name;
+    kiv::Isolation isolation;
+    int workers;
+};
+
+class KivrunExampleSuite : public testing::TestWithParam<Isolation> {};
+
+// Goals no input can reach: the false outcomes and off-by-one boundaries of
+// the wrapper's fixed counter tests, boundaries below 0 or above 1 of
+// unsigned and boolean operands, the stage above 3, and both cast ranges.
+const std::set<int> kUnreachable = {15, 17, 19, 23, 29, 30, 32, 34, 35, 37, 39, 40,
+                                    42, 44, 47, 50, 53, 54, 142, 149, 154, 155, 156};
+
+TEST_P(KivrunExampleSuite, PassesAndReachesEveryReachableGoal) {
+    kiv::Target target(kLib);
+    const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
+    kiv::RunOptions o;
+    o.isolation = GetParam().isolation;
+    o.workers = GetParam().workers;
+    const auto r = kiv::run(target, plan, o);
+    for (std::size_t c = 0; c < r.cases.size(); ++c)
+        EXPECT_EQ(r.cases[c].status, kiv::CaseStatus::passed) << plan.cases[c].name;
+    std::set<int> unreached;
+    for (std::size_t g = 0; g < r.goals.size(); ++g)
+        if (r.goals[g].case_index < 0) unreached.insert(target.schema().goals[g].info->goal);
+    EXPECT_EQ(unreached, kUnreachable);
+}
+
+TEST(KivrunExampleSuiteAgreement, SnapshotAndForkIsolationGiveTheSameTrace) {
+    kiv::Target target(kLib);
+    const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
+    const auto a = kiv::run(target, plan, {kiv::Isolation::snapshot, 1});
+    const auto b = kiv::run(target, plan, {kiv::Isolation::fork, 2});
+    for (std::size_t g = 0; g < a.goals.size(); ++g) {
+        EXPECT_EQ(a.goals[g].case_index, b.goals[g].case_index) << g;
+        EXPECT_EQ(a.goals[g].step, b.goals[g].step) << g;
+    }
+}
+
+const Isolation kIsolations[] = {{"Snapshot", kiv::Isolation::snapshot, 1},
+                                 {"SnapshotTwoWorkers", kiv::Isolation::snapshot, 2},
+                                 {"Fork", kiv::Isolation::fork, 1}};
+INSTANTIATE_TEST_SUITE_P(Isolations, KivrunExampleSuite, testing::ValuesIn(kIsolations),
+                         [](const testing::TestParamInfo<Isolation>& p) { return std::string(p.param.name); });
+
+}  // namespace
