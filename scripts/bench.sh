@@ -6,9 +6,10 @@
 # Writes <build>/bench.json (every run), <build>/bench-summary.json (the
 # summary table) and <build>/bench-callgrind.json.
 set -euo pipefail
-build=${1:-build}
+build=$(realpath -m "${1:-build}")
 shift || true
 jobs=${JOBS:-$(nproc)}
+cd "$(dirname "$0")/.."
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j "$jobs" --target kiv_bench
