@@ -9,6 +9,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -101,6 +105,23 @@ void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, in
     }
 }
 
+// The operating system's share of fork isolation: a child per case that does
+// nothing, forked from this same process with the same library loaded. Fork
+// times swing with what else the machine does; the ratio to this holds better.
+void fork_floor(benchmark::State& state, int cases)
+{
+    fixture();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < cases; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) _exit(0);
+            if (pid > 0) waitpid(pid, nullptr, 0);
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
 struct HostConfig {
     kiv::Isolation isolation;
     const char* mode;
@@ -108,14 +129,17 @@ struct HostConfig {
     double per_worker_target;  // cases per second; 0 for none
 };
 
+constexpr const char* kForkFloor = "host/fork/floor";
+constexpr int kForkCases = 500;
+
 // Enough cases that a run takes a tenth of a second or more at the target rate.
 constexpr HostConfig kHostConfigs[] = {
     {kiv::Isolation::snapshot, "snapshot", 1, 10, 50000, 100000},
     {kiv::Isolation::snapshot, "snapshot", 2, 10, 50000, 100000},
     {kiv::Isolation::snapshot, "snapshot", 1, 0, 50000, 0},
-    {kiv::Isolation::fork, "fork", 1, 10, 500, 2000},
-    {kiv::Isolation::fork, "fork", 2, 10, 500, 2000},
-    {kiv::Isolation::fork, "fork", 1, 0, 500, 0},
+    {kiv::Isolation::fork, "fork", 1, 10, kForkCases, 2000},
+    {kiv::Isolation::fork, "fork", 2, 10, kForkCases, 2000},
+    {kiv::Isolation::fork, "fork", 1, 0, kForkCases, 0},
 };
 
 }  // namespace
@@ -133,8 +157,14 @@ void register_host_benchmarks()
         label += c.steps == 0 ? "isolation alone (0 steps)" : "10-step case";
         SummaryLine line(label, name, c.cases, Clock::real);
         if (c.per_worker_target > 0) line.cases_per_worker_at_least(c.per_worker_target, c.workers);
+        if (c.isolation == kiv::Isolation::fork && c.steps == 0) line.compared_to(kForkFloor);
         summarize(line);
     }
+    with_min(benchmark::RegisterBenchmark(kForkFloor, fork_floor, kForkCases))
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    summarize(SummaryLine("fork, exit and wait alone (the OS floor)", kForkFloor, kForkCases, Clock::real));
 }
 
 }  // namespace kivbench
