@@ -21,8 +21,10 @@ std::unique_ptr<kiv::Target> open_target(const CommonOptions& o) {
     auto t = std::make_unique<kiv::Target>(
         o.library, o.catalog.empty() ? std::nullopt : std::optional<std::string>(o.catalog), !o.no_catalog);
     if (!t->catalog().present())
-        std::cerr << "kivrun: warning: no catalog (" << kiv::catalog_path_for(o.library)
-                  << "): inputs and goals go by bare ID; scopes, value ranges and names are not checked\n";
+        std::cerr << "kivrun: warning: "
+                  << (o.no_catalog ? std::string("catalog not used (--no-catalog)")
+                                   : "no catalog (" + kiv::catalog_path_for(o.library) + ")")
+                  << ": inputs and goals go by bare ID; scopes, value ranges and names are not checked\n";
     return t;
 }
 
@@ -52,6 +54,8 @@ int info(const CommonOptions& o) {
     if (!target->catalog().present()) {
         std::cout << "\nwritable IDs:";
         for (const auto& in : s.inputs) std::cout << " " << in.id;
+        std::cout << "\nharness variables readable by symbol:";
+        for (const auto& out : s.outputs) std::cout << " " << out.variable;
         std::cout << "\n";
     }
     std::map<std::string, int> per;

@@ -5,6 +5,7 @@
 #include "shared_state.h"
 #include "worker.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -259,6 +260,9 @@ RunResult run(const Target& target, const Plan& plan, const RunOptions& options)
         throw Error("the step timeout must be a positive number of seconds");
     for (const auto& c : plan.cases)
         if (c.n_steps >= (1u << detail::kStepBits)) throw Error("case '" + c.name + "' has too many steps");
+    // Heap pages freed since loading (the suite's text and cells) would
+    // otherwise be copied into every forked worker's page tables.
+    malloc_trim(0);
     return detail::Supervisor(target, plan, options).run();
 }
 

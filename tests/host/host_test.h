@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,12 +15,16 @@ namespace kivtest {
 
 // A file under the test's own temporary directory, holding text.
 inline std::string write_file(const std::string& name, const std::string& text) {
-    static const std::string dir = [] {
-        std::string d = ::testing::TempDir() + "kivrun_test_" + std::to_string(getpid());
-        std::system(("mkdir -p '" + d + "'").c_str());
-        return d;
-    }();
-    const std::string path = dir + "/" + name;
+    // Removed with everything in it when the test process ends.
+    static const struct Dir {
+        std::string path = ::testing::TempDir() + "kivrun_test_" + std::to_string(getpid());
+        Dir() { std::filesystem::create_directories(path); }
+        ~Dir() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } dir;
+    const std::string path = dir.path + "/" + name;
     std::ofstream(path) << text;
     return path;
 }
