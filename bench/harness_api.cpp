@@ -1,20 +1,33 @@
 // The two harness builds the benchmarks load, and the host's registration.
 #include "harness_api.h"
 
+#include <malloc.h>
+
 #include <string>
 
 namespace kivbench {
 
+namespace {
+const HarnessApi* g_loaded[2];  // instrumented, uninstrumented; null until loaded
+}  // namespace
+
 const HarnessApi& instrumented()
 {
     static const HarnessApi api = load_harness(KIV_LIBRARY_PATH);
-    return api;
+    return *(g_loaded[0] = &api);
 }
 
 const HarnessApi& uninstrumented()
 {
     static const HarnessApi api = load_harness(KIV_NOPROBE_LIBRARY_PATH);
-    return api;
+    return *(g_loaded[1] = &api);
+}
+
+void close_registries()
+{
+    for (const HarnessApi* api : g_loaded)
+        if (api != nullptr) api->kiv_close_harness();
+    malloc_trim(0);
 }
 
 void register_all(const HarnessApi& api)

@@ -1,6 +1,7 @@
 // Fresh-state test cases through kivrun's own execution path (suite text,
 // plan, workers, isolation), and the cost of the isolation alone.
 #include "benchmarks.h"
+#include "harness_api.h"
 #include "summary.h"
 
 #ifdef KIV_BENCH_HOST
@@ -87,6 +88,7 @@ const HostFixture& fixture()
 void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, int steps, int cases)
 {
     const HostFixture& f = fixture();
+    close_registries();
     const kiv::Plan plan = kiv::repeat_cases(f.plan(steps), static_cast<std::size_t>(cases));
     for (auto _ : state) {
         kiv::RunResult r;
@@ -111,6 +113,7 @@ void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, in
 void fork_floor(benchmark::State& state, int cases)
 {
     fixture();
+    close_registries();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < cases; ++i) {
