@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -188,7 +189,13 @@ void Report::text(std::ostream& out, bool trace) const {
     const auto& goals = target_.schema().goals;
     const std::size_t missing = s.total.total - s.total.reached;
     if (missing) out << "\nGoals not reached (" << missing << "):\n";
-    for (std::size_t g = 0; g < goals.size(); ++g)
+    // In goal order, which groups them by unit and criterion.
+    std::vector<std::size_t> order(goals.size());
+    for (std::size_t g = 0; g < order.size(); ++g) order[g] = g;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return (goals[a].info ? goals[a].info->goal : 0) < (goals[b].info ? goals[b].info->goal : 0);
+    });
+    for (std::size_t g : order)
         if (result_.goals[g].case_index < 0) {
             std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(g).c_str(), criterion_of(g).c_str());
             out << line << (goals[g].info ? goals[g].info->meaning : "") << "\n";
