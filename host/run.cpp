@@ -60,7 +60,7 @@ struct LaneWatch {  // the parent's view of one worker slot
 class Supervisor {
 public:
     Supervisor(const Target& target, const Plan& plan, const RunOptions& options)
-        : target_(target), plan_(plan), options_(options),
+        : plan_(plan), options_(options),
           shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
           lanes_(static_cast<std::size_t>(options.workers)) {
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
@@ -239,7 +239,6 @@ private:
             if (w.pid) waitpid(w.pid, nullptr, 0), w.pid = 0;
     }
 
-    const Target& target_;
     const Plan& plan_;
     const RunOptions& options_;
     SharedState shared_;
