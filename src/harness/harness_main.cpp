@@ -201,62 +201,14 @@ void kiv_close_harness()
     kiv_is_initialized = 0;
 }
 
-int64_t kiv_dll_get_param_int(int32_t index)
-{
-    return kiv_dll_get_int(index, &kivRegisteredParamFunctions);
-}
+// The twelve exported access functions: per kind, get and set as integer
+// and as floating value, each forwarding to its kind's index table.
+#define KIV_ACCESS_FUNCTIONS(kind, table)                                                          \
+    int64_t kiv_dll_get_##kind##_int(int32_t index) { return kiv_dll_get_int(index, &table); }      \
+    void kiv_dll_set_##kind##_int(int32_t index, int64_t value) { kiv_dll_set_int(index, &table, value); } \
+    double kiv_dll_get_##kind##_float(int32_t index) { return kiv_dll_get_float(index, &table); }  \
+    void kiv_dll_set_##kind##_float(int32_t index, double value) { kiv_dll_set_float(index, &table, value); }
 
-void kiv_dll_set_param_int(int32_t index, int64_t value)
-{
-    kiv_dll_set_int(index, &kivRegisteredParamFunctions, value);
-}
-
-double kiv_dll_get_param_float(int32_t index)
-{
-    return kiv_dll_get_float(index, &kivRegisteredParamFunctions);
-}
-
-void kiv_dll_set_param_float(int32_t index, double value)
-{
-    kiv_dll_set_float(index, &kivRegisteredParamFunctions, value);
-}
-
-int64_t kiv_dll_get_input_int(int32_t index)
-{
-    return kiv_dll_get_int(index, &kivRegisteredInputFunctions);
-}
-
-void kiv_dll_set_input_int(int32_t index, int64_t value)
-{
-    kiv_dll_set_int(index, &kivRegisteredInputFunctions, value);
-}
-
-double kiv_dll_get_input_float(int32_t index)
-{
-    return kiv_dll_get_float(index, &kivRegisteredInputFunctions);
-}
-
-void kiv_dll_set_input_float(int32_t index, double value)
-{
-    kiv_dll_set_float(index, &kivRegisteredInputFunctions, value);
-}
-
-int64_t kiv_dll_get_output_int(int32_t index)
-{
-    return kiv_dll_get_int(index, &kivRegisteredOutputFunctions);
-}
-
-void kiv_dll_set_output_int(int32_t index, int64_t value)
-{
-    kiv_dll_set_int(index, &kivRegisteredOutputFunctions, value);
-}
-
-double kiv_dll_get_output_float(int32_t index)
-{
-    return kiv_dll_get_float(index, &kivRegisteredOutputFunctions);
-}
-
-void kiv_dll_set_output_float(int32_t index, double value)
-{
-    kiv_dll_set_float(index, &kivRegisteredOutputFunctions, value);
-}
+KIV_ACCESS_FUNCTIONS(param, kivRegisteredParamFunctions)
+KIV_ACCESS_FUNCTIONS(input, kivRegisteredInputFunctions)
+KIV_ACCESS_FUNCTIONS(output, kivRegisteredOutputFunctions)

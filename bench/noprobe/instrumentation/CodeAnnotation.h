@@ -8,54 +8,8 @@
 
 #include <cstdint>
 
-struct IXA_STM_RECORD {
-    int32_t callerId;
-    uint32_t hitCount;
-};
-struct IXA_FC_RECORD {
-    int32_t callerId;
-    uint8_t reached;
-};
-struct IXA_SC_RECORD {
-    int32_t callerId;
-    uint8_t reached;
-};
-struct IXA_ICF_RECORD {
-    int32_t callerId;
-    uint8_t reached;
-};
-struct IXA_DCF_RECORD {
-    int32_t callerId;
-    uint8_t reached;
-    const char* calleeName;
-};
-struct IXA_DC_RECORD {
-    int32_t callerId;
-    uint8_t falseSeen;
-    uint8_t trueSeen;
-};
-struct IXA_CC_RECORD {
-    int32_t callerId;
-    uint8_t falseSeen;
-    uint8_t trueSeen;
-};
-struct IXA_RELOP_RECORD {
-    int32_t callerId;
-    uint8_t trueSeen;
-    uint8_t falseSeen;
-    uint8_t oneBelow;
-    uint8_t equal;
-    uint8_t oneAbove;
-};
-struct IXA_CAST_RECORD {
-    int32_t callerId;
-    uint8_t belowMin;
-    uint8_t aboveMax;
-};
-struct IXA_DBZ_RECORD {
-    int32_t callerId;
-    uint8_t zeroSeen;
-};
+// The real record types: the units still define their records.
+#include "instrumentation/probe_records.h"
 
 // Only the probe forms the two units call. A unit that starts calling another
 // form fails to compile here, which is the cue to add it.
