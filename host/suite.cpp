@@ -4,6 +4,7 @@
 #include "csv.h"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -294,7 +295,21 @@ Plan load_suites(const std::vector<std::string>& files, const Schema& schema, co
     for (const auto& f : files) {
         std::ifstream in(f, std::ios::binary);
         std::ostringstream text;
-        if (!(in && text << in.rdbuf())) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(f, ec)) {
+            all.push_back({f, 0, 0, "is a directory; expected a suite file (CSV)"});
+            continue;
+        }
+        if (!in) {
+            all.push_back({f, 0, 0, "cannot read the suite file"});
+            continue;
+        }
+        // An empty file inserts nothing, which the stream reports as a failure.
+        if (in.peek() == std::ifstream::traits_type::eof()) {
+            all.push_back({f, 0, 0, "the suite file is empty; expected a header row with at least 'case' and 'scope'"});
+            continue;
+        }
+        if (!(text << in.rdbuf())) {
             all.push_back({f, 0, 0, "cannot read the suite file"});
             continue;
         }

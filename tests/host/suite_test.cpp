@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 const kiv::Catalog& catalog() {
@@ -146,6 +148,30 @@ TEST(KivrunSuite, ReportsEveryProblemOfEveryFileAtOnce) {
         FAIL();
     } catch (const kiv::SuiteError& e) {
         EXPECT_EQ(e.diagnostics.size(), 3u) << e.what();
+    }
+}
+
+TEST(KivrunSuite, NamesWhyAFileCannotBeASuite) {
+    const kiv::Schema schema = kiv::Schema::of(catalog());
+    const std::string dir = testing::TempDir();
+    const std::string empty = dir + "kivrun_empty.csv";
+    std::ofstream{empty};
+    const struct {
+        std::string file, message;
+    } rows[] = {
+        {"/nonexistent/suite.csv", "cannot read the suite file"},
+        {empty, "the suite file is empty"},
+        {dir, "is a directory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        try {
+            kiv::load_suites({row.file}, schema, {});
+            ADD_FAILURE() << "accepted";
+        } catch (const kiv::SuiteError& e) {
+            ASSERT_EQ(e.diagnostics.size(), 1u);
+            EXPECT_NE(e.diagnostics[0].str().find(row.message), std::string::npos) << e.diagnostics[0].str();
+        }
     }
 }
 
