@@ -1,10 +1,11 @@
 # Two commands on a fresh Debian machine: `make demo` and `make test`.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_CLANG ?= build-clang
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test asan bench clean
+.PHONY: all deps build demo test asan clang bench clean
 
 all: build
 
@@ -29,8 +30,15 @@ asan: deps
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again, built with clang, warnings as errors.
+clang: deps
+	@command -v clang++ >/dev/null || scripts/install-deps.sh clang
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_CLANG) -DKIV_WERROR=ON -DKIV_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_CLANG) -j $(JOBS)
+	cd $(BUILD_CLANG) && ctest --output-on-failure -j $(JOBS)
+
 bench: build
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CLANG)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 # As root it runs apt-get; otherwise it says exactly what to install.
+# Extra package names given as arguments are needed too.
 set -euo pipefail
-need=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libelf-dev binutils)
+need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libelf-dev binutils "$@")
 missing=()
 for pkg in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
