@@ -11,27 +11,23 @@ namespace {
 const HarnessApi* g_loaded[2];  // instrumented, uninstrumented; null until loaded
 }  // namespace
 
-const HarnessApi& instrumented()
-{
+const HarnessApi& instrumented() {
     static const HarnessApi api = load_harness(KIV_LIBRARY_PATH);
     return *(g_loaded[0] = &api);
 }
 
-const HarnessApi& uninstrumented()
-{
+const HarnessApi& uninstrumented() {
     static const HarnessApi api = load_harness(KIV_NOPROBE_LIBRARY_PATH);
     return *(g_loaded[1] = &api);
 }
 
-void close_registries()
-{
+void close_registries() {
     for (const HarnessApi* api : g_loaded)
         if (api != nullptr) api->kiv_close_harness();
     malloc_trim(0);
 }
 
-void register_all(const HarnessApi& api)
-{
+void register_all(const HarnessApi& api) {
     for (int i = 0; i < kInputCount; ++i)
         api.kiv_register_inputs(kInputCount, i, std::to_string(kInputIds[i]).c_str());
     for (int i = 0; i < kGoalCount; ++i)

@@ -19,8 +19,7 @@ struct HarnessApi {
 
 // Loads the library privately (RTLD_LOCAL), so the two builds of the same
 // names can sit in one process. Exits when the file or a step export is missing.
-inline HarnessApi load_harness(const char* path)
-{
+inline HarnessApi load_harness(const char* path) {
     void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
@@ -63,8 +62,7 @@ inline constexpr int kGoalCount = sizeof kGoalIds / sizeof kGoalIds[0];
 static_assert(kInputCount == 16 && kGoalCount == 176);
 
 // Index of an input ID in the input index table; -1 when it is not an input.
-constexpr int input_index(int32_t id)
-{
+constexpr int input_index(int32_t id) {
     for (int i = 0; i < kInputCount; ++i)
         if (kInputIds[i] == id) return i;
     return -1;

@@ -77,16 +77,14 @@ private:
     kiv::Plan ten_steps_, zero_steps_;
 };
 
-const HostFixture& fixture()
-{
+const HostFixture& fixture() {
     static const HostFixture f;
     return f;
 }
 
 // One iteration is one run of `cases` cases; its time is the run's own wall
 // time, which kivrun measures from the first worker's start to the last result.
-void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, int steps, int cases)
-{
+void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, int steps, int cases) {
     const HostFixture& f = fixture();
     close_registries();
     const kiv::Plan plan = kiv::repeat_cases(f.plan(steps), static_cast<std::size_t>(cases));
@@ -110,8 +108,7 @@ void host_run(benchmark::State& state, kiv::Isolation isolation, int workers, in
 // The operating system's share of fork isolation: a child per case that does
 // nothing, forked from this same process with the same library loaded. Fork
 // times swing with what else the machine does; the ratio to this holds better.
-void fork_floor(benchmark::State& state, int cases)
-{
+void fork_floor(benchmark::State& state, int cases) {
     fixture();
     close_registries();
     for (auto _ : state) {
@@ -147,11 +144,10 @@ constexpr HostConfig kHostConfigs[] = {
 
 }  // namespace
 
-void register_host_benchmarks()
-{
+void register_host_benchmarks() {
     for (const HostConfig& c : kHostConfigs) {
-        const std::string name = std::string("host/") + c.mode + "/" + std::to_string(c.workers) + "w/" +
-                                 std::to_string(c.steps) + "steps";
+        const std::string name =
+            std::string("host/") + c.mode + "/" + std::to_string(c.workers) + "w/" + std::to_string(c.steps) + "steps";
         with_min(benchmark::RegisterBenchmark(name.c_str(), host_run, c.isolation, c.workers, c.steps, c.cases))
             ->UseManualTime()
             ->Iterations(1)

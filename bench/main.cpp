@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string summary_out;
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {

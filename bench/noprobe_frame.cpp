@@ -15,23 +15,21 @@ int32_t KIV_SCOPE_UID = 0;
 namespace {
 
 template <int Scope, void (*UnitInit)(), void (*Unit)()>
-void normal_step()
-{
+void normal_step() {
     static bool isInitialized;
     kiv_normal_step<Scope, UnitInit, Unit>(isInitialized);
 }
 
 }  // namespace
 
-void kiv_dll_step(void)
-{
+void kiv_dll_step(void) {
     switch (KIV_SCOPE_UID) {
 #define KIV_SCOPE(uid, step, unit, init) \
     case uid:                            \
         normal_step<uid, init, unit>();  \
         break;
 #include "frame/scopes.def"
-    default:
-        break;
+        default:
+            break;
     }
 }

@@ -14,11 +14,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // The first registry call after a close opens the registry again.
-void registry_open(benchmark::State& state)
-{
+void registry_open(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     for (auto _ : state) {
         api.kiv_close_harness();
@@ -28,8 +29,7 @@ void registry_open(benchmark::State& state)
     }
 }
 
-void registry_close(benchmark::State& state)
-{
+void registry_close(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     for (auto _ : state) {
         api.kiv_nr_registered_functions("959");
@@ -40,38 +40,38 @@ void registry_close(benchmark::State& state)
     }
 }
 
-void get_output_int(benchmark::State& state)
-{
+void get_output_int(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     register_all(api);
     for (auto _ : state) {
         int64_t sum = 0;
-        for (int i = 0; i < kGoalCount; ++i) sum += api.kiv_dll_get_output_int(i);
+        for (int i = 0; i < kGoalCount; ++i)
+            sum += api.kiv_dll_get_output_int(i);
         benchmark::DoNotOptimize(sum);
     }
 }
 
 // The same getter every call: what a sweep over all goals would cost if the
 // indirect call always went where it went last time.
-void get_output_int_one_goal(benchmark::State& state)
-{
+void get_output_int_one_goal(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     register_all(api);
     for (auto _ : state) {
         int64_t sum = 0;
-        for (int i = 0; i < kGoalCount; ++i) sum += api.kiv_dll_get_output_int(7);
+        for (int i = 0; i < kGoalCount; ++i)
+            sum += api.kiv_dll_get_output_int(7);
         benchmark::DoNotOptimize(sum);
     }
 }
 
 // Values alternate so that every store changes the variable.
-void set_input_int(benchmark::State& state)
-{
+void set_input_int(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     register_all(api);
     int64_t value = 0;
     for (auto _ : state) {
-        for (int i = 0; i < kInputCount; ++i) api.kiv_dll_set_input_int(i, value);
+        for (int i = 0; i < kInputCount; ++i)
+            api.kiv_dll_set_input_int(i, value);
         value ^= 1;
         benchmark::ClobberMemory();
     }
@@ -79,15 +79,19 @@ void set_input_int(benchmark::State& state)
 
 }  // namespace
 
-void register_registry_benchmarks()
-{
-    with_min(benchmark::RegisterBenchmark("registry/open", registry_open))->UseManualTime()->Unit(benchmark::kMicrosecond);
-    with_min(benchmark::RegisterBenchmark("registry/close", registry_close))->UseManualTime()->Unit(benchmark::kMicrosecond);
+void register_registry_benchmarks() {
+    with_min(benchmark::RegisterBenchmark("registry/open", registry_open))
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    with_min(benchmark::RegisterBenchmark("registry/close", registry_close))
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
     with_min(benchmark::RegisterBenchmark("access/get_output_int", get_output_int));
     with_min(benchmark::RegisterBenchmark("access/get_output_int_one_goal", get_output_int_one_goal));
     with_min(benchmark::RegisterBenchmark("access/set_input_int", set_input_int));
 
-    summarize(SummaryLine("registry open (192 IDs, 2 tables)", "registry/open", 1, kivbench::Clock::real).time_at_most(1e6));
+    summarize(
+        SummaryLine("registry open (192 IDs, 2 tables)", "registry/open", 1, kivbench::Clock::real).time_at_most(1e6));
     summarize(SummaryLine("registry close", "registry/close", 1, kivbench::Clock::real));
     summarize(SummaryLine("kiv_dll_get_output_int, per call", "access/get_output_int", kGoalCount).time_at_most(5));
     summarize(SummaryLine("  the same goal every call, per call", "access/get_output_int_one_goal", kGoalCount));

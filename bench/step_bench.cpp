@@ -16,8 +16,7 @@ namespace {
 
 // Both builds sit behind dlsym'd function pointers, so the optimiser sees no
 // step it could drop; the barrier keeps the loop's own stores in place too.
-void step_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int32_t uid)
-{
+void step_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int32_t uid) {
     const HarnessApi& api = build();
     const ScopeDrive& drive = scope_drive(uid);
     prepare_scope(api, drive);
@@ -29,8 +28,7 @@ void step_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int32
 }
 
 // What a host step costs besides kiv_dll_step: the same input writes alone.
-void inputs_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int32_t uid)
-{
+void inputs_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int32_t uid) {
     const HarnessApi& api = build();
     const ScopeDrive& drive = scope_drive(uid);
     prepare_scope(api, drive);
@@ -42,8 +40,7 @@ void inputs_benchmark(benchmark::State& state, const HarnessApi& (*build)(), int
 }
 
 // The exception entry runs the goal evaluation and nothing else.
-void goal_evaluation(benchmark::State& state)
-{
+void goal_evaluation(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     prepare_scope(api, scope_drive(955));
     for (auto _ : state) {
@@ -52,12 +49,13 @@ void goal_evaluation(benchmark::State& state)
     }
 }
 
-std::string step_name(int32_t uid, const char* build) { return "step/" + std::to_string(uid) + "/" + build; }
+std::string step_name(int32_t uid, const char* build) {
+    return "step/" + std::to_string(uid) + "/" + build;
+}
 
 }  // namespace
 
-void register_step_benchmarks()
-{
+void register_step_benchmarks() {
     for (const ScopeDrive& d : kScopeDrives) {
         const std::string bare = step_name(d.uid, "noprobe"), probed = step_name(d.uid, "probes");
         with_min(benchmark::RegisterBenchmark(bare.c_str(), step_benchmark, &uninstrumented, d.uid));
@@ -90,8 +88,7 @@ void register_step_benchmarks()
 // "<probes|noprobe>:<scope uid|exception>:<steps>": prepares as the benchmarks
 // do, then runs that many steps (or exception entries) and nothing else, so
 // that instruction counts of two runs with different step counts divide.
-int run_count_mode(const char* spec)
-{
+int run_count_mode(const char* spec) {
     char build[16] = {}, what[16] = {};
     unsigned long steps = 0;
     if (std::sscanf(spec, "%15[^:]:%15[^:]:%lu", build, what, &steps) != 3) {

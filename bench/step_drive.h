@@ -37,16 +37,15 @@ void prepare_scope(const HarnessApi& api, const ScopeDrive& drive);
 
 // The varying inputs of step k written by index, and the scope selected: what
 // a host does before each step.
-inline void write_inputs(const HarnessApi& api, const ScopeDrive& drive, uint32_t k)
-{
+inline void write_inputs(const HarnessApi& api, const ScopeDrive& drive, uint32_t k) {
     const StepInputs& in = drive.steps[k % kPatternSteps];
-    for (int i = 0; i < in.n; ++i) api.kiv_dll_set_input_int(in.index[i], in.value[i]);
+    for (int i = 0; i < in.n; ++i)
+        api.kiv_dll_set_input_int(in.index[i], in.value[i]);
     *api.KIV_SCOPE_UID = drive.uid;
 }
 
 // One step as a host runs it; `k` counts steps and picks the pattern row.
-inline void host_step(const HarnessApi& api, const ScopeDrive& drive, uint32_t k)
-{
+inline void host_step(const HarnessApi& api, const ScopeDrive& drive, uint32_t k) {
     write_inputs(api, drive, k);
     api.kiv_dll_step();
 }

@@ -10,16 +10,16 @@ namespace kivbench {
 
 namespace {
 
-std::vector<SummaryLine>& lines()
-{
+std::vector<SummaryLine>& lines() {
     static std::vector<SummaryLine> all;
     return all;
 }
 
-double to_ns(double value, benchmark::TimeUnit unit) { return value * 1e9 / benchmark::GetTimeUnitMultiplier(unit); }
+double to_ns(double value, benchmark::TimeUnit unit) {
+    return value * 1e9 / benchmark::GetTimeUnitMultiplier(unit);
+}
 
-std::string format_time(double ns)
-{
+std::string format_time(double ns) {
     char text[32];
     if (ns < 1e3)
         std::snprintf(text, sizeof text, "%.1f ns", ns);
@@ -30,8 +30,7 @@ std::string format_time(double ns)
     return text;
 }
 
-std::string format_number(const char* format, double value)
-{
+std::string format_number(const char* format, double value) {
     char text[48];
     std::snprintf(text, sizeof text, format, value);
     return text;
@@ -43,8 +42,7 @@ struct Verdict {
     bool checked = false, met = true;
 };
 
-Verdict judge(const SummaryLine& line, double ns, double ratio)
-{
+Verdict judge(const SummaryLine& line, double ns, double ratio) {
     Verdict v;
     if (!std::isnan(ratio)) v.figure = format_number("%.2fx", ratio);
     switch (line.check) {
@@ -72,8 +70,7 @@ Verdict judge(const SummaryLine& line, double ns, double ratio)
     return v;
 }
 
-std::string json_escape(const std::string& s)
-{
+std::string json_escape(const std::string& s) {
     std::string out;
     for (char c : s) {
         if (c == '"' || c == '\\') out += '\\';
@@ -84,15 +81,16 @@ std::string json_escape(const std::string& s)
 
 }  // namespace
 
-void summarize(const SummaryLine& line) { lines().push_back(line); }
-
-benchmark::internal::Benchmark* with_min(benchmark::internal::Benchmark* b)
-{
-    return b->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+void summarize(const SummaryLine& line) {
+    lines().push_back(line);
 }
 
-void SummaryReporter::ReportRuns(const std::vector<Run>& runs)
-{
+benchmark::internal::Benchmark* with_min(benchmark::internal::Benchmark* b) {
+    return b->ComputeStatistics("min",
+                                [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+}
+
+void SummaryReporter::ReportRuns(const std::vector<Run>& runs) {
     std::vector<Run> shown;
     for (const Run& run : runs) {
         if (run.error_occurred) {
@@ -114,8 +112,7 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& runs)
     if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
 }
 
-bool SummaryReporter::finish(const std::string& json_path)
-{
+bool SummaryReporter::finish(const std::string& json_path) {
     auto per_op = [this](const std::string& name, const SummaryLine& line) {
         const auto it = best_.find(name);
         if (it == best_.end()) return std::nan("");
@@ -126,7 +123,8 @@ bool SummaryReporter::finish(const std::string& json_path)
         figure[line.key] = per_op(line.benchmark, line) - (line.minus.empty() ? 0.0 : per_op(line.minus, line));
 
     std::FILE* json = json_path.empty() ? nullptr : std::fopen(json_path.c_str(), "w");
-    std::printf("\n%-48s %10s %16s  %-20s\n", "summary (fastest of the repetitions)", "time/op", "ratio or rate", "target");
+    std::printf("\n%-48s %10s %16s  %-20s\n", "summary (fastest of the repetitions)", "time/op", "ratio or rate",
+                "target");
     bool all_met = true;
     const char* separator = "[\n";
     for (const SummaryLine& line : lines()) {

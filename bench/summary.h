@@ -25,18 +25,20 @@ struct SummaryLine {
     SummaryLine& compared_to(std::string line_key) { return versus = std::move(line_key), *this; }
     SummaryLine& ratio_at_most(double x) { return set(Check::ratio_at_most, x); }
     SummaryLine& time_at_most(double ns) { return set(Check::ns_at_most, ns); }
-    SummaryLine& cases_per_worker_at_least(double rate, int n) { return workers = n, set(Check::cases_per_worker_at_least, rate); }
+    SummaryLine& cases_per_worker_at_least(double rate, int n) {
+        return workers = n, set(Check::cases_per_worker_at_least, rate);
+    }
 
     std::string label;
     std::string benchmark;  // name it was registered under
     std::string key;        // how other lines refer to this one; the benchmark name unless named
     double ops;             // operations per benchmark iteration
     Clock clock;
-    std::string minus;      // benchmark (same ops and clock) subtracted, or empty
-    std::string versus;     // key of the line whose figure divides ours, or empty
+    std::string minus;   // benchmark (same ops and clock) subtracted, or empty
+    std::string versus;  // key of the line whose figure divides ours, or empty
     Check check = Check::none;
     double limit = 0;
-    int workers = 1;        // for rates: cases per second are divided by this
+    int workers = 1;  // for rates: cases per second are divided by this
 
 private:
     SummaryLine& set(Check c, double l) { return check = c, limit = l, *this; }

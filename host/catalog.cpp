@@ -47,13 +47,13 @@ Catalog parse(const nlohmann::json& j) {
                             s.at("inputs").get<std::vector<int32_t>>(),
                             s.at("outputs").get<std::vector<std::string>>()});
     for (const auto& i : j.at("inputs"))
-        c.inputs.push_back({i.at("id"), i.at("name"), i.at("variable"), i.at("scope"), i.at("feeds"),
-                            setter_named(i.at("setter"))});
+        c.inputs.push_back(
+            {i.at("id"), i.at("name"), i.at("variable"), i.at("scope"), i.at("feeds"), setter_named(i.at("setter"))});
     for (const auto& o : j.at("outputs"))
         c.outputs.push_back({o.at("name"), o.at("variable"), o.at("scope"), o.at("from")});
     for (const auto& g : j.at("goals"))
-        c.goals.push_back({g.at("id"), g.at("goal"), g.at("criterion"), g.at("kind"), g.at("record"),
-                           g.at("field"), g.at("function"), g.at("meaning")});
+        c.goals.push_back({g.at("id"), g.at("goal"), g.at("criterion"), g.at("kind"), g.at("record"), g.at("field"),
+                           g.at("function"), g.at("meaning")});
     return c;
 }
 
@@ -68,10 +68,14 @@ void check_unique(const Catalog& c) {
     auto id = [&](int32_t v) {
         if (!ids.insert(v).second) throw std::runtime_error("variable ID " + std::to_string(v) + " is listed twice");
     };
-    for (const auto& s : c.scopes) name(s.name);
-    for (const auto& i : c.inputs) name(i.name), id(i.id);
-    for (const auto& o : c.outputs) name(o.name);
-    for (const auto& g : c.goals) id(g.id);
+    for (const auto& s : c.scopes)
+        name(s.name);
+    for (const auto& i : c.inputs)
+        name(i.name), id(i.id);
+    for (const auto& o : c.outputs)
+        name(o.name);
+    for (const auto& g : c.goals)
+        id(g.id);
     std::set<int32_t> uids;
     for (const auto& s : c.scopes)
         if (!uids.insert(s.uid).second) throw std::runtime_error("scope " + std::to_string(s.uid) + " is listed twice");
@@ -98,13 +102,15 @@ Catalog load_catalog(const std::string& path) {
 
 std::optional<std::string> criterion_named(const std::string& text) {
     std::string t;
-    for (char ch : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (char ch : text)
+        t += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (t == "switch" || t == "switch-case" || t == "switch_case") t = "switch case";
     if (t == "relop" || t == "boundary" || t == "relational boundary") t = "relational";
     if (t == "all" || t == "total") return std::string("total");
     for (const auto& c : kCriteria) {
         std::string kind;
-        for (const char* k = c.kind; *k; ++k) kind += static_cast<char>(std::tolower(static_cast<unsigned char>(*k)));
+        for (const char* k = c.kind; *k; ++k)
+            kind += static_cast<char>(std::tolower(static_cast<unsigned char>(*k)));
         if (t == c.name || t == kind) return std::string(c.name);
     }
     return std::nullopt;

@@ -16,7 +16,7 @@ struct CatalogInput {
     std::string name;      // readable and unique: "<scope name>.<port element>"
     std::string variable;  // harness variable, kiv_haux<n>
     int32_t scope = 0;
-    std::string feeds;     // the unit variable the scope's frame copies it into
+    std::string feeds;  // the unit variable the scope's frame copies it into
     Setter setter = Setter::unknown;
 };
 
@@ -24,7 +24,7 @@ struct CatalogOutput {
     std::string name;
     std::string variable;  // harness variable; has no ID, read by symbol
     int32_t scope = 0;
-    std::string from;      // the unit variable the frame copies it from
+    std::string from;  // the unit variable the frame copies it from
 };
 
 struct CatalogScope {
@@ -46,9 +46,9 @@ struct Criterion {
     const char* name;
     const char* kind;
 };
-inline constexpr Criterion kCriteria[] = {
-    {"statement", "STM"}, {"decision", "DC"}, {"condition", "CC"}, {"relational", "RELOP"},
-    {"cast", "CAST"},     {"function", "FC"}, {"call", "DCF"},    {"switch case", "SC"}};
+inline constexpr Criterion kCriteria[] = {{"statement", "STM"},    {"decision", "DC"},   {"condition", "CC"},
+                                          {"relational", "RELOP"}, {"cast", "CAST"},     {"function", "FC"},
+                                          {"call", "DCF"},         {"switch case", "SC"}};
 
 struct Catalog {
     std::string path;  // empty when the library came without one

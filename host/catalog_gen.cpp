@@ -12,9 +12,18 @@
 
 namespace {
 
-struct Record { std::string kind, name, function, text; };
-struct Haux { int n, scope; bool in; std::string unit_var; };
-struct Scope { int uid; std::string step, unit, init; };
+struct Record {
+    std::string kind, name, function, text;
+};
+struct Haux {
+    int n, scope;
+    bool in;
+    std::string unit_var;
+};
+struct Scope {
+    int uid;
+    std::string step, unit, init;
+};
 
 const std::vector<Record> kRecords = {
 #define IXA_RECORD(kind, record, function, text) {#kind, #record, #function, text},
@@ -33,8 +42,13 @@ const std::vector<Haux> kHaux = {
 #include "frame/harness_variables.def"
 };
 
-struct InputId { int id, n; std::string setter; };
-struct GoalId { int id, n; };
+struct InputId {
+    int id, n;
+    std::string setter;
+};
+struct GoalId {
+    int id, n;
+};
 const std::vector<InputId> kInputIds = {
 #define KIV_INPUT_ID(id, n, setter) {id, n, #setter},
 #include "harness/harness_ids.def"
@@ -44,7 +58,10 @@ const std::vector<GoalId> kGoalIds = {
 #include "harness/harness_ids.def"
 };
 
-struct Goal { int n; std::string record, field, rule; };
+struct Goal {
+    int n;
+    std::string record, field, rule;
+};
 const std::vector<Goal> kGoals = {
 #define KIV_GOAL(n, record, field, rule) {n, #record, #field, #rule},
 #include "instrumentation/goals.def"
@@ -64,7 +81,9 @@ std::string scope_name(const Scope& s) {
     return u;
 }
 
-bool starts(const std::string& s, const std::string& p) { return s.rfind(p, 0) == 0; }
+bool starts(const std::string& s, const std::string& p) {
+    return s.rfind(p, 0) == 0;
+}
 
 std::vector<std::string> split(const std::string& s) {
     std::vector<std::string> parts;
@@ -93,7 +112,8 @@ std::string port_element(std::string var) {
         auto parts = split(var.substr(11));
         if (parts.size() < 3) fail("unexpected port variable " + var);
         element = parts[2];
-        for (std::size_t i = 3; i < parts.size(); ++i) element += "_" + parts[i];
+        for (std::size_t i = 3; i < parts.size(); ++i)
+            element += "_" + parts[i];
     } else if (starts(var, "RteStub_")) {
         element = var.substr(8);
     } else if (starts(var, "dsin_") || starts(var, "dsout_")) {
@@ -108,8 +128,8 @@ std::string port_element(std::string var) {
 
 const char* criterion(const std::string& kind) {
     static const std::map<std::string, const char*> names = {
-        {"STM", "statement"}, {"DC", "decision"},  {"CC", "condition"}, {"RELOP", "relational"},
-        {"CAST", "cast"},     {"FC", "function"},  {"DCF", "call"},     {"SC", "switch case"}};
+        {"STM", "statement"}, {"DC", "decision"}, {"CC", "condition"}, {"RELOP", "relational"},
+        {"CAST", "cast"},     {"FC", "function"}, {"DCF", "call"},     {"SC", "switch case"}};
     auto it = names.find(kind);
     if (it == names.end()) fail("unknown record kind " + kind);
     return it->second;
@@ -137,9 +157,11 @@ std::string meaning(const Record& r, const std::string& field) {
 nlohmann::json build() {
     using nlohmann::json;
     std::map<int, const Scope*> scopes;
-    for (const auto& s : kScopes) scopes[s.uid] = &s;
+    for (const auto& s : kScopes)
+        scopes[s.uid] = &s;
     std::map<int, const InputId*> id_of_haux;
-    for (const auto& i : kInputIds) id_of_haux[i.n] = &i;
+    for (const auto& i : kInputIds)
+        id_of_haux[i.n] = &i;
 
     std::set<std::string> names;
     json inputs = json::array(), outputs = json::array();
@@ -154,8 +176,12 @@ nlohmann::json build() {
             auto id = id_of_haux.find(h.n);
             if (id == id_of_haux.end()) fail(var + " is an input without a variable ID");
             std::string setter = id->second->setter == "BOOL" ? "boolean" : "plain";
-            inputs.push_back({{"id", id->second->id}, {"name", name}, {"variable", var},
-                              {"scope", h.scope}, {"feeds", h.unit_var}, {"setter", setter}});
+            inputs.push_back({{"id", id->second->id},
+                              {"name", name},
+                              {"variable", var},
+                              {"scope", h.scope},
+                              {"feeds", h.unit_var},
+                              {"setter", setter}});
             scope_inputs[h.scope].push_back(id->second->id);
         } else {
             outputs.push_back({{"name", name}, {"variable", var}, {"scope", h.scope}, {"from", h.unit_var}});
@@ -166,14 +192,20 @@ nlohmann::json build() {
 
     json jscopes = json::array();
     for (const auto& s : kScopes)
-        jscopes.push_back({{"uid", s.uid}, {"name", scope_name(s)}, {"step", s.step}, {"unit", s.unit},
-                           {"init", s.init}, {"inputs", scope_inputs[s.uid].is_null() ? json::array() : scope_inputs[s.uid]},
+        jscopes.push_back({{"uid", s.uid},
+                           {"name", scope_name(s)},
+                           {"step", s.step},
+                           {"unit", s.unit},
+                           {"init", s.init},
+                           {"inputs", scope_inputs[s.uid].is_null() ? json::array() : scope_inputs[s.uid]},
                            {"outputs", scope_outputs[s.uid].is_null() ? json::array() : scope_outputs[s.uid]}});
 
     std::map<std::string, const Record*> records;
-    for (const auto& r : kRecords) records[r.name] = &r;
+    for (const auto& r : kRecords)
+        records[r.name] = &r;
     std::map<int, const Goal*> goals;
-    for (const auto& g : kGoals) goals[g.n] = &g;
+    for (const auto& g : kGoals)
+        goals[g.n] = &g;
     json jgoals = json::array();
     for (const auto& gid : kGoalIds) {
         auto g = goals.find(gid.n);
@@ -181,8 +213,13 @@ nlohmann::json build() {
         auto r = records.find(g->second->record);
         if (r == records.end()) fail("goal reads unknown record " + g->second->record);
         const Record& rec = *r->second;
-        jgoals.push_back({{"id", gid.id}, {"goal", gid.n}, {"criterion", criterion(rec.kind)}, {"kind", rec.kind},
-                          {"record", rec.name}, {"field", g->second->field}, {"function", rec.function},
+        jgoals.push_back({{"id", gid.id},
+                          {"goal", gid.n},
+                          {"criterion", criterion(rec.kind)},
+                          {"kind", rec.kind},
+                          {"record", rec.name},
+                          {"field", g->second->field},
+                          {"function", rec.function},
                           {"meaning", meaning(rec, g->second->field)}});
     }
     if (jgoals.size() != kGoals.size()) fail("a goal has no variable ID");

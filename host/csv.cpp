@@ -18,7 +18,8 @@ std::string trim(const std::string& s) {
 }
 
 bool is_comment(const std::string& text, std::size_t at) {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+        ++at;
     return at < text.size() && text[at] == '#';
 }
 
@@ -41,7 +42,8 @@ std::vector<CsvRow> read_csv(const std::string& text, const std::string& file, s
     char sep = 0;
     while (i < text.size()) {
         if (is_comment(text, i)) {
-            while (i < text.size() && text[i] != '\n') ++i;
+            while (i < text.size() && text[i] != '\n')
+                ++i;
             ++i, ++line, line_start = i;
             continue;
         }
@@ -49,13 +51,18 @@ std::vector<CsvRow> read_csv(const std::string& text, const std::string& file, s
         CsvRow row{line, {}};
         for (;;) {  // one cell per turn
             CsvCell cell{{}, static_cast<int>(i - line_start) + 1};
-            while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+                ++i;
             if (i < text.size() && text[i] == '"') {
                 const int qline = line, qcol = static_cast<int>(i - line_start) + 1;
                 bool closed = false;
                 for (++i; i < text.size(); ++i) {
                     if (text[i] == '"') {
-                        if (i + 1 < text.size() && text[i + 1] == '"') { cell.text += '"'; ++i; continue; }
+                        if (i + 1 < text.size() && text[i + 1] == '"') {
+                            cell.text += '"';
+                            ++i;
+                            continue;
+                        }
                         closed = true, ++i;
                         break;
                     }
@@ -66,14 +73,18 @@ std::vector<CsvRow> read_csv(const std::string& text, const std::string& file, s
                     diags.push_back({file, qline, qcol, "quote opened here is never closed"});
                     return rows;
                 }
-                while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
+                while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
+                    ++i;
                 if (i < text.size() && text[i] != sep && text[i] != '\n')
-                    diags.push_back({file, line, static_cast<int>(i - line_start) + 1,
-                                     "unexpected text after a quoted cell; expected a separator or the end of the line"});
-                while (i < text.size() && text[i] != sep && text[i] != '\n') ++i;
+                    diags.push_back(
+                        {file, line, static_cast<int>(i - line_start) + 1,
+                         "unexpected text after a quoted cell; expected a separator or the end of the line"});
+                while (i < text.size() && text[i] != sep && text[i] != '\n')
+                    ++i;
             } else {
                 std::size_t b = i;
-                while (i < text.size() && text[i] != sep && text[i] != '\n') ++i;
+                while (i < text.size() && text[i] != sep && text[i] != '\n')
+                    ++i;
                 std::string raw = text.substr(b, i - b);
                 if (!raw.empty() && raw.back() == '\r') raw.pop_back();
                 cell.text = trim(raw);

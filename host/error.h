@@ -34,7 +34,8 @@ struct SuiteError : Error {
 private:
     static std::string join(const std::vector<Diagnostic>& d) {
         std::string s;
-        for (const auto& x : d) s += x.str() + "\n";
+        for (const auto& x : d)
+            s += x.str() + "\n";
         return s;
     }
 };

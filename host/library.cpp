@@ -19,9 +19,8 @@ Library::Library(const std::string& path) : path_(path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) throw Error("cannot load library " + path + ": " + dlerror());
     std::string missing;
-#define KIV_EXPORT_DATA(type, name)                                             \
-    if (!(api_.name = reinterpret_cast<decltype(api_.name)>(dlsym(handle_, #name))) && missing.empty()) \
-        missing = #name;
+#define KIV_EXPORT_DATA(type, name) \
+    if (!(api_.name = reinterpret_cast<decltype(api_.name)>(dlsym(handle_, #name))) && missing.empty()) missing = #name;
 #define KIV_EXPORT_FN(ret, name, params, args) KIV_EXPORT_DATA(ret, name)
 #include "dllharness_exports.def"
     if (!missing.empty()) {

@@ -37,8 +37,8 @@ void add_common(CLI::App& cmd, CommonOptions& o) {
 int info(const CommonOptions& o) {
     auto target = open_target(o);
     const kiv::Schema& s = target->schema();
-    std::cout << "library: " << o.library << "\ncatalog: "
-              << (target->catalog().present() ? target->catalog().path : "none") << "\n";
+    std::cout << "library: " << o.library
+              << "\ncatalog: " << (target->catalog().present() ? target->catalog().path : "none") << "\n";
     for (const auto& sc : target->catalog().scopes) {
         std::cout << "\nscope " << sc.uid << "  " << sc.name << "  (runs " << sc.unit << ")\n";
         for (const auto& in : target->catalog().inputs)
@@ -53,13 +53,16 @@ int info(const CommonOptions& o) {
     }
     if (!target->catalog().present()) {
         std::cout << "\nwritable IDs:";
-        for (const auto& in : s.inputs) std::cout << " " << in.id;
+        for (const auto& in : s.inputs)
+            std::cout << " " << in.id;
         std::cout << "\nharness variables readable by symbol:";
-        for (const auto& out : s.outputs) std::cout << " " << out.variable;
+        for (const auto& out : s.outputs)
+            std::cout << " " << out.variable;
         std::cout << "\n";
     }
     std::map<std::string, int> per;
-    for (const auto& g : s.goals) per[g.info ? g.info->criterion : "unclassified"]++;
+    for (const auto& g : s.goals)
+        per[g.info ? g.info->criterion : "unclassified"]++;
     std::cout << "\ngoals: " << s.goals.size() << "\n";
     for (const auto& c : kiv::kCriteria)
         if (per.count(c.name)) std::cout << "  " << c.name << " " << per[c.name] << "\n";
@@ -87,7 +90,8 @@ std::unique_ptr<std::ofstream> open_report(const std::string& path) {
 
 int run(const RunCommand& o) {
     std::vector<kiv::Threshold> thresholds;
-    for (const auto& t : o.fail_under) thresholds.push_back(kiv::parse_threshold(t));
+    for (const auto& t : o.fail_under)
+        thresholds.push_back(kiv::parse_threshold(t));
     auto target = open_target(o.common);
     const kiv::Plan plan = kiv::load_suites(o.suites, target->schema(), {o.wrap});
     // Opened before the run, so an unwritable path costs no run.
@@ -111,9 +115,10 @@ int run(const RunCommand& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
-                 "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
-                 "of --fail-under; 2 bad input."};
+    CLI::App app{
+        "kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
+        "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
+        "of --fail-under; 2 bad input."};
     app.require_subcommand(1);
     CommonOptions info_opts;
     auto* info_cmd = app.add_subcommand("info", "List the library's scopes, inputs, outputs and goal counts");
@@ -123,8 +128,9 @@ int main(int argc, char** argv) {
     auto* run_cmd = app.add_subcommand("run", "Run suites and report checks and coverage");
     add_common(*run_cmd, run_opts.common);
     run_cmd->add_option("suites", run_opts.suites, "Suite files (CSV)")->required();
-    run_cmd->add_option("--isolation", run_opts.isolation,
-                        "snapshot: restore the library's data between cases (fast); fork: a process per case")
+    run_cmd
+        ->add_option("--isolation", run_opts.isolation,
+                     "snapshot: restore the library's data between cases (fast); fork: a process per case")
         ->check(CLI::IsMember({"snapshot", "fork"}));
     run_cmd->add_option("-j,--jobs", run_opts.workers, "Worker processes")->check(CLI::Range(1, 256));
     run_cmd->add_option("--step-timeout", run_opts.step_timeout, "Seconds a step may take")

@@ -30,12 +30,18 @@ std::string fixed(double v, int digits = 1) {
 
 const char* status_name(CaseStatus s) {
     switch (s) {
-    case CaseStatus::passed: return "passed";
-    case CaseStatus::failed: return "failed";
-    case CaseStatus::crashed: return "crashed";
-    case CaseStatus::timed_out: return "timed out";
-    case CaseStatus::running: return "running";
-    case CaseStatus::pending: break;
+        case CaseStatus::passed:
+            return "passed";
+        case CaseStatus::failed:
+            return "failed";
+        case CaseStatus::crashed:
+            return "crashed";
+        case CaseStatus::timed_out:
+            return "timed out";
+        case CaseStatus::running:
+            return "running";
+        case CaseStatus::pending:
+            break;
     }
     return "not run";
 }
@@ -44,14 +50,26 @@ std::string xml_escape(const std::string& s) {
     std::string out;
     for (char ch : s) {
         switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default:
-            if (static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t') out += ' ';
-            else out += ch;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                if (static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t')
+                    out += ' ';
+                else
+                    out += ch;
         }
     }
     return out;
@@ -64,7 +82,8 @@ Threshold parse_threshold(const std::string& text) {
     if (eq == std::string::npos) throw Error("--fail-under '" + text + "': expected CRITERION=PERCENT");
     auto name = criterion_named(text.substr(0, eq));
     if (!name)
-        throw Error("--fail-under '" + text + "': unknown criterion; expected statement, decision, condition, "
+        throw Error("--fail-under '" + text +
+                    "': unknown criterion; expected statement, decision, condition, "
                     "relational, cast, function, call, switch or total");
     const std::string num = text.substr(eq + 1);
     char* end = nullptr;
@@ -160,38 +179,47 @@ std::string Report::case_problem(std::size_t c) const {
 void Report::text(std::ostream& out, bool trace) const {
     const Summary& s = summary_;
     std::size_t steps = 0;
-    for (const auto& c : plan_.cases) steps += c.n_steps;
-    out << "kivrun: " << plan_.cases.size() << " cases, " << steps << " steps, " << fixed(result_.seconds, 3)
-        << " s (" << (info_.isolation == Isolation::snapshot ? "snapshot" : "fork") << ", " << info_.workers
+    for (const auto& c : plan_.cases)
+        steps += c.n_steps;
+    out << "kivrun: " << plan_.cases.size() << " cases, " << steps << " steps, " << fixed(result_.seconds, 3) << " s ("
+        << (info_.isolation == Isolation::snapshot ? "snapshot" : "fork") << ", " << info_.workers
         << (info_.workers == 1 ? " worker)\n" : " workers)\n");
-    out << "\nCases: " << s.passed << " passed, " << s.failed << " failed, " << s.crashed << " crashed, "
-        << s.timed_out << " timed out\n";
+    out << "\nCases: " << s.passed << " passed, " << s.failed << " failed, " << s.crashed << " crashed, " << s.timed_out
+        << " timed out\n";
     const bool list_all = plan_.cases.size() <= 40;
     for (std::size_t c = 0; c < plan_.cases.size(); ++c) {
         const auto st = result_.cases[c].status;
         if (st == CaseStatus::passed && !list_all) continue;
-        const char* tag = st == CaseStatus::passed ? "pass " : st == CaseStatus::failed ? "FAIL " :
-                          st == CaseStatus::crashed ? "CRASH" : st == CaseStatus::timed_out ? "HUNG " : "SKIP ";
+        const char* tag = st == CaseStatus::passed      ? "pass "
+                          : st == CaseStatus::failed    ? "FAIL "
+                          : st == CaseStatus::crashed   ? "CRASH"
+                          : st == CaseStatus::timed_out ? "HUNG "
+                                                        : "SKIP ";
         const PlanCase& pc = plan_.cases[c];
         out << "  " << tag << " " << pc.name;
-        if (st == CaseStatus::passed) out << " (" << result_.cases[c].checks << " checks)";
-        else out << ": " << case_problem(c);
+        if (st == CaseStatus::passed)
+            out << " (" << result_.cases[c].checks << " checks)";
+        else
+            out << ": " << case_problem(c);
         out << "\n";
     }
     out << "\nCoverage        reached  total      %\n";
     char line[96];
     auto row = [&](const CoverageRow& r) {
-        std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", r.criterion.c_str(), r.reached, r.total, r.percent());
+        std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", r.criterion.c_str(), r.reached, r.total,
+                      r.percent());
         out << line;
     };
-    for (const auto& r : s.criteria) row(r);
+    for (const auto& r : s.criteria)
+        row(r);
     row(s.total);
     const auto& goals = target_.schema().goals;
     const std::size_t missing = s.total.total - s.total.reached;
     if (missing) out << "\nGoals not reached (" << missing << "):\n";
     // In goal order, which groups them by unit and criterion.
     std::vector<std::size_t> order(goals.size());
-    for (std::size_t g = 0; g < order.size(); ++g) order[g] = g;
+    for (std::size_t g = 0; g < order.size(); ++g)
+        order[g] = g;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return (goals[a].info ? goals[a].info->goal : 0) < (goals[b].info ? goals[b].info->goal : 0);
     });
@@ -224,13 +252,14 @@ void Report::json(std::ostream& out) const {
     j["isolation"] = info_.isolation == Isolation::snapshot ? "snapshot" : "fork";
     j["workers"] = info_.workers;
     j["seconds"] = result_.seconds;
-    j["summary"] = {{"cases", plan_.cases.size()}, {"passed", s.passed}, {"failed", s.failed},
-                    {"crashed", s.crashed}, {"timed_out", s.timed_out}, {"all_passed", s.all_passed()}};
+    j["summary"] = {{"cases", plan_.cases.size()}, {"passed", s.passed},       {"failed", s.failed},
+                    {"crashed", s.crashed},        {"timed_out", s.timed_out}, {"all_passed", s.all_passed()}};
     auto cov = [](const CoverageRow& r) {
         return json{{"criterion", r.criterion}, {"reached", r.reached}, {"total", r.total}, {"percent", r.percent()}};
     };
     j["coverage"]["criteria"] = json::array();
-    for (const auto& r : s.criteria) j["coverage"]["criteria"].push_back(cov(r));
+    for (const auto& r : s.criteria)
+        j["coverage"]["criteria"].push_back(cov(r));
     j["coverage"]["total"] = cov(s.total);
     j["goals"] = json::array();
     const auto& goals = target_.schema().goals;
@@ -245,7 +274,9 @@ void Report::json(std::ostream& out) const {
         }
         if (const auto& r = result_.goals[g]; r.case_index >= 0) {
             const PlanCase& pc = plan_.cases[r.case_index];
-            jg["first"] = {{"case", pc.name}, {"step", r.step + 1}, {"file", plan_.files[pc.file]},
+            jg["first"] = {{"case", pc.name},
+                           {"step", r.step + 1},
+                           {"file", plan_.files[pc.file]},
                            {"line", plan_.steps[pc.first_step + r.step].line}};
         }
         j["goals"].push_back(jg);
@@ -254,25 +285,32 @@ void Report::json(std::ostream& out) const {
     for (std::size_t c = 0; c < plan_.cases.size(); ++c) {
         const PlanCase& pc = plan_.cases[c];
         const CaseOutcome& o = result_.cases[c];
-        json jc{{"name", pc.name}, {"file", plan_.files[pc.file]}, {"line", pc.line}, {"steps", pc.n_steps},
-                {"status", status_name(o.status)}, {"checks", o.checks}, {"mismatches", o.mismatches}};
+        json jc{{"name", pc.name},           {"file", plan_.files[pc.file]},    {"line", pc.line},
+                {"steps", pc.n_steps},       {"status", status_name(o.status)}, {"checks", o.checks},
+                {"mismatches", o.mismatches}};
         if (o.mismatches) {
             const PlanStep& st = plan_.steps[pc.first_step + o.mismatch_step];
-            jc["first_mismatch"] = {{"step", o.mismatch_step + 1}, {"line", st.line},
+            jc["first_mismatch"] = {{"step", o.mismatch_step + 1},
+                                    {"line", st.line},
                                     {"output", target_.schema().outputs[o.mismatch_output].name},
-                                    {"expected", o.expected}, {"actual", o.actual}};
+                                    {"expected", o.expected},
+                                    {"actual", o.actual}};
         }
         if (o.status == CaseStatus::crashed || o.status == CaseStatus::timed_out) {
             const int32_t step = std::max(o.fault_step, 0);
-            jc["fault"] = {{"step", step + 1}, {"line", plan_.steps[pc.first_step + step].line},
-                           {"signal", o.signal ? signal_name(o.signal) : ""}, {"goals_kept", o.goals_kept}};
+            jc["fault"] = {{"step", step + 1},
+                           {"line", plan_.steps[pc.first_step + step].line},
+                           {"signal", o.signal ? signal_name(o.signal) : ""},
+                           {"goals_kept", o.goals_kept}};
         }
         j["cases"].push_back(jc);
     }
     j["thresholds"] = json::array();
     for (const auto& t : s.thresholds)
-        j["thresholds"].push_back({{"criterion", t.threshold.criterion}, {"required", t.threshold.percent},
-                                   {"actual", t.actual}, {"met", t.met}});
+        j["thresholds"].push_back({{"criterion", t.threshold.criterion},
+                                   {"required", t.threshold.percent},
+                                   {"actual", t.actual},
+                                   {"met", t.met}});
     out << j.dump(2) << "\n";
 }
 
@@ -287,7 +325,8 @@ void Report::junit(std::ostream& out) const {
             if (plan_.cases[c].file == f) {
                 ++tests;
                 failures += result_.cases[c].status == CaseStatus::failed;
-                errors += result_.cases[c].status == CaseStatus::crashed || result_.cases[c].status == CaseStatus::timed_out;
+                errors +=
+                    result_.cases[c].status == CaseStatus::crashed || result_.cases[c].status == CaseStatus::timed_out;
             }
         out << "  <testsuite name=\"" << xml_escape(plan_.files[f]) << "\" tests=\"" << tests << "\" failures=\""
             << failures << "\" errors=\"" << errors << "\">\n    <properties>\n";

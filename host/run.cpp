@@ -23,10 +23,13 @@ namespace kiv {
 namespace detail {
 
 namespace {
-std::size_t align64(std::size_t n) { return (n + 63) & ~std::size_t{63}; }
+std::size_t align64(std::size_t n) {
+    return (n + 63) & ~std::size_t{63};
+}
 }  // namespace
 
-SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes) : n_cases_(cases), n_goals_(goals), n_lanes_(lanes) {
+SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes)
+    : n_cases_(cases), n_goals_(goals), n_lanes_(lanes) {
     const std::size_t lanes_at = align64(sizeof(SharedHeader));
     const std::size_t cases_at = lanes_at + align64(lanes * sizeof(SharedLane));
     const std::size_t reach_at = cases_at + align64(cases * sizeof(SharedCase));
@@ -36,14 +39,19 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     auto* b = static_cast<char*>(base_);
     header_ = new (b) SharedHeader{};
     lanes_ = reinterpret_cast<SharedLane*>(b + lanes_at);
-    for (std::size_t i = 0; i < lanes; ++i) new (&lanes_[i]) SharedLane{-1, 0, -1, 0, 0, 0};
+    for (std::size_t i = 0; i < lanes; ++i)
+        new (&lanes_[i]) SharedLane{-1, 0, -1, 0, 0, 0};
     cases_ = reinterpret_cast<SharedCase*>(b + cases_at);
-    for (std::size_t i = 0; i < cases; ++i) new (&cases_[i]) SharedCase{};
+    for (std::size_t i = 0; i < cases; ++i)
+        new (&cases_[i]) SharedCase{};
     reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
-    for (std::size_t i = 0; i < goals; ++i) new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
+    for (std::size_t i = 0; i < goals; ++i)
+        new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
 }
 
-SharedState::~SharedState() { munmap(base_, bytes_); }
+SharedState::~SharedState() {
+    munmap(base_, bytes_);
+}
 
 namespace {
 
@@ -60,16 +68,18 @@ struct LaneWatch {  // the parent's view of one worker slot
 class Supervisor {
 public:
     Supervisor(const Target& target, const Plan& plan, const RunOptions& options)
-        : plan_(plan), options_(options),
+        : plan_(plan),
+          options_(options),
           shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
           lanes_(static_cast<std::size_t>(options.workers)) {
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
         for (std::size_t i = 0; i < lanes_.size(); ++i)
-            workers_.push_back(std::make_unique<Worker>(target, plan, shared_, i,
-                                                        options.isolation == Isolation::snapshot ? &snapshot_ : nullptr));
+            workers_.push_back(std::make_unique<Worker>(
+                target, plan, shared_, i, options.isolation == Isolation::snapshot ? &snapshot_ : nullptr));
         const double t = options.step_timeout;
         timeout_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t));
-        poll_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(t / 8, 0.001, 0.05)));
+        poll_ =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(t / 8, 0.001, 0.05)));
         grace_ = std::max(timeout_, std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(500)));
     }
 
@@ -98,9 +108,11 @@ public:
         }
         for (std::size_t g = 0; g < shared_.goals(); ++g) {
             const uint64_t code = shared_.reach(g).load();
-            if (code == kNotReached) r.goals.push_back({});
-            else r.goals.push_back({static_cast<int64_t>(code >> kStepBits),
-                                    static_cast<int32_t>(code & ((uint64_t{1} << kStepBits) - 1))});
+            if (code == kNotReached)
+                r.goals.push_back({});
+            else
+                r.goals.push_back({static_cast<int64_t>(code >> kStepBits),
+                                   static_cast<int32_t>(code & ((uint64_t{1} << kStepBits) - 1))});
         }
         return r;
     }
@@ -120,7 +132,8 @@ private:
             const std::size_t want = checked ? lanes_.size() : 1;
             for (int pass = 0; pass < 2; ++pass)  // lanes with a dead worker's cases first
                 for (std::size_t i = 0; unclaimed && i < lanes_.size() && alive() < want; ++i)
-                    if (!lanes_[i].pid && (pass == 1 || shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load()))
+                    if (!lanes_[i].pid &&
+                        (pass == 1 || shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load()))
                         spawn(i);
             if (!alive() && !unclaimed) break;
             wait_for_children();
@@ -137,7 +150,8 @@ private:
 
     std::size_t alive() const {
         std::size_t k = 0;
-        for (const auto& l : lanes_) k += l.pid != 0;
+        for (const auto& l : lanes_)
+            k += l.pid != 0;
         return k;
     }
 
@@ -200,8 +214,8 @@ private:
             lane.resume_end.store(0);
         }  // else it died before its first case: the next worker here gets the same cases
         if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
-        const bool clean = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3 ||
-                                                 WEXITSTATUS(status) == 4);
+        const bool clean =
+            WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3 || WEXITSTATUS(status) == 4);
         if (!clean && c < 0 && ++failed_starts_ > 3)
             throw Error("worker processes die before running any case (status " + std::to_string(status) + ")");
         lane.case_index.store(-1);

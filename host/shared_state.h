@@ -13,7 +13,9 @@ namespace kiv::detail {
 inline constexpr uint64_t kNotReached = ~uint64_t{0};
 inline constexpr int kStepBits = 24;  // steps per case below 2^24
 
-inline uint64_t reach_code(int64_t c, int32_t step) { return (static_cast<uint64_t>(c) << kStepBits) | static_cast<uint32_t>(step); }
+inline uint64_t reach_code(int64_t c, int32_t step) {
+    return (static_cast<uint64_t>(c) << kStepBits) | static_cast<uint32_t>(step);
+}
 
 enum CheckState : uint32_t { check_pending, check_running, check_passed, check_refused };
 
@@ -33,7 +35,7 @@ struct alignas(64) SharedLane {
     std::atomic<int64_t> case_index;  // the case its worker runs, -1 none
     std::atomic<uint64_t> beat;       // bumped at every step and case end
     std::atomic<int32_t> step;
-    std::atomic<int64_t> claim_end;   // end of the chunk of cases the worker claimed
+    std::atomic<int64_t> claim_end;  // end of the chunk of cases the worker claimed
     // Cases a dead worker had claimed but not run, for the next worker here.
     std::atomic<int64_t> resume_next, resume_end;
 };

@@ -11,14 +11,16 @@ namespace {
 // globals, which memcpy would report; the copy goes byte by byte unchecked.
 #if defined(__SANITIZE_ADDRESS__)
 __attribute__((no_sanitize("address"), noinline)) void copy_bytes(unsigned char* to, const unsigned char* from,
-                                                                   std::size_t n) {
+                                                                  std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         to[i] = from[i];
         asm volatile("" ::: "memory");  // keeps the loop from becoming a memcpy call
     }
 }
 #else
-void copy_bytes(unsigned char* to, const unsigned char* from, std::size_t n) { std::memcpy(to, from, n); }
+void copy_bytes(unsigned char* to, const unsigned char* from, std::size_t n) {
+    std::memcpy(to, from, n);
+}
 #endif
 
 }  // namespace
@@ -26,7 +28,8 @@ void copy_bytes(unsigned char* to, const unsigned char* from, std::size_t n) { s
 void Snapshot::take(const std::vector<Range>& ranges) {
     ranges_ = ranges;
     std::size_t total = 0;
-    for (const auto& r : ranges_) total += r.size();
+    for (const auto& r : ranges_)
+        total += r.size();
     saved_.resize(total);
     std::size_t at = 0;
     for (const auto& r : ranges_) {

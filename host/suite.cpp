@@ -32,7 +32,8 @@ std::optional<int64_t> parse_int(const std::string& s) {
 }
 
 std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -40,7 +41,8 @@ class SuiteParser {
 public:
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
         : file_(file), schema_(schema), options_(options), plan_(plan), out_(plan) {
-        for (std::size_t c = 0; c < plan.cases.size(); ++c) seen_[plan.cases[c].name] = c;
+        for (std::size_t c = 0; c < plan.cases.size(); ++c)
+            seen_[plan.cases[c].name] = c;
         file_index_ = static_cast<uint32_t>(out_.files.size());
         out_.files.push_back(file);
     }
@@ -48,10 +50,12 @@ public:
     std::vector<Diagnostic> parse(const std::string& text) {
         auto rows = read_csv(text, file_, diags_);
         std::size_t r = 0;
-        while (r < rows.size() && rows[r].blank()) ++r;
+        while (r < rows.size() && rows[r].blank())
+            ++r;
         if (r == rows.size()) {
-            error(rows.empty() ? 1 : rows.back().line, 1, "no header row; expected a row naming the columns, "
-                                                          "with at least 'case' and 'scope'");
+            error(rows.empty() ? 1 : rows.back().line, 1,
+                  "no header row; expected a row naming the columns, "
+                  "with at least 'case' and 'scope'");
         } else if (header(rows[r]), case_col_ >= 0 && scope_col_ >= 0) {
             for (++r; r < rows.size() && diags_.size() < kMaxDiagnostics; ++r)
                 if (!rows[r].blank()) step(rows[r]);
@@ -78,8 +82,8 @@ private:
             if (col.kind == ColumnKind::scope) scope_col_ = static_cast<int>(columns_.size());
             std::string key = std::to_string(static_cast<int>(col.kind)) + ":" + std::to_string(col.slot);
             if (col.kind != ColumnKind::note && !cell.text.empty() && !taken.emplace(key, cell.column).second) {
-                error(row.line, cell.column, "column '" + cell.text + "' repeats the column at column " +
-                                                 std::to_string(taken[key]));
+                error(row.line, cell.column,
+                      "column '" + cell.text + "' repeats the column at column " + std::to_string(taken[key]));
             }
             columns_.push_back(col);
         }
@@ -100,8 +104,11 @@ private:
             for (std::size_t o = 0; o < schema_.outputs.size(); ++o)
                 if (schema_.outputs[o].name == name || schema_.outputs[o].variable == name) {
                     if (schema_.outputs_resolved && !schema_.outputs[o].address) {
-                        error(line, cell.column, "output '" + name + "' cannot be checked: the library file has no "
-                                                 "symbol for " + schema_.outputs[o].variable + " (stripped?)");
+                        error(line, cell.column,
+                              "output '" + name +
+                                  "' cannot be checked: the library file has no "
+                                  "symbol for " +
+                                  schema_.outputs[o].variable + " (stripped?)");
                     }
                     return {ColumnKind::expect, static_cast<int>(o)};
                 }
@@ -111,30 +118,35 @@ private:
         if (auto id = parse_int(h)) {
             for (std::size_t i = 0; i < schema_.inputs.size(); ++i)
                 if (schema_.inputs[i].id == *id) return {ColumnKind::input, static_cast<int>(i)};
-            error(line, cell.column, "'" + h + "' is not a writable variable ID of the library; expected one of " +
-                                         input_ids());
+            error(line, cell.column,
+                  "'" + h + "' is not a writable variable ID of the library; expected one of " + input_ids());
             return {ColumnKind::note};
         }
         for (std::size_t i = 0; i < schema_.inputs.size(); ++i)
             if (schema_.inputs[i].name == h) return {ColumnKind::input, static_cast<int>(i)};
         if (h.empty())
-            error(line, cell.column, "empty column header; expected case, scope, note, an input ID or name, or "
-                                     "'expect <output>'");
+            error(line, cell.column,
+                  "empty column header; expected case, scope, note, an input ID or name, or "
+                  "'expect <output>'");
         else
-            error(line, cell.column, "unknown column '" + h + "'; expected case, scope, note, an input ID or name, "
-                                     "or 'expect <output>'");
+            error(line, cell.column,
+                  "unknown column '" + h +
+                      "'; expected case, scope, note, an input ID or name, "
+                      "or 'expect <output>'");
         return {ColumnKind::note};
     }
 
     std::string output_names() const {
         std::string s;
-        for (const auto& o : schema_.outputs) s += (s.empty() ? "" : ", ") + o.name;
+        for (const auto& o : schema_.outputs)
+            s += (s.empty() ? "" : ", ") + o.name;
         return s.empty() ? "none: the library offers no outputs" : "one of " + s;
     }
 
     std::string input_ids() const {
         std::string s;
-        for (const auto& i : schema_.inputs) s += (s.empty() ? "" : ", ") + std::to_string(i.id);
+        for (const auto& i : schema_.inputs)
+            s += (s.empty() ? "" : ", ") + std::to_string(i.id);
         return s;
     }
 
@@ -147,7 +159,8 @@ private:
     std::optional<int32_t> scope_of(const CsvCell& cell, int line) {
         if (auto v = parse_int(cell.text)) {
             bool known = schema_.scopes.empty() && *v >= INT32_MIN && *v <= INT32_MAX;
-            for (const auto& s : schema_.scopes) known |= s.uid == *v;
+            for (const auto& s : schema_.scopes)
+                known |= s.uid == *v;
             if (known) return static_cast<int32_t>(*v);
         } else {
             for (const auto& s : schema_.scopes)
@@ -155,9 +168,11 @@ private:
                     if (n == cell.text) return s.uid;
         }
         std::string all;
-        for (const auto& s : schema_.scopes) all += (all.empty() ? "" : ", ") + scope_text(s.uid);
-        error(line, cell.column, "unknown scope '" + cell.text + "'; expected " +
-                                     (all.empty() ? "a scope UID (an integer)" : "one of " + all));
+        for (const auto& s : schema_.scopes)
+            all += (all.empty() ? "" : ", ") + scope_text(s.uid);
+        error(line, cell.column,
+              "unknown scope '" + cell.text + "'; expected " +
+                  (all.empty() ? "a scope UID (an integer)" : "one of " + all));
         return std::nullopt;
     }
 
@@ -168,9 +183,9 @@ private:
     void step(const CsvRow& row) {
         for (std::size_t c = columns_.size(); c < row.cells.size(); ++c)
             if (!row.cells[c].text.empty()) {
-                error(row.line, row.cells[c].column, "cell beyond the last column; the header on line " +
-                                                         std::to_string(header_line_) + " has " +
-                                                         std::to_string(columns_.size()) + " columns");
+                error(row.line, row.cells[c].column,
+                      "cell beyond the last column; the header on line " + std::to_string(header_line_) + " has " +
+                          std::to_string(columns_.size()) + " columns");
                 return;
             }
         if (!start_case(row)) return;
@@ -183,12 +198,13 @@ private:
         } else if (case_steps_ > 0) {
             scope = last_scope_;
         } else {
-            error(row.line, sc ? sc->column : 1, "the first step of case '" + out_.cases.back().name +
-                                                     "' has no scope; expected a scope UID or name");
+            error(row.line, sc ? sc->column : 1,
+                  "the first step of case '" + out_.cases.back().name + "' has no scope; expected a scope UID or name");
             return;
         }
-        PlanStep st{scope, static_cast<uint32_t>(out_.inputs.size()), 0,
-                    static_cast<uint32_t>(out_.expects.size()), 0, row.line};
+        PlanStep st{scope, static_cast<uint32_t>(out_.inputs.size()),
+                    0,     static_cast<uint32_t>(out_.expects.size()),
+                    0,     row.line};
         for (std::size_t c = 0; c < columns_.size() && c < row.cells.size(); ++c) {
             const CsvCell& cell = row.cells[c];
             if (cell.text.empty()) continue;
@@ -211,9 +227,10 @@ private:
         if (current_case_ >= 0 && out_.cases[current_case_].name == cc->text) return true;
         if (auto it = seen_.find(cc->text); it != seen_.end()) {
             const PlanCase& first = out_.cases[it->second];
-            error(row.line, cc->column, "case '" + cc->text + "' was already defined at " + out_.files[first.file] +
-                                            ":" + std::to_string(first.line) +
-                                            "; expected a new case name (a case's steps stand in consecutive rows)");
+            error(row.line, cc->column,
+                  "case '" + cc->text + "' was already defined at " + out_.files[first.file] + ":" +
+                      std::to_string(first.line) +
+                      "; expected a new case name (a case's steps stand in consecutive rows)");
             return false;
         }
         seen_[cc->text] = out_.cases.size();
@@ -225,8 +242,9 @@ private:
 
     bool owned(int line, const CsvCell& cell, const std::string& what, int32_t owner, int32_t scope) {
         if (owner == 0 || owner == scope) return true;
-        error(line, cell.column, what + " belongs to scope " + scope_text(owner) + ", not to this step's scope " +
-                                     scope_text(scope) + "; expected it only in steps of its own scope");
+        error(line, cell.column,
+              what + " belongs to scope " + scope_text(owner) + ", not to this step's scope " + scope_text(scope) +
+                  "; expected it only in steps of its own scope");
         return false;
     }
 
@@ -234,8 +252,8 @@ private:
         const InputSlot& in = schema_.inputs[slot];
         if (!owned(line, cell, "input " + in.name, in.scope, scope)) return;
         const bool boolean = in.setter == Setter::boolean;
-        const std::string range = boolean ? "0 or 1 (boolean input " + in.name + ")"
-                                          : "an integer 0..255 (8-bit input " + in.name + ")";
+        const std::string range =
+            boolean ? "0 or 1 (boolean input " + in.name + ")" : "an integer 0..255 (8-bit input " + in.name + ")";
         auto v = parse_int(cell.text);
         if (!v) {
             error(line, cell.column, "'" + cell.text + "' is not a number; expected " + range);
@@ -244,9 +262,9 @@ private:
         const int64_t high = boolean ? 1 : 255;
         if (!options_.wrap && (*v < 0 || *v > high)) {
             const int64_t stored = boolean ? (*v != 0) : static_cast<int64_t>(static_cast<uint8_t>(*v));
-            error(line, cell.column, "value " + cell.text + " is out of range; expected " + range +
-                                         " (the library would store " + std::to_string(stored) +
-                                         "; --wrap allows that)");
+            error(line, cell.column,
+                  "value " + cell.text + " is out of range; expected " + range + " (the library would store " +
+                      std::to_string(stored) + "; --wrap allows that)");
             return;
         }
         out_.inputs.push_back({slot, *v});
@@ -258,8 +276,8 @@ private:
         if (!owned(line, cell, "output " + o.name, o.scope, scope)) return;
         auto v = parse_int(cell.text);
         if (!v || *v < 0 || *v > 255) {
-            error(line, cell.column, "'" + cell.text + "' is not a possible value of output " + o.name +
-                                         "; expected an integer 0..255");
+            error(line, cell.column,
+                  "'" + cell.text + "' is not a possible value of output " + o.name + "; expected an integer 0..255");
             return;
         }
         out_.expects.push_back({slot, static_cast<uint8_t>(*v)});
@@ -334,7 +352,8 @@ Plan repeat_cases(const Plan& plan, std::size_t n) {
                     static_cast<uint32_t>(out.steps.size()), c.n_steps};
         for (uint32_t s = 0; s < c.n_steps; ++s) {
             PlanStep st = plan.steps[c.first_step + s];
-            const uint32_t fi = static_cast<uint32_t>(out.inputs.size()), fe = static_cast<uint32_t>(out.expects.size());
+            const uint32_t fi = static_cast<uint32_t>(out.inputs.size()),
+                           fe = static_cast<uint32_t>(out.expects.size());
             out.inputs.insert(out.inputs.end(), plan.inputs.begin() + st.first_input,
                               plan.inputs.begin() + st.first_input + st.n_inputs);
             out.expects.insert(out.expects.end(), plan.expects.begin() + st.first_expect,

@@ -23,10 +23,14 @@ constexpr int kMaxHarnessVariable = 999;
 Schema Schema::of(const Catalog& catalog) {
     Schema s;
     s.from_catalog = true;
-    for (const auto& i : catalog.inputs) s.inputs.push_back({i.id, i.name, i.setter, i.scope});
-    for (const auto& o : catalog.outputs) s.outputs.push_back({o.name, o.variable, o.scope, nullptr});
-    for (const auto& g : catalog.goals) s.goals.push_back({g.id, &g});
-    for (const auto& sc : catalog.scopes) s.scopes.push_back({sc.uid, {sc.name, sc.unit, sc.step}});
+    for (const auto& i : catalog.inputs)
+        s.inputs.push_back({i.id, i.name, i.setter, i.scope});
+    for (const auto& o : catalog.outputs)
+        s.outputs.push_back({o.name, o.variable, o.scope, nullptr});
+    for (const auto& g : catalog.goals)
+        s.goals.push_back({g.id, &g});
+    for (const auto& sc : catalog.scopes)
+        s.scopes.push_back({sc.uid, {sc.name, sc.unit, sc.step}});
     return s;
 }
 
@@ -45,8 +49,10 @@ Target::Target(const std::string& library_path, std::optional<std::string> catal
         check_catalog(writable, readonly);
         schema_ = Schema::of(catalog_);
     } else {
-        for (int32_t id : writable) schema_.inputs.push_back({id, std::to_string(id), Setter::unknown, 0});
-        for (int32_t id : readonly) schema_.goals.push_back({id, nullptr});
+        for (int32_t id : writable)
+            schema_.inputs.push_back({id, std::to_string(id), Setter::unknown, 0});
+        for (int32_t id : readonly)
+            schema_.goals.push_back({id, nullptr});
         for (int n = 1; n <= kMaxHarnessVariable; ++n) {
             std::string var = "kiv_haux" + std::to_string(n);
             schema_.outputs.push_back({var, var, 0, nullptr});
@@ -68,21 +74,28 @@ Target::~Target() {
 void Target::scan_ids(std::vector<int32_t>& writable, std::vector<int32_t>& readonly) const {
     const Exports& api = lib_->api();
     std::set<int32_t> ids;
-    for (int32_t id = 0; id < (catalog_.present() ? kCheckLimit : kScanLimit); ++id) ids.insert(id);
-    for (const auto& i : catalog_.inputs) ids.insert(i.id);
-    for (const auto& g : catalog_.goals) ids.insert(g.id);
+    for (int32_t id = 0; id < (catalog_.present() ? kCheckLimit : kScanLimit); ++id)
+        ids.insert(id);
+    for (const auto& i : catalog_.inputs)
+        ids.insert(i.id);
+    for (const auto& g : catalog_.goals)
+        ids.insert(g.id);
     for (int32_t id : ids) {
         const int32_t kind = api.kiv_nr_registered_functions(std::to_string(id).c_str());
-        if (kind == 2) writable.push_back(id);
-        else if (kind == 1) readonly.push_back(id);
+        if (kind == 2)
+            writable.push_back(id);
+        else if (kind == 1)
+            readonly.push_back(id);
     }
 }
 
 void Target::check_catalog(const std::vector<int32_t>& writable, const std::vector<int32_t>& readonly) const {
     std::set<int32_t> in_lib(writable.begin(), writable.end()), goals_lib(readonly.begin(), readonly.end());
     std::set<int32_t> in_cat, goals_cat;
-    for (const auto& i : catalog_.inputs) in_cat.insert(i.id);
-    for (const auto& g : catalog_.goals) goals_cat.insert(g.id);
+    for (const auto& i : catalog_.inputs)
+        in_cat.insert(i.id);
+    for (const auto& g : catalog_.goals)
+        goals_cat.insert(g.id);
     auto differ = [&](const std::set<int32_t>& lib, const std::set<int32_t>& cat, const char* what) {
         for (int32_t id : cat)
             if (!lib.count(id))
@@ -90,18 +103,18 @@ void Target::check_catalog(const std::vector<int32_t>& writable, const std::vect
                             std::to_string(id) + " is not a " + what + " of the library");
         for (int32_t id : lib)
             if (!cat.count(id))
-                throw Error("catalog " + catalog_.path + " does not match " + lib_->path() + ": the library's " +
-                            what + " ID " + std::to_string(id) + " is not in the catalog");
+                throw Error("catalog " + catalog_.path + " does not match " + lib_->path() + ": the library's " + what +
+                            " ID " + std::to_string(id) + " is not in the catalog");
     };
     differ(in_lib, in_cat, "writable input");
     differ(goals_lib, goals_cat, "read-only goal");
 }
 
 void Target::resolve_outputs() {
-    for (auto& o : schema_.outputs) o.address = lib_->data_symbol(o.variable, 1);
+    for (auto& o : schema_.outputs)
+        o.address = lib_->data_symbol(o.variable, 1);
     schema_.outputs_resolved = true;
-    if (!schema_.from_catalog)
-        std::erase_if(schema_.outputs, [](const OutputSlot& o) { return o.address == nullptr; });
+    if (!schema_.from_catalog) std::erase_if(schema_.outputs, [](const OutputSlot& o) { return o.address == nullptr; });
 }
 
 void Target::register_ids() {

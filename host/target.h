@@ -21,9 +21,9 @@ struct InputSlot {  // position = index in the library's input index table
 };
 
 struct OutputSlot {
-    std::string name;      // catalog name, or the variable's name without a catalog
-    std::string variable;  // kiv_haux<n>
-    int32_t scope = 0;     // 0: unknown
+    std::string name;                     // catalog name, or the variable's name without a catalog
+    std::string variable;                 // kiv_haux<n>
+    int32_t scope = 0;                    // 0: unknown
     volatile uint8_t* address = nullptr;  // null: the file has no symbol for it
 };
 

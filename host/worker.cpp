@@ -34,7 +34,8 @@ extern "C" void on_signal(int sig) {
 void unblock_handled_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : kFaultSignals) sigaddset(&set, s);
+    for (int s : kFaultSignals)
+        sigaddset(&set, s);
     sigaddset(&set, kTimeoutSignal);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
@@ -52,27 +53,35 @@ WorkerSignals::WorkerSignals() : alt_stack_(1 << 16) {  // large enough for a st
     ss.ss_sp = alt_stack_.data();
     ss.ss_size = alt_stack_.size();
     sigaltstack(&ss, &g_saved.alt);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_signal;
     sa.sa_flags = SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
     std::size_t i = 0;
-    for (int s : kFaultSignals) sigaction(s, &sa, &g_saved.actions[i++]);
+    for (int s : kFaultSignals)
+        sigaction(s, &sa, &g_saved.actions[i++]);
     sigaction(kTimeoutSignal, &sa, &g_saved.actions[i]);
 }
 
 WorkerSignals::~WorkerSignals() {
     std::size_t i = 0;
-    for (int s : kFaultSignals) sigaction(s, &g_saved.actions[i++], nullptr);
+    for (int s : kFaultSignals)
+        sigaction(s, &g_saved.actions[i++], nullptr);
     sigaction(kTimeoutSignal, &g_saved.actions[i], nullptr);
     sigaltstack(&g_saved.alt, nullptr);
 }
 
 Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, const Snapshot* snapshot)
-    : target_(target), plan_(plan), api_(target.library().api()), shared_(shared), lane_(shared.lane(lane)),
+    : target_(target),
+      plan_(plan),
+      api_(target.library().api()),
+      shared_(shared),
+      lane_(shared.lane(lane)),
       snapshot_(snapshot) {
-    for (const auto& o : target.schema().outputs) outputs_.push_back(o.address);
-    for (std::size_t g = 0; g < shared.goals(); ++g) watch_.push_back(static_cast<int32_t>(g));
+    for (const auto& o : target.schema().outputs)
+        outputs_.push_back(o.address);
+    for (std::size_t g = 0; g < shared.goals(); ++g)
+        watch_.push_back(static_cast<int32_t>(g));
     beat_ = lane_.beat.load(std::memory_order_relaxed);
 }
 
@@ -115,7 +124,8 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     outcome_ = CaseOutcome{};
     if (record) {
         shared_.result(c).status.store(static_cast<uint32_t>(CaseStatus::running), std::memory_order_relaxed);
-        std::erase_if(watch_, [&](int32_t g) { return shared_.reach(g).load(std::memory_order_relaxed) < reach_code(c, 0); });
+        std::erase_if(watch_,
+                      [&](int32_t g) { return shared_.reach(g).load(std::memory_order_relaxed) < reach_code(c, 0); });
     }
     g_armed = 1;
     for (uint32_t s = 0; s < pc.n_steps; ++s) {
@@ -163,7 +173,8 @@ void Worker::scan_goals(int64_t c, int32_t step) {
 std::vector<int64_t> Worker::goal_vector() const {
     std::vector<int64_t> v(shared_.goals());
     g_armed = 1;
-    for (std::size_t g = 0; g < v.size(); ++g) v[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g));
+    for (std::size_t g = 0; g < v.size(); ++g)
+        v[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g));
     g_armed = 0;
     return v;
 }

@@ -53,7 +53,7 @@ private:
     SharedLane& lane_;
     const Snapshot* snapshot_;
     std::vector<volatile uint8_t*> outputs_;  // per Schema::outputs
-    std::vector<int32_t> watch_;  // goal indices no earlier case has reached
+    std::vector<int32_t> watch_;              // goal indices no earlier case has reached
     uint64_t beat_ = 0;
     int64_t case_ = -1;  // the case being run
     int32_t step_ = -1;

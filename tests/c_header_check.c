@@ -3,9 +3,8 @@
 
 #include <stdio.h>
 
-int main(void)
-{
-    int32_t *scope = &KIV_SCOPE_UID;
+int main(void) {
+    int32_t* scope = &KIV_SCOPE_UID;
     int64_t (*get)(int32_t) = kiv_dll_get_input_int;
     void (*step)(void) = kiv_dll_step;
     (void)scope;

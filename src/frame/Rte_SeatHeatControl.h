@@ -9,7 +9,7 @@
 extern uint8_t RteStub_IF_SeatOccupied_SeatOccupied_SeatOccupied;
 extern uint8_t RteStub_IF_PowerMgtState_PowerMgtState_PowerMgtState;
 extern uint8_t RteStub_IF_PowerMgtState_PowerMgtState_PowerMgtState_err;  // reception status, 0 = no error
-extern uint8_t RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[3];  // LED 1, 2, 3 of the stage bar
+extern uint8_t RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[3];         // LED 1, 2, 3 of the stage bar
 extern uint8_t RteStub_TemperatureStage;
 extern uint8_t RteStub_ActivationCondition;
 

@@ -9,20 +9,18 @@ int32_t KIV_SCOPE_UID = 0;
 
 // Any value outside the scope table makes the step a no-operation: no frame,
 // no goal evaluation.
-void kiv_dll_step(void)
-{
+void kiv_dll_step(void) {
     switch (KIV_SCOPE_UID) {
 #define KIV_SCOPE(uid, step, unit, init) \
     case uid:                            \
         step();                          \
         break;
 #include "frame/scopes.def"
-    default:
-        break;
+        default:
+            break;
     }
 }
 
-void kiv_dll_exception(void)
-{
+void kiv_dll_exception(void) {
     kiv_exception();
 }

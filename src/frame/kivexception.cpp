@@ -4,7 +4,6 @@
 
 #include "instrumentation/goal_harness.h"
 
-void kiv_exception()
-{
+void kiv_exception() {
     kiv_goals_evaluate();
 }

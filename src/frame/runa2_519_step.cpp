@@ -6,14 +6,12 @@
 #define KIV_HAUX_981(n, direction, unit_variable) uint8_t kiv_haux##n;
 #include "frame/harness_variables.def"
 
-void runa2_519_step_norm()
-{
+void runa2_519_step_norm() {
     static bool isInitialized;
     kiv_normal_step<981, SeatHeatControl_Init, runa2>(isInitialized);
 }
 
-void runa2_519_step()
-{
+void runa2_519_step() {
     runa2_519_step_pre_step_hook();
     runa2_519_step_norm();
     runa2_519_step_coverage_post_step_hook();

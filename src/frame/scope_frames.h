@@ -8,10 +8,10 @@
 #include "frame/kiv_user_defined_init_function.h"
 
 // For each scope: the frame <step>, its normal step and its three hooks.
-#define KIV_SCOPE(uid, step, unit, init) \
-    void step();                         \
-    void step##_norm();                  \
-    void step##_pre_step_hook();         \
+#define KIV_SCOPE(uid, step, unit, init)   \
+    void step();                           \
+    void step##_norm();                    \
+    void step##_pre_step_hook();           \
     void step##_coverage_post_step_hook(); \
     void step##_observer_post_step_hook();
 #include "frame/scopes.def"
@@ -22,16 +22,14 @@ inline constexpr bool KIV_OUT = false;
 // Harness variables of the scope into the unit variables they feed, in table
 // order; one plain byte each, no conversion or range check.
 template <int Scope>
-inline void kiv_copy_in()
-{
+inline void kiv_copy_in() {
 #define KIV_HAUX(n, scope, direction, unit_variable) \
     if constexpr (scope == Scope && KIV_##direction) unit_variable = kiv_haux##n;
 #include "frame/harness_variables.def"
 }
 
 template <int Scope>
-inline void kiv_copy_out()
-{
+inline void kiv_copy_out() {
 #define KIV_HAUX(n, scope, direction, unit_variable) \
     if constexpr (scope == Scope && !KIV_##direction) kiv_haux##n = unit_variable;
 #include "frame/harness_variables.def"
@@ -43,8 +41,7 @@ inline void kiv_copy_out()
 // per scope while the unit's state is shared: a further scope's first step
 // initialises again over it.
 template <int Scope, void (*UnitInit)(), void (*Unit)()>
-inline void kiv_normal_step(bool& isInitialized)
-{
+inline void kiv_normal_step(bool& isInitialized) {
     if (!isInitialized) {
         kiv_user_defined_init_function();
         UnitInit();

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#define KIV_INPUT_ID(id, n, setter) \
+#define KIV_INPUT_ID(id, n, setter)   \
     int64_t kiv_dll_get_##id##_int(); \
     void kiv_dll_set_##id##_int(int64_t value);
 #define KIV_GOAL_ID(id, n) int64_t kiv_dll_get_##id##_int();

@@ -3,7 +3,6 @@
 
 #include "harness/harness_1.h"
 
-void kiv_register_all_functions()
-{
+void kiv_register_all_functions() {
     kiv_register_functions_1();
 }

@@ -19,4 +19,4 @@ struct fct_pair {
 void kiv_init_harness();
 // Enters one ID; the ID text is copied. Entering an ID again adds a second
 // pair that lookups never reach. A null ID is ignored.
-void kiv_register_single_function(const char *id, kiv_getter getter, kiv_setter setter);
+void kiv_register_single_function(const char* id, kiv_getter getter, kiv_setter setter);

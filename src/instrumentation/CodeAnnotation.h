@@ -182,28 +182,50 @@ inline void IXA_STM(int32_t /*no*/, IXA_STM_RECORD* rec) {
     rec->callerId = IXA_CALLER_ID;
     rec->hitCount = rec->hitCount + 1u;  // unsigned: wraps to 0 after 4294967295
 }
-inline void IXA_FC(int32_t /*no*/, IXA_FC_RECORD* rec) { ixa_probe::mark(rec); }
-inline void IXA_SC(int32_t /*no*/, IXA_SC_RECORD* rec) { ixa_probe::mark(rec); }
-inline void IXA_ICF(int32_t /*no*/, IXA_ICF_RECORD* rec) { ixa_probe::mark(rec); }
+inline void IXA_FC(int32_t /*no*/, IXA_FC_RECORD* rec) {
+    ixa_probe::mark(rec);
+}
+inline void IXA_SC(int32_t /*no*/, IXA_SC_RECORD* rec) {
+    ixa_probe::mark(rec);
+}
+inline void IXA_ICF(int32_t /*no*/, IXA_ICF_RECORD* rec) {
+    ixa_probe::mark(rec);
+}
 inline void IXA_DCF(int32_t /*no*/, IXA_DCF_RECORD* rec, const char* calleeName) {
     ixa_probe::mark(rec);
     rec->calleeName = calleeName;
 }
 
 // Outcome probes: record zero / non-zero over the full width, return the value unchanged.
-inline uint32_t IXA_DC_U(int32_t /*no*/, IXA_DC_RECORD* rec, uint32_t value) { return ixa_probe::outcome(rec, value); }
-inline int32_t IXA_DC_S(int32_t /*no*/, IXA_DC_RECORD* rec, int32_t value) { return ixa_probe::outcome(rec, value); }
-inline uint64_t IXA_DC_U_LL(int32_t /*no*/, IXA_DC_RECORD* rec, uint64_t value) { return ixa_probe::outcome(rec, value); }
-inline int64_t IXA_DC_S_LL(int32_t /*no*/, IXA_DC_RECORD* rec, int64_t value) { return ixa_probe::outcome(rec, value); }
-inline uint32_t IXA_CC_U(int32_t /*no*/, IXA_CC_RECORD* rec, uint32_t value) { return ixa_probe::outcome(rec, value); }
-inline int32_t IXA_CC_S(int32_t /*no*/, IXA_CC_RECORD* rec, int32_t value) { return ixa_probe::outcome(rec, value); }
-inline uint64_t IXA_CC_U_LL(int32_t /*no*/, IXA_CC_RECORD* rec, uint64_t value) { return ixa_probe::outcome(rec, value); }
-inline int64_t IXA_CC_S_LL(int32_t /*no*/, IXA_CC_RECORD* rec, int64_t value) { return ixa_probe::outcome(rec, value); }
+inline uint32_t IXA_DC_U(int32_t /*no*/, IXA_DC_RECORD* rec, uint32_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline int32_t IXA_DC_S(int32_t /*no*/, IXA_DC_RECORD* rec, int32_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline uint64_t IXA_DC_U_LL(int32_t /*no*/, IXA_DC_RECORD* rec, uint64_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline int64_t IXA_DC_S_LL(int32_t /*no*/, IXA_DC_RECORD* rec, int64_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline uint32_t IXA_CC_U(int32_t /*no*/, IXA_CC_RECORD* rec, uint32_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline int32_t IXA_CC_S(int32_t /*no*/, IXA_CC_RECORD* rec, int32_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline uint64_t IXA_CC_U_LL(int32_t /*no*/, IXA_CC_RECORD* rec, uint64_t value) {
+    return ixa_probe::outcome(rec, value);
+}
+inline int64_t IXA_CC_S_LL(int32_t /*no*/, IXA_CC_RECORD* rec, int64_t value) {
+    return ixa_probe::outcome(rec, value);
+}
 
 // Pointer condition probes: read the object, record, return the pointer unchanged.
-#define IXA_DEFINE_CC_PTR(SUFFIX, T)                                                     \
+#define IXA_DEFINE_CC_PTR(SUFFIX, T)                                                           \
     inline const T* IXA_CC_PTR_##SUFFIX(int32_t /*no*/, IXA_CC_RECORD* rec, const T* object) { \
-        return ixa_probe::condition_at(rec, object);                                     \
+        return ixa_probe::condition_at(rec, object);                                           \
     }
 IXA_CC_PTR_PROBES(IXA_DEFINE_CC_PTR)
 #undef IXA_DEFINE_CC_PTR
@@ -218,10 +240,9 @@ inline const uint8_t* IXA_CC_PTR_1(int32_t /*no*/, IXA_CC_RECORD* rec, const uin
 
 // Relational probes IXA_<OP>_<SIG>: return 1 when the relation holds, else 0,
 // and record outcome and boundary flags.
-#define IXA_DEFINE_RELOP_SIG(OP, SIG, L, R, EVAL)                                              \
-    inline int32_t IXA_##OP##_##SIG(int32_t /*no*/, IXA_RELOP_RECORD* rec, L left, R right) { \
-        return ixa_probe::relation<ixa_probe::relation_##OP>(rec, static_cast<EVAL>(left),     \
-                                                              static_cast<EVAL>(right));       \
+#define IXA_DEFINE_RELOP_SIG(OP, SIG, L, R, EVAL)                                                                     \
+    inline int32_t IXA_##OP##_##SIG(int32_t /*no*/, IXA_RELOP_RECORD* rec, L left, R right) {                         \
+        return ixa_probe::relation<ixa_probe::relation_##OP>(rec, static_cast<EVAL>(left), static_cast<EVAL>(right)); \
     }
 #define IXA_DEFINE_RELOP_OP(OP, CXXOP) IXA_RELOP_SIGNATURES(IXA_DEFINE_RELOP_SIG, OP)
 IXA_RELOP_OPERATORS(IXA_DEFINE_RELOP_OP)
@@ -267,40 +288,47 @@ inline uint32_t IXA_CAST_LD_U(int32_t /*no*/, IXA_CAST_RECORD* rec, long double 
 inline int32_t IXA_CAST_LD_S(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, int32_t min, uint32_t max) {
     return ixa_probe::cast_to_integer<int32_t>(rec, value, min, max);
 }
-inline uint64_t IXA_CAST_LD_U_LL(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, int64_t min,
-                                 uint64_t max) {
+inline uint64_t IXA_CAST_LD_U_LL(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, int64_t min, uint64_t max) {
     return ixa_probe::cast_to_integer<uint64_t>(rec, value, min, max);
 }
-inline int64_t IXA_CAST_LD_S_LL(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, int64_t min,
-                                uint64_t max) {
+inline int64_t IXA_CAST_LD_S_LL(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, int64_t min, uint64_t max) {
     return ixa_probe::cast_to_integer<int64_t>(rec, value, min, max);
 }
 inline float IXA_CAST_D_F(int32_t /*no*/, IXA_CAST_RECORD* rec, double value, double min, double max) {
     return ixa_probe::cast_to_float(rec, value, min, max);
 }
-inline float IXA_CAST_LD_F(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, long double min,
-                           long double max) {
+inline float IXA_CAST_LD_F(int32_t /*no*/, IXA_CAST_RECORD* rec, long double value, long double min, long double max) {
     return ixa_probe::cast_to_float(rec, value, min, max);
 }
 // Integer to float: flag magnitudes above 2^24, which have no exact float.
 // The bounds are fixed; the two double parameters are not read.
-inline float IXA_CAST_U_32FP(int32_t /*no*/, IXA_CAST_RECORD* rec, uint32_t value, double /*min*/,
-                             double /*max*/) {
+inline float IXA_CAST_U_32FP(int32_t /*no*/, IXA_CAST_RECORD* rec, uint32_t value, double /*min*/, double /*max*/) {
     return ixa_probe::cast_to_32fp(rec, value);
 }
-inline float IXA_CAST_S_32FP(int32_t /*no*/, IXA_CAST_RECORD* rec, int32_t value, double /*min*/,
-                             double /*max*/) {
+inline float IXA_CAST_S_32FP(int32_t /*no*/, IXA_CAST_RECORD* rec, int32_t value, double /*min*/, double /*max*/) {
     return ixa_probe::cast_to_32fp(rec, value);
 }
 
 // Divisor probes: record a zero divisor (+0.0 and -0.0 count, NaN does not),
 // return the divisor bit for bit.
-inline uint32_t IXA_DBZ_U(int32_t /*no*/, IXA_DBZ_RECORD* rec, uint32_t divisor) { return ixa_probe::divisor(rec, divisor); }
-inline int32_t IXA_DBZ_S(int32_t /*no*/, IXA_DBZ_RECORD* rec, int32_t divisor) { return ixa_probe::divisor(rec, divisor); }
-inline uint64_t IXA_DBZ_U_LL(int32_t /*no*/, IXA_DBZ_RECORD* rec, uint64_t divisor) { return ixa_probe::divisor(rec, divisor); }
-inline int64_t IXA_DBZ_S_LL(int32_t /*no*/, IXA_DBZ_RECORD* rec, int64_t divisor) { return ixa_probe::divisor(rec, divisor); }
-inline double IXA_DBZ_D(int32_t /*no*/, IXA_DBZ_RECORD* rec, double divisor) { return ixa_probe::divisor(rec, divisor); }
-inline double IXA_DBZ_FD(int32_t /*no*/, IXA_DBZ_RECORD* rec, double divisor) { return ixa_probe::divisor(rec, divisor); }
+inline uint32_t IXA_DBZ_U(int32_t /*no*/, IXA_DBZ_RECORD* rec, uint32_t divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
+inline int32_t IXA_DBZ_S(int32_t /*no*/, IXA_DBZ_RECORD* rec, int32_t divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
+inline uint64_t IXA_DBZ_U_LL(int32_t /*no*/, IXA_DBZ_RECORD* rec, uint64_t divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
+inline int64_t IXA_DBZ_S_LL(int32_t /*no*/, IXA_DBZ_RECORD* rec, int64_t divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
+inline double IXA_DBZ_D(int32_t /*no*/, IXA_DBZ_RECORD* rec, double divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
+inline double IXA_DBZ_FD(int32_t /*no*/, IXA_DBZ_RECORD* rec, double divisor) {
+    return ixa_probe::divisor(rec, divisor);
+}
 inline long double IXA_DBZ_LD(int32_t /*no*/, IXA_DBZ_RECORD* rec, long double divisor) {
     return ixa_probe::divisor(rec, divisor);
 }

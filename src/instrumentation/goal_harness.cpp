@@ -32,8 +32,7 @@ static_assert(kGoalRows == kKivGoalCount, "the goal table must list 176 goals");
 #define KIV_FOLD_FLAG(goal, field) goal |= field;
 #define KIV_FOLD_COUNT(goal, field) goal = field != 0 ? field : goal;
 
-void kiv_goals_evaluate()
-{
+void kiv_goals_evaluate() {
 #define KIV_GOAL(n, record, field, rule) KIV_FOLD_##rule(KIV_G##n, record.field)
 #include "instrumentation/goals.def"
 }

@@ -7,4 +7,4 @@
 
 // A heap copy of `text`, released with free; null when `text` is null or the
 // heap is exhausted.
-char *_strdup(const char *text);
+char* _strdup(const char* text);

@@ -34,7 +34,8 @@ void dummy_caller_rte_funcs() {
 void Wrapper_seat_heating_control_step() {
     IXA_FC(2, &TU16ixa_fc_cond2);
     IXA_STM(2, &TU16ixa_stm_cond2);
-    if (IXA_DC_S(1, &TU16ixa_dc_cond1, IXA_LES_UU(1, &TU16_RELOP_1, w_Wrapper_seat_heating_control_DW.tick_counter, 1u))) {
+    if (IXA_DC_S(1, &TU16ixa_dc_cond1,
+                 IXA_LES_UU(1, &TU16_RELOP_1, w_Wrapper_seat_heating_control_DW.tick_counter, 1u))) {
         IXA_STM(3, &TU16ixa_stm_cond3);
         w_Wrapper_seat_heating_control_DW.tick_counter = (uint8_t)(w_Wrapper_seat_heating_control_DW.tick_counter + 1u);
     }
@@ -51,26 +52,30 @@ void Wrapper_seat_heating_control_step() {
         runa3();
     } else {
         IXA_STM(6, &TU16ixa_stm_cond6);
-        if (IXA_DC_S(3, &TU16ixa_dc_cond3, IXA_EQU_SS(3, &TU16_RELOP_3, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
+        if (IXA_DC_S(3, &TU16ixa_dc_cond3,
+                     IXA_EQU_SS(3, &TU16_RELOP_3, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
             IXA_STM(7, &TU16ixa_stm_cond7);
             IXA_DCF(4, &TU16ixa_dcf_cond4, "runa2");
             runa2();
         }
         IXA_STM(8, &TU16ixa_stm_cond8);
-        if (IXA_DC_S(4, &TU16ixa_dc_cond4, IXA_EQU_SS(4, &TU16_RELOP_4, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
+        if (IXA_DC_S(4, &TU16ixa_dc_cond4,
+                     IXA_EQU_SS(4, &TU16_RELOP_4, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
             IXA_STM(9, &TU16ixa_stm_cond9);
             IXA_DCF(5, &TU16ixa_dcf_cond5, "runa1");
             runa1();
         }
         IXA_STM(10, &TU16ixa_stm_cond10);
-        if (IXA_DC_S(5, &TU16ixa_dc_cond5, IXA_EQU_SS(5, &TU16_RELOP_5, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
+        if (IXA_DC_S(5, &TU16ixa_dc_cond5,
+                     IXA_EQU_SS(5, &TU16_RELOP_5, w_Wrapper_seat_heating_control_DW.tick_counter, 1))) {
             IXA_STM(11, &TU16ixa_stm_cond11);
             IXA_DCF(6, &TU16ixa_dcf_cond6, "runa3");
             runa3();
         }
     }
     IXA_STM(12, &TU16ixa_stm_cond12);
-    if (IXA_DC_S(6, &TU16ixa_dc_cond6, IXA_EQU_UU(6, &TU16_RELOP_6, w_Wrapper_seat_heating_control_DW.tick_counter, 1u))) {
+    if (IXA_DC_S(6, &TU16ixa_dc_cond6,
+                 IXA_EQU_UU(6, &TU16_RELOP_6, w_Wrapper_seat_heating_control_DW.tick_counter, 1u))) {
         IXA_STM(13, &TU16ixa_stm_cond13);
         w_Wrapper_seat_heating_control_DW.tick_counter = 0u;
     }

@@ -15,15 +15,13 @@ struct InputRow {
     int id;
     bool boolean;
 };
-void PrintTo(const InputRow &row, std::ostream *out)
-{
+void PrintTo(const InputRow& row, std::ostream* out) {
     *out << row.id;
 }
 
 const InputRow kInputs[] = {
-    {959, false},  {961, false},  {963, false},  {966, true},   {968, false}, {970, false},
-    {980, true},   {986, true},   {990, true},   {992, false},  {994, false}, {1000, false},
-    {1002, false}, {1004, false}, {1006, true},  {1008, false},
+    {959, false}, {961, false}, {963, false}, {966, true},   {968, false},  {970, false},  {980, true},  {986, true},
+    {990, true},  {992, false}, {994, false}, {1000, false}, {1002, false}, {1004, false}, {1006, true}, {1008, false},
 };
 
 // A written value and what each setter rule keeps of it.
@@ -35,9 +33,17 @@ struct WriteRow {
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 const WriteRow kIntWrites[] = {
-    {300, 44, 1},       {256, 0, 1},      {-1, 255, 1},   {2, 2, 1},
-    {255, 255, 1},      {1, 1, 1},        {0, 0, 0},      {int64_t{1} << 40, 0, 1},
-    {(int64_t{1} << 32) + 7, 7, 1},       {kMax, 255, 1}, {kMin, 0, 1},
+    {300, 44, 1},
+    {256, 0, 1},
+    {-1, 255, 1},
+    {2, 2, 1},
+    {255, 255, 1},
+    {1, 1, 1},
+    {0, 0, 0},
+    {int64_t{1} << 40, 0, 1},
+    {(int64_t{1} << 32) + 7, 7, 1},
+    {kMax, 255, 1},
+    {kMin, 0, 1},
 };
 
 // Doubles truncate toward zero, NaN gives 0 and the rest saturates before the
@@ -48,18 +54,24 @@ struct FloatWriteRow {
     int64_t boolean;
 };
 const FloatWriteRow kFloatWrites[] = {
-    {300.7, 44, 1},  {-1.5, 255, 1}, {0.5, 0, 0},     {-0.5, 0, 0},   {255.9, 255, 1},
-    {256.0, 0, 1},   {1e300, 255, 1}, {-1e300, 0, 1}, {std::numeric_limits<double>::quiet_NaN(), 0, 0},
+    {300.7, 44, 1},
+    {-1.5, 255, 1},
+    {0.5, 0, 0},
+    {-0.5, 0, 0},
+    {255.9, 255, 1},
+    {256.0, 0, 1},
+    {1e300, 255, 1},
+    {-1e300, 0, 1},
+    {std::numeric_limits<double>::quiet_NaN(), 0, 0},
     {std::numeric_limits<double>::infinity(), 255, 1},
 };
 
 using WritableId = KivLibraryParamTest<InputRow>;
 
-TEST_P(WritableId, KeepsTheLowByteOrTheTruthOfAnIntegerWrite)
-{
-    const InputRow &row = GetParam();
+TEST_P(WritableId, KeepsTheLowByteOrTheTruthOfAnIntegerWrite) {
+    const InputRow& row = GetParam();
     lib.kiv_register_inputs(1, 0, std::to_string(row.id).c_str());
-    for (const WriteRow &write : kIntWrites) {
+    for (const WriteRow& write : kIntWrites) {
         SCOPED_TRACE(write.value);
         lib.kiv_dll_set_input_int(0, write.value);
         const int64_t expected = row.boolean ? write.boolean : write.plain;
@@ -68,11 +80,10 @@ TEST_P(WritableId, KeepsTheLowByteOrTheTruthOfAnIntegerWrite)
     }
 }
 
-TEST_P(WritableId, ConvertsAFloatingWriteToAnInteger)
-{
-    const InputRow &row = GetParam();
+TEST_P(WritableId, ConvertsAFloatingWriteToAnInteger) {
+    const InputRow& row = GetParam();
     lib.kiv_register_params(1, 0, std::to_string(row.id).c_str());
-    for (const FloatWriteRow &write : kFloatWrites) {
+    for (const FloatWriteRow& write : kFloatWrites) {
         SCOPED_TRACE(write.value);
         lib.kiv_dll_set_param_int(0, 99);
         lib.kiv_dll_set_param_float(0, write.value);
@@ -81,12 +92,11 @@ TEST_P(WritableId, ConvertsAFloatingWriteToAnInteger)
 }
 
 INSTANTIATE_TEST_SUITE_P(Access, WritableId, ::testing::ValuesIn(kInputs),
-                         [](const auto &info) { return "Id" + std::to_string(info.param.id); });
+                         [](const auto& info) { return "Id" + std::to_string(info.param.id); });
 
 using Access = KivLibraryTest;
 
-TEST_F(Access, EveryGoalFlagReadsZeroBeforeAnyStep)
-{
+TEST_F(Access, EveryGoalFlagReadsZeroBeforeAnyStep) {
     int32_t index = 0;
     for (int id = 1542; id <= 1892; id += 2)
         lib.kiv_register_outputs(176, index++, std::to_string(id).c_str());
@@ -97,8 +107,7 @@ TEST_F(Access, EveryGoalFlagReadsZeroBeforeAnyStep)
     }
 }
 
-TEST_F(Access, OneIdUnderTwoKindsReachesOneVariable)
-{
+TEST_F(Access, OneIdUnderTwoKindsReachesOneVariable) {
     lib.kiv_register_inputs(1, 0, "990");
     lib.kiv_register_outputs(4, 3, "990");
     lib.kiv_dll_set_input_int(0, 5);
@@ -107,8 +116,7 @@ TEST_F(Access, OneIdUnderTwoKindsReachesOneVariable)
     EXPECT_EQ(lib.kiv_dll_get_input_int(0), 0);
 }
 
-TEST_F(Access, TwoIdsFeedingOneUnitVariableStayApart)
-{
+TEST_F(Access, TwoIdsFeedingOneUnitVariableStayApart) {
     lib.kiv_register_inputs(2, 0, "966");
     lib.kiv_register_inputs(2, 1, "990");
     lib.kiv_dll_set_input_int(0, 1);
@@ -118,8 +126,7 @@ TEST_F(Access, TwoIdsFeedingOneUnitVariableStayApart)
     EXPECT_EQ(lib.kiv_dll_get_input_int(1), 1);
 }
 
-TEST_F(Access, EveryKindReachesItsOwnTable)
-{
+TEST_F(Access, EveryKindReachesItsOwnTable) {
     lib.kiv_register_params(1, 0, "959");
     lib.kiv_register_inputs(1, 0, "961");
     lib.kiv_register_outputs(1, 0, "963");
@@ -131,4 +138,4 @@ TEST_F(Access, EveryKindReachesItsOwnTable)
     EXPECT_EQ(lib.kiv_dll_get_output_float(0), 3.0);
 }
 
-} // namespace
+}  // namespace

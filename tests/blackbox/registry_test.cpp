@@ -14,32 +14,29 @@
 
 namespace {
 
-const int kWritableIds[] = {959, 961, 963, 966, 968, 970, 980, 986,
-                            990, 992, 994, 1000, 1002, 1004, 1006, 1008};
+const int kWritableIds[] = {959, 961, 963, 966, 968, 970, 980, 986, 990, 992, 994, 1000, 1002, 1004, 1006, 1008};
 constexpr int kFirstGoalId = 1542;
 constexpr int kLastGoalId = 1892;
 
 // Which registry call comes first must not matter: each opens the registry.
 struct FirstCallRow {
-    const char *name;
-    void (*call)(const KivLibrary &lib);
+    const char* name;
+    void (*call)(const KivLibrary& lib);
 };
-void PrintTo(const FirstCallRow &row, std::ostream *out)
-{
+void PrintTo(const FirstCallRow& row, std::ostream* out) {
     *out << row.name;
 }
 
 const FirstCallRow kFirstCalls[] = {
-    {"Count", [](const KivLibrary &lib) { lib.kiv_nr_registered_functions("1"); }},
-    {"RegisterParams", [](const KivLibrary &lib) { lib.kiv_register_params(1, 0, "959"); }},
-    {"RegisterInputs", [](const KivLibrary &lib) { lib.kiv_register_inputs(1, 0, "959"); }},
-    {"RegisterOutputs", [](const KivLibrary &lib) { lib.kiv_register_outputs(1, 0, "959"); }},
+    {"Count", [](const KivLibrary& lib) { lib.kiv_nr_registered_functions("1"); }},
+    {"RegisterParams", [](const KivLibrary& lib) { lib.kiv_register_params(1, 0, "959"); }},
+    {"RegisterInputs", [](const KivLibrary& lib) { lib.kiv_register_inputs(1, 0, "959"); }},
+    {"RegisterOutputs", [](const KivLibrary& lib) { lib.kiv_register_outputs(1, 0, "959"); }},
 };
 
 using FirstRegistryCall = KivLibraryParamTest<FirstCallRow>;
 
-TEST_P(FirstRegistryCall, OpensTheRegistryWithExactlyTheLibrarysIds)
-{
+TEST_P(FirstRegistryCall, OpensTheRegistryWithExactlyTheLibrarysIds) {
     GetParam().call(lib);
 
     std::map<int, int32_t> expected;
@@ -52,22 +49,20 @@ TEST_P(FirstRegistryCall, OpensTheRegistryWithExactlyTheLibrarysIds)
     std::map<int, int32_t> registered;
     for (int id = 0; id <= 3000; ++id) {
         const int32_t count = lib.kiv_nr_registered_functions(std::to_string(id).c_str());
-        if (count != 0)
-            registered[id] = count;
+        if (count != 0) registered[id] = count;
     }
     EXPECT_EQ(registered, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, FirstRegistryCall, ::testing::ValuesIn(kFirstCalls),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct CountRow {
-    const char *name;
-    const char *id;
+    const char* name;
+    const char* id;
     int32_t count;
 };
-void PrintTo(const CountRow &row, std::ostream *out)
-{
+void PrintTo(const CountRow& row, std::ostream* out) {
     *out << row.name;
 }
 
@@ -89,19 +84,17 @@ const CountRow kCounts[] = {
 
 using RegisteredCount = KivLibraryParamTest<CountRow>;
 
-TEST_P(RegisteredCount, TellsAbsentReadOnlyOrWritable)
-{
+TEST_P(RegisteredCount, TellsAbsentReadOnlyOrWritable) {
     EXPECT_EQ(lib.kiv_nr_registered_functions(GetParam().id), GetParam().count);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, RegisteredCount, ::testing::ValuesIn(kCounts),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 using IndexTable = KivLibraryTest;
 
 // Parameters serve as the independent view of a variable in these tests.
-TEST_F(IndexTable, KeepsTheLengthOfTheFirstRegistration)
-{
+TEST_F(IndexTable, KeepsTheLengthOfTheFirstRegistration) {
     lib.kiv_register_params(2, 0, "961");
     lib.kiv_register_params(2, 1, "963");
     lib.kiv_register_inputs(3, 0, "959");
@@ -115,19 +108,17 @@ TEST_F(IndexTable, KeepsTheLengthOfTheFirstRegistration)
     EXPECT_EQ(lib.kiv_dll_get_param_int(1), 0);
 }
 
-TEST_F(IndexTable, AReadOnlyIdGetsItsGetterAndNoSetter)
-{
+TEST_F(IndexTable, AReadOnlyIdGetsItsGetterAndNoSetter) {
     lib.kiv_register_outputs(2, 0, "1542");
     lib.kiv_dll_set_output_int(0, 5);
     lib.kiv_dll_set_output_float(0, 5.0);
     EXPECT_EQ(lib.kiv_dll_get_output_int(0), 0);
 }
 
-TEST_F(IndexTable, AnUnknownOrNullIdStoresANullPair)
-{
+TEST_F(IndexTable, AnUnknownOrNullIdStoresANullPair) {
     lib.kiv_register_params(1, 0, "959");
     lib.kiv_dll_set_param_int(0, 5);
-    for (const char *id : {"972", static_cast<const char *>(nullptr)}) {
+    for (const char* id : {"972", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(id == nullptr ? "null" : id);
         lib.kiv_register_inputs(1, 0, "959");
         lib.kiv_register_inputs(1, 0, id);
@@ -139,8 +130,7 @@ TEST_F(IndexTable, AnUnknownOrNullIdStoresANullPair)
     }
 }
 
-TEST_F(IndexTable, ARegistrationAgainOverwritesTheEntry)
-{
+TEST_F(IndexTable, ARegistrationAgainOverwritesTheEntry) {
     lib.kiv_register_params(1, 0, "961");
     lib.kiv_register_inputs(1, 0, "959");
     lib.kiv_register_inputs(1, 0, "961");
@@ -148,8 +138,7 @@ TEST_F(IndexTable, ARegistrationAgainOverwritesTheEntry)
     EXPECT_EQ(lib.kiv_dll_get_param_int(0), 33);
 }
 
-TEST_F(IndexTable, AFirstCountBelowOneAllocatesNothing)
-{
+TEST_F(IndexTable, AFirstCountBelowOneAllocatesNothing) {
     lib.kiv_register_params(1, 0, "959");
     lib.kiv_dll_set_param_int(0, 5);
     for (int32_t count : {0, -1, INT32_MIN}) {
@@ -163,8 +152,7 @@ TEST_F(IndexTable, AFirstCountBelowOneAllocatesNothing)
     EXPECT_EQ(lib.kiv_dll_get_input_int(0), 0);
 }
 
-TEST_F(IndexTable, AnIndexOutsideTheTableIsNeitherRegisteredNorAccessed)
-{
+TEST_F(IndexTable, AnIndexOutsideTheTableIsNeitherRegisteredNorAccessed) {
     lib.kiv_register_params(1, 0, "961");
     lib.kiv_dll_set_param_int(0, 7);
     lib.kiv_register_inputs(2, 0, "959");
@@ -181,8 +169,7 @@ TEST_F(IndexTable, AnIndexOutsideTheTableIsNeitherRegisteredNorAccessed)
     }
 }
 
-TEST_F(IndexTable, AnEntryNeverRegisteredReadsZero)
-{
+TEST_F(IndexTable, AnEntryNeverRegisteredReadsZero) {
     lib.kiv_register_inputs(3, 0, "959");
     lib.kiv_dll_set_input_int(0, 4);
     lib.kiv_dll_set_input_int(1, 4);
@@ -190,8 +177,7 @@ TEST_F(IndexTable, AnEntryNeverRegisteredReadsZero)
     EXPECT_EQ(lib.kiv_dll_get_input_float(2), 0.0);
 }
 
-TEST_F(IndexTable, AccessToAKindWithoutTableDoesNothing)
-{
+TEST_F(IndexTable, AccessToAKindWithoutTableDoesNothing) {
     EXPECT_EQ(lib.kiv_dll_get_param_int(0), 0);
     EXPECT_EQ(lib.kiv_dll_get_output_float(0), 0.0);
     lib.kiv_dll_set_input_int(0, 1);
@@ -203,8 +189,7 @@ TEST_F(IndexTable, AccessToAKindWithoutTableDoesNothing)
     lib.kiv_dll_set_input_int(0, 1);
 }
 
-TEST_F(IndexTable, UnregisteringIsHarmlessWhenThereIsNothingToRelease)
-{
+TEST_F(IndexTable, UnregisteringIsHarmlessWhenThereIsNothingToRelease) {
     lib.kiv_unregister_params();
     lib.kiv_unregister_inputs();
     lib.kiv_unregister_outputs();
@@ -214,8 +199,7 @@ TEST_F(IndexTable, UnregisteringIsHarmlessWhenThereIsNothingToRelease)
     EXPECT_EQ(lib.kiv_nr_registered_functions("959"), 2);
 }
 
-TEST_F(IndexTable, AfterUnregisteringTheNextRegistrationStartsANewTable)
-{
+TEST_F(IndexTable, AfterUnregisteringTheNextRegistrationStartsANewTable) {
     lib.kiv_register_params(1, 0, "959");
     lib.kiv_register_inputs(1, 0, "959");
     lib.kiv_unregister_inputs();
@@ -229,15 +213,13 @@ TEST_F(IndexTable, AfterUnregisteringTheNextRegistrationStartsANewTable)
 
 using Closing = KivLibraryTest;
 
-TEST_F(Closing, AHarnessNeverOpenedCanBeClosedTwice)
-{
+TEST_F(Closing, AHarnessNeverOpenedCanBeClosedTwice) {
     lib.kiv_close_harness();
     lib.kiv_close_harness();
     EXPECT_EQ(lib.kiv_nr_registered_functions("959"), 2);
 }
 
-TEST_F(Closing, ReleasesTheIndexTablesAndReopensOnTheNextCall)
-{
+TEST_F(Closing, ReleasesTheIndexTablesAndReopensOnTheNextCall) {
     lib.kiv_register_inputs(1, 0, "959");
     lib.kiv_register_outputs(1, 0, "1542");
     lib.kiv_dll_set_input_int(0, 7);
@@ -259,8 +241,7 @@ TEST_F(Closing, ReleasesTheIndexTablesAndReopensOnTheNextCall)
 
 // Heap bytes in use, mapped blocks included. Chunks the allocator caches for
 // reuse count as in use, so this moves by a few kilobytes without any leak.
-size_t heap_in_use()
-{
+size_t heap_in_use() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
 }
@@ -270,8 +251,7 @@ size_t heap_in_use()
 // normal build a leak in every cycle would grow the heap by at least a
 // thousand of the smallest chunks (32 bytes each), far beyond the allocator's
 // cache.
-TEST_F(Closing, AThousandOpenRegisterCloseCyclesLoseNothing)
-{
+TEST_F(Closing, AThousandOpenRegisterCloseCyclesLoseNothing) {
     auto cycle = [this] {
         lib.kiv_register_params(4, 0, "959");
         lib.kiv_register_inputs(2, 1, "966");
@@ -289,4 +269,4 @@ TEST_F(Closing, AThousandOpenRegisterCloseCyclesLoseNothing)
     EXPECT_LT(after > before ? after - before : 0, 16u * 1000u);
 }
 
-} // namespace
+}  // namespace

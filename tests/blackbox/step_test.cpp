@@ -17,8 +17,7 @@ namespace {
 // outputs in that order, so output index i is goal ID 1542 + 2 i.
 constexpr int kGoalIds = 176;
 // Goal number behind each goal ID, in ID order (the library's ID table).
-const std::vector<int>& goalOfIdIndex()
-{
+const std::vector<int>& goalOfIdIndex() {
     static const std::vector<int> table = [] {
         std::vector<int> v;
 #define KIV_GOAL_ID(id, n) v.push_back(n);
@@ -30,8 +29,7 @@ const std::vector<int>& goalOfIdIndex()
 
 class Host : public KivLibraryTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(KivLibraryTest::SetUp());
         // Inputs in ID order, goals in ID order.
         const int inputIds[] = {959, 961, 963, 966, 968, 970, 980, 986, 990, 992, 994, 1000, 1002, 1004, 1006, 1008};
@@ -47,8 +45,7 @@ protected:
         }
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (lib.handle != nullptr) {
             lib.kiv_unregister_inputs();
             lib.kiv_unregister_outputs();
@@ -58,15 +55,13 @@ protected:
 
     void set(int id, int64_t value) { lib.kiv_dll_set_input_int(inputIndex_.at(id), value); }
 
-    void step(int32_t scope)
-    {
+    void step(int32_t scope) {
         *lib.KIV_SCOPE_UID = scope;
         lib.kiv_dll_step();
     }
 
     // Goal number -> value, read through the output index table.
-    std::map<int, int64_t> goals()
-    {
+    std::map<int, int64_t> goals() {
         std::map<int, int64_t> all;
         for (int i = 0; i < kGoalIds; ++i)
             all[goalOfIdIndex()[i]] = lib.kiv_dll_get_output_int(i);
@@ -75,12 +70,10 @@ protected:
 
     int64_t goal(int n) { return goals().at(n); }
 
-    std::vector<int> raised()
-    {
+    std::vector<int> raised() {
         std::vector<int> r;
         for (auto [n, v] : goals())
-            if (v != 0)
-                r.push_back(n);
+            if (v != 0) r.push_back(n);
         return r;
     }
 
@@ -88,34 +81,30 @@ private:
     std::map<int, int> inputIndex_;
 };
 
-TEST_F(Host, EveryGoalReadsZeroAfterLoad)
-{
+TEST_F(Host, EveryGoalReadsZeroAfterLoad) {
     EXPECT_EQ(raised(), std::vector<int>{});
 }
 
 // The wrapper's first step with every input at 0: the first-activation branch
 // runs runa2, runa1 and runa3 once. The initialisation's own probes raise no
 // goal, so exactly these goals of the step's run are raised, each once.
-TEST_F(Host, FirstWrapperStepRaisesExactlyTheGoalsOfItsRun)
-{
+TEST_F(Host, FirstWrapperStepRaisesExactlyTheGoalsOfItsRun) {
     step(955);
-    std::vector<int> expected = {
-        // wrapper: statements, decisions, relations, entry, calls
-        2, 9, 10, 11, 12, 13, 22, 24, 25, 27, 46, 48, 51, 52, 55, 59, 60, 61,
-        // runa3: body, after-if, activation false, entry, calls
-        62, 69, 84, 157, 160, 165, 166,
-        // runa1: body, status == 0, occupied false, decisions, entry, calls
-        70, 86, 89, 110, 141, 143, 158, 167, 169, 170,
-        // runa2: body, after-count, no edge, no count, entry, calls
-        71, 75, 92, 94, 114, 118, 159, 171, 172};
+    std::vector<int> expected = {// wrapper: statements, decisions, relations, entry, calls
+                                 2, 9, 10, 11, 12, 13, 22, 24, 25, 27, 46, 48, 51, 52, 55, 59, 60, 61,
+                                 // runa3: body, after-if, activation false, entry, calls
+                                 62, 69, 84, 157, 160, 165, 166,
+                                 // runa1: body, status == 0, occupied false, decisions, entry, calls
+                                 70, 86, 89, 110, 141, 143, 158, 167, 169, 170,
+                                 // runa2: body, after-count, no edge, no count, entry, calls
+                                 71, 75, 92, 94, 114, 118, 159, 171, 172};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(raised(), expected);
     for (int n : expected)
         EXPECT_EQ(goal(n), 1) << "KIV_G" << n;
 }
 
-TEST_F(Host, StatementGoalsCountTheStepsThatRanTheirBlock)
-{
+TEST_F(Host, StatementGoalsCountTheStepsThatRanTheirBlock) {
     for (int64_t n = 1; n <= 3; ++n) {
         step(955);
         EXPECT_EQ(goal(12), n) << "wrapper body";
@@ -124,8 +113,7 @@ TEST_F(Host, StatementGoalsCountTheStepsThatRanTheirBlock)
     }
 }
 
-TEST_F(Host, FourPressesWrapTheStageThroughTheWrapper)
-{
+TEST_F(Host, FourPressesWrapTheStageThroughTheWrapper) {
     set(966, 1);
     set(968, 1);
     step(955);  // first step: initialisation, button released
@@ -143,8 +131,7 @@ TEST_F(Host, FourPressesWrapTheStageThroughTheWrapper)
         EXPECT_EQ(goal(n), 1) << "KIV_G" << n;
 }
 
-TEST_F(Host, HeldButtonCountsOnce)
-{
+TEST_F(Host, HeldButtonCountsOnce) {
     step(955);
     set(980, 1);
     for (int i = 0; i < 5; ++i)
@@ -159,8 +146,7 @@ struct Runa1Row {
 
 class Runa1Scope : public Host, public ::testing::WithParamInterface<Runa1Row> {};
 
-TEST_P(Runa1Scope, ActivationDecision)
-{
+TEST_P(Runa1Scope, ActivationDecision) {
     const Runa1Row r = GetParam();
     set(994, r.status);
     set(990, r.occupied);
@@ -173,17 +159,16 @@ TEST_P(Runa1Scope, ActivationDecision)
 }
 
 INSTANTIATE_TEST_SUITE_P(TruthTable, Runa1Scope,
-                         ::testing::Values(Runa1Row{0, 1, 1, true}, Runa1Row{3, 1, 1, false},
-                                           Runa1Row{0, 0, 1, false}, Runa1Row{0, 1, 2, false},
-                                           Runa1Row{1, 0, 0, false}, Runa1Row{0, 1, 0, false}),
+                         ::testing::Values(Runa1Row{0, 1, 1, true}, Runa1Row{3, 1, 1, false}, Runa1Row{0, 0, 1, false},
+                                           Runa1Row{0, 1, 2, false}, Runa1Row{1, 0, 0, false},
+                                           Runa1Row{0, 1, 0, false}),
                          [](const auto& info) {
                              const Runa1Row& r = info.param;
-                             return "status" + std::to_string(r.status) + "_occupied" +
-                                    std::to_string(r.occupied) + "_state" + std::to_string(r.state);
+                             return "status" + std::to_string(r.status) + "_occupied" + std::to_string(r.occupied) +
+                                    "_state" + std::to_string(r.state);
                          });
 
-TEST_F(Host, Runa3ScopeWithStage7TakesTheDefaultCase)
-{
+TEST_F(Host, Runa3ScopeWithStage7TakesTheDefaultCase) {
     set(1006, 1);
     set(1008, 7);
     step(997);
@@ -192,8 +177,7 @@ TEST_F(Host, Runa3ScopeWithStage7TakesTheDefaultCase)
         EXPECT_EQ(goal(n), 0) << "KIV_G" << n;
 }
 
-TEST_F(Host, CastBelowMinimumNeverRises)
-{
+TEST_F(Host, CastBelowMinimumNeverRises) {
     // Every scope, with every input swept through its range.
     const int inputs[] = {959, 961, 963, 966, 968, 970, 980, 986, 990, 992, 994, 1000, 1002, 1004, 1006, 1008};
     for (int v = 0; v < 256; v += 3) {
@@ -208,8 +192,7 @@ TEST_F(Host, CastBelowMinimumNeverRises)
 
 class UnknownScope : public Host, public ::testing::WithParamInterface<int32_t> {};
 
-TEST_P(UnknownScope, StepChangesNothing)
-{
+TEST_P(UnknownScope, StepChangesNothing) {
     set(980, 1);
     for (int i = 0; i < 3; ++i)
         step(GetParam());
@@ -221,19 +204,16 @@ TEST_P(UnknownScope, StepChangesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Uids, UnknownScope, ::testing::Values(0, 956, 954, -955, 1955, 519, 533),
                          [](const auto& info) {
-                             return info.param < 0 ? "minus" + std::to_string(-info.param)
-                                                   : std::to_string(info.param);
+                             return info.param < 0 ? "minus" + std::to_string(-info.param) : std::to_string(info.param);
                          });
 
-TEST_F(Host, ExceptionEntryBeforeAnyStepRaisesNothing)
-{
+TEST_F(Host, ExceptionEntryBeforeAnyStepRaisesNothing) {
     lib.kiv_dll_exception();
     lib.kiv_dll_exception();
     EXPECT_EQ(raised(), std::vector<int>{});
 }
 
-TEST_F(Host, ExceptionEntryAfterAStepChangesNothingMore)
-{
+TEST_F(Host, ExceptionEntryAfterAStepChangesNothingMore) {
     step(987);
     const auto before = goals();
     lib.kiv_dll_exception();
@@ -243,8 +223,7 @@ TEST_F(Host, ExceptionEntryAfterAStepChangesNothingMore)
 // Each scope initialises the shared unit on its own first step: the runa2
 // scope's first step re-arms the press filter that the wrapper's steps had
 // already released, so a press seen by that step is not counted.
-TEST_F(Host, LaterScopesFirstStepReinitialisesTheSharedUnit)
-{
+TEST_F(Host, LaterScopesFirstStepReinitialisesTheSharedUnit) {
     step(955);
     step(955);
     set(986, 1);
@@ -258,8 +237,7 @@ TEST_F(Host, LaterScopesFirstStepReinitialisesTheSharedUnit)
     EXPECT_EQ(goal(74), 1) << "no second initialisation: the next press counts";
 }
 
-TEST_F(Host, WritesAreTakenAsTheLowByteOrAsBoolean)
-{
+TEST_F(Host, WritesAreTakenAsTheLowByteOrAsBoolean) {
     // A stage of 258 reaches runa3 as 2; an activation of 5 as 1.
     set(1008, 258);
     set(1006, 5);

@@ -44,7 +44,8 @@ struct Outcome {
 // Runs kivrun with the given arguments (shell words) and collects its output.
 inline Outcome kivrun(const std::string& args) {
     const std::string out = write_file("stdout.txt", ""), err = write_file("stderr.txt", "");
-    const int status = std::system((std::string(KIVRUN_PATH) + " " + args + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+    const int status =
+        std::system((std::string(KIVRUN_PATH) + " " + args + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
 }
 

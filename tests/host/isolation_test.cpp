@@ -71,10 +71,11 @@ TEST_P(KivrunFaultyLibrary, EachFaultEndsOnlyItsOwnCase) {
         int signal;
         int step;
     };
-    const Row rows[] = {{"ok_before", CaseStatus::passed, 0, -1},  {"segv", CaseStatus::crashed, SIGSEGV, 1},
-                        {"ok_between", CaseStatus::passed, 0, -1}, {"hangs", CaseStatus::timed_out, 0, 0},
-                        {"aborts", CaseStatus::crashed, SIGABRT, 0}, {"divides_by_zero", CaseStatus::crashed, SIGFPE, 0},
-                        {"ok_after", CaseStatus::passed, 0, -1}};
+    const Row rows[] = {
+        {"ok_before", CaseStatus::passed, 0, -1},    {"segv", CaseStatus::crashed, SIGSEGV, 1},
+        {"ok_between", CaseStatus::passed, 0, -1},   {"hangs", CaseStatus::timed_out, 0, 0},
+        {"aborts", CaseStatus::crashed, SIGABRT, 0}, {"divides_by_zero", CaseStatus::crashed, SIGFPE, 0},
+        {"ok_after", CaseStatus::passed, 0, -1}};
     for (std::size_t c = 0; c < 7; ++c) {
         SCOPED_TRACE(rows[c].name);
         EXPECT_EQ(r.cases[c].status, rows[c].status);

@@ -66,7 +66,8 @@ const Invocation kInvocations[] = {
 std::string expand(std::string s, const std::string& suite) {
     const std::string dir = kivtest::write_file(".keep", "").substr(0, kivtest::write_file(".keep", "").rfind('/'));
     for (auto [key, value] : {std::pair<std::string, std::string>{"{lib}", kLib}, {"{suite}", suite}, {"{dir}", dir}})
-        for (std::size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
+        for (std::size_t at; (at = s.find(key)) != std::string::npos;)
+            s.replace(at, key.size(), value);
     return s;
 }
 
@@ -111,8 +112,11 @@ TEST(KivrunReports, JsonHoldsCoverageTraceabilityAndTheFirstMismatch) {
     EXPECT_EQ(reached, j["coverage"]["total"]["reached"]);
     const auto& wrong = j["cases"][1];
     EXPECT_EQ(wrong["status"], "failed");
-    EXPECT_EQ(wrong["first_mismatch"], nlohmann::json({{"step", 2}, {"line", 5}, {"output",
-        "Wrapper_seat_heating_control.LEDFeedback[0]"}, {"expected", 0}, {"actual", 1}}));
+    EXPECT_EQ(wrong["first_mismatch"], nlohmann::json({{"step", 2},
+                                                       {"line", 5},
+                                                       {"output", "Wrapper_seat_heating_control.LEDFeedback[0]"},
+                                                       {"expected", 0},
+                                                       {"actual", 1}}));
 }
 
 // Checks that every element opened is closed, in order.
@@ -145,7 +149,8 @@ TEST(KivrunReports, JUnitHasOneTestcasePerCaseAndFailuresForMismatches) {
     EXPECT_TRUE(balanced_xml(x, elements)) << x;
     auto count = [&](const std::string& what) {
         int n = 0;
-        for (std::size_t at = x.find(what); at != std::string::npos; at = x.find(what, at + 1)) ++n;
+        for (std::size_t at = x.find(what); at != std::string::npos; at = x.find(what, at + 1))
+            ++n;
         return n;
     };
     EXPECT_EQ(count("<testcase "), 3);
@@ -166,7 +171,7 @@ class KivrunExampleSuite : public testing::TestWithParam<Isolation> {};
 // Goals no input can reach: the false outcomes and off-by-one boundaries of
 // the wrapper's fixed counter tests, boundaries below 0 or above 1 of
 // unsigned and boolean operands, the stage above 3, and both cast ranges.
-const std::set<int> kUnreachable = {15, 17, 19, 23, 29, 30, 32, 34, 35, 37, 39, 40,
+const std::set<int> kUnreachable = {15, 17, 19, 23, 29, 30, 32,  34,  35,  37,  39, 40,
                                     42, 44, 47, 50, 53, 54, 142, 149, 154, 155, 156};
 
 TEST_P(KivrunExampleSuite, PassesAndReachesEveryReachableGoal) {

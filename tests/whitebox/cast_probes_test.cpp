@@ -32,7 +32,9 @@ struct CastRow {
     int aboveMax;
     long double result;  // NaN: the result must be NaN
 };
-void PrintTo(const CastRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CastRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 #define CAST(expr) [](IXA_CAST_RECORD* r) -> long double { return (expr); }
 const CastRow kCastRows[] = {
@@ -112,7 +114,9 @@ struct DivisorRow {
     bool (*callReturnsSameBits)(IXA_DBZ_RECORD*);
     int zeroSeen;
 };
-void PrintTo(const DivisorRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const DivisorRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 #define DIVISOR(probe, T, value) [](IXA_DBZ_RECORD* r) { return sameBits<T>(probe(1, r, value), value); }
 const DivisorRow kDivisorRows[] = {

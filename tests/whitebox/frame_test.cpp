@@ -13,22 +13,19 @@
 
 namespace {
 
-void step(int32_t scope)
-{
+void step(int32_t scope) {
     KIV_SCOPE_UID = scope;
     kiv_dll_step();
 }
 
-std::array<uint8_t, 3> leds()
-{
+std::array<uint8_t, 3> leds() {
     return {RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[0], RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[1],
             RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[2]};
 }
 
 // Parameters the host never wrote are copied in as 0 over the defaults that
 // the first step's initialisation set.
-TEST(Frame, UnwrittenParametersReachTheUnitAsZero)
-{
+TEST(Frame, UnwrittenParametersReachTheUnitAsZero) {
     kiv_haux21 = 1;  // activated
     kiv_haux22 = 1;  // stage 1
     step(997);
@@ -41,8 +38,7 @@ TEST(Frame, UnwrittenParametersReachTheUnitAsZero)
 
 // The runa1 and runa2 scopes copy no parameter in, so their first step
 // leaves the defaults in place.
-TEST(Frame, ScopesWithoutParameterInputsKeepTheDefaults)
-{
+TEST(Frame, ScopesWithoutParameterInputsKeepTheDefaults) {
     step(987);
     EXPECT_EQ(Rte_Prm_TemperatureRanges_TemperatureStage1_data, 30);
     EXPECT_EQ(Rte_Prm_TemperatureRanges_TemperatureStage2_data, 35);
@@ -57,8 +53,7 @@ struct Runa3Row {
 
 class Runa3Outputs : public ::testing::TestWithParam<Runa3Row> {};
 
-TEST_P(Runa3Outputs, CopiedOutAfterTheUnitCall)
-{
+TEST_P(Runa3Outputs, CopiedOutAfterTheUnitCall) {
     const Runa3Row r = GetParam();
     kiv_haux18 = 30;
     kiv_haux19 = 35;
@@ -77,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Stages, Runa3Outputs,
                                            Runa3Row{7, 0, {0, 0, 0}}),
                          [](const auto& info) { return "stage" + std::to_string(info.param.stage); });
 
-TEST(Frame, WrapperStepCopiesLedsAndCoilOut)
-{
+TEST(Frame, WrapperStepCopiesLedsAndCoilOut) {
     kiv_haux1 = 31;
     kiv_haux2 = 36;
     kiv_haux3 = 46;
@@ -97,8 +91,7 @@ TEST(Frame, WrapperStepCopiesLedsAndCoilOut)
     EXPECT_EQ(kiv_haux23, 0) << "the runa3 scope's outputs belong to that scope alone";
 }
 
-TEST(Frame, Runa2ScopeOutputsTheStage)
-{
+TEST(Frame, Runa2ScopeOutputsTheStage) {
     step(981);  // initialisation arms the press filter
     kiv_haux13 = 0;
     step(981);
@@ -111,8 +104,7 @@ TEST(Frame, Runa2ScopeOutputsTheStage)
     }
 }
 
-TEST(Frame, Runa1ScopeOutputsTheActivationCondition)
-{
+TEST(Frame, Runa1ScopeOutputsTheActivationCondition) {
     kiv_haux14 = 1;
     kiv_haux15 = 1;
     kiv_haux16 = 0;
@@ -124,8 +116,7 @@ TEST(Frame, Runa1ScopeOutputsTheActivationCondition)
 }
 
 // The first-call flags are per scope; the unit state is shared.
-TEST(Frame, EachScopeInitialisesOnceOnItsOwnFirstStep)
-{
+TEST(Frame, EachScopeInitialisesOnceOnItsOwnFirstStep) {
     step(987);
     step(987);
     EXPECT_EQ(TU18ixa_fc_cond4.reached, 1);
@@ -141,8 +132,7 @@ TEST(Frame, EachScopeInitialisesOnceOnItsOwnFirstStep)
     EXPECT_EQ(w_Wrapper_seat_heating_control_DW.is_active, 1);
 }
 
-TEST(Frame, SelectorIsReadNotWritten)
-{
+TEST(Frame, SelectorIsReadNotWritten) {
     step(987);
     EXPECT_EQ(KIV_SCOPE_UID, 987);
     step(12345);

@@ -23,13 +23,13 @@ uint32_t* const kGoals[] = {
 
 struct Field {
     std::string name;
-    uint8_t* byte;       // the flag, or the low byte of hitCount
+    uint8_t* byte;  // the flag, or the low byte of hitCount
     bool isCount;
 };
 
 struct Record {
-    std::string name;   // e.g. TU18ixa_dc_cond4, TU16_RELOP_2
-    std::string kind;   // STM FC SC DCF DC CC RELOP CAST
+    std::string name;  // e.g. TU18ixa_dc_cond4, TU16_RELOP_2
+    std::string kind;  // STM FC SC DCF DC CC RELOP CAST
     std::vector<Field> fields;
     int32_t* callerId;
 };
@@ -37,42 +37,45 @@ struct Record {
 template <typename R>
 Record describe(const char* kind, const char* name, R& rec);
 
-#define FLAG(f) Field{#f, &rec.f, false}
+#define FLAG(f)           \
+    Field {               \
+#f, &rec.f, false \
+    }
 template <>
-Record describe(const char* kind, const char* name, IXA_STM_RECORD& rec)
-{
+Record describe(const char* kind, const char* name, IXA_STM_RECORD& rec) {
     return {name, kind, {Field{"hitCount", reinterpret_cast<uint8_t*>(&rec.hitCount), true}}, &rec.callerId};
 }
 template <>
-Record describe(const char* kind, const char* name, IXA_FC_RECORD& rec) { return {name, kind, {FLAG(reached)}, &rec.callerId}; }
+Record describe(const char* kind, const char* name, IXA_FC_RECORD& rec) {
+    return {name, kind, {FLAG(reached)}, &rec.callerId};
+}
 template <>
-Record describe(const char* kind, const char* name, IXA_SC_RECORD& rec) { return {name, kind, {FLAG(reached)}, &rec.callerId}; }
+Record describe(const char* kind, const char* name, IXA_SC_RECORD& rec) {
+    return {name, kind, {FLAG(reached)}, &rec.callerId};
+}
 template <>
-Record describe(const char* kind, const char* name, IXA_DCF_RECORD& rec) { return {name, kind, {FLAG(reached)}, &rec.callerId}; }
+Record describe(const char* kind, const char* name, IXA_DCF_RECORD& rec) {
+    return {name, kind, {FLAG(reached)}, &rec.callerId};
+}
 template <>
-Record describe(const char* kind, const char* name, IXA_DC_RECORD& rec)
-{
+Record describe(const char* kind, const char* name, IXA_DC_RECORD& rec) {
     return {name, kind, {FLAG(falseSeen), FLAG(trueSeen)}, &rec.callerId};
 }
 template <>
-Record describe(const char* kind, const char* name, IXA_CC_RECORD& rec)
-{
+Record describe(const char* kind, const char* name, IXA_CC_RECORD& rec) {
     return {name, kind, {FLAG(falseSeen), FLAG(trueSeen)}, &rec.callerId};
 }
 template <>
-Record describe(const char* kind, const char* name, IXA_RELOP_RECORD& rec)
-{
+Record describe(const char* kind, const char* name, IXA_RELOP_RECORD& rec) {
     return {name, kind, {FLAG(trueSeen), FLAG(falseSeen), FLAG(oneBelow), FLAG(equal), FLAG(oneAbove)}, &rec.callerId};
 }
 template <>
-Record describe(const char* kind, const char* name, IXA_CAST_RECORD& rec)
-{
+Record describe(const char* kind, const char* name, IXA_CAST_RECORD& rec) {
     return {name, kind, {FLAG(belowMin), FLAG(aboveMax)}, &rec.callerId};
 }
 #undef FLAG
 
-std::vector<Record> allRecords()
-{
+std::vector<Record> allRecords() {
     std::vector<Record> all;
 #define IXA_RECORD(kind, record, function, text) all.push_back(describe(#kind, #record, record));
 #include "unit/Wrapper_seat_heating_control_records.def"
@@ -81,17 +84,14 @@ std::vector<Record> allRecords()
     return all;
 }
 
-int recordNumber(const std::string& name)
-{
+int recordNumber(const std::string& name) {
     return std::stoi(name.substr(name.find_last_not_of("0123456789") + 1));
 }
 
-int fieldIndex(const std::string& field, std::initializer_list<const char*> order)
-{
+int fieldIndex(const std::string& field, std::initializer_list<const char*> order) {
     int i = 0;
     for (const char* f : order) {
-        if (field == f)
-            return i;
+        if (field == f) return i;
         ++i;
     }
     return -1;
@@ -99,8 +99,7 @@ int fieldIndex(const std::string& field, std::initializer_list<const char*> orde
 
 // The numbering rules: by unit, then kind, records in descending number,
 // falseSeen before trueSeen. 0 means no goal reads the field.
-int expectedGoal(const Record& r, const std::string& field)
-{
+int expectedGoal(const Record& r, const std::string& field) {
     const bool wrapper = r.name.rfind("TU16", 0) == 0;
     const int k = recordNumber(r.name);
     const int outcome = fieldIndex(field, {"falseSeen", "trueSeen"});
@@ -129,29 +128,24 @@ int expectedGoal(const Record& r, const std::string& field)
     return -1;
 }
 
-void clearGoals()
-{
+void clearGoals() {
     for (uint32_t* g : kGoals)
         *g = 0;
 }
 
-std::vector<int> raisedGoals()
-{
+std::vector<int> raisedGoals() {
     std::vector<int> raised;
     for (int n = 1; n <= kKivGoalCount; ++n)
-        if (*kGoals[n - 1] != 0)
-            raised.push_back(n);
+        if (*kGoals[n - 1] != 0) raised.push_back(n);
     return raised;
 }
 
-TEST(GoalMapping, TablesHaveTheirCounts)
-{
+TEST(GoalMapping, TablesHaveTheirCounts) {
     EXPECT_EQ(std::size(kGoals), 176u);
     EXPECT_EQ(allRecords().size(), 105u);
 }
 
-TEST(GoalMapping, EachFieldRaisesExactlyItsGoal)
-{
+TEST(GoalMapping, EachFieldRaisesExactlyItsGoal) {
     std::array<int, 177> seen{};
     for (const Record& r : allRecords()) {
         for (const Field& f : r.fields) {
@@ -175,8 +169,7 @@ TEST(GoalMapping, EachFieldRaisesExactlyItsGoal)
         EXPECT_EQ(seen[n], 1) << "KIV_G" << n << " must be read from exactly one field";
 }
 
-TEST(GoalMapping, CallerIdAndCalleeNameAreReadByNothing)
-{
+TEST(GoalMapping, CallerIdAndCalleeNameAreReadByNothing) {
     clearGoals();
     for (const Record& r : allRecords())
         *r.callerId = 3;
@@ -185,20 +178,15 @@ TEST(GoalMapping, CallerIdAndCalleeNameAreReadByNothing)
     EXPECT_EQ(raisedGoals(), std::vector<int>{});
 }
 
-TEST(GoalMapping, SpotChecksAgainstTheDocumentedNumbers)
-{
+TEST(GoalMapping, SpotChecksAgainstTheDocumentedNumbers) {
     struct Row {
         uint8_t* field;
         int goal;
     } rows[] = {
         {&TU18ixa_sc_cond11.reached, 173},  // the default case
-        {&TU18_CAST_1.belowMin, 155},
-        {&TU18_CAST_1.aboveMax, 156},
-        {&TU16_RELOP_6.falseSeen, 25},
+        {&TU18_CAST_1.belowMin, 155},      {&TU18_CAST_1.aboveMax, 156},       {&TU16_RELOP_6.falseSeen, 25},
         {&TU16_RELOP_6.trueSeen, 26},  // trueSeen comes first in the record, second in the goals
-        {&TU16ixa_dc_cond1.trueSeen, 24},
-        {&TU18ixa_cc_cond1.falseSeen, 118},
-        {&TU18ixa_dcf_cond1.reached, 172},
+        {&TU16ixa_dc_cond1.trueSeen, 24},  {&TU18ixa_cc_cond1.falseSeen, 118}, {&TU18ixa_dcf_cond1.reached, 172},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.goal);
@@ -210,8 +198,7 @@ TEST(GoalMapping, SpotChecksAgainstTheDocumentedNumbers)
     }
 }
 
-TEST(GoalRules, GoalsNeverFallBack)
-{
+TEST(GoalRules, GoalsNeverFallBack) {
     TU16ixa_stm_cond2.hitCount = 3;
     TU16ixa_dc_cond2.trueSeen = 1;
     kiv_goals_evaluate();
@@ -229,8 +216,7 @@ TEST(GoalRules, GoalsNeverFallBack)
     EXPECT_EQ(KIV_G22, 1u);
 }
 
-TEST(GoalRules, CountAboveTwoToThe31IsKeptWhole)
-{
+TEST(GoalRules, CountAboveTwoToThe31IsKeptWhole) {
     TU18ixa_stm_cond1.hitCount = 0x80000001u;
     kiv_goals_evaluate();
     EXPECT_EQ(KIV_G75, 0x80000001u);

@@ -26,7 +26,8 @@ namespace {
 
 TEST(MarkerProbes, StatementCountsEveryRunAndWrapsAfterTheLargestCount) {
     IXA_STM_RECORD rec{};
-    for (int i = 0; i < 3; ++i) IXA_STM(1, &rec);
+    for (int i = 0; i < 3; ++i)
+        IXA_STM(1, &rec);
     EXPECT_EQ(rec.hitCount, 3u);
     rec.hitCount = std::numeric_limits<uint32_t>::max();
     IXA_STM(1, &rec);
@@ -80,9 +81,9 @@ TEST(CallerId, EveryProbeFamilyStampsTheCurrentCallerId) {
     IXA_CAST_S_32FP(1, &cast32fp, 0, 0.0, 0.0);
     IXA_DBZ_LD(1, &dbz, 1.0L);
     IXA_CALLER_ID = 0;
-    for (int32_t id : {stm.callerId, fc.callerId, dcf.callerId, dc.callerId, ptr.callerId, ptr1.callerId,
-                       cc.callerId, relop.callerId, castInt.callerId, castFloat.callerId,
-                       castToFloat.callerId, cast32fp.callerId, dbz.callerId})
+    for (int32_t id :
+         {stm.callerId, fc.callerId, dcf.callerId, dc.callerId, ptr.callerId, ptr1.callerId, cc.callerId,
+          relop.callerId, castInt.callerId, castFloat.callerId, castToFloat.callerId, cast32fp.callerId, dbz.callerId})
         EXPECT_EQ(id, 42);
 }
 
@@ -127,7 +128,9 @@ struct ConditionRow {
     int falseSeen;
     int trueSeen;
 };
-void PrintTo(const ConditionRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const ConditionRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 struct Probe {
     const char* name;
@@ -135,17 +138,16 @@ struct Probe {
     int width;
 };
 
-const Probe kProbes[] = {
-    {"DC_U", runOutcome<IXA_DC_RECORD, uint32_t, IXA_DC_U>, 32},
-    {"DC_S", runOutcome<IXA_DC_RECORD, int32_t, IXA_DC_S>, 32},
-    {"DC_U_LL", runOutcome<IXA_DC_RECORD, uint64_t, IXA_DC_U_LL>, 64},
-    {"DC_S_LL", runOutcome<IXA_DC_RECORD, int64_t, IXA_DC_S_LL>, 64},
-    {"CC_U", runOutcome<IXA_CC_RECORD, uint32_t, IXA_CC_U>, 32},
-    {"CC_S", runOutcome<IXA_CC_RECORD, int32_t, IXA_CC_S>, 32},
-    {"CC_U_LL", runOutcome<IXA_CC_RECORD, uint64_t, IXA_CC_U_LL>, 64},
-    {"CC_S_LL", runOutcome<IXA_CC_RECORD, int64_t, IXA_CC_S_LL>, 64},
+const Probe kProbes[] = {{"DC_U", runOutcome<IXA_DC_RECORD, uint32_t, IXA_DC_U>, 32},
+                         {"DC_S", runOutcome<IXA_DC_RECORD, int32_t, IXA_DC_S>, 32},
+                         {"DC_U_LL", runOutcome<IXA_DC_RECORD, uint64_t, IXA_DC_U_LL>, 64},
+                         {"DC_S_LL", runOutcome<IXA_DC_RECORD, int64_t, IXA_DC_S_LL>, 64},
+                         {"CC_U", runOutcome<IXA_CC_RECORD, uint32_t, IXA_CC_U>, 32},
+                         {"CC_S", runOutcome<IXA_CC_RECORD, int32_t, IXA_CC_S>, 32},
+                         {"CC_U_LL", runOutcome<IXA_CC_RECORD, uint64_t, IXA_CC_U_LL>, 64},
+                         {"CC_S_LL", runOutcome<IXA_CC_RECORD, int64_t, IXA_CC_S_LL>, 64},
 #define POINTER_PROBE(SUFFIX, T) {"CC_PTR_" #SUFFIX, runPointer<T, IXA_CC_PTR_##SUFFIX>, 8 * int(sizeof(T))},
-    IXA_CC_PTR_PROBES(POINTER_PROBE)
+                         IXA_CC_PTR_PROBES(POINTER_PROBE)
 #undef POINTER_PROBE
 };
 

@@ -16,9 +16,8 @@
 
 namespace {
 
-uint8_t *haux(int n)
-{
-    static uint8_t *byNumber[kKivHarnessVariableCount + 1] = {};
+uint8_t* haux(int n) {
+    static uint8_t* byNumber[kKivHarnessVariableCount + 1] = {};
     if (byNumber[1] == nullptr) {
 #define KIV_HAUX(n, scope, direction, unit_variable) byNumber[n] = &kiv_haux##n;
 #include "frame/harness_variables.def"
@@ -26,9 +25,8 @@ uint8_t *haux(int n)
     return byNumber[n];
 }
 
-uint32_t *goal(int n)
-{
-    static uint32_t *byNumber[kKivGoalCount + 1] = {};
+uint32_t* goal(int n) {
+    static uint32_t* byNumber[kKivGoalCount + 1] = {};
     if (byNumber[1] == nullptr) {
 #define KIV_GOAL(n, record, field, rule) byNumber[n] = &KIV_G##n;
 #include "instrumentation/goals.def"
@@ -43,9 +41,8 @@ struct InputRow {
     bool boolean;
 };
 const InputRow kInputs[] = {
-    {959, 1, false},   {961, 2, false},  {963, 3, false},   {966, 4, true},
-    {968, 5, false},   {970, 6, false},  {980, 11, true},   {986, 13, true},
-    {990, 14, true},   {992, 15, false}, {994, 16, false},  {1000, 18, false},
+    {959, 1, false},   {961, 2, false},   {963, 3, false},  {966, 4, true},    {968, 5, false},  {970, 6, false},
+    {980, 11, true},   {986, 13, true},   {990, 14, true},  {992, 15, false},  {994, 16, false}, {1000, 18, false},
     {1002, 19, false}, {1004, 20, false}, {1006, 21, true}, {1008, 22, false},
 };
 
@@ -54,30 +51,24 @@ struct GoalRun {
     int firstId, lastId, firstGoal;
 };
 const GoalRun kGoalRuns[] = {
-    {1542, 1560, 5},    {1562, 1562, 1},    {1564, 1574, 15},   {1576, 1576, 2},
-    {1578, 1658, 21},   {1660, 1662, 3},    {1664, 1682, 135},  {1684, 1690, 106},
-    {1692, 1692, 158},  {1694, 1694, 167},  {1696, 1696, 70},   {1698, 1698, 168},
-    {1700, 1702, 86},   {1704, 1706, 110},  {1708, 1708, 169},  {1710, 1712, 88},
-    {1714, 1714, 170},  {1716, 1724, 130},  {1726, 1726, 63},   {1728, 1728, 157},
-    {1730, 1736, 160},  {1738, 1740, 76},   {1742, 1742, 164},  {1744, 1746, 78},
-    {1748, 1748, 165},  {1750, 1752, 80},   {1754, 1754, 166},  {1756, 1762, 82},
-    {1764, 1764, 64},   {1766, 1766, 173},  {1768, 1770, 96},   {1772, 1772, 174},
-    {1774, 1776, 98},   {1778, 1778, 175},  {1780, 1780, 65},   {1782, 1784, 100},
-    {1786, 1786, 176},  {1788, 1794, 102},  {1796, 1802, 66},   {1804, 1804, 62},
-    {1806, 1824, 120},  {1826, 1828, 72},   {1830, 1848, 145},  {1850, 1850, 74},
-    {1852, 1854, 155},  {1856, 1856, 75},   {1858, 1858, 159},  {1860, 1862, 112},
-    {1864, 1866, 90},   {1868, 1870, 114},  {1872, 1872, 171},  {1874, 1876, 92},
-    {1878, 1880, 116},  {1882, 1882, 172},  {1884, 1886, 94},   {1888, 1890, 118},
-    {1892, 1892, 71},
+    {1542, 1560, 5},   {1562, 1562, 1},   {1564, 1574, 15},  {1576, 1576, 2},   {1578, 1658, 21},  {1660, 1662, 3},
+    {1664, 1682, 135}, {1684, 1690, 106}, {1692, 1692, 158}, {1694, 1694, 167}, {1696, 1696, 70},  {1698, 1698, 168},
+    {1700, 1702, 86},  {1704, 1706, 110}, {1708, 1708, 169}, {1710, 1712, 88},  {1714, 1714, 170}, {1716, 1724, 130},
+    {1726, 1726, 63},  {1728, 1728, 157}, {1730, 1736, 160}, {1738, 1740, 76},  {1742, 1742, 164}, {1744, 1746, 78},
+    {1748, 1748, 165}, {1750, 1752, 80},  {1754, 1754, 166}, {1756, 1762, 82},  {1764, 1764, 64},  {1766, 1766, 173},
+    {1768, 1770, 96},  {1772, 1772, 174}, {1774, 1776, 98},  {1778, 1778, 175}, {1780, 1780, 65},  {1782, 1784, 100},
+    {1786, 1786, 176}, {1788, 1794, 102}, {1796, 1802, 66},  {1804, 1804, 62},  {1806, 1824, 120}, {1826, 1828, 72},
+    {1830, 1848, 145}, {1850, 1850, 74},  {1852, 1854, 155}, {1856, 1856, 75},  {1858, 1858, 159}, {1860, 1862, 112},
+    {1864, 1866, 90},  {1868, 1870, 114}, {1872, 1872, 171}, {1874, 1876, 92},  {1878, 1880, 116}, {1882, 1882, 172},
+    {1884, 1886, 94},  {1888, 1890, 118}, {1892, 1892, 71},
 };
 
-TEST(IdMapping, EveryWritableIdReachesItsHarnessVariable)
-{
+TEST(IdMapping, EveryWritableIdReachesItsHarnessVariable) {
     const int32_t count = static_cast<int32_t>(std::size(kInputs));
     for (int32_t i = 0; i < count; ++i)
         kiv_register_inputs(count, i, std::to_string(kInputs[i].id).c_str());
     for (int32_t i = 0; i < count; ++i) {
-        const InputRow &row = kInputs[i];
+        const InputRow& row = kInputs[i];
         SCOPED_TRACE(row.id);
         ASSERT_NE(haux(row.haux), nullptr);
         kiv_dll_set_input_int(i, 300);
@@ -87,10 +78,9 @@ TEST(IdMapping, EveryWritableIdReachesItsHarnessVariable)
     }
 }
 
-TEST(IdMapping, EveryGoalIdReachesItsGoalFlag)
-{
+TEST(IdMapping, EveryGoalIdReachesItsGoalFlag) {
     int32_t index = 0;
-    for (const GoalRun &run : kGoalRuns) {
+    for (const GoalRun& run : kGoalRuns) {
         for (int id = run.firstId; id <= run.lastId; id += 2)
             kiv_register_outputs(kKivGoalCount, index++, std::to_string(id).c_str());
     }
@@ -99,7 +89,7 @@ TEST(IdMapping, EveryGoalIdReachesItsGoalFlag)
         *goal(n) = 1000u + static_cast<uint32_t>(n);
 
     index = 0;
-    for (const GoalRun &run : kGoalRuns) {
+    for (const GoalRun& run : kGoalRuns) {
         for (int id = run.firstId, n = run.firstGoal; id <= run.lastId; id += 2, ++n) {
             SCOPED_TRACE(id);
             EXPECT_EQ(kiv_dll_get_output_int(index++), 1000 + n);
@@ -107,8 +97,7 @@ TEST(IdMapping, EveryGoalIdReachesItsGoalFlag)
     }
 }
 
-TEST(IdMapping, GoalFlagsReadZeroExtended)
-{
+TEST(IdMapping, GoalFlagsReadZeroExtended) {
     kiv_register_outputs(1, 0, "1562");
     for (uint32_t value : {0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFFu}) {
         *goal(1) = value;
@@ -122,24 +111,20 @@ int64_t probeValue;
 int64_t probeSetterArgument;
 int probeSetterCalls;
 
-int64_t probe_get()
-{
+int64_t probe_get() {
     return probeValue;
 }
 
-void probe_set(int64_t value)
-{
+void probe_set(int64_t value) {
     probeSetterArgument = value;
     ++probeSetterCalls;
 }
 
-int64_t other_get()
-{
+int64_t other_get() {
     return -7;
 }
 
-TEST(SingleFunction, AnIdEnteredTwiceKeepsItsFirstAccessors)
-{
+TEST(SingleFunction, AnIdEnteredTwiceKeepsItsFirstAccessors) {
     kiv_init_harness();
     kiv_register_single_function("959", other_get, nullptr);
     EXPECT_EQ(kiv_nr_registered_functions("959"), 2);
@@ -152,8 +137,7 @@ TEST(SingleFunction, AnIdEnteredTwiceKeepsItsFirstAccessors)
     EXPECT_EQ(kiv_nr_registered_functions("4242"), 1);
 }
 
-TEST(SingleFunction, ANullIdIsIgnored)
-{
+TEST(SingleFunction, ANullIdIsIgnored) {
     kiv_init_harness();
     kiv_register_single_function(nullptr, probe_get, probe_set);
     EXPECT_EQ(kiv_nr_registered_functions(nullptr), 0);
@@ -161,12 +145,11 @@ TEST(SingleFunction, ANullIdIsIgnored)
 }
 
 struct FloatRow {
-    const char *name;
+    const char* name;
     double value;
     int64_t stored;
 };
-void PrintTo(const FloatRow &row, std::ostream *out)
-{
+void PrintTo(const FloatRow& row, std::ostream* out) {
     *out << row.name;
 }
 
@@ -190,8 +173,7 @@ const FloatRow kFloatRows[] = {
 
 struct FloatAccess : ::testing::TestWithParam<FloatRow> {};
 
-TEST_P(FloatAccess, SetConvertsTheDoubleAndCallsTheIntegerSetter)
-{
+TEST_P(FloatAccess, SetConvertsTheDoubleAndCallsTheIntegerSetter) {
     kiv_init_harness();
     kiv_register_single_function("4242", probe_get, probe_set);
     kiv_register_params(1, 0, "4242");
@@ -202,10 +184,9 @@ TEST_P(FloatAccess, SetConvertsTheDoubleAndCallsTheIntegerSetter)
 }
 
 INSTANTIATE_TEST_SUITE_P(Conversions, FloatAccess, ::testing::ValuesIn(kFloatRows),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FloatAccessGet, ReturnsTheIntegerAsADouble)
-{
+TEST(FloatAccessGet, ReturnsTheIntegerAsADouble) {
     kiv_init_harness();
     kiv_register_single_function("4242", probe_get, probe_set);
     kiv_register_inputs(1, 0, "4242");
@@ -216,4 +197,4 @@ TEST(FloatAccessGet, ReturnsTheIntegerAsADouble)
     }
 }
 
-} // namespace
+}  // namespace

@@ -32,7 +32,9 @@ struct BoundaryRow {
     int32_t result;
     int flags;
 };
-void PrintTo(const BoundaryRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const BoundaryRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 const BoundaryRow kBoundaryRows[] = {
     {"LES_SS_3_4", [](IXA_RELOP_RECORD* r) { return IXA_LES_SS(1, r, 3, 4); }, 1, kTrue | kOneBelow},
@@ -54,8 +56,7 @@ const BoundaryRow kBoundaryRows[] = {
     // All 64 bits count: a 32-bit truncation would see 0 == 0, or 0 - 1.
     {"EQU_UU_LL_2p32_0", [](IXA_RELOP_RECORD* r) { return IXA_EQU_UU_LL(1, r, uint64_t{1} << 32, 0); }, 0, kFalse},
     {"GRE_UU_LL_2p32_1", [](IXA_RELOP_RECORD* r) { return IXA_GRE_UU_LL(1, r, uint64_t{1} << 32, 1); }, 1, kTrue},
-    {"LES_UU_LL_0_max", [](IXA_RELOP_RECORD* r) { return IXA_LES_UU_LL(1, r, 0, ~uint64_t{0}); }, 1,
-     kTrue | kOneAbove},
+    {"LES_UU_LL_0_max", [](IXA_RELOP_RECORD* r) { return IXA_LES_UU_LL(1, r, 0, ~uint64_t{0}); }, 1, kTrue | kOneAbove},
 };
 
 class RelationalBoundaries : public testing::TestWithParam<BoundaryRow> {};
@@ -84,11 +85,13 @@ struct Member {
     bool signedEvaluation;
     int32_t (*call)(IXA_RELOP_RECORD*, int64_t, int64_t);
 };
-void PrintTo(const Member& m, std::ostream* os) { *os << m.name; }
+void PrintTo(const Member& m, std::ostream* os) {
+    *os << m.name;
+}
 
-#define MEMBER(OP, SIG, L, R, EVAL)                                                    \
+#define MEMBER(OP, SIG, L, R, EVAL)                                                               \
     {#OP "_" #SIG, #OP, std::is_signed_v<EVAL>, [](IXA_RELOP_RECORD* rec, int64_t l, int64_t r) { \
-         return IXA_##OP##_##SIG(1, rec, static_cast<L>(l), static_cast<R>(r));         \
+         return IXA_##OP##_##SIG(1, rec, static_cast<L>(l), static_cast<R>(r));                   \
      }},
 #define OPERATOR(OP, CXXOP) IXA_RELOP_SIGNATURES(MEMBER, OP)
 const Member kMembers[] = {IXA_RELOP_OPERATORS(OPERATOR)};
@@ -119,9 +122,12 @@ TEST_P(EveryRelationalMember, ComputesItsRelationAndTheBoundaryFlags) {
         int64_t left, right;
         Order order;
         int boundary;
-    } pairs[] = {{1, 2, kLess, kOneBelow},           {2, 2, kSame, kEqual},
-                 {2, 1, kGreater, kOneAbove},        {-1, 1, minusOneVsOne, 0},
-                 {1, -1, Order(2 - minusOneVsOne), 0}, {7, 100, kLess, 0}};
+    } pairs[] = {{1, 2, kLess, kOneBelow},
+                 {2, 2, kSame, kEqual},
+                 {2, 1, kGreater, kOneAbove},
+                 {-1, 1, minusOneVsOne, 0},
+                 {1, -1, Order(2 - minusOneVsOne), 0},
+                 {7, 100, kLess, 0}};
     for (const auto& p : pairs) {
         SCOPED_TRACE(testing::Message() << p.left << " vs " << p.right);
         IXA_RELOP_RECORD rec{};

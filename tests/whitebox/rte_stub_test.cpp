@@ -31,7 +31,9 @@ uint8_t* const kStubBytes[] = {
 };
 
 // Distinct values that no write below stores.
-uint8_t sentinel(std::size_t i) { return static_cast<uint8_t>(0xA0 + i); }
+uint8_t sentinel(std::size_t i) {
+    return static_cast<uint8_t>(0xA0 + i);
+}
 
 struct WriteRow {
     const char* name;
@@ -43,24 +45,30 @@ const uint8_t kLeds100[3] = {1, 0, 0};
 const uint8_t kLeds011[3] = {0, 1, 1};
 
 const WriteRow kWrites[] = {
-    {"IrvWriteOfActivationConditionByRuna1", [] { Rte_IrvIWrite_SeatHeatControl_runa1_ActivationCondition(1); },
+    {"IrvWriteOfActivationConditionByRuna1",
+     [] { Rte_IrvIWrite_SeatHeatControl_runa1_ActivationCondition(1); },
      {{&RteStub_ActivationCondition, 1}}},
-    {"IrvWriteOfTemperatureStageByRuna2", [] { Rte_IrvIWrite_SeatHeatControl_runa2_TemperatureStage(3); },
+    {"IrvWriteOfTemperatureStageByRuna2",
+     [] { Rte_IrvIWrite_SeatHeatControl_runa2_TemperatureStage(3); },
      {{&RteStub_TemperatureStage, 3}}},
     {"IrvWriteOfActivationConditionByInit",
      [] { Rte_IrvIWrite_SeatHeatControl_SeatHeatControl_Init_ActivationCondition(1); },
      {{&RteStub_ActivationCondition, 1}}},
-    {"IrvWriteOfTemperatureStageByInit", [] { Rte_IrvIWrite_SeatHeatControl_SeatHeatControl_Init_TemperatureStage(2); },
+    {"IrvWriteOfTemperatureStageByInit",
+     [] { Rte_IrvIWrite_SeatHeatControl_SeatHeatControl_Init_TemperatureStage(2); },
      {{&RteStub_TemperatureStage, 2}}},
-    {"LedWriteByRuna3", [] { Rte_IWrite_SeatHeatControl_runa3_LEDFeedback_LEDFeedback(kLeds100); },
+    {"LedWriteByRuna3",
+     [] { Rte_IWrite_SeatHeatControl_runa3_LEDFeedback_LEDFeedback(kLeds100); },
      {{&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[0], 1},
       {&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[1], 0},
       {&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[2], 0}}},
-    {"LedWriteByInit", [] { Rte_IWrite_SeatHeatControl_SeatHeatControl_Init_LEDFeedback_LEDFeedback(kLeds011); },
+    {"LedWriteByInit",
+     [] { Rte_IWrite_SeatHeatControl_SeatHeatControl_Init_LEDFeedback_LEDFeedback(kLeds011); },
      {{&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[0], 0},
       {&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[1], 1},
       {&RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[2], 1}}},
-    {"SetHeatingCoilCall", [] { EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingActivate_SetHeatingCoil(35), 0); },
+    {"SetHeatingCoilCall",
+     [] { EXPECT_EQ(Rte_Call_SeatHeatControl_HeatingActivate_SetHeatingCoil(35), 0); },
      {{&dsout_HeatingActivate_SetHeatingCoil_temp, 35}}},
     {"GetButtonPressedCallPassesTheMockValueThroughItsPointer",
      [] {
@@ -72,18 +80,22 @@ const WriteRow kWrites[] = {
          }
      },
      {{&dsin_HeatingRequest_GetButtonPressed_status, 0}}},
-    {"CalibrationDefaults", [] { KIV_init_RTE_params(); },
+    {"CalibrationDefaults",
+     [] { KIV_init_RTE_params(); },
      {{&Rte_Prm_TemperatureRanges_TemperatureStage1_data, 30},
       {&Rte_Prm_TemperatureRanges_TemperatureStage2_data, 35},
       {&Rte_Prm_TemperatureRanges_TemperatureStage3_data, 45}}},
 };
 
-void PrintTo(const WriteRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const WriteRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class StubWrite : public testing::TestWithParam<WriteRow> {};
 
 TEST_P(StubWrite, ChangesExactlyTheBytesItNames) {
-    for (std::size_t i = 0; i < std::size(kStubBytes); ++i) *kStubBytes[i] = sentinel(i);
+    for (std::size_t i = 0; i < std::size(kStubBytes); ++i)
+        *kStubBytes[i] = sentinel(i);
     GetParam().write();
     for (std::size_t i = 0; i < std::size(kStubBytes); ++i) {
         SCOPED_TRACE("stub byte " + std::to_string(i));
@@ -122,7 +134,9 @@ const ReadRow kReads[] = {
     {"ButtonMock", Mock_HeatingRequest_GetButtonPressed, &dsin_HeatingRequest_GetButtonPressed_status},
 };
 
-void PrintTo(const ReadRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const ReadRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class StubRead : public testing::TestWithParam<ReadRow> {};
 

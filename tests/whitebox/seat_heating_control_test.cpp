@@ -48,7 +48,9 @@ struct Scenario {
     void (*run)();
     std::vector<Check> checks;
 };
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
 
 const Scenario kRuna2Scenarios[] = {
     {"ReleasedButtonStopsBothChainsAtTheFirstOperand",
@@ -94,7 +96,8 @@ const Scenario kRuna2Scenarios[] = {
      [] {
          SeatHeatControl_Init();
          runa2_with(0);
-         for (int i = 0; i < 4; ++i) press_and_release();
+         for (int i = 0; i < 4; ++i)
+             press_and_release();
      },
      {{VALUE(state.StageCounter), "0"},
       {VALUE(RteStub_TemperatureStage), "0"},
@@ -118,7 +121,8 @@ const Scenario kRuna2Scenarios[] = {
      [] {
          SeatHeatControl_Init();
          runa2_with(0);
-         for (int i = 0; i < 5; ++i) runa2_with(1);
+         for (int i = 0; i < 5; ++i)
+             runa2_with(1);
      },
      {{VALUE(state.StageCounter), "1"},
       {VALUE(TU18ixa_stm_cond2.hitCount), "1"},
@@ -173,7 +177,9 @@ struct ActivationRow {
     const char* cc6;
     const char* cc7;
 };
-void PrintTo(const ActivationRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const ActivationRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 const ActivationRow kActivation[] = {
     {"ReceptionErrorBlocks", 3, 1, 1, 0, 1, "T", "F"},
@@ -206,7 +212,9 @@ TEST_P(Runa1Activation, WritesTheConditionAndShortCircuitsItsOperands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SeatHeatControl, Runa1Activation, testing::ValuesIn(kActivation),
-                         [](const testing::TestParamInfo<ActivationRow>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<ActivationRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // --- runa3: coil temperature and LED bar per stage, heating allowed ---
 
@@ -223,7 +231,9 @@ struct StageRow {
     const char* cc15;
     const char* cc16;
 };
-void PrintTo(const StageRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const StageRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 const StageRow kStages[] = {
     {"Stage0", 0, 0, {0, 0, 0}, "0001", "000", "F", "F", "F", "F", "F"},
@@ -243,11 +253,13 @@ TEST_P(Runa3Stage, DrivesCoilAndLedsAndReachesOnlyItsCase) {
     dsout_HeatingActivate_SetHeatingCoil_temp = 0xEE;
     runa3();
     EXPECT_EQ(dsout_HeatingActivate_SetHeatingCoil_temp, row.temperature);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[i], row.leds[i]) << "LED " << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback[i], row.leds[i]) << "LED " << i;
     std::string cases, prms;
     for (auto* sc : {&TU18ixa_sc_cond8, &TU18ixa_sc_cond9, &TU18ixa_sc_cond10, &TU18ixa_sc_cond11})
         cases += sc->reached ? '1' : '0';
-    for (auto* dcf : {&TU18ixa_dcf_cond9, &TU18ixa_dcf_cond10, &TU18ixa_dcf_cond11}) prms += dcf->reached ? '1' : '0';
+    for (auto* dcf : {&TU18ixa_dcf_cond9, &TU18ixa_dcf_cond10, &TU18ixa_dcf_cond11})
+        prms += dcf->reached ? '1' : '0';
     EXPECT_EQ(cases, row.casesReached);
     EXPECT_EQ(prms, row.prmCalls);
     EXPECT_EQ(TU18ixa_stm_cond9.hitCount + TU18ixa_stm_cond10.hitCount + TU18ixa_stm_cond11.hitCount +
@@ -299,7 +311,8 @@ TEST(SeatHeatControl, SecondInitKeepsStageAndRepublishesTheLeds) {
     RteStub_IF_PowerMgtState_PowerMgtState_PowerMgtState = 1;
     runa1();
     runa3();
-    for (uint8_t& led : RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback) led = 0xEE;
+    for (uint8_t& led : RteStub_IF_LEDFeedback_LEDFeedback_LEDFeedback)
+        led = 0xEE;
     RteStub_TemperatureStage = 0xEE;
     RteStub_ActivationCondition = 0xEE;
 

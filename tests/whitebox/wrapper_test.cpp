@@ -45,7 +45,8 @@ const std::vector<RecordEntry> kRecords = {
 using Snapshot = std::vector<std::string>;
 Snapshot snapshot() {
     Snapshot bytes;
-    for (const RecordEntry& r : kRecords) bytes.emplace_back(static_cast<const char*>(r.address), r.size);
+    for (const RecordEntry& r : kRecords)
+        bytes.emplace_back(static_cast<const char*>(r.address), r.size);
     return bytes;
 }
 
@@ -89,7 +90,9 @@ void press_through_all_stages() {
     }
 }
 
-TEST(WrapperRecords, TablesHoldThirtyEightPlusSixtySevenRecords) { EXPECT_EQ(kRecords.size(), 105u); }
+TEST(WrapperRecords, TablesHoldThirtyEightPlusSixtySevenRecords) {
+    EXPECT_EQ(kRecords.size(), 105u);
+}
 
 // --- which records an operation may touch ---
 
@@ -100,30 +103,45 @@ struct TouchRow {
     std::initializer_list<const char*> functions;
     bool exact;  // touches every record of those functions, not just a subset
 };
-void PrintTo(const TouchRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const TouchRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 const TouchRow kTouches[] = {
     {"DummyCallerTouchesOnlyItsOwnTwo", [] {}, dummy_caller_rte_funcs, {"dummy_caller_rte_funcs"}, true},
-    {"TerminateTouchesOnlyItsOwnTwo", [] {}, Wrapper_seat_heating_control_terminate,
-     {"Wrapper_seat_heating_control_terminate"}, true},
-    {"InitializeTouchesItselfAndTheControllerInit", [] {}, Wrapper_seat_heating_control_initialize,
-     {"Wrapper_seat_heating_control_initialize", "SeatHeatControl_Init"}, true},
+    {"TerminateTouchesOnlyItsOwnTwo",
+     [] {},
+     Wrapper_seat_heating_control_terminate,
+     {"Wrapper_seat_heating_control_terminate"},
+     true},
+    {"InitializeTouchesItselfAndTheControllerInit",
+     [] {},
+     Wrapper_seat_heating_control_initialize,
+     {"Wrapper_seat_heating_control_initialize", "SeatHeatControl_Init"},
+     true},
     {"ControllerInitTouchesOnlyItsOwn", [] {}, SeatHeatControl_Init, {"SeatHeatControl_Init"}, true},
-    {"StepsNeverTouchInitialisationRecords", Wrapper_seat_heating_control_initialize, press_through_all_stages,
-     {"Wrapper_seat_heating_control_step", "runa2", "runa1", "runa3"}, false},
-    {"Runa2TouchesOnlyItsOwn", SeatHeatControl_Init,
+    {"StepsNeverTouchInitialisationRecords",
+     Wrapper_seat_heating_control_initialize,
+     press_through_all_stages,
+     {"Wrapper_seat_heating_control_step", "runa2", "runa1", "runa3"},
+     false},
+    {"Runa2TouchesOnlyItsOwn",
+     SeatHeatControl_Init,
      [] {
          dsin_HeatingRequest_GetButtonPressed_status = 1;
          runa2();
      },
-     {"runa2"}, false},
+     {"runa2"},
+     false},
     {"Runa1TouchesOnlyItsOwn", heating_allowed, runa1, {"runa1"}, false},
-    {"Runa3TouchesOnlyItsOwn", heating_allowed,
+    {"Runa3TouchesOnlyItsOwn",
+     heating_allowed,
      [] {
          RteStub_ActivationCondition = 1;
          runa3();
      },
-     {"runa3"}, false},
+     {"runa3"},
+     false},
 };
 
 class WrapperTouches : public testing::TestWithParam<TouchRow> {};
@@ -133,7 +151,8 @@ TEST_P(WrapperTouches, OnlyRecordsOfTheFunctionsItRuns) {
     row.setup();
     std::set<std::string> touched = touched_by(row.op);
     std::set<std::string> allowed = records_of(row.functions);
-    for (const std::string& name : touched) EXPECT_TRUE(allowed.count(name)) << name << " touched";
+    for (const std::string& name : touched)
+        EXPECT_TRUE(allowed.count(name)) << name << " touched";
     if (row.exact) {
         EXPECT_EQ(touched, allowed);
     }
@@ -162,9 +181,9 @@ TEST_P(WrapperSteps, CountsAndOutcomesFollowTheSchedule) {
         const IXA_STM_RECORD& rec;
         uint32_t hits;
     } const counts[] = {
-        {TU16ixa_stm_cond2, uint32_t(n)}, {TU16ixa_stm_cond3, uint32_t(n)}, {TU16ixa_stm_cond4, uint32_t(n)},
-        {TU16ixa_stm_cond5, 1},           {TU16ixa_stm_cond6, later},       {TU16ixa_stm_cond7, later},
-        {TU16ixa_stm_cond8, later},       {TU16ixa_stm_cond9, later},       {TU16ixa_stm_cond10, later},
+        {TU16ixa_stm_cond2, uint32_t(n)}, {TU16ixa_stm_cond3, uint32_t(n)},  {TU16ixa_stm_cond4, uint32_t(n)},
+        {TU16ixa_stm_cond5, 1},           {TU16ixa_stm_cond6, later},        {TU16ixa_stm_cond7, later},
+        {TU16ixa_stm_cond8, later},       {TU16ixa_stm_cond9, later},        {TU16ixa_stm_cond10, later},
         {TU16ixa_stm_cond11, later},      {TU16ixa_stm_cond12, uint32_t(n)}, {TU16ixa_stm_cond13, later},
     };
     for (std::size_t i = 0; i < std::size(counts); ++i) {
@@ -216,9 +235,8 @@ TEST(Wrapper, EachStepHandsStageAndActivationToRuna3) {
         uint8_t button;
         uint8_t stage, coil, led1, led2, led3;
     } const rows[] = {
-        {0, 0, 0, 0, 0, 0},  {1, 1, 30, 1, 0, 0}, {1, 1, 30, 1, 0, 0}, {0, 1, 30, 1, 0, 0},
-        {1, 2, 35, 1, 1, 0}, {0, 2, 35, 1, 1, 0}, {1, 3, 45, 1, 1, 1}, {0, 3, 45, 1, 1, 1},
-        {1, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0},  {1, 1, 30, 1, 0, 0}, {1, 1, 30, 1, 0, 0}, {0, 1, 30, 1, 0, 0}, {1, 2, 35, 1, 1, 0},
+        {0, 2, 35, 1, 1, 0}, {1, 3, 45, 1, 1, 1}, {0, 3, 45, 1, 1, 1}, {1, 0, 0, 0, 0, 0},
     };
     int n = 0;
     for (const Row& row : rows) {

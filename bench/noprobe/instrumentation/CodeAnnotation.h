@@ -18,16 +18,34 @@ inline void IXA_FC(int32_t, IXA_FC_RECORD*) {}
 inline void IXA_SC(int32_t, IXA_SC_RECORD*) {}
 inline void IXA_DCF(int32_t, IXA_DCF_RECORD*, const char*) {}
 
-inline uint32_t IXA_DC_U(int32_t, IXA_DC_RECORD*, uint32_t value) { return value; }
-inline int32_t IXA_DC_S(int32_t, IXA_DC_RECORD*, int32_t value) { return value; }
-inline uint32_t IXA_CC_U(int32_t, IXA_CC_RECORD*, uint32_t value) { return value; }
-inline int32_t IXA_CC_S(int32_t, IXA_CC_RECORD*, int32_t value) { return value; }
+inline uint32_t IXA_DC_U(int32_t, IXA_DC_RECORD*, uint32_t value) {
+    return value;
+}
+inline int32_t IXA_DC_S(int32_t, IXA_DC_RECORD*, int32_t value) {
+    return value;
+}
+inline uint32_t IXA_CC_U(int32_t, IXA_CC_RECORD*, uint32_t value) {
+    return value;
+}
+inline int32_t IXA_CC_S(int32_t, IXA_CC_RECORD*, int32_t value) {
+    return value;
+}
 
 // Operands are converted to the form's evaluation type first, as the real
 // probes do, so the comparison means the same in both builds.
-inline int32_t IXA_EQU_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) { return left == right; }
-inline int32_t IXA_NEQ_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) { return left != right; }
-inline int32_t IXA_LES_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) { return left < right; }
-inline int32_t IXA_EQU_SS(int32_t, IXA_RELOP_RECORD*, int32_t left, int32_t right) { return left == right; }
+inline int32_t IXA_EQU_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) {
+    return left == right;
+}
+inline int32_t IXA_NEQ_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) {
+    return left != right;
+}
+inline int32_t IXA_LES_UU(int32_t, IXA_RELOP_RECORD*, uint32_t left, uint32_t right) {
+    return left < right;
+}
+inline int32_t IXA_EQU_SS(int32_t, IXA_RELOP_RECORD*, int32_t left, int32_t right) {
+    return left == right;
+}
 
-inline uint32_t IXA_CAST_U(int32_t, IXA_CAST_RECORD*, uint32_t value, int32_t, uint32_t) { return value; }
+inline uint32_t IXA_CAST_U(int32_t, IXA_CAST_RECORD*, uint32_t value, int32_t, uint32_t) {
+    return value;
+}
