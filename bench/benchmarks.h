@@ -8,6 +8,6 @@ void register_registry_benchmarks();
 void register_host_benchmarks();
 
 // Runs a fixed number of steps and exits; see step_bench.cpp for the format.
-int run_count_mode(const char* spec);
+int run_count_mode(const char* mode);
 
 }  // namespace kivbench

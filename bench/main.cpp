@@ -2,7 +2,7 @@
 // the benchmarks' fastest repetitions, then a summary table with ratios and
 // targets. Extra options, taken before Google Benchmark's own:
 //   --kiv_summary_out=<file>  write the summary table as JSON
-//   --kiv_count=<spec>        run a fixed number of steps and exit (for callgrind)
+//   --kiv_count=<mode>        run a fixed number of steps and exit (for callgrind)
 #include "benchmarks.h"
 #include "summary.h"
 

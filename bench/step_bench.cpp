@@ -88,10 +88,10 @@ void register_step_benchmarks() {
 // "<probes|noprobe>:<scope uid|exception>:<steps>": prepares as the benchmarks
 // do, then runs that many steps (or exception entries) and nothing else, so
 // that instruction counts of two runs with different step counts divide.
-int run_count_mode(const char* spec) {
+int run_count_mode(const char* mode) {
     char build[16] = {}, what[16] = {};
     unsigned long steps = 0;
-    if (std::sscanf(spec, "%15[^:]:%15[^:]:%lu", build, what, &steps) != 3) {
+    if (std::sscanf(mode, "%15[^:]:%15[^:]:%lu", build, what, &steps) != 3) {
         std::fprintf(stderr, "--kiv_count=<probes|noprobe>:<scope|exception>:<steps>\n");
         return 2;
     }

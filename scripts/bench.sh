@@ -30,7 +30,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 # Instructions callgrind counts for one run of the counting mode; with a
 # function name, only those executed inside that function (callees included).
-count() {  # spec [function]
+count() {  # mode [function]
   local out="$tmp/callgrind.out" toggle=()
   [ -n "${2:-}" ] && toggle=(--toggle-collect="$2")
   valgrind --tool=callgrind --callgrind-out-file="$out" "${toggle[@]}" "$bench" --kiv_count="$1" >/dev/null 2>&1

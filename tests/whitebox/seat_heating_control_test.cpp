@@ -10,18 +10,11 @@
 #include "frame/Rte_SeatHeatControl.h"
 #include "unit/seat_heating_control.h"
 
+#include "record_outcomes.h"
+
 namespace {
 
 auto& state = seat_heating_control_ARID_DEF;
-
-// The outcomes an outcome or relational record has seen: "-", "F", "T" or "FT".
-template <class Record>
-std::string outcomes(const Record& rec) {
-    std::string seen;
-    if (rec.falseSeen) seen += 'F';
-    if (rec.trueSeen) seen += 'T';
-    return seen.empty() ? "-" : seen;
-}
 
 void runa2_with(uint8_t button) {
     dsin_HeatingRequest_GetButtonPressed_status = button;

@@ -15,17 +15,11 @@
 #include "unit/Wrapper_seat_heating_control.h"
 #include "unit/seat_heating_control.h"
 
+#include "record_outcomes.h"
+
 namespace {
 
 auto& dw = w_Wrapper_seat_heating_control_DW;
-
-template <class Record>
-std::string outcomes(const Record& rec) {
-    std::string seen;
-    if (rec.falseSeen) seen += 'F';
-    if (rec.trueSeen) seen += 'T';
-    return seen.empty() ? "-" : seen;
-}
 
 // Every probe record of both units, with the function that owns its call site,
 // straight from the shared record tables.
