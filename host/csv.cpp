@@ -1,5 +1,9 @@
-// The CSV reader for suite files.
+// The CSV reader for suite and justification files.
 #include "csv.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace kiv {
 
@@ -97,6 +101,37 @@ std::vector<CsvRow> read_csv(const std::string& text, const std::string& file, s
         ++i, ++line, line_start = i;
     }
     return rows;
+}
+
+std::optional<std::string> read_input_file(const std::string& file, const std::string& what,
+                                           const std::string& first_row, std::vector<Diagnostic>& diags) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) {
+        diags.push_back({file, 0, 0, "is a directory; expected a " + what + " (CSV)"});
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    if (!in) {
+        diags.push_back({file, 0, 0, "cannot read the " + what});
+        return std::nullopt;
+    }
+    // An empty file inserts nothing, which the stream reports as a failure.
+    if (in.peek() == std::ifstream::traits_type::eof()) {
+        diags.push_back({file, 0, 0, "the " + what + " is empty; expected " + first_row});
+        return std::nullopt;
+    }
+    if (!(text << in.rdbuf())) {
+        diags.push_back({file, 0, 0, "cannot read the " + what});
+        return std::nullopt;
+    }
+    return text.str();
+}
+
+std::string ascii_lower(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
 }
 
 }  // namespace kiv

@@ -4,11 +4,8 @@
 #include "csv.h"
 
 #include <charconv>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 
 namespace kiv {
 
@@ -29,12 +26,6 @@ std::optional<int64_t> parse_int(const std::string& s) {
     auto [p, ec] = std::from_chars(b, e, v);
     if (b == e || ec != std::errc() || p != e) return std::nullopt;
     return v;
-}
-
-std::string lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 class SuiteParser {
@@ -94,7 +85,7 @@ private:
 
     Column classify(const CsvCell& cell, int line) {
         const std::string& h = cell.text;
-        const std::string l = lower(h);
+        const std::string l = ascii_lower(h);
         if (l == "case") return {ColumnKind::case_name};
         if (l == "scope") return {ColumnKind::scope};
         if (l == "note" || l == "notes" || l == "comment") return {ColumnKind::note};
@@ -311,28 +302,10 @@ Plan load_suites(const std::vector<std::string>& files, const Schema& schema, co
     Plan plan;
     std::vector<Diagnostic> all;
     for (const auto& f : files) {
-        std::ifstream in(f, std::ios::binary);
-        std::ostringstream text;
-        std::error_code ec;
-        if (std::filesystem::is_directory(f, ec)) {
-            all.push_back({f, 0, 0, "is a directory; expected a suite file (CSV)"});
-            continue;
-        }
-        if (!in) {
-            all.push_back({f, 0, 0, "cannot read the suite file"});
-            continue;
-        }
-        // An empty file inserts nothing, which the stream reports as a failure.
-        if (in.peek() == std::ifstream::traits_type::eof()) {
-            all.push_back({f, 0, 0, "the suite file is empty; expected a header row with at least 'case' and 'scope'"});
-            continue;
-        }
-        if (!(text << in.rdbuf())) {
-            all.push_back({f, 0, 0, "cannot read the suite file"});
-            continue;
-        }
+        const auto text = read_input_file(f, "suite file", "a header row with at least 'case' and 'scope'", all);
+        if (!text) continue;
         try {
-            parse_suite(f, text.str(), schema, options, plan);
+            parse_suite(f, *text, schema, options, plan);
         } catch (const SuiteError& e) {
             all.insert(all.end(), e.diagnostics.begin(), e.diagnostics.end());
         }
