@@ -79,6 +79,7 @@ struct RunCommand {
     bool wrap = false, trace = false, quiet = false;
     std::string json, junit;
     std::vector<std::string> fail_under;
+    std::vector<std::string> justify;
 };
 
 std::unique_ptr<std::ofstream> open_report(const std::string& path) {
@@ -93,7 +94,22 @@ int run(const RunCommand& o) {
     for (const auto& t : o.fail_under)
         thresholds.push_back(kiv::parse_threshold(t));
     auto target = open_target(o.common);
-    const kiv::Plan plan = kiv::load_suites(o.suites, target->schema(), {o.wrap});
+    // Suites and justifications are both checked before anything runs, and
+    // the problems of both reported at once.
+    std::vector<kiv::Diagnostic> problems;
+    kiv::Plan plan;
+    std::vector<kiv::Justification> justifications;
+    try {
+        plan = kiv::load_suites(o.suites, target->schema(), {o.wrap});
+    } catch (const kiv::SuiteError& e) {
+        problems = e.diagnostics;
+    }
+    try {
+        justifications = kiv::load_justifications(o.justify, target->schema());
+    } catch (const kiv::SuiteError& e) {
+        problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
+    }
+    if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
     // Opened before the run, so an unwritable path costs no run.
     auto json = open_report(o.json);
     auto junit = open_report(o.junit);
@@ -103,8 +119,8 @@ int run(const RunCommand& o) {
     ro.step_timeout = o.step_timeout;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult result = kiv::run(*target, plan, ro);
-    kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout},
-                       thresholds);
+    kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout, o.justify},
+                       thresholds, std::move(justifications));
     if (!o.quiet) report.text(std::cout, o.trace);
     if (json) report.json(*json);
     if (junit) report.junit(*junit);
@@ -138,8 +154,19 @@ int main(int argc, char** argv) {
     run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
     run_cmd->add_option("--json", run_opts.json, "Write the full report as JSON");
     run_cmd->add_option("--junit", run_opts.junit, "Write a JUnit XML report");
-    run_cmd->add_option("--fail-under", run_opts.fail_under,
-                        "CRITERION=PERCENT: fail when coverage is lower (repeatable; criterion or 'total')");
+    // One value per occurrence, so an option never swallows the suites after it.
+    run_cmd
+        ->add_option("--justify", run_opts.justify,
+                     "CSV of goals no input can reach, with columns 'goal' (variable ID or KIV_G<n>) and "
+                     "'reason' (repeatable)")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    run_cmd
+        ->add_option("--fail-under", run_opts.fail_under,
+                     "Fail when percent covered, (reached + justified) / total, is lower; without --justify that "
+                     "is percent reached (repeatable; a criterion or 'total')")
+        ->type_name("CRITERION=PERCENT")
+        ->allow_extra_args(false);
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "No text report");
 
@@ -157,7 +184,7 @@ int main(int argc, char** argv) {
         if (*info_cmd) return info(info_opts);
         return run(run_opts);
     } catch (const kiv::SuiteError& e) {
-        std::cerr << e.what() << "kivrun: the suite was not run\n";
+        std::cerr << e.what() << "kivrun: nothing was run\n";
     } catch (const kiv::Error& e) {
         std::cerr << "kivrun: " << e.what() << "\n";
     } catch (const std::exception& e) {

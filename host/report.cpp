@@ -1,11 +1,8 @@
-// Summaries and the three report formats.
+// Summaries of a run, its justified goals, and the terminal report.
 #include "report.h"
 
 #include "error.h"
 
-#include <nlohmann/json.hpp>
-
-#include <signal.h>
 #include <string.h>
 
 #include <algorithm>
@@ -14,68 +11,6 @@
 #include <map>
 
 namespace kiv {
-
-namespace {
-
-std::string signal_name(int sig) {
-    const char* abbrev = sigabbrev_np(sig);
-    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
-}
-
-std::string fixed(double v, int digits = 1) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-    return buf;
-}
-
-const char* status_name(CaseStatus s) {
-    switch (s) {
-        case CaseStatus::passed:
-            return "passed";
-        case CaseStatus::failed:
-            return "failed";
-        case CaseStatus::crashed:
-            return "crashed";
-        case CaseStatus::timed_out:
-            return "timed out";
-        case CaseStatus::running:
-            return "running";
-        case CaseStatus::pending:
-            break;
-    }
-    return "not run";
-}
-
-std::string xml_escape(const std::string& s) {
-    std::string out;
-    for (char ch : s) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                if (static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t')
-                    out += ' ';
-                else
-                    out += ch;
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 Threshold parse_threshold(const std::string& text) {
     const auto eq = text.find('=');
@@ -101,16 +36,25 @@ bool Summary::all_passed() const {
 }
 
 Report::Report(const Target& target, const Plan& plan, const RunResult& result, RunInfo info,
-               std::vector<Threshold> thresholds)
-    : target_(target), plan_(plan), result_(result), info_(std::move(info)) {
-    const auto& goals = target.schema().goals;
+               std::vector<Threshold> thresholds, std::vector<Justification> justifications)
+    : target_(target),
+      plan_(plan),
+      result_(result),
+      info_(std::move(info)),
+      justifications_(std::move(justifications)),
+      justified_by_(target.schema().goals.size(), -1) {
+    for (std::size_t j = 0; j < justifications_.size(); ++j)
+        justified_by_.at(justifications_[j].goal) = static_cast<int32_t>(j);
     std::map<std::string, CoverageRow> rows;
     summary_.total.criterion = "total";
-    for (std::size_t g = 0; g < goals.size(); ++g) {
+    for (std::size_t g : goal_order()) {
         const bool hit = result.goals[g].case_index >= 0;
+        const bool justified = justified_by_[g] >= 0;
+        // A reached goal counts as reached whatever its justification says.
+        if (hit && justified) summary_.contradictions.push_back({g, static_cast<std::size_t>(justified_by_[g])});
         auto& row = rows[criterion_of(g)];
-        row.total++, row.reached += hit;
-        summary_.total.total++, summary_.total.reached += hit;
+        row.total++, row.reached += hit, row.justified += justified && !hit;
+        summary_.total.total++, summary_.total.reached += hit, summary_.total.justified += justified && !hit;
     }
     for (const auto& c : kCriteria)
         if (auto it = rows.find(c.name); it != rows.end()) {
@@ -124,13 +68,13 @@ Report::Report(const Target& target, const Plan& plan, const RunResult& result, 
         summary_.timed_out += c.status == CaseStatus::timed_out;
     }
     for (const auto& t : thresholds) {
-        double actual = summary_.total.percent();
+        double actual = summary_.total.covered_percent();
         if (t.criterion != "total") {
             auto it = rows.find(t.criterion);
             if (it == rows.end())
                 throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
                             (target.catalog().present() ? "" : " known without a catalog"));
-            actual = it->second.percent();
+            actual = it->second.covered_percent();
         }
         // Compared at the precision the report prints, so "90.0 < 90" never happens.
         const bool met = std::round(actual * 10) / 10 >= t.percent - 1e-9;
@@ -138,9 +82,49 @@ Report::Report(const Target& target, const Plan& plan, const RunResult& result, 
     }
 }
 
+std::string Report::fixed(double v, int digits) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+    return buf;
+}
+
+std::string Report::signal_name(int sig) {
+    const char* abbrev = sigabbrev_np(sig);
+    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
+}
+
+// In goal order, which groups them by unit and criterion.
+std::vector<std::size_t> Report::goal_order() const {
+    const auto& goals = target_.schema().goals;
+    std::vector<std::size_t> order(goals.size());
+    for (std::size_t g = 0; g < order.size(); ++g)
+        order[g] = g;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return (goals[a].info ? goals[a].info->goal : 0) < (goals[b].info ? goals[b].info->goal : 0);
+    });
+    return order;
+}
+
+const Justification* Report::justification_of(std::size_t g) const {
+    return justified_by_[g] >= 0 ? &justifications_[justified_by_[g]] : nullptr;
+}
+
+std::string Report::contradiction_text(const Contradiction& c) const {
+    const auto& r = result_.goals[c.goal];
+    const Justification& j = justifications_[c.justification];
+    return goal_name(c.goal) + " is justified as not reachable (" + j.file + ":" + std::to_string(j.line) +
+           ") but case " + plan_.cases[r.case_index].name + " " + step_where(r.case_index, r.step) +
+           " reached it: the justification is wrong";
+}
+
 std::string Report::criterion_of(std::size_t g) const {
     const auto* info = target_.schema().goals[g].info;
     return info ? info->criterion : "unclassified";
+}
+
+std::string Report::goal_name(std::size_t g) const {
+    const auto& slot = target_.schema().goals[g];
+    return slot.info ? "KIV_G" + std::to_string(slot.info->goal) : "ID " + std::to_string(slot.id);
 }
 
 std::string Report::goal_label(std::size_t g) const {
@@ -203,31 +187,9 @@ void Report::text(std::ostream& out, bool trace) const {
             out << ": " << case_problem(c);
         out << "\n";
     }
-    out << "\nCoverage        reached  total      %\n";
-    char line[96];
-    auto row = [&](const CoverageRow& r) {
-        std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", r.criterion.c_str(), r.reached, r.total,
-                      r.percent());
-        out << line;
-    };
-    for (const auto& r : s.criteria)
-        row(r);
-    row(s.total);
+    coverage_text(out);
+    unreached_text(out);
     const auto& goals = target_.schema().goals;
-    const std::size_t missing = s.total.total - s.total.reached;
-    if (missing) out << "\nGoals not reached (" << missing << "):\n";
-    // In goal order, which groups them by unit and criterion.
-    std::vector<std::size_t> order(goals.size());
-    for (std::size_t g = 0; g < order.size(); ++g)
-        order[g] = g;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return (goals[a].info ? goals[a].info->goal : 0) < (goals[b].info ? goals[b].info->goal : 0);
-    });
-    for (std::size_t g : order)
-        if (result_.goals[g].case_index < 0) {
-            std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(g).c_str(), criterion_of(g).c_str());
-            out << line << (goals[g].info ? goals[g].info->meaning : "") << "\n";
-        }
     if (trace) {
         out << "\nFirst reached by:\n";
         for (std::size_t g = 0; g < goals.size(); ++g)
@@ -235,128 +197,63 @@ void Report::text(std::ostream& out, bool trace) const {
                 out << "  " << goal_label(g) << "  " << plan_.cases[r.case_index].name << ", "
                     << step_where(r.case_index, r.step) << "\n";
     }
-    if (!s.thresholds.empty()) out << "\nThresholds:\n";
+    if (!s.contradictions.empty()) out << "\nWarnings (" << s.contradictions.size() << "):\n";
+    for (const auto& c : s.contradictions)
+        out << "  " << contradiction_text(c) << "\n";
+    if (!s.thresholds.empty())
+        out << (info_.justification_files.empty() ? "\nThresholds:\n"
+                                                  : "\nThresholds (percent covered: reached + justified):\n");
     for (const auto& t : s.thresholds)
         out << "  " << t.threshold.criterion << " " << fixed(t.actual) << "% " << (t.met ? ">=" : "<") << " "
             << fixed(t.threshold.percent) << "%: " << (t.met ? "met" : "NOT MET") << "\n";
     out << "\n" << (s.all_passed() ? "PASSED" : "FAILED") << "\n";
 }
 
-void Report::json(std::ostream& out) const {
-    using nlohmann::json;
-    const Summary& s = summary_;
-    json j;
-    j["library"] = info_.library;
-    j["catalog"] = target_.catalog().path;
-    j["suites"] = plan_.files;
-    j["isolation"] = info_.isolation == Isolation::snapshot ? "snapshot" : "fork";
-    j["workers"] = info_.workers;
-    j["seconds"] = result_.seconds;
-    j["summary"] = {{"cases", plan_.cases.size()}, {"passed", s.passed},       {"failed", s.failed},
-                    {"crashed", s.crashed},        {"timed_out", s.timed_out}, {"all_passed", s.all_passed()}};
-    auto cov = [](const CoverageRow& r) {
-        return json{{"criterion", r.criterion}, {"reached", r.reached}, {"total", r.total}, {"percent", r.percent()}};
+// The coverage table; the justified and covered columns only when
+// justification files were given, so plain runs read as they always did.
+void Report::coverage_text(std::ostream& out) const {
+    const bool justifying = !info_.justification_files.empty();
+    out << (justifying ? "\nCoverage        reached  justified  total  reached %  covered %\n"
+                       : "\nCoverage        reached  total      %\n");
+    char line[128];
+    auto row = [&](const CoverageRow& r) {
+        if (justifying)
+            std::snprintf(line, sizeof line, "  %-13s %7zu %10zu %6zu %10.1f %10.1f\n", r.criterion.c_str(), r.reached,
+                          r.justified, r.total, r.percent(), r.covered_percent());
+        else
+            std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", r.criterion.c_str(), r.reached, r.total,
+                          r.percent());
+        out << line;
     };
-    j["coverage"]["criteria"] = json::array();
-    for (const auto& r : s.criteria)
-        j["coverage"]["criteria"].push_back(cov(r));
-    j["coverage"]["total"] = cov(s.total);
-    j["goals"] = json::array();
-    const auto& goals = target_.schema().goals;
-    for (std::size_t g = 0; g < goals.size(); ++g) {
-        json jg{{"id", goals[g].id}, {"criterion", criterion_of(g)}, {"reached", result_.goals[g].case_index >= 0}};
-        if (const auto* info = goals[g].info) {
-            jg["goal"] = info->goal;
-            jg["record"] = info->record;
-            jg["field"] = info->field;
-            jg["function"] = info->function;
-            jg["meaning"] = info->meaning;
-        }
-        if (const auto& r = result_.goals[g]; r.case_index >= 0) {
-            const PlanCase& pc = plan_.cases[r.case_index];
-            jg["first"] = {{"case", pc.name},
-                           {"step", r.step + 1},
-                           {"file", plan_.files[pc.file]},
-                           {"line", plan_.steps[pc.first_step + r.step].line}};
-        }
-        j["goals"].push_back(jg);
-    }
-    j["cases"] = json::array();
-    for (std::size_t c = 0; c < plan_.cases.size(); ++c) {
-        const PlanCase& pc = plan_.cases[c];
-        const CaseOutcome& o = result_.cases[c];
-        json jc{{"name", pc.name},           {"file", plan_.files[pc.file]},    {"line", pc.line},
-                {"steps", pc.n_steps},       {"status", status_name(o.status)}, {"checks", o.checks},
-                {"mismatches", o.mismatches}};
-        if (o.mismatches) {
-            const PlanStep& st = plan_.steps[pc.first_step + o.mismatch_step];
-            jc["first_mismatch"] = {{"step", o.mismatch_step + 1},
-                                    {"line", st.line},
-                                    {"output", target_.schema().outputs[o.mismatch_output].name},
-                                    {"expected", o.expected},
-                                    {"actual", o.actual}};
-        }
-        if (o.status == CaseStatus::crashed || o.status == CaseStatus::timed_out) {
-            const int32_t step = std::max(o.fault_step, 0);
-            jc["fault"] = {{"step", step + 1},
-                           {"line", plan_.steps[pc.first_step + step].line},
-                           {"signal", o.signal ? signal_name(o.signal) : ""},
-                           {"goals_kept", o.goals_kept}};
-        }
-        j["cases"].push_back(jc);
-    }
-    j["thresholds"] = json::array();
-    for (const auto& t : s.thresholds)
-        j["thresholds"].push_back({{"criterion", t.threshold.criterion},
-                                   {"required", t.threshold.percent},
-                                   {"actual", t.actual},
-                                   {"met", t.met}});
-    out << j.dump(2) << "\n";
+    for (const auto& r : summary_.criteria)
+        row(r);
+    row(summary_.total);
 }
 
-void Report::junit(std::ostream& out) const {
-    const Summary& s = summary_;
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out << "<testsuites name=\"kivrun\" tests=\"" << plan_.cases.size() << "\" failures=\"" << s.failed
-        << "\" errors=\"" << s.crashed + s.timed_out << "\" time=\"" << fixed(result_.seconds, 3) << "\">\n";
-    for (uint32_t f = 0; f < plan_.files.size(); ++f) {
-        std::size_t tests = 0, failures = 0, errors = 0;
-        for (std::size_t c = 0; c < plan_.cases.size(); ++c)
-            if (plan_.cases[c].file == f) {
-                ++tests;
-                failures += result_.cases[c].status == CaseStatus::failed;
-                errors +=
-                    result_.cases[c].status == CaseStatus::crashed || result_.cases[c].status == CaseStatus::timed_out;
+// Goals not reached: the justified ones with their reasons, then the open ones.
+void Report::unreached_text(std::ostream& out) const {
+    const auto& goals = target_.schema().goals;
+    const CoverageRow& t = summary_.total;
+    const std::size_t open = t.total - t.reached - t.justified;
+    const auto order = goal_order();
+    char line[96];
+    auto goal_line = [&](std::size_t g) {
+        std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(g).c_str(), criterion_of(g).c_str());
+        out << line << (goals[g].info ? goals[g].info->meaning : "") << "\n";
+    };
+    if (t.justified) {
+        out << "\nGoals not reached, justified (" << t.justified << "):\n";
+        for (std::size_t g : order)
+            if (const Justification* j = justification_of(g); j && result_.goals[g].case_index < 0) {
+                goal_line(g);
+                out << "      reason: " << j->reason << "\n";
             }
-        out << "  <testsuite name=\"" << xml_escape(plan_.files[f]) << "\" tests=\"" << tests << "\" failures=\""
-            << failures << "\" errors=\"" << errors << "\">\n    <properties>\n";
-        for (const auto& r : s.criteria)
-            out << "      <property name=\"coverage." << xml_escape(r.criterion) << "\" value=\"" << fixed(r.percent())
-                << "\"/>\n";
-        out << "      <property name=\"coverage.total\" value=\"" << fixed(s.total.percent()) << "\"/>\n"
-            << "    </properties>\n";
-        for (std::size_t c = 0; c < plan_.cases.size(); ++c) {
-            const PlanCase& pc = plan_.cases[c];
-            if (pc.file != f) continue;
-            const CaseOutcome& o = result_.cases[c];
-            out << "    <testcase name=\"" << xml_escape(pc.name) << "\" classname=\"" << xml_escape(plan_.files[f])
-                << "\" file=\"" << xml_escape(plan_.files[f]) << "\" line=\"" << pc.line << "\"";
-            if (o.status == CaseStatus::passed) {
-                out << "/>\n";
-                continue;
-            }
-            const std::string what = xml_escape(case_problem(c));
-            out << ">\n";
-            if (o.status == CaseStatus::failed)
-                out << "      <failure type=\"mismatch\" message=\"" << what << "\"/>\n";
-            else
-                out << "      <error type=\"" << (o.status == CaseStatus::crashed ? "crashed" : "timed out")
-                    << "\" message=\"" << what << "\"/>\n";
-            out << "    </testcase>\n";
-        }
-        out << "  </testsuite>\n";
     }
-    out << "</testsuites>\n";
+    if (open)
+        out << (info_.justification_files.empty() ? "\nGoals not reached (" : "\nGoals not reached, open (") << open
+            << "):\n";
+    for (std::size_t g : order)
+        if (result_.goals[g].case_index < 0 && !justification_of(g)) goal_line(g);
 }
 
 }  // namespace kiv

@@ -1,0 +1,209 @@
+// Parsing justification files, with a located message for every problem.
+#include "justify.h"
+
+#include "csv.h"
+#include "error.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+
+namespace kiv {
+
+namespace {
+
+enum class Column { goal, reason, note };
+
+std::optional<int64_t> parse_number(const std::string& s) {
+    int64_t v = 0;
+    const char* e = s.data() + s.size();
+    auto [p, ec] = std::from_chars(s.data(), e, v);
+    if (s.empty() || ec != std::errc() || p != e) return std::nullopt;
+    return v;
+}
+
+// Reports print a reason on one line, so line breaks inside a quoted cell and
+// runs of blanks become single spaces.
+std::string one_line(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (!blank)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+class JustificationParser {
+public:
+    JustificationParser(const std::string& file, const Schema& schema, std::vector<Justification>& list)
+        : file_(file), schema_(schema), list_(list) {
+        for (const auto& j : list)
+            seen_[j.goal] = j.file + ":" + std::to_string(j.line);
+    }
+
+    std::vector<Diagnostic> parse(const std::string& text) {
+        const auto rows = read_csv(text, file_, diags_);
+        std::size_t r = 0;
+        while (r < rows.size() && rows[r].blank())
+            ++r;
+        if (r == rows.size()) {
+            error(rows.empty() ? 1 : rows.back().line, 1,
+                  "no header row; expected a row naming the columns 'goal' and 'reason'");
+        } else if (header(rows[r]), goal_col_ >= 0 && reason_col_ >= 0) {
+            for (++r; r < rows.size() && diags_.size() < kMaxDiagnostics; ++r)
+                if (!rows[r].blank()) row(rows[r]);
+        }
+        if (diags_.empty()) list_.insert(list_.end(), out_.begin(), out_.end());
+        return std::move(diags_);
+    }
+
+private:
+    static constexpr std::size_t kMaxDiagnostics = 50;
+
+    void error(int line, int column, std::string message) {
+        diags_.push_back({file_, line, column, std::move(message)});
+    }
+
+    void header(const CsvRow& row) {
+        std::map<Column, int> taken;
+        for (const auto& cell : row.cells) {
+            const std::string h = ascii_lower(cell.text);
+            Column col = Column::note;
+            if (h == "goal")
+                col = Column::goal;
+            else if (h == "reason")
+                col = Column::reason;
+            else if (h != "note")
+                error(row.line, cell.column,
+                      (cell.text.empty() ? std::string("empty column header") : "unknown column '" + cell.text + "'") +
+                          "; expected goal, reason or note");
+            if (col != Column::note && !taken.emplace(col, cell.column).second)
+                error(row.line, cell.column,
+                      "column '" + cell.text + "' repeats the column at column " + std::to_string(taken[col]));
+            if (col == Column::goal && goal_col_ < 0) goal_col_ = static_cast<int>(columns_);
+            if (col == Column::reason && reason_col_ < 0) reason_col_ = static_cast<int>(columns_);
+            ++columns_;
+        }
+        if (goal_col_ < 0)
+            error(row.line, 1, "no 'goal' column; expected one holding a goal's variable ID or name per row");
+        if (reason_col_ < 0)
+            error(row.line, 1, "no 'reason' column; expected one saying why each goal cannot be reached");
+        header_line_ = row.line;
+    }
+
+    void row(const CsvRow& row) {
+        for (std::size_t c = columns_; c < row.cells.size(); ++c)
+            if (!row.cells[c].text.empty()) {
+                error(row.line, row.cells[c].column,
+                      "cell beyond the last column; the header on line " + std::to_string(header_line_) + " has " +
+                          std::to_string(columns_) + " columns");
+                return;
+            }
+        const CsvCell* goal_cell = cell_at(row, goal_col_);
+        if (!goal_cell || goal_cell->text.empty()) {
+            error(row.line, goal_cell ? goal_cell->column : 1, "no goal; expected " + goal_forms());
+            return;
+        }
+        const auto goal = goal_of(*goal_cell, row.line);
+        if (!goal) return;
+        const CsvCell* reason_cell = cell_at(row, reason_col_);
+        const std::string reason = reason_cell ? one_line(reason_cell->text) : "";
+        if (reason.empty()) {
+            error(row.line, reason_cell ? reason_cell->column : 1,
+                  "empty reason for " + label(*goal) + "; expected text saying why no input can reach it");
+            return;
+        }
+        if (auto it = seen_.find(*goal); it != seen_.end()) {
+            error(row.line, goal_cell->column,
+                  label(*goal) + " is already justified at " + it->second +
+                      "; expected each goal once across all justification files");
+            return;
+        }
+        out_.push_back({*goal, reason, file_, row.line});
+        seen_[*goal] = file_ + ":" + std::to_string(row.line);
+    }
+
+    const CsvCell* cell_at(const CsvRow& row, int c) const {
+        return c >= 0 && c < static_cast<int>(row.cells.size()) ? &row.cells[c] : nullptr;
+    }
+
+    std::optional<std::size_t> goal_of(const CsvCell& cell, int line) {
+        const auto& goals = schema_.goals;
+        const std::string& t = cell.text;
+        if (auto id = parse_number(t)) {
+            for (std::size_t g = 0; g < goals.size(); ++g)
+                if (goals[g].id == *id) return g;
+            error(line, cell.column, "'" + t + "' is not the variable ID of a goal; expected " + goal_forms());
+            return std::nullopt;
+        }
+        const std::string l = ascii_lower(t);
+        const auto n = l.rfind("kiv_g", 0) == 0 ? parse_number(l.substr(5)) : std::nullopt;
+        if (n && !schema_.from_catalog) {
+            error(line, cell.column,
+                  "goal name '" + t + "' needs the catalog; expected the goal's variable ID without it");
+            return std::nullopt;
+        }
+        if (n)
+            for (std::size_t g = 0; g < goals.size(); ++g)
+                if (goals[g].info && goals[g].info->goal == *n) return g;
+        error(line, cell.column, "unknown goal '" + t + "'; expected " + goal_forms());
+        return std::nullopt;
+    }
+
+    std::string goal_forms() const {
+        const auto& goals = schema_.goals;
+        if (goals.empty()) return "a goal, but the library has none";
+        const auto [lo, hi] = std::minmax_element(goals.begin(), goals.end(),
+                                                  [](const GoalSlot& a, const GoalSlot& b) { return a.id < b.id; });
+        std::string s = "a goal's variable ID (one of " + std::to_string(goals.size()) + ", " + std::to_string(lo->id) +
+                        " to " + std::to_string(hi->id) + ")";
+        if (schema_.from_catalog) s += " or name (KIV_G1 to KIV_G" + std::to_string(goals.size()) + ")";
+        return s;
+    }
+
+    std::string label(std::size_t g) const {
+        const GoalSlot& slot = schema_.goals[g];
+        const std::string id = "ID " + std::to_string(slot.id);
+        return slot.info ? "KIV_G" + std::to_string(slot.info->goal) + " (" + id + ")" : id;
+    }
+
+    const std::string& file_;
+    const Schema& schema_;
+    std::vector<Justification>& list_;
+    std::vector<Justification> out_;           // becomes part of list_ only when the file is clean
+    std::map<std::size_t, std::string> seen_;  // goal -> file:line of its justification
+    std::vector<Diagnostic> diags_;
+    std::size_t columns_ = 0;
+    int goal_col_ = -1, reason_col_ = -1, header_line_ = 0;
+};
+
+}  // namespace
+
+void parse_justifications(const std::string& file, const std::string& text, const Schema& schema,
+                          std::vector<Justification>& list) {
+    auto diags = JustificationParser(file, schema, list).parse(text);
+    if (!diags.empty()) throw SuiteError(std::move(diags));
+}
+
+std::vector<Justification> load_justifications(const std::vector<std::string>& files, const Schema& schema) {
+    std::vector<Justification> list;
+    std::vector<Diagnostic> all;
+    for (const auto& f : files) {
+        const auto text = read_input_file(f, "justification file", "a header row naming 'goal' and 'reason'", all);
+        if (!text) continue;
+        try {
+            parse_justifications(f, *text, schema, list);
+        } catch (const SuiteError& e) {
+            all.insert(all.end(), e.diagnostics.begin(), e.diagnostics.end());
+        }
+    }
+    if (!all.empty()) throw SuiteError(std::move(all));
+    return list;
+}
+
+}  // namespace kiv

@@ -1,0 +1,31 @@
+// Justifications: goals that no input can reach, each with the engineer's
+// reason, read from CSV files and checked against the schema before a run.
+#pragma once
+
+#include "target.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+struct Justification {
+    std::size_t goal = 0;  // into Schema::goals
+    std::string reason;
+    std::string file;  // where it was written, for reports and warnings
+    int32_t line = 0;
+};
+
+// Parses one justification file (columns 'goal' and 'reason', optionally
+// 'note') and appends its rows to list. A goal is named by its variable ID or,
+// with a catalog, as KIV_G<n>; a goal already in list is an error. Throws
+// SuiteError with every problem found; on error list is left as it was.
+void parse_justifications(const std::string& file, const std::string& text, const Schema& schema,
+                          std::vector<Justification>& list);
+
+// Reads and parses every file; throws SuiteError listing the problems of all.
+std::vector<Justification> load_justifications(const std::vector<std::string>& files, const Schema& schema);
+
+}  // namespace kiv
