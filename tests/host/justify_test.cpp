@@ -1,0 +1,247 @@
+// Justified goals: a located message for each kind of malformed justification
+// file, and runs of the real library whose reports count justified goals,
+// warn about wrong justifications and apply --fail-under to percent covered.
+#include "kivrun.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+
+#include "host_test.h"
+
+namespace {
+
+const std::string kLib = KIV_LIBRARY_PATH;
+const std::string kExample = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv";
+const std::string kExampleJustify = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.justify.csv";
+
+const kiv::Schema& schema() {
+    static const kiv::Catalog catalog = kiv::load_catalog(KIV_CATALOG_PATH);
+    static const kiv::Schema s = kiv::Schema::of(catalog);
+    return s;
+}
+
+std::vector<kiv::Justification> parse(const std::string& text, const kiv::Schema& s = schema()) {
+    std::vector<kiv::Justification> list;
+    kiv::parse_justifications("j.csv", text, s, list);
+    return list;
+}
+
+TEST(KivrunJustify, ReadsIdsNamesNotesAndQuotedReasons) {
+    const auto list =
+        parse("# why\r\nGoal;Reason;note\r\n1564;never false;x\r\nkiv_g155;\"unsigned,\r\n  never below 0\"\r\n\r\n");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(schema().goals[list[0].goal].id, 1564);
+    EXPECT_EQ(list[0].line, 3);
+    EXPECT_EQ(schema().goals[list[1].goal].info->goal, 155);
+    EXPECT_EQ(list[1].reason, "unsigned, never below 0");  // one line in every report
+}
+
+struct Malformed {
+    const char* name;
+    const char* text;
+    const char* where;  // "line:column"
+    const char* says;
+};
+
+const Malformed kMalformed[] = {
+    {"NoGoalColumn", "reason\nx\n", "1:1", "no 'goal' column"},
+    {"NoReasonColumn", "goal,note\n1564,x\n", "1:1", "no 'reason' column"},
+    {"UnknownColumn", "goal,reason,owner\n", "1:13", "unknown column 'owner'; expected goal, reason or note"},
+    {"RepeatedColumn", "goal,reason,goal\n", "1:13", "repeats the column at column 1"},
+    {"NoHeader", "# nothing\n", "1:1", "no header row"},
+    {"UnknownGoalId", "goal,reason\n1543,x\n", "2:1", "'1543' is not the variable ID of a goal"},
+    {"InputIdIsNoGoal", "goal,reason\n959,x\n", "2:1", "expected a goal's variable ID (176 IDs from 1542 to 1892)"},
+    {"UnknownGoalName", "goal,reason\nKIV_G177,x\n", "2:1", "unknown goal 'KIV_G177'"},
+    {"NoGoal", "goal,reason\n,x\n", "2:1", "no goal"},
+    {"EmptyReason", "goal,reason\n1564,\n", "2:6", "empty reason for KIV_G15 (ID 1564)"},
+    {"BlankQuotedReason", "goal,reason\n1564,\" \n \"\n", "2:6", "empty reason"},
+    {"NoReasonCell", "goal,reason\n1564\n", "2:1", "empty reason"},
+    {"GoalTwiceByIdAndName", "goal,reason\n1852,a\nKIV_G155,b\n", "3:1",
+     "KIV_G155 (ID 1852) is already justified at j.csv:2"},
+    {"CellBeyondTheHeader", "goal,reason\n1564,x,y\n", "2:8", "cell beyond the last column"},
+};
+
+class KivrunMalformedJustification : public testing::TestWithParam<Malformed> {};
+
+TEST_P(KivrunMalformedJustification, IsRejectedWithItsPosition) {
+    const Malformed& m = GetParam();
+    try {
+        parse(m.text);
+        FAIL() << "accepted:\n" << m.text;
+    } catch (const kiv::SuiteError& e) {
+        ASSERT_FALSE(e.diagnostics.empty());
+        const auto& d = e.diagnostics.front();
+        EXPECT_EQ(d.str().rfind("j.csv:" + std::string(m.where) + ": ", 0), 0u) << d.str();
+        EXPECT_NE(d.message.find(m.says), std::string::npos) << d.str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KivrunMalformedJustification, testing::ValuesIn(kMalformed),
+                         [](const testing::TestParamInfo<Malformed>& p) { return std::string(p.param.name); });
+
+TEST(KivrunJustify, AGoalJustifiedInTwoFilesNamesTheFirstAndKeepsTheListAsItWas) {
+    const std::string a = kivtest::write_file("a.justify.csv", "goal,reason\nKIV_G15,x\n");
+    const std::string b = kivtest::write_file("b.justify.csv", "goal,reason\nKIV_G23,y\n1564,z\n");
+    try {
+        kiv::load_justifications({a, b}, schema());
+        FAIL();
+    } catch (const kiv::SuiteError& e) {
+        ASSERT_EQ(e.diagnostics.size(), 1u);
+        EXPECT_EQ(e.diagnostics[0].str(), b + ":3:1: KIV_G15 (ID 1564) is already justified at " + a +
+                                              ":2; expected each goal once across all justification files");
+    }
+    std::vector<kiv::Justification> list;
+    kiv::parse_justifications("a", "goal,reason\n1564,x\n", schema(), list);
+    EXPECT_THROW(kiv::parse_justifications("b", "goal,reason\n1582,y\n1564,z\n", schema(), list), kiv::SuiteError);
+    EXPECT_EQ(list.size(), 1u);
+}
+
+TEST(KivrunJustify, GoalNamesNeedTheCatalogButIdsDoNot) {
+    kiv::Schema bare;
+    bare.goals.push_back({1852, nullptr});
+    EXPECT_EQ(parse("goal,reason\n1852,x\n", bare).size(), 1u);
+    try {
+        parse("goal,reason\nKIV_G155,x\n", bare);
+        FAIL();
+    } catch (const kiv::SuiteError& e) {
+        EXPECT_NE(e.diagnostics.at(0).message.find("needs the catalog"), std::string::npos) << e.what();
+    }
+}
+
+// Occupied seat, power state 1, a press on step 2: reaches 112 goals, but
+// neither cast goal nor the false outcome of the wrapper's first decision.
+const char* const kPress =
+    "case,scope,959,966,968,970,980\n"
+    "press,955,30,1,1,0,0\n"
+    ",,,,,,1\n";
+const char* const kCastAndTick = "goal,reason\nKIV_G155,unsigned\n1854,stage 0..3\nKIV_G23,counter is 0\n";
+
+TEST(KivrunJustifiedReports, JsonCountsJustifiedGoalsPerCriterionWithTheirReasons) {
+    const std::string suite = kivtest::write_file("press.csv", kPress);
+    const std::string just = kivtest::write_file("cast.justify.csv", kCastAndTick);
+    const std::string json = kivtest::write_file("justified.json", "");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --justify " + just + " --json " + json);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto j = nlohmann::json::parse(kivtest::read_file(json));
+    std::map<std::string, int> justified;
+    for (const auto& c : j["coverage"]["criteria"]) {
+        SCOPED_TRACE(c.dump());
+        justified[c["criterion"]] = c["justified"];
+        const double covered = 100.0 * (c["reached"].get<int>() + c["justified"].get<int>()) / c["total"].get<int>();
+        EXPECT_DOUBLE_EQ(c["covered_percent"].get<double>(), covered);
+    }
+    EXPECT_EQ(justified, (std::map<std::string, int>{{"statement", 0},
+                                                     {"decision", 1},
+                                                     {"condition", 0},
+                                                     {"relational", 0},
+                                                     {"cast", 2},
+                                                     {"function", 0},
+                                                     {"call", 0},
+                                                     {"switch case", 0}}));
+    EXPECT_EQ(j["coverage"]["total"]["justified"], 3);
+    std::map<int, std::string> reasons;
+    for (const auto& g : j["goals"])
+        if (g.contains("justification")) {
+            EXPECT_EQ(g["status"], "justified");
+            reasons[g["goal"]] = g["justification"]["reason"];
+        }
+    EXPECT_EQ(reasons, (std::map<int, std::string>{{23, "counter is 0"}, {155, "unsigned"}, {156, "stage 0..3"}}));
+    EXPECT_TRUE(j["warnings"].empty());
+}
+
+TEST(KivrunJustifiedReports, AReachedJustifiedGoalCountsAsReachedAndIsAWarningInEveryFormat) {
+    const std::string suite = kivtest::write_file("reached.csv", kPress);
+    // KIV_G24 is the true outcome of tick_counter < 1, reached on the first step.
+    const std::string just = kivtest::write_file("wrong.justify.csv", "goal,reason\nKIV_G24,never true\n");
+    const std::string json = kivtest::write_file("wrong.json", ""), xml = kivtest::write_file("wrong.xml", "");
+    const auto r =
+        kivtest::kivrun("run " + kLib + " " + suite + " --justify " + just + " --json " + json + " --junit " + xml);
+    const std::string warning = "KIV_G24 is justified as not reachable (" + just + ":2) but case press step 1 (" +
+                                suite + ":2) reached it: the justification is wrong";
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Warnings (1):\n  " + warning + "\n"), std::string::npos) << r.out;
+    const auto j = nlohmann::json::parse(kivtest::read_file(json));
+    EXPECT_EQ(j["coverage"]["total"]["justified"], 0);
+    ASSERT_EQ(j["warnings"].size(), 1u);
+    EXPECT_EQ(j["warnings"][0]["message"], warning);
+    EXPECT_EQ(j["warnings"][0]["step"], 1);
+    const std::string x = kivtest::read_file(xml);
+    EXPECT_NE(x.find("<system-out>warning: " + warning + "\n</system-out>"), std::string::npos) << x;
+    EXPECT_EQ(x.find("<testcase ", x.find("<testcase ") + 1), std::string::npos) << "one case, one testcase";
+}
+
+struct Gate {
+    const char* name;
+    const char* args;  // {lib}, {suite}, {just}, {example}, {example-just} are replaced
+    int code;
+    const char* out;
+    const char* err;
+};
+
+const Gate kGates[] = {
+    {"PercentReachedWithoutJustifications", "run {lib} {suite} --fail-under cast=100", 1, "cast 0.0% < 100.0%: NOT MET",
+     ""},
+    {"PercentCoveredWithJustifications", "run {lib} {suite} --justify {just} --fail-under cast=100", 0,
+     "Thresholds (percent covered: reached + justified):\n  cast 100.0% >= 100.0%: met", ""},
+    {"JustificationsDoNotFillOpenGoals", "run {lib} {suite} --justify {just} --fail-under total=100", 1,
+     "total 65.3% < 100.0%: NOT MET", ""},
+    {"JustifyBeforeTheSuiteTakesOneFile", "run {lib} --justify {just} {suite} --fail-under DC=68", 0,
+     "decision 68.8% >= 68.0%: met", ""},
+    {"ExampleSuiteFallsShortAlone", "run {lib} {example} --fail-under total=100", 1, "total 86.9% < 100.0%", ""},
+    {"ExampleSuiteIsFullyCoveredWithItsJustifications",
+     "run {lib} {example} --justify {example-just} --fail-under total=100", 0,
+     "  total             153         23    176       86.9      100.0\n", ""},
+    {"MalformedJustificationRunsNothing", "run {lib} {suite} --justify {suite}", 2, "",
+     "{suite}:1:1: unknown column 'case'; expected goal, reason or note"},
+    {"MissingJustificationFile", "run {lib} {suite} --justify {suite}.none", 2, "",
+     "{suite}.none: cannot read the justification file"},
+};
+
+std::string expand(std::string s, const std::string& suite, const std::string& just) {
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{lib}", kLib},
+                              {"{suite}", suite},
+                              {"{just}", just},
+                              {"{example-just}", kExampleJustify},
+                              {"{example}", kExample}})
+        for (std::size_t at; (at = s.find(key)) != std::string::npos;)
+            s.replace(at, key.size(), value);
+    return s;
+}
+
+class KivrunFailUnder : public testing::TestWithParam<Gate> {};
+
+TEST_P(KivrunFailUnder, ComparesPercentCovered) {
+    const Gate& g = GetParam();
+    const std::string suite = kivtest::write_file(std::string(g.name) + ".csv", kPress);
+    const std::string just = kivtest::write_file(std::string(g.name) + ".justify.csv", kCastAndTick);
+    const auto r = kivtest::kivrun(expand(g.args, suite, just));
+    EXPECT_EQ(r.code, g.code) << r.out << r.err;
+    EXPECT_NE(r.out.find(expand(g.out, suite, just)), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(expand(g.err, suite, just)), std::string::npos) << r.err;
+    if (g.code == 2) {
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Gates, KivrunFailUnder, testing::ValuesIn(kGates),
+                         [](const testing::TestParamInfo<Gate>& p) { return std::string(p.param.name); });
+
+TEST(KivrunExampleJustifications, CoverEveryGoalTheExampleSuiteLeavesOpenAndNoOther) {
+    kiv::Target target(kLib);
+    const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
+    auto justifications = kiv::load_justifications({kExampleJustify}, target.schema());
+    const auto result = kiv::run(target, plan, {});
+    kiv::RunInfo info;
+    info.justification_files = {kExampleJustify};
+    const kiv::Report report(target, plan, result, info, {}, std::move(justifications));
+    const kiv::Summary& s = report.summary();
+    EXPECT_EQ(s.total.reached, 153u);
+    EXPECT_EQ(s.total.justified, 23u);
+    EXPECT_TRUE(s.contradictions.empty());
+    for (const auto& row : s.criteria)
+        EXPECT_DOUBLE_EQ(row.covered_percent(), 100.0) << row.criterion;
+}
+
+}  // namespace
