@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <map>
 #include <optional>
 
@@ -158,11 +159,14 @@ private:
     std::string goal_forms() const {
         const auto& goals = schema_.goals;
         if (goals.empty()) return "a goal, but the library has none";
-        const auto [lo, hi] = std::minmax_element(goals.begin(), goals.end(),
-                                                  [](const GoalSlot& a, const GoalSlot& b) { return a.id < b.id; });
-        std::string s = "a goal's variable ID (one of " + std::to_string(goals.size()) + ", " + std::to_string(lo->id) +
-                        " to " + std::to_string(hi->id) + ")";
-        if (schema_.from_catalog) s += " or name (KIV_G1 to KIV_G" + std::to_string(goals.size()) + ")";
+        int32_t lo = goals[0].id, hi = lo, first = INT32_MAX, last = 0;
+        for (const auto& g : goals) {
+            lo = std::min(lo, g.id), hi = std::max(hi, g.id);
+            if (g.info) first = std::min(first, g.info->goal), last = std::max(last, g.info->goal);
+        }
+        std::string s = "a goal's variable ID (" + std::to_string(goals.size()) + " IDs from " + std::to_string(lo) +
+                        " to " + std::to_string(hi) + ")";
+        if (last) s += " or name (KIV_G" + std::to_string(first) + " to KIV_G" + std::to_string(last) + ")";
         return s;
     }
 
