@@ -39,24 +39,19 @@ std::string one_line(const std::string& s) {
     return out;
 }
 
-class JustificationParser {
+class JustificationParser : TableReader {
 public:
     JustificationParser(const std::string& file, const Schema& schema, std::vector<Justification>& list)
-        : file_(file), schema_(schema), list_(list) {
+        : TableReader(file), schema_(schema), list_(list) {
         for (const auto& j : list)
             seen_[j.goal] = j.file + ":" + std::to_string(j.line);
     }
 
     std::vector<Diagnostic> parse(const std::string& text) {
-        const auto rows = read_csv(text, file_, diags_);
-        std::size_t r = 0;
-        while (r < rows.size() && rows[r].blank())
-            ++r;
-        if (r == rows.size()) {
-            error(rows.empty() ? 1 : rows.back().line, 1,
-                  "no header row; expected a row naming the columns 'goal' and 'reason'");
-        } else if (header(rows[r]), goal_col_ >= 0 && reason_col_ >= 0) {
-            for (++r; r < rows.size() && diags_.size() < kMaxDiagnostics; ++r)
+        std::vector<CsvRow> rows;
+        std::size_t r = read_table(text, rows, " 'goal' and 'reason'");
+        if (r < rows.size() && (header(rows[r]), goal_col_ >= 0 && reason_col_ >= 0)) {
+            for (++r; r < rows.size() && !full(); ++r)
                 if (!rows[r].blank()) row(rows[r]);
         }
         if (diags_.empty()) list_.insert(list_.end(), out_.begin(), out_.end());
@@ -64,12 +59,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kMaxDiagnostics = 50;
-
-    void error(int line, int column, std::string message) {
-        diags_.push_back({file_, line, column, std::move(message)});
-    }
-
     void header(const CsvRow& row) {
         std::map<Column, int> taken;
         for (const auto& cell : row.cells) {
@@ -176,12 +165,10 @@ private:
         return slot.info ? "KIV_G" + std::to_string(slot.info->goal) + " (" + id + ")" : id;
     }
 
-    const std::string& file_;
     const Schema& schema_;
     std::vector<Justification>& list_;
     std::vector<Justification> out_;           // becomes part of list_ only when the file is clean
     std::map<std::size_t, std::string> seen_;  // goal -> file:line of its justification
-    std::vector<Diagnostic> diags_;
     std::size_t columns_ = 0;
     int goal_col_ = -1, reason_col_ = -1, header_line_ = 0;
 };

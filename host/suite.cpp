@@ -28,10 +28,10 @@ std::optional<int64_t> parse_int(const std::string& s) {
     return v;
 }
 
-class SuiteParser {
+class SuiteParser : TableReader {
 public:
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
-        : file_(file), schema_(schema), options_(options), plan_(plan), out_(plan) {
+        : TableReader(file), schema_(schema), options_(options), plan_(plan), out_(plan) {
         for (std::size_t c = 0; c < plan.cases.size(); ++c)
             seen_[plan.cases[c].name] = c;
         file_index_ = static_cast<uint32_t>(out_.files.size());
@@ -39,16 +39,10 @@ public:
     }
 
     std::vector<Diagnostic> parse(const std::string& text) {
-        auto rows = read_csv(text, file_, diags_);
-        std::size_t r = 0;
-        while (r < rows.size() && rows[r].blank())
-            ++r;
-        if (r == rows.size()) {
-            error(rows.empty() ? 1 : rows.back().line, 1,
-                  "no header row; expected a row naming the columns, "
-                  "with at least 'case' and 'scope'");
-        } else if (header(rows[r]), case_col_ >= 0 && scope_col_ >= 0) {
-            for (++r; r < rows.size() && diags_.size() < kMaxDiagnostics; ++r)
+        std::vector<CsvRow> rows;
+        std::size_t r = read_table(text, rows, ", with at least 'case' and 'scope'");
+        if (r < rows.size() && (header(rows[r]), case_col_ >= 0 && scope_col_ >= 0)) {
+            for (++r; r < rows.size() && !full(); ++r)
                 if (!rows[r].blank()) step(rows[r]);
             if (current_case_ < 0 && diags_.empty()) error(rows.back().line, 1, "the suite has no steps");
         }
@@ -57,12 +51,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kMaxDiagnostics = 50;
-
-    void error(int line, int column, std::string message) {
-        diags_.push_back({file_, line, column, std::move(message)});
-    }
-
     // Reads the column headings; rows are still checked after a bad heading,
     // as long as the case and scope columns exist.
     void header(const CsvRow& row) {
@@ -275,13 +263,11 @@ private:
         ++st.n_expects;
     }
 
-    const std::string& file_;
     const Schema& schema_;
     const SuiteOptions& options_;
     Plan& plan_;
     Plan out_;  // a copy that becomes the plan only when the file is clean
     uint32_t file_index_ = 0;
-    std::vector<Diagnostic> diags_;
     std::vector<Column> columns_;
     std::map<std::string, std::size_t> seen_;
     int case_col_ = -1, scope_col_ = -1, header_line_ = 0;
