@@ -1,7 +1,8 @@
-// Helpers of kivrun's tests: temporary suite files and running the built
-// kivrun binary as a user would.
+// Helpers of kivrun's tests: temporary suite files, running the built kivrun
+// binary as a user would, and checking how a malformed input is rejected.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "kivrun.h"
 
 namespace kivtest {
 
@@ -47,6 +50,30 @@ inline Outcome kivrun(const std::string& args) {
     const int status =
         std::system((std::string(KIVRUN_PATH) + " " + args + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+}
+
+// A malformed input file and where and what its first diagnostic must say.
+struct Malformed {
+    const char* name;
+    const char* text;
+    const char* where;  // "line:column"
+    const char* says;
+};
+
+// Parses m.text, read as `file`, with `parse` and expects it rejected with its
+// first problem located at m.where and saying m.says.
+template <class Parse>
+void expect_rejected(Parse parse, const std::string& file, const Malformed& m) {
+    try {
+        parse(m.text);
+        FAIL() << "accepted:\n" << m.text;
+    } catch (const kiv::SuiteError& e) {
+        ASSERT_FALSE(e.diagnostics.empty());
+        const auto& d = e.diagnostics.front();
+        EXPECT_EQ(std::to_string(d.line) + ":" + std::to_string(d.column), m.where) << d.str();
+        EXPECT_NE(d.message.find(m.says), std::string::npos) << d.str();
+        EXPECT_EQ(d.str().rfind(file + ":" + std::string(m.where) + ": ", 0), 0u) << d.str();
+    }
 }
 
 }  // namespace kivtest

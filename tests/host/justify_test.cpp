@@ -38,12 +38,7 @@ TEST(KivrunJustify, ReadsIdsNamesNotesAndQuotedReasons) {
     EXPECT_EQ(list[1].reason, "unsigned, never below 0");  // one line in every report
 }
 
-struct Malformed {
-    const char* name;
-    const char* text;
-    const char* where;  // "line:column"
-    const char* says;
-};
+using kivtest::Malformed;
 
 const Malformed kMalformed[] = {
     {"NoGoalColumn", "reason\nx\n", "1:1", "no 'goal' column"},
@@ -66,16 +61,7 @@ const Malformed kMalformed[] = {
 class KivrunMalformedJustification : public testing::TestWithParam<Malformed> {};
 
 TEST_P(KivrunMalformedJustification, IsRejectedWithItsPosition) {
-    const Malformed& m = GetParam();
-    try {
-        parse(m.text);
-        FAIL() << "accepted:\n" << m.text;
-    } catch (const kiv::SuiteError& e) {
-        ASSERT_FALSE(e.diagnostics.empty());
-        const auto& d = e.diagnostics.front();
-        EXPECT_EQ(d.str().rfind("j.csv:" + std::string(m.where) + ": ", 0), 0u) << d.str();
-        EXPECT_NE(d.message.find(m.says), std::string::npos) << d.str();
-    }
+    kivtest::expect_rejected([](const std::string& text) { parse(text); }, "j.csv", GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KivrunMalformedJustification, testing::ValuesIn(kMalformed),

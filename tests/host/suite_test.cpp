@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "host_test.h"
+
 namespace {
 
 const kiv::Catalog& catalog() {
@@ -77,12 +79,7 @@ TEST(KivrunSuite, AFailedFileLeavesThePlanAsItWas) {
     EXPECT_EQ(plan.files.size(), 1u);
 }
 
-struct Malformed {
-    const char* name;
-    const char* text;
-    const char* where;  // "line:column"
-    const char* says;
-};
+using kivtest::Malformed;
 
 const Malformed kMalformed[] = {
     {"UnknownColumn", "case,scope,bogus\nc,955,1\n", "1:12", "unknown column 'bogus'"},
@@ -118,17 +115,7 @@ const Malformed kMalformed[] = {
 class KivrunMalformedSuite : public testing::TestWithParam<Malformed> {};
 
 TEST_P(KivrunMalformedSuite, IsRejectedWithItsPosition) {
-    const Malformed& m = GetParam();
-    try {
-        parse(m.text);
-        FAIL() << "accepted:\n" << m.text;
-    } catch (const kiv::SuiteError& e) {
-        ASSERT_FALSE(e.diagnostics.empty());
-        const auto& d = e.diagnostics.front();
-        EXPECT_EQ(std::to_string(d.line) + ":" + std::to_string(d.column), m.where) << d.str();
-        EXPECT_NE(d.message.find(m.says), std::string::npos) << d.str();
-        EXPECT_EQ(d.str().rfind("s.csv:" + std::string(m.where) + ": ", 0), 0u) << d.str();
-    }
+    kivtest::expect_rejected([](const std::string& text) { parse(text); }, "s.csv", GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KivrunMalformedSuite, testing::ValuesIn(kMalformed),
