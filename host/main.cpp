@@ -1,5 +1,6 @@
 // kivrun: runs CSV test suites against a harness library and reports the
 // outcome of every case and the coverage reached per criterion.
+#include "commands.h"
 #include "kivrun.h"
 
 #include <CLI/CLI.hpp>
@@ -130,17 +131,18 @@ int run(const RunCommand& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    CLI::App app{
-        "kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
-        "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
-        "of --fail-under; 2 bad input."};
-    app.require_subcommand(1);
-    CommonOptions info_opts;
-    auto* info_cmd = app.add_subcommand("info", "List the library's scopes, inputs, outputs and goal counts");
-    add_common(*info_cmd, info_opts);
+namespace kiv {
 
-    RunCommand run_opts;
+void add_info_command(CLI::App& app, Action& action) {
+    auto opts = std::make_shared<CommonOptions>();
+    auto* cmd = app.add_subcommand("info", "List the library's scopes, inputs, outputs and goal counts");
+    add_common(*cmd, *opts);
+    cmd->callback([&action, opts] { action = [opts] { return info(*opts); }; });
+}
+
+void add_run_command(CLI::App& app, Action& action) {
+    auto opts = std::make_shared<RunCommand>();
+    RunCommand& run_opts = *opts;
     auto* run_cmd = app.add_subcommand("run", "Run suites and report checks and coverage");
     add_common(*run_cmd, run_opts.common);
     run_cmd->add_option("suites", run_opts.suites, "Suite files (CSV)")->required();
@@ -169,7 +171,20 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "No text report");
+    run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
+}
 
+}  // namespace kiv
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
+        "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
+        "of --fail-under; 2 bad input."};
+    app.require_subcommand(1);
+    kiv::Action action;
+    for (auto add : kiv::kCommands)
+        add(app, action);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -181,8 +196,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        if (*info_cmd) return info(info_opts);
-        return run(run_opts);
+        return action ? action() : 2;
     } catch (const kiv::SuiteError& e) {
         std::cerr << e.what() << "kivrun: nothing was run\n";
     } catch (const kiv::Error& e) {
