@@ -1,0 +1,145 @@
+// The one result model of kivrun: what a run (or a merge of runs) found,
+// self-contained, with no reference to a loaded library or plan. Every report
+// format is written from it, and its JSON form reads back into it, so a saved
+// run renders exactly as the live one and formats cannot disagree.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// Final states of a case; anything but passed fails the run.
+enum class Verdict { passed, failed, crashed, timed_out, not_run };
+
+const char* verdict_name(Verdict v);  // "passed", "failed", "crashed", "timed out", "not run"
+std::optional<Verdict> verdict_named(const std::string& name);
+
+struct Mismatch {
+    int32_t step = 0;  // from 1
+    int32_t line = 0;  // suite line of the step
+    std::string output;
+    std::string expected;  // as written in the suite: "35", "30..35", "0|1"
+    int64_t actual = 0;
+};
+
+struct CaseResult {
+    std::string suite;  // the suite file as given
+    std::string name;
+    int32_t line = 0;  // suite line of the case's first step
+    std::vector<int32_t> step_lines;
+    uint32_t checks = 0;  // expectations evaluated
+    Verdict verdict = Verdict::not_run;
+    uint32_t mismatch_count = 0;
+    std::vector<Mismatch> mismatches;  // every failed check known; may be fewer than mismatch_count
+    int32_t fault_step = 0;            // crashed or timed out: the step, from 1
+    std::string signal;                // crashed: "SIGSEGV"; empty when the worker died otherwise
+    bool goals_kept = false;           // goals reached before the fault are kept
+    double seconds = 0;                // wall time of the case; 0 when unknown
+    int32_t shard = -1;                // the shard that ran it, in a merged result
+
+    std::string id() const { return suite + ":" + name; }  // unique within a result
+};
+
+struct Justified {
+    std::string reason, file;
+    int32_t line = 0;
+};
+
+struct GoalResult {
+    int32_t id = 0;    // variable ID of the goal flag
+    int32_t goal = 0;  // n of KIV_G<n>; 0 without a catalog
+    std::string criterion, kind, record, field, function, meaning;
+    // Where the probe call of the goal's record stands; empty file: unknown.
+    std::string file;
+    int32_t line = 0, column = 0;
+    std::string decision;  // condition goals: the decision record it belongs to
+    // The first case (index into Result::cases) and step (from 1) that reached it.
+    int64_t first_case = -1;
+    int32_t first_step = 0;
+    std::optional<Justified> justification;
+
+    bool reached() const { return first_case >= 0; }
+    std::string name() const;  // "KIV_G<n>", or "ID <id>" without a catalog
+};
+
+struct Threshold {
+    std::string criterion;  // a criterion name, or "total"
+    double percent = 0;
+};
+
+struct RunDescription {
+    std::string library;
+    std::string library_id;  // build-id, or sha256 of the file
+    std::string catalog;     // path; empty without one
+    std::string catalog_id;  // sha256 of the catalog file
+    std::vector<std::string> suites;
+    std::vector<std::string> justification_files;
+    std::string isolation = "snapshot";
+    int workers = 1;
+    double step_timeout = 1;
+    std::string started;  // ISO 8601 UTC
+    double seconds = 0;   // whole run, start to exit
+    double parse_seconds = 0, run_seconds = 0, report_seconds = 0;
+    int32_t shard_index = -1, shard_count = 0;  // --shard K/N; -1 when unsharded
+};
+
+struct Result {
+    RunDescription run;
+    std::vector<CaseResult> cases;
+    std::vector<GoalResult> goals;   // in the library's goal order
+    std::vector<Threshold> thresholds;  // requested with --fail-under
+};
+
+// ---- Summary: everything a report shows that is derived, never stored ----
+
+struct CoverageRow {
+    std::string criterion;
+    std::size_t reached = 0;
+    std::size_t justified = 0;  // not reached, and justified as unreachable
+    std::size_t total = 0;
+    double percent() const { return share(reached); }
+    double covered_percent() const { return share(reached + justified); }
+    // Exact: covered * 100 >= required * total, in integers scaled by 1000.
+    bool meets(double required_percent) const;
+
+private:
+    double share(std::size_t n) const {
+        return total ? 100.0 * static_cast<double>(n) / static_cast<double>(total) : 100.0;
+    }
+};
+
+struct ThresholdResult {
+    Threshold threshold;
+    CoverageRow row;  // what it was compared with
+    bool met = false;
+};
+
+struct Summary {
+    std::vector<CoverageRow> criteria;  // in report order, only those with goals
+    CoverageRow total;
+    std::size_t passed = 0, failed = 0, crashed = 0, timed_out = 0, not_run = 0;
+    std::vector<ThresholdResult> thresholds;
+    std::vector<std::size_t> contradictions;  // goals reached though justified; warnings
+    bool all_passed() const;                  // every case passed, every threshold met
+    std::size_t cases() const { return passed + failed + crashed + timed_out + not_run; }
+};
+
+// Throws Error when a threshold names a criterion the result has no goals of.
+Summary summarize(const Result& result);
+
+// Parses "CRITERION=PERCENT" ("decision=90", "DC=90", "total=85.5").
+Threshold parse_threshold(const std::string& text);
+
+// ---- JSON: written and read back ----
+
+void write_json(const Result& result, std::ostream& out);
+// Throws Error naming `what` (the file) when it is not a kivrun result.
+Result read_json(std::istream& in, const std::string& what);
+Result read_json_file(const std::string& path);
+
+}  // namespace kiv
