@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     kivbench::register_step_benchmarks();
     kivbench::register_registry_benchmarks();
     kivbench::register_host_benchmarks();
+    kivbench::register_merge_benchmarks();
 
     benchmark::Initialize(&rest_argc, rest.data());
     if (benchmark::ReportUnrecognizedArguments(rest_argc, rest.data())) return 2;

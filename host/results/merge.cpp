@@ -1,0 +1,177 @@
+// Merging results: identities checked first, then cases put back in suite
+// order and each goal's first reach taken from whichever share came first.
+#include "merge.h"
+
+#include "error.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace kiv {
+
+namespace {
+
+std::string identity_text(const std::string& id) {
+    return id.empty() ? "none" : id;
+}
+
+// Results are merged only when one library build with one catalog produced
+// them: goal numbers and meanings mean the same in all of them only then.
+void check_same_origin(const std::vector<NamedResult>& in) {
+    const NamedResult& first = in.front();
+    for (const NamedResult& r : in) {
+        if (r.result.run.library_id.empty())
+            throw Error(r.path + ": the result records no library identity; it cannot be merged safely");
+        const auto differ = [&](const char* what, const std::string& a, const std::string& b) {
+            throw Error(first.path + " and " + r.path + " are results of different " + what + " (" +
+                        identity_text(a) + ", " + identity_text(b) + "); nothing was merged");
+        };
+        if (r.result.run.library_id != first.result.run.library_id)
+            differ("library builds", first.result.run.library_id, r.result.run.library_id);
+        if (r.result.run.catalog_id != first.result.run.catalog_id)
+            differ("catalogs", first.result.run.catalog_id, r.result.run.catalog_id);
+        const auto& a = first.result.goals;
+        const auto& b = r.result.goals;
+        const bool same_goals = a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+                                    return x.id == y.id && x.goal == y.goal;
+                                });
+        if (!same_goals) throw Error(first.path + " and " + r.path + " list different goals; nothing was merged");
+    }
+}
+
+// The shares of a split are each there once: a missing share would merge into
+// a result that silently lacks its cases.
+void check_shards(const std::vector<NamedResult>& in) {
+    std::map<int32_t, std::vector<const NamedResult*>> by_index;
+    int32_t count = 0;
+    const NamedResult* counted = nullptr;
+    for (const NamedResult& r : in) {
+        const RunDescription& d = r.result.run;
+        if (d.shard_index < 0) continue;
+        if (counted && d.shard_count != count)
+            throw Error(counted->path + " and " + r.path + " are shares of different splits (" + std::to_string(count) +
+                        " and " + std::to_string(d.shard_count) + " shards); nothing was merged");
+        count = d.shard_count, counted = &r;
+        by_index[d.shard_index].push_back(&r);
+    }
+    for (const auto& [index, results] : by_index)
+        if (results.size() > 1)
+            throw Error("shard " + std::to_string(index) + "/" + std::to_string(count) + " is given twice (" +
+                        results[0]->path + ", " + results[1]->path + "); nothing was merged");
+    if (!counted) return;
+    std::string missing;
+    for (int32_t k = 0; k < count; ++k)
+        if (!by_index.count(k)) missing += (missing.empty() ? "" : ", ") + std::to_string(k) + "/" + std::to_string(count);
+    if (!missing.empty())
+        throw Error("shard" + std::string(missing.find(',') == std::string::npos ? " " : "s ") + missing +
+                    (missing.find(',') == std::string::npos ? " is" : " are") + " missing; nothing was merged");
+}
+
+template <class T>
+void add_unique(std::vector<T>& to, const std::vector<T>& from) {
+    for (const T& x : from)
+        if (std::find(to.begin(), to.end(), x) == to.end()) to.push_back(x);
+}
+
+RunDescription merged_description(const std::vector<NamedResult>& in) {
+    RunDescription d = in.front().result.run;
+    d.suites.clear(), d.justification_files.clear();
+    d.seconds = d.parse_seconds = d.run_seconds = d.report_seconds = 0;
+    d.shard_index = -1, d.shard_count = 0;
+    for (const NamedResult& r : in) {
+        const RunDescription& x = r.result.run;
+        add_unique(d.suites, x.suites);
+        add_unique(d.justification_files, x.justification_files);
+        if (x.isolation != d.isolation) d.isolation = "mixed";
+        if (!x.started.empty() && (d.started.empty() || x.started < d.started)) d.started = x.started;
+        // Added up: the machine time the shares took, not the wall time of a parallel run.
+        d.seconds += x.seconds, d.parse_seconds += x.parse_seconds;
+        d.run_seconds += x.run_seconds, d.report_seconds += x.report_seconds;
+    }
+    return d;
+}
+
+}  // namespace
+
+Result merge_results(std::vector<NamedResult> in) {
+    if (in.empty()) throw Error("no results to merge");
+    check_same_origin(in);
+    check_shards(in);
+
+    Result out;
+    out.run = merged_description(in);
+    std::unordered_map<std::string, std::size_t> suite_pos;
+    for (const auto& s : out.run.suites)
+        suite_pos.emplace(s, suite_pos.size());
+
+    // Every case by (suite, line); the sort is stable, so cases of one line
+    // (which only different suites of one name can give) keep input order.
+    struct Ref {
+        std::size_t suite;
+        int32_t line;
+        uint32_t input, index;
+    };
+    std::vector<Ref> refs;
+    std::size_t total = 0;
+    for (const NamedResult& r : in)
+        total += r.result.cases.size();
+    refs.reserve(total);
+    for (uint32_t i = 0; i < in.size(); ++i)
+        for (uint32_t c = 0; c < in[i].result.cases.size(); ++c) {
+            const CaseResult& cr = in[i].result.cases[c];
+            auto [at, fresh] = suite_pos.emplace(cr.suite, suite_pos.size());
+            if (fresh) out.run.suites.push_back(cr.suite);
+            const std::size_t pos = at->second;
+            refs.push_back({pos, cr.line, i, c});
+        }
+    std::stable_sort(refs.begin(), refs.end(), [](const Ref& a, const Ref& b) {
+        return a.suite != b.suite ? a.suite < b.suite : a.line < b.line;
+    });
+
+    std::vector<std::vector<int64_t>> moved_to(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i)
+        moved_to[i].resize(in[i].result.cases.size());
+    std::unordered_map<std::string, uint32_t> seen;  // case id -> input
+    seen.reserve(total);
+    out.cases.reserve(total);
+    for (const Ref& ref : refs) {
+        CaseResult& c = in[ref.input].result.cases[ref.index];
+        auto [at, fresh] = seen.emplace(c.id(), ref.input);
+        if (!fresh)
+            throw Error("case " + c.id() + " is in both " + in[at->second].path + " and " + in[ref.input].path +
+                        "; nothing was merged");
+        if (c.shard < 0) c.shard = in[ref.input].result.run.shard_index;
+        moved_to[ref.input][ref.index] = static_cast<int64_t>(out.cases.size());
+        out.cases.push_back(std::move(c));
+    }
+
+    out.goals = in.front().result.goals;
+    for (std::size_t g = 0; g < out.goals.size(); ++g) {
+        GoalResult& goal = out.goals[g];
+        goal.first_case = -1, goal.first_step = 0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const GoalResult& x = in[i].result.goals[g];
+            if (!goal.justification && x.justification) goal.justification = x.justification;
+            if (!x.reached()) continue;
+            const int64_t at = moved_to[i][static_cast<std::size_t>(x.first_case)];
+            if (!goal.reached() || at < goal.first_case) goal.first_case = at, goal.first_step = x.first_step;
+        }
+    }
+    for (const NamedResult& r : in)
+        for (const Threshold& t : r.result.thresholds)
+            if (std::none_of(out.thresholds.begin(), out.thresholds.end(), [&](const Threshold& x) {
+                    return x.criterion == t.criterion && x.percent == t.percent;
+                }))
+                out.thresholds.push_back(t);
+    return out;
+}
+
+Result merge_files(const std::vector<std::string>& paths) {
+    std::vector<NamedResult> in(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        in[i] = {paths[i], read_json_file(paths[i])};
+    return merge_results(std::move(in));
+}
+
+}  // namespace kiv
