@@ -4,10 +4,12 @@
 
 #include "catalog.h"
 #include "error.h"
+#include "result_document.h"
 #include "writers.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -131,33 +133,13 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kMarker = "kivrun result";
+constexpr const char* kCasesMark = "kivrun:cases";
 constexpr int kFormat = 1;
 
 json coverage_json(const CoverageRow& r) {
     return {{"criterion", r.criterion},   {"reached", r.reached},
             {"justified", r.justified},   {"total", r.total},
             {"percent", r.percent()},     {"covered_percent", r.covered_percent()}};
-}
-
-json case_json(const CaseResult& c) {
-    json j{{"suite", c.suite},   {"name", c.name},         {"line", c.line},
-           {"steps", c.step_lines.size()}, {"step_lines", c.step_lines},
-           {"status", verdict_name(c.verdict)}, {"checks", c.checks}, {"mismatches", c.mismatch_count},
-           {"seconds", c.seconds}};
-    if (c.shard >= 0) j["shard"] = c.shard;
-    json m = json::array();
-    for (const auto& x : c.mismatches)
-        m.push_back({{"step", x.step}, {"line", x.line}, {"output", x.output}, {"expected", x.expected},
-                     {"actual", x.actual}});
-    j["failed_checks"] = m;
-    if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out)
-        j["fault"] = {{"step", c.fault_step},
-                      {"line", c.fault_step >= 1 && c.fault_step <= static_cast<int32_t>(c.step_lines.size())
-                                   ? c.step_lines[c.fault_step - 1]
-                                   : 0},
-                      {"signal", c.signal},
-                      {"goals_kept", c.goals_kept}};
-    return j;
 }
 
 json goal_json(const Result& r, const GoalResult& g) {
@@ -188,6 +170,7 @@ json goal_json(const Result& r, const GoalResult& g) {
                       {"line", g.first_step >= 1 && g.first_step <= static_cast<int32_t>(c.step_lines.size())
                                    ? c.step_lines[g.first_step - 1]
                                    : 0}};
+        if (c.shard >= 0) j["first"]["shard"] = c.shard;
     }
     // Kept on a reached goal too: it is what the warnings contradict.
     if (g.justification)
@@ -245,9 +228,7 @@ void write_json(const Result& r, std::ostream& out) {
     j["goals"] = json::array();
     for (const auto& g : r.goals)
         j["goals"].push_back(goal_json(r, g));
-    j["cases"] = json::array();
-    for (const auto& c : r.cases)
-        j["cases"].push_back(case_json(c));
+    j["cases"] = kCasesMark;  // written in place below
     j["warnings"] = json::array();
     for (std::size_t g : s.contradictions) {
         const GoalResult& goal = r.goals[g];
@@ -272,16 +253,18 @@ void write_json(const Result& r, std::ostream& out) {
         j["thresholds"].push_back(jt);
     }
     // Names come from user files: anything that is not UTF-8 is replaced, never a throw after the run.
-    out << j.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    const std::string text = j.dump(2, ' ', false, json::error_handler_t::replace);
+    // The cases, one a line and without a node each: a merged run holds hundreds of thousands.
+    const std::string mark = std::string("\n  \"cases\": \"") + kCasesMark + "\"";
+    const std::size_t at = text.find(mark);
+    out.write(text.data(), static_cast<std::streamsize>(at + mark.size() - std::strlen(kCasesMark) - 2));
+    write_cases_json(r.cases, out, 4);
+    out << text.substr(at + mark.size()) << "\n";
 }
 
 Result read_json(std::istream& in, const std::string& what) {
-    json j;
-    try {
-        j = json::parse(in);
-    } catch (const json::exception&) {
-        throw Error(what + ": not a kivrun result (not JSON)");
-    }
+    const ResultDocument doc(in, what);
+    const json& j = doc.rest();
     if (!j.is_object() || j.value("format", json()) != kMarker)
         throw Error(what + ": not a kivrun result (no \"format\": \"" + kMarker + "\")");
     if (field<int>(j, "version", what) != kFormat)
@@ -307,31 +290,7 @@ Result read_json(std::istream& in, const std::string& what) {
         d.shard_index = field<int32_t>(run["shard"], "index", what);
         d.shard_count = field<int32_t>(run["shard"], "count", what);
     }
-    for (const json& jc : field<json>(j, "cases", what)) {
-        CaseResult c;
-        c.suite = field<std::string>(jc, "suite", what);
-        c.name = field<std::string>(jc, "name", what);
-        c.line = field<int32_t>(jc, "line", what);
-        c.step_lines = field<std::vector<int32_t>>(jc, "step_lines", what);
-        c.checks = field<uint32_t>(jc, "checks", what);
-        auto v = verdict_named(field<std::string>(jc, "status", what));
-        if (!v) throw Error(what + ": not a kivrun result (unknown case status)");
-        c.verdict = *v;
-        c.mismatch_count = field<uint32_t>(jc, "mismatches", what);
-        c.seconds = optional_field<double>(jc, "seconds", 0, what);
-        c.shard = optional_field<int32_t>(jc, "shard", -1, what);
-        for (const json& m : optional_field<json>(jc, "failed_checks", json::array(), what))
-            c.mismatches.push_back({field<int32_t>(m, "step", what), field<int32_t>(m, "line", what),
-                                    field<std::string>(m, "output", what), field<std::string>(m, "expected", what),
-                                    field<int64_t>(m, "actual", what)});
-        if (jc.contains("fault")) {
-            const json& f = jc["fault"];
-            c.fault_step = field<int32_t>(f, "step", what);
-            c.signal = field<std::string>(f, "signal", what);
-            c.goals_kept = field<bool>(f, "goals_kept", what);
-        }
-        r.cases.push_back(std::move(c));
-    }
+    r.cases = doc.cases();
     for (const json& jg : field<json>(j, "goals", what)) {
         GoalResult g;
         g.id = field<int32_t>(jg, "id", what);

@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <map>
+#include <atomic>
+#include <exception>
+#include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace kiv {
@@ -74,6 +78,42 @@ void add_unique(std::vector<T>& to, const std::vector<T>& from) {
         if (std::find(to.begin(), to.end(), x) == to.end()) to.push_back(x);
 }
 
+// Case IDs seen so far, as (suite, name) in an open-addressed table of
+// 8-byte slots: a merge of 64 shards checks some 640,000, and a node and a
+// string each would cost more than the rest of the merge.
+class CaseIds {
+public:
+    CaseIds(const std::vector<CaseResult>& cases, std::size_t n) : cases_(cases) {
+        std::size_t size = 16;
+        while (size < 2 * n) size *= 2;
+        slots_.resize(size);
+    }
+    // Adds cases[index]; returns the index of the case of the same ID added
+    // before, or -1.
+    int64_t add(uint32_t index) {
+        const CaseResult& c = cases_[index];
+        const std::size_t h = std::hash<std::string_view>{}(c.name) ^ std::hash<std::string_view>{}(c.suite);
+        const std::size_t mask = slots_.size() - 1;
+        const auto tag = static_cast<uint32_t>(h >> 32);
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            Slot& s = slots_[i];
+            if (s.index_plus_1 == 0) {
+                s = {tag, index + 1};
+                return -1;
+            }
+            const CaseResult& o = cases_[s.index_plus_1 - 1];
+            if (s.tag == tag && o.name == c.name && o.suite == c.suite) return s.index_plus_1 - 1;
+        }
+    }
+
+private:
+    struct Slot {
+        uint32_t tag = 0, index_plus_1 = 0;
+    };
+    const std::vector<CaseResult>& cases_;
+    std::vector<Slot> slots_;
+};
+
 RunDescription merged_description(const std::vector<NamedResult>& in) {
     RunDescription d = in.front().result.run;
     d.suites.clear(), d.justification_files.clear();
@@ -132,18 +172,18 @@ Result merge_results(std::vector<NamedResult> in) {
     std::vector<std::vector<int64_t>> moved_to(in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
         moved_to[i].resize(in[i].result.cases.size());
-    std::unordered_map<std::string, uint32_t> seen;  // case id -> input
-    seen.reserve(total);
+    CaseIds seen(out.cases, total);
+    std::vector<uint32_t> came_from;  // input of each merged case, for messages
+    came_from.reserve(total);
     out.cases.reserve(total);
     for (const Ref& ref : refs) {
-        CaseResult& c = in[ref.input].result.cases[ref.index];
-        auto [at, fresh] = seen.emplace(c.id(), ref.input);
-        if (!fresh)
-            throw Error("case " + c.id() + " is in both " + in[at->second].path + " and " + in[ref.input].path +
-                        "; nothing was merged");
-        if (c.shard < 0) c.shard = in[ref.input].result.run.shard_index;
         moved_to[ref.input][ref.index] = static_cast<int64_t>(out.cases.size());
-        out.cases.push_back(std::move(c));
+        CaseResult& c = out.cases.emplace_back(std::move(in[ref.input].result.cases[ref.index]));
+        came_from.push_back(ref.input);
+        if (const int64_t other = seen.add(static_cast<uint32_t>(out.cases.size() - 1)); other >= 0)
+            throw Error("case " + c.id() + " is in both " + in[came_from[static_cast<std::size_t>(other)]].path +
+                        " and " + in[ref.input].path + "; nothing was merged");
+        if (c.shard < 0) c.shard = in[ref.input].result.run.shard_index;
     }
 
     out.goals = in.front().result.goals;
@@ -168,9 +208,27 @@ Result merge_results(std::vector<NamedResult> in) {
 }
 
 Result merge_files(const std::vector<std::string>& paths) {
+    // Read on every core: reading is most of a merge's time.
     std::vector<NamedResult> in(paths.size());
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        in[i] = {paths[i], read_json_file(paths[i])};
+    std::vector<std::exception_ptr> failed(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto reader = [&] {
+        for (std::size_t i; (i = next++) < paths.size();) try {
+                in[i] = {paths[i], read_json_file(paths[i])};
+            } catch (...) {
+                failed[i] = std::current_exception();
+            }
+    };
+    const std::size_t workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), paths.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < workers; ++t)
+        threads.emplace_back(reader);
+    reader();
+    for (auto& t : threads)
+        t.join();
+    // The first bad file in the order given, whichever thread met it first.
+    for (const auto& e : failed)
+        if (e) std::rethrow_exception(e);
     return merge_results(std::move(in));
 }
 

@@ -1,0 +1,248 @@
+// Result JSON with simdjson for the cases: a merge of 64 shards reads some
+// 200 MB, which a DOM of nlohmann nodes takes seconds to build and free.
+#include "result_document.h"
+
+#include "error.h"
+
+#include <simdjson.h>
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace kiv {
+
+namespace {
+
+namespace dom = simdjson::dom;
+
+// Reads the whole stream with the padding simdjson wants behind the text.
+simdjson::padded_string slurp(std::istream& in) {
+    std::string text;
+    if (in.seekg(0, std::ios::end)) {
+        const auto size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0) {
+            text.resize(static_cast<std::size_t>(size));
+            in.read(text.data(), size);
+            text.resize(static_cast<std::size_t>(in.gcount()));
+        }
+    } else {
+        in.clear();
+    }
+    // A stream that cannot seek, or one that grew: the rest, however long.
+    text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return simdjson::padded_string(text);
+}
+
+class CaseReader {
+public:
+    explicit CaseReader(const std::string& what) : what_(what) {}
+
+    [[noreturn]] void bad(const char* key, const char* problem) const {
+        throw Error(what_ + ": not a kivrun result (" + (problem ? std::string("'") + key + "' " + problem
+                                                                 : std::string("missing '") + key + "'") +
+                    ")");
+    }
+
+    dom::element get(dom::object o, const char* key) const {
+        dom::element e;
+        if (o[key].get(e)) bad(key, nullptr);
+        return e;
+    }
+
+    template <class Int>
+    Int integer(dom::element e, const char* key) const {
+        int64_t v = 0;
+        if (e.get_int64().get(v) || v < static_cast<int64_t>(std::numeric_limits<Int>::min()) ||
+            v > static_cast<int64_t>(std::numeric_limits<Int>::max()))
+            bad(key, "has the wrong type");
+        return static_cast<Int>(v);
+    }
+    template <class Int>
+    Int integer(dom::object o, const char* key) const {
+        return integer<Int>(get(o, key), key);
+    }
+
+    std::string string(dom::object o, const char* key) const {
+        std::string_view s;
+        if (get(o, key).get_string().get(s)) bad(key, "has the wrong type");
+        return std::string(s);
+    }
+
+    dom::object object(dom::element e, const char* key) const {
+        dom::object o;
+        if (e.get_object().get(o)) bad(key, "has the wrong type");
+        return o;
+    }
+
+    dom::array array(dom::element e, const char* key) const {
+        dom::array a;
+        if (e.get_array().get(a)) bad(key, "has the wrong type");
+        return a;
+    }
+
+    CaseResult read(dom::element e) const {
+        const dom::object o = object(e, "cases");
+        CaseResult c;
+        c.suite = string(o, "suite");
+        c.name = string(o, "name");
+        c.line = integer<int32_t>(o, "line");
+        const dom::array lines = array(get(o, "step_lines"), "step_lines");
+        c.step_lines.reserve(lines.size());
+        for (dom::element l : lines)
+            c.step_lines.push_back(integer<int32_t>(l, "step_lines"));
+        c.checks = integer<uint32_t>(o, "checks");
+        const auto v = verdict_named(string(o, "status"));
+        if (!v) throw Error(what_ + ": not a kivrun result (unknown case status)");
+        c.verdict = *v;
+        c.mismatch_count = integer<uint32_t>(o, "mismatches");
+        dom::element x;
+        if (!o["seconds"].get(x) && x.get_double().get(c.seconds)) bad("seconds", "has the wrong type");
+        if (!o["shard"].get(x)) c.shard = integer<int32_t>(x, "shard");
+        if (!o["failed_checks"].get(x))
+            for (dom::element m : array(x, "failed_checks")) {
+                const dom::object mo = object(m, "failed_checks");
+                Mismatch mm{integer<int32_t>(mo, "step"), integer<int32_t>(mo, "line"), string(mo, "output"),
+                            string(mo, "expected"), integer<int64_t>(mo, "actual")};
+                c.mismatches.push_back(std::move(mm));
+            }
+        if (!o["fault"].get(x)) {
+            const dom::object f = object(x, "fault");
+            c.fault_step = integer<int32_t>(f, "step");
+            c.signal = string(f, "signal");
+            if (get(f, "goals_kept").get_bool().get(c.goals_kept)) bad("goals_kept", "has the wrong type");
+        }
+        return c;
+    }
+
+private:
+    const std::string& what_;
+};
+
+// ---- writing ----
+
+void put_string(std::string& out, const std::string& s) {
+    bool plain = true;
+    for (unsigned char ch : s)
+        plain = plain && ch >= 0x20 && ch < 0x7f && ch != '"' && ch != '\\';
+    if (plain) {
+        out += '"', out += s, out += '"';
+        return;
+    }
+    // Escapes, and bytes that are not UTF-8 replaced, as the rest of the file is written.
+    out += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+template <class T>
+void put_number(std::string& out, T v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void put_key(std::string& out, const char* key) {
+    out += '"', out += key, out += "\": ";
+}
+
+void put_case(std::string& out, const CaseResult& c) {
+    out += '{';
+    put_key(out, "suite"), put_string(out, c.suite), out += ", ";
+    put_key(out, "name"), put_string(out, c.name), out += ", ";
+    put_key(out, "line"), put_number(out, c.line), out += ", ";
+    put_key(out, "status"), out += '"', out += verdict_name(c.verdict), out += "\", ";
+    put_key(out, "steps"), put_number(out, c.step_lines.size()), out += ", ";
+    put_key(out, "step_lines"), out += '[';
+    for (std::size_t i = 0; i < c.step_lines.size(); ++i) {
+        if (i) out += ',';
+        put_number(out, c.step_lines[i]);
+    }
+    out += "], ";
+    put_key(out, "checks"), put_number(out, c.checks), out += ", ";
+    put_key(out, "mismatches"), put_number(out, c.mismatch_count), out += ", ";
+    put_key(out, "seconds"), put_number(out, c.seconds);
+    if (c.shard >= 0) out += ", ", put_key(out, "shard"), put_number(out, c.shard);
+    out += ", ";
+    put_key(out, "failed_checks"), out += '[';
+    for (std::size_t i = 0; i < c.mismatches.size(); ++i) {
+        const Mismatch& m = c.mismatches[i];
+        out += i ? ", {" : "{";
+        put_key(out, "step"), put_number(out, m.step), out += ", ";
+        put_key(out, "line"), put_number(out, m.line), out += ", ";
+        put_key(out, "output"), put_string(out, m.output), out += ", ";
+        put_key(out, "expected"), put_string(out, m.expected), out += ", ";
+        put_key(out, "actual"), put_number(out, m.actual), out += '}';
+    }
+    out += ']';
+    if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out) {
+        const bool known = c.fault_step >= 1 && c.fault_step <= static_cast<int32_t>(c.step_lines.size());
+        out += ", ";
+        put_key(out, "fault"), out += '{';
+        put_key(out, "step"), put_number(out, c.fault_step), out += ", ";
+        put_key(out, "line"), put_number(out, known ? c.step_lines[static_cast<std::size_t>(c.fault_step - 1)] : 0);
+        out += ", ";
+        put_key(out, "signal"), put_string(out, c.signal), out += ", ";
+        put_key(out, "goals_kept"), out += c.goals_kept ? "true" : "false", out += '}';
+    }
+    out += '}';
+}
+
+}  // namespace
+
+struct ResultDocument::Parsed {
+    dom::parser parser;
+    dom::element root;
+    bool has_cases = false;
+    dom::element cases;
+};
+
+ResultDocument::ResultDocument(std::istream& in, const std::string& what)
+    : parsed_(std::make_unique<Parsed>()), what_(what) {
+    const simdjson::padded_string text = slurp(in);
+    Parsed& p = *parsed_;
+    // The parser keeps its own copy of the document's strings; `text` may go.
+    if (p.parser.parse(text).get(p.root)) throw Error(what + ": not a kivrun result (not JSON)");
+    dom::object root;
+    if (p.root.get_object().get(root)) {
+        rest_ = nlohmann::json::parse(simdjson::minify(p.root));
+        return;
+    }
+    rest_ = nlohmann::json::object();
+    for (dom::key_value_pair kv : root) {
+        if (kv.key == "cases") {
+            p.has_cases = true, p.cases = kv.value;
+            continue;
+        }
+        rest_[std::string(kv.key)] = nlohmann::json::parse(simdjson::minify(kv.value));
+    }
+}
+
+ResultDocument::~ResultDocument() = default;
+
+std::vector<CaseResult> ResultDocument::cases() const {
+    const CaseReader reader(what_);
+    if (!parsed_->has_cases) reader.bad("cases", nullptr);
+    const dom::array list = reader.array(parsed_->cases, "cases");
+    std::vector<CaseResult> out;
+    out.reserve(list.size());
+    for (dom::element e : list)
+        out.push_back(reader.read(e));
+    return out;
+}
+
+void write_cases_json(const std::vector<CaseResult>& cases, std::ostream& out, int indent) {
+    const std::string pad(static_cast<std::size_t>(indent), ' ');
+    std::string buf;
+    buf.reserve(1 << 20);
+    buf += '[';
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        buf += i ? ",\n" : "\n";
+        buf += pad;
+        put_case(buf, cases[i]);
+        if (buf.size() >= (1 << 20) - 4096) out.write(buf.data(), static_cast<std::streamsize>(buf.size())), buf.clear();
+    }
+    buf += cases.empty() ? "]" : "\n" + pad.substr(0, pad.size() >= 2 ? pad.size() - 2 : 0) + "]";
+    out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+}
+
+}  // namespace kiv

@@ -1,0 +1,40 @@
+// A result's JSON read and written at the scale of a sharded run: its cases,
+// the bulk of a large result, go straight between the file and CaseResult;
+// everything else stays nlohmann JSON for the result model's own reader.
+#pragma once
+
+#include "result.h"
+
+#include <nlohmann/json.hpp>
+
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+class ResultDocument {
+public:
+    // Throws Error "<what>: not a kivrun result (not JSON)" when the text is not JSON.
+    ResultDocument(std::istream& in, const std::string& what);
+    ~ResultDocument();
+
+    // The document without its "cases" array.
+    const nlohmann::json& rest() const { return rest_; }
+    // The cases; throws Error as the result reader does for a missing field
+    // or one of the wrong type.
+    std::vector<CaseResult> cases() const;
+
+private:
+    struct Parsed;
+    std::unique_ptr<Parsed> parsed_;
+    nlohmann::json rest_;
+    std::string what_;
+};
+
+// The cases as a JSON array, one case a line; `indent` spaces before each.
+void write_cases_json(const std::vector<CaseResult>& cases, std::ostream& out, int indent);
+
+}  // namespace kiv
