@@ -5,7 +5,7 @@ BUILD_CLANG ?= build-clang
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test asan clang bench clean
+.PHONY: all deps build demo test asan clang bench package clean
 
 all: build
 
@@ -39,6 +39,12 @@ clang: deps
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# A Debian package (library, catalog, header, kivrun) that apt-get installs
+# with its dependencies: apt-get install ./$(BUILD)/dllharness_*.deb
+package: build
+	@command -v dpkg-shlibdeps >/dev/null || scripts/install-deps.sh dpkg-dev
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CLANG)
