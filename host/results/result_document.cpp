@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace kiv {
 
@@ -64,9 +65,9 @@ public:
         return integer<Int>(get(o, key), key);
     }
 
-    std::string string(dom::object o, const char* key) const {
+    std::string string(dom::element e, const char* key) const {
         std::string_view s;
-        if (get(o, key).get_string().get(s)) bad(key, "has the wrong type");
+        if (e.get_string().get(s)) bad(key, "has the wrong type");
         return std::string(s);
     }
 
@@ -82,37 +83,61 @@ public:
         return a;
     }
 
+    // One pass over the case's fields rather than a search per field: a
+    // merge reads some 640,000 cases.
     CaseResult read(dom::element e) const {
-        const dom::object o = object(e, "cases");
         CaseResult c;
-        c.suite = string(o, "suite");
-        c.name = string(o, "name");
-        c.line = integer<int32_t>(o, "line");
-        const dom::array lines = array(get(o, "step_lines"), "step_lines");
-        c.step_lines.reserve(lines.size());
-        for (dom::element l : lines)
-            c.step_lines.push_back(integer<int32_t>(l, "step_lines"));
-        c.checks = integer<uint32_t>(o, "checks");
-        const auto v = verdict_named(string(o, "status"));
+        enum : unsigned { suite = 1, name = 2, line = 4, step_lines = 8, checks = 16, status = 32, mismatches = 64 };
+        unsigned seen = 0;
+        std::string_view status_text;
+        for (dom::key_value_pair kv : object(e, "cases")) {
+            const std::string_view k = kv.key;
+            const dom::element v = kv.value;
+            if (k == "suite") {
+                c.suite = string(v, "suite"), seen |= suite;
+            } else if (k == "name") {
+                c.name = string(v, "name"), seen |= name;
+            } else if (k == "line") {
+                c.line = integer<int32_t>(v, "line"), seen |= line;
+            } else if (k == "step_lines") {
+                const dom::array lines = array(v, "step_lines");
+                c.step_lines.reserve(lines.size());
+                for (dom::element l : lines)
+                    c.step_lines.push_back(integer<int32_t>(l, "step_lines"));
+                seen |= step_lines;
+            } else if (k == "checks") {
+                c.checks = integer<uint32_t>(v, "checks"), seen |= checks;
+            } else if (k == "status") {
+                if (v.get_string().get(status_text)) bad("status", "has the wrong type");
+                seen |= status;
+            } else if (k == "mismatches") {
+                c.mismatch_count = integer<uint32_t>(v, "mismatches"), seen |= mismatches;
+            } else if (k == "seconds") {
+                if (v.get_double().get(c.seconds)) bad("seconds", "has the wrong type");
+            } else if (k == "shard") {
+                c.shard = integer<int32_t>(v, "shard");
+            } else if (k == "failed_checks") {
+                for (dom::element m : array(v, "failed_checks")) {
+                    const dom::object mo = object(m, "failed_checks");
+                    c.mismatches.push_back({integer<int32_t>(mo, "step"), integer<int32_t>(mo, "line"),
+                                            string(get(mo, "output"), "output"), string(get(mo, "expected"), "expected"),
+                                            integer<int64_t>(mo, "actual")});
+                }
+            } else if (k == "fault") {
+                const dom::object f = object(v, "fault");
+                c.fault_step = integer<int32_t>(f, "step");
+                c.signal = string(get(f, "signal"), "signal");
+                if (get(f, "goals_kept").get_bool().get(c.goals_kept)) bad("goals_kept", "has the wrong type");
+            }
+        }
+        constexpr std::pair<unsigned, const char*> kRequired[] = {
+            {suite, "suite"},   {name, "name"},     {line, "line"},          {step_lines, "step_lines"},
+            {checks, "checks"}, {status, "status"}, {mismatches, "mismatches"}};
+        for (const auto& [bit, key] : kRequired)
+            if (!(seen & bit)) bad(key, nullptr);
+        const auto v = verdict_named(std::string(status_text));
         if (!v) throw Error(what_ + ": not a kivrun result (unknown case status)");
         c.verdict = *v;
-        c.mismatch_count = integer<uint32_t>(o, "mismatches");
-        dom::element x;
-        if (!o["seconds"].get(x) && x.get_double().get(c.seconds)) bad("seconds", "has the wrong type");
-        if (!o["shard"].get(x)) c.shard = integer<int32_t>(x, "shard");
-        if (!o["failed_checks"].get(x))
-            for (dom::element m : array(x, "failed_checks")) {
-                const dom::object mo = object(m, "failed_checks");
-                Mismatch mm{integer<int32_t>(mo, "step"), integer<int32_t>(mo, "line"), string(mo, "output"),
-                            string(mo, "expected"), integer<int64_t>(mo, "actual")};
-                c.mismatches.push_back(std::move(mm));
-            }
-        if (!o["fault"].get(x)) {
-            const dom::object f = object(x, "fault");
-            c.fault_step = integer<int32_t>(f, "step");
-            c.signal = string(f, "signal");
-            if (get(f, "goals_kept").get_bool().get(c.goals_kept)) bad("goals_kept", "has the wrong type");
-        }
         return c;
     }
 
@@ -141,8 +166,11 @@ void put_number(std::string& out, T v) {
     out.append(buf, r.ptr);
 }
 
-void put_key(std::string& out, const char* key) {
-    out += '"', out += key, out += "\": ";
+template <std::size_t N>
+void put_key(std::string& out, const char (&key)[N]) {
+    out += '"';
+    out.append(key, N - 1);
+    out.append("\": ", 3);
 }
 
 void put_case(std::string& out, const CaseResult& c) {
