@@ -20,21 +20,23 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// Reads the whole stream with the padding simdjson wants behind the text.
+// Reads the rest of the stream with the padding simdjson wants behind the
+// text; a file straight into its buffer.
 simdjson::padded_string slurp(std::istream& in) {
     std::string text;
-    if (in.seekg(0, std::ios::end)) {
-        const auto size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            in.read(text.data(), size);
-            text.resize(static_cast<std::size_t>(in.gcount()));
-        }
+    const auto start = in.tellg();
+    if (start >= 0 && in.seekg(0, std::ios::end)) {
+        const auto size = static_cast<std::size_t>(in.tellg() - start);
+        in.seekg(start);
+        simdjson::padded_string padded(size);
+        in.read(padded.data(), static_cast<std::streamsize>(size));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == size && in.peek() == std::char_traits<char>::eof()) return padded;
+        text.assign(padded.data(), got);  // it changed while read: whatever is there now
+        in.clear();
     } else {
         in.clear();
     }
-    // A stream that cannot seek, or one that grew: the rest, however long.
     text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return simdjson::padded_string(text);
 }
