@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host_test.h"
+#include "merge.h"
 
 namespace {
 
@@ -185,6 +186,50 @@ TEST(DiffInput, NotAResultExitsTwo) {
     EXPECT_NE(r.err.find("e.json: not a kivrun result"), std::string::npos) << r.err;
 }
 
+// Whether two results hold the same cases in the same order with the same
+// outcomes, and the same goals first reached by the same case and step.
+void expect_same_run(const kiv::Result& parts, const kiv::Result& whole) {
+    ASSERT_EQ(parts.cases.size(), whole.cases.size());
+    for (std::size_t c = 0; c < whole.cases.size(); ++c) {
+        EXPECT_EQ(parts.cases[c].id(), whole.cases[c].id());
+        EXPECT_EQ(parts.cases[c].verdict, whole.cases[c].verdict);
+        EXPECT_EQ(parts.cases[c].checks, whole.cases[c].checks);
+        EXPECT_EQ(parts.cases[c].step_lines, whole.cases[c].step_lines);
+        EXPECT_GE(parts.cases[c].shard, 0);
+    }
+    ASSERT_EQ(parts.goals.size(), whole.goals.size());
+    for (std::size_t g = 0; g < whole.goals.size(); ++g) {
+        EXPECT_EQ(parts.goals[g].first_case, whole.goals[g].first_case) << whole.goals[g].name();
+        EXPECT_EQ(parts.goals[g].first_step, whole.goals[g].first_step) << whole.goals[g].name();
+    }
+}
+
+class SharesMerged : public testing::TestWithParam<int> {};
+
+// The example's cases dealt out of order to N shares, each run on its own:
+// merged, they are the whole run.
+TEST_P(SharesMerged, AreTheWholeRun) {
+    const int n = GetParam();
+    kiv::Target target(kLib);
+    const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
+    kiv::RunDescription desc;
+    desc.library = kLib;
+    const kiv::Result whole = kiv::make_result(target, plan, kiv::run(target, plan, {}), desc, {}, {});
+    std::vector<kiv::NamedResult> shares;
+    for (int k = 0; k < n; ++k) {
+        kiv::Plan share = plan;
+        share.cases.clear();
+        for (std::size_t c = 0; c < plan.cases.size(); ++c)
+            if (static_cast<int>((c * 5 + c / 2) % static_cast<std::size_t>(n)) == k) share.cases.push_back(plan.cases[c]);
+        desc.shard_index = k, desc.shard_count = n;
+        shares.push_back({"share" + std::to_string(k),
+                          kiv::make_result(target, share, kiv::run(target, share, {}), desc, {}, {})});
+    }
+    expect_same_run(kiv::merge_results(std::move(shares)), whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(N, SharesMerged, testing::Values(1, 2, 3, 7));
+
 class ShardsMerged : public testing::TestWithParam<int> {};
 
 // The shares' merge is the unsharded run: the same cases in the same order
@@ -206,19 +251,7 @@ TEST_P(ShardsMerged, AreTheUnshardedRun) {
     ASSERT_EQ(m.code, 0) << m.err;
     std::istringstream text(example_result().dump());
     const kiv::Result whole = kiv::read_json(text, "whole");
-    const kiv::Result parts = kiv::read_json_file(merged);
-    ASSERT_EQ(parts.cases.size(), whole.cases.size());
-    for (std::size_t c = 0; c < whole.cases.size(); ++c) {
-        EXPECT_EQ(parts.cases[c].id(), whole.cases[c].id());
-        EXPECT_EQ(parts.cases[c].verdict, whole.cases[c].verdict);
-        EXPECT_EQ(parts.cases[c].checks, whole.cases[c].checks);
-        EXPECT_GE(parts.cases[c].shard, 0);
-    }
-    ASSERT_EQ(parts.goals.size(), whole.goals.size());
-    for (std::size_t g = 0; g < whole.goals.size(); ++g) {
-        EXPECT_EQ(parts.goals[g].first_case, whole.goals[g].first_case) << whole.goals[g].name();
-        EXPECT_EQ(parts.goals[g].first_step, whole.goals[g].first_step) << whole.goals[g].name();
-    }
+    expect_same_run(kiv::read_json_file(merged), whole);
 }
 
 INSTANTIATE_TEST_SUITE_P(N, ShardsMerged, testing::Values(1, 2, 3, 7));
