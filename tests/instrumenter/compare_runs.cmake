@@ -1,0 +1,48 @@
+# Runs one suite on the hand-written, the generated and the plain library.
+# Every check must pass on all three (kivrun exits 0); the hand-written and
+# the generated library must reach the same goals, first at the same case
+# and step.
+#   -DKIVRUN=exe -DCOMMON=args -DSUITE=csv -DHAND=so -DGENERATED=so -DPLAIN=so -DOUT=dir
+foreach(which HAND GENERATED PLAIN)
+  execute_process(COMMAND ${KIVRUN} run ${COMMON} --json ${OUT}/${which}.json ${${which}} ${SUITE}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${which} library (${${which}}): kivrun exited ${rc}\n${out}${err}")
+  endif()
+endforeach()
+
+function(goal_vector path out)
+  file(READ ${path} json)
+  string(JSON n LENGTH "${json}" goals)
+  math(EXPR last "${n} - 1")
+  set(vector)
+  foreach(i RANGE ${last})
+    string(JSON id GET "${json}" goals ${i} id)
+    string(JSON reached GET "${json}" goals ${i} reached)
+    set(first "-")
+    if(reached)
+      string(JSON c GET "${json}" goals ${i} first case)
+      string(JSON s GET "${json}" goals ${i} first step)
+      set(first "${c}:${s}")
+    endif()
+    list(APPEND vector "${id}=${reached}@${first}")
+  endforeach()
+  set(${out} "${vector}" PARENT_SCOPE)
+endfunction()
+
+goal_vector(${OUT}/HAND.json hand)
+goal_vector(${OUT}/GENERATED.json generated)
+list(LENGTH hand n)
+if(n EQUAL 0)
+  message(FATAL_ERROR "no goals in the report")
+endif()
+set(reached 0)
+foreach(h g IN ZIP_LISTS hand generated)
+  if(NOT "${h}" STREQUAL "${g}")
+    message(SEND_ERROR "goal differs: hand-written ${h}, generated ${g}")
+  endif()
+  if(h MATCHES "=(ON|true)@")
+    math(EXPR reached "${reached} + 1")
+  endif()
+endforeach()
+message(STATUS "${n} goals, ${reached} reached, the same on both libraries")
