@@ -213,7 +213,7 @@ private:
                 Span sp = span(s->getSourceRange());
                 if (sp.ok)
                     insert(sp.begin, 2, kMarkerDepth,
-                           probe("IXA_STM", "STM", "block after line " + line_of(s->getBeginLoc())) + "); ");
+                           probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc())) + "); ");
                 else
                     warn(s->getBeginLoc(), "a statement from a macro expansion starts a block");
             }
