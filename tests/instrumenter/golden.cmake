@@ -2,7 +2,9 @@
 # DIR/NAME_records.def exactly, and print DIR/NAME.stderr when that exists.
 # Without DIR/NAME.cpp the input must be refused: exit 2, nothing written.
 # KIV_GENGOLDEN=1 in the environment writes the expectations instead.
-#   -DKIVINST=exe -DNAME=name -DDIR=dir -DOUT=dir
+# The instrumented source must also compile, warning-free, against the probe
+# runtime (CXX, SRC).
+#   -DKIVINST=exe -DNAME=name -DDIR=dir -DOUT=dir -DCXX=compiler -DSRC=dir
 file(REMOVE_RECURSE ${OUT}/${NAME})
 file(MAKE_DIRECTORY ${OUT}/${NAME})
 set(out ${OUT}/${NAME})
@@ -48,4 +50,9 @@ if(EXISTS ${DIR}/${NAME}.stderr)
 endif()
 if(NOT "${err}" STREQUAL "${want}")
   message(SEND_ERROR "diagnostics differ:\n--- expected\n${want}--- got\n${err}")
+endif()
+execute_process(COMMAND ${CXX} -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I${SRC} ${out}/${NAME}.cpp
+  WORKING_DIRECTORY ${DIR} RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(SEND_ERROR "${NAME}.cpp does not compile against the probe runtime:\n${err}")
 endif()
