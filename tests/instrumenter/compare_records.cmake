@@ -1,5 +1,7 @@
 # Compares kivinst's record tables with the hand-written ones, row by row:
-# kind, record and function; the text column is free.
+# kind, record and function; the text column is free. Then the probe calls:
+# each record must be passed to the same probe (variant, signature) with the
+# same number in the generated source as in the hand-written one.
 #   -DGENERATED=dir -DHAND=dir -DUNITS=unit;unit
 function(rows path out)
   if(NOT EXISTS ${path})
@@ -27,4 +29,23 @@ foreach(unit ${UNITS})
     endif()
   endforeach()
   message(STATUS "${unit}: ${ng} records generated, ${nh} hand-written")
+endforeach()
+
+function(probe_calls path out)
+  file(READ ${path} text)
+  string(REGEX MATCHALL "IXA_[A-Z_]+\\([0-9]+,[ \n]*&[A-Za-z0-9_]+" calls "${text}")
+  list(TRANSFORM calls REPLACE "[ \n]+" " ")
+  list(SORT calls)
+  set(${out} "${calls}" PARENT_SCOPE)
+endfunction()
+
+foreach(unit ${UNITS})
+  probe_calls(${HAND}/${unit}.cpp hand)
+  probe_calls(${GENERATED}/${unit}.cpp generated)
+  if(NOT "${hand}" STREQUAL "${generated}")
+    list(REMOVE_ITEM hand ${generated})
+    message(SEND_ERROR "${unit}: probe calls differ; hand-written ones not generated: ${hand}")
+  endif()
+  list(LENGTH hand n)
+  message(STATUS "${unit}: ${n} probe calls, each as hand-written")
 endforeach()
