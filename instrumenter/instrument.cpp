@@ -179,9 +179,16 @@ private:
         if (const auto* uo = dyn_cast<UnaryOperator>(e)) return uo->getOpcode() == UO_LNot;
         return false;
     }
-    static bool is_logical(const Expr* e) {
-        const auto* bo = dyn_cast<BinaryOperator>(e->IgnoreParenImpCasts());
-        return bo && bo->isLogicalOp();
+    // The && or || chain under e, looking through parentheses and '!': its
+    // leaves are the conditions, the '!'s stay where they are.
+    static BinaryOperator* logical_of(Expr* e) {
+        e = e->IgnoreParenImpCasts();
+        while (auto* uo = dyn_cast<UnaryOperator>(e)) {
+            if (uo->getOpcode() != UO_LNot) return nullptr;
+            e = uo->getSubExpr()->IgnoreParenImpCasts();
+        }
+        auto* bo = dyn_cast<BinaryOperator>(e);
+        return bo && bo->isLogicalOp() ? bo : nullptr;
     }
 
     // ---- functions and statements ---------------------------------------------
@@ -366,21 +373,19 @@ private:
     }
 
     void decision(Expr* e, int depth) {
-        if (is_logical(e))
-            conditions(cast_logical(e), depth + 1);
+        if (BinaryOperator* chain = logical_of(e))
+            conditions(chain, depth + 1);
         else
             expr(e, depth + 1);
         outcome(e, depth, "decision", "DC");
     }
 
-    static BinaryOperator* cast_logical(Expr* e) { return cast<BinaryOperator>(e->IgnoreParenImpCasts()); }
-
     // The operands of a chain of && and ||, nested chains flattened: each leaf
     // is one condition, evaluated (and probed) only where C evaluates it.
     void conditions(BinaryOperator* bo, int depth) {
         for (Expr* side : {bo->getLHS(), bo->getRHS()}) {
-            if (is_logical(side)) {
-                conditions(cast_logical(side), depth);
+            if (BinaryOperator* chain = logical_of(side)) {
+                conditions(chain, depth);
                 continue;
             }
             expr(side, depth + 1);
