@@ -120,6 +120,7 @@ int run(const RunCommand& o) {
     ro.step_timeout = o.step_timeout;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult result = kiv::run(*target, plan, ro);
+    if (!result.stopped.empty()) std::cerr << "kivrun: " << result.stopped << "; the cases left are not run\n";
     kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout, o.justify},
                        thresholds, std::move(justifications));
     if (!o.quiet) report.text(std::cout, o.trace);

@@ -63,7 +63,7 @@ Report::Report(const Target& target, const Plan& plan, const RunResult& result, 
         }
     for (const auto& c : result.cases) {
         summary_.passed += c.status == CaseStatus::passed;
-        summary_.failed += c.status == CaseStatus::failed;
+        summary_.failed += c.status == CaseStatus::failed || c.status == CaseStatus::not_run;  // not run fails the run
         summary_.crashed += c.status == CaseStatus::crashed;
         summary_.timed_out += c.status == CaseStatus::timed_out;
     }

@@ -21,6 +21,7 @@ const char* status_name(CaseStatus s) {
             return "timed out";
         case CaseStatus::running:
             return "running";
+        case CaseStatus::not_run:
         case CaseStatus::pending:
             break;
     }
