@@ -97,15 +97,20 @@ void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
         finished_.fetch_add(1, std::memory_order_relaxed);
     }
     for (std::size_t k = 0; k < n_cases_; ++k)
-        if (cases_[k].word.load(std::memory_order_relaxed) == word(claimed, lane))
+        if (cases_[k].word.load(std::memory_order_relaxed) == word(claimed, lane)) {
             cases_[k].word.store(word(open, 0), std::memory_order_relaxed);
+            reopened_ = true;
+        }
     l.case_index.store(-1);
     l.step.store(-1);
     l.beat.fetch_add(1);
 }
 
 bool Ledger::any_open() const {
-    for (std::size_t c = 0; c < n_cases_; ++c)
+    // Only a reopened case can be open below the hint: without one, fork
+    // isolation's check before every spawn stays short.
+    const auto from = reopened_ ? 0 : static_cast<std::size_t>(hint_.load());
+    for (std::size_t c = from; c < n_cases_; ++c)
         if (cases_[c].word.load(std::memory_order_relaxed) == word(open, 0)) return true;
     return false;
 }

@@ -58,6 +58,7 @@ public:
 private:
     std::atomic<int64_t> hint_{0};  // below it every case was claimed once; reopened ones are found by a full scan
     std::atomic<uint64_t> finished_{0};
+    bool reopened_ = false;  // parent's own: cases below the hint may be open
     LedgerCase* cases_;
     std::size_t n_cases_;
     LedgerLane* lanes_;
