@@ -7,6 +7,12 @@ namespace kiv::detail {
 
 namespace {
 
+// The lane's worker is the only writer of its beat while it lives, so a plain
+// store does where a locked add would cost every step.
+void bump(std::atomic<uint64_t>& beat) {
+    beat.store(beat.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 enum Phase : uint32_t { open, claimed, running, final };
 
 constexpr uint32_t word(Phase p, std::size_t lane) {
@@ -64,19 +70,14 @@ void Ledger::start(std::size_t lane, int64_t c) {
     // previous case's step as this one's.
     l.step.store(-1, std::memory_order_relaxed);
     l.case_index.store(c, std::memory_order_relaxed);
-    l.beat.fetch_add(1, std::memory_order_relaxed);
+    bump(l.beat);
     cases_[c].word.store(word(running, lane), std::memory_order_release);
-}
-
-void Ledger::step(std::size_t lane, int32_t s) {
-    lanes_[lane].step.store(s, std::memory_order_relaxed);
-    lanes_[lane].beat.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Ledger::finish(std::size_t lane, const CaseOutcome& outcome) {
     LedgerLane& l = lanes_[lane];
     const int64_t c = l.case_index.load(std::memory_order_relaxed);
-    l.beat.fetch_add(1, std::memory_order_relaxed);
+    bump(l.beat);
     if (c < 0 || !is_final(outcome.status) || cases_[c].word.load() != word(running, lane)) return;
     cases_[c].outcome = outcome;
     cases_[c].word.store(word(final, lane), std::memory_order_release);
@@ -103,7 +104,7 @@ void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
         }
     l.case_index.store(-1);
     l.step.store(-1);
-    l.beat.fetch_add(1);
+    bump(l.beat);
 }
 
 bool Ledger::any_open() const {

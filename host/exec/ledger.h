@@ -37,7 +37,13 @@ public:
     bool owned(std::size_t lane, int64_t c) const;
     void start(std::size_t lane, int64_t c);
     // Steps of a case that is already final (a re-run for a check) only beat.
-    void step(std::size_t lane, int32_t s);
+    // Inline: it runs at every step. The lane's worker is the only writer of
+    // its beat while it lives: a plain store, no locked add.
+    void step(std::size_t lane, int32_t s) {
+        LedgerLane& l = lanes_[lane];
+        l.step.store(s, std::memory_order_relaxed);
+        l.beat.store(l.beat.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
     // The started case's final state; status must be a final one.
     void finish(std::size_t lane, const CaseOutcome& outcome);
 

@@ -102,7 +102,8 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
       ledger_(shared.ledger()),
       lane_(lane),
       snapshot_(snapshot),
-      values_(shared.goals()) {
+      values_(shared.goals()),
+      hits_(shared.goals()) {
     for (const auto& o : target.schema().outputs)
         outputs_.push_back(o.address);
     watch_.reserve(shared.goals());  // refilled in place, never reallocated in a worker
@@ -150,11 +151,14 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
         const PlanStep& st = plan_.steps[pc.first_step + s];
         step_ = static_cast<int32_t>(s);
         ledger_.step(lane_, step_);
+        // One armed call per step: the step, then the goals it may have
+        // raised, read before any host code looks at them.
         const int sig = guarded([&] {
             for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
                 api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
             *api_.KIV_SCOPE_UID = st.scope;
             api_.kiv_dll_step();
+            if (record) read_watched();
         });
         if (sig) fault(sig);
         for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
@@ -168,8 +172,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
                 outcome_.actual = actual;
             }
         }
-        if (record)
-            if (int fault_in_scan = scan_goals(c, step_)) fault(fault_in_scan);
+        if (record) record_reached(c, step_);
         if (output_hash)
             for (auto* o : outputs_)
                 if (o) *output_hash = *output_hash * 131 + *o + 1;
@@ -179,24 +182,24 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     ledger_.finish(lane_, outcome_);
 }
 
-// Records every watched goal the library now reports as reached; returns 0,
-// or the signal that ended the reading.
-int Worker::scan_goals(int64_t c, int32_t step) {
-    if (int sig = guarded([&] {
-            for (std::size_t i = 0; i < watch_.size(); ++i)
-                values_[i] = api_.kiv_dll_get_output_int(watch_[i]);
-        }))
-        return sig;
-    for (std::size_t i = 0; i < watch_.size();) {
-        if (values_[i] != 0) {
-            shared_.reached(watch_[i], reach_code(c, step));
-            watch_[i] = watch_.back(), values_[i] = values_[watch_.size() - 1];
-            watch_.pop_back();
-        } else {
-            ++i;
-        }
+// Finds the watched goals the library reports as reached; a goal is rarely
+// reached, so only their positions in watch_ are kept (ascending).
+void Worker::read_watched() {
+    n_hits_ = 0;
+    for (std::size_t i = 0; i < watch_.size(); ++i)
+        if (api_.kiv_dll_get_output_int(watch_[i]) != 0) hits_[n_hits_++] = static_cast<uint32_t>(i);
+}
+
+// Records what read_watched found and stops watching it; from the last hit
+// down, so moving the last watched goal into a hit's place moves none unseen.
+void Worker::record_reached(int64_t c, int32_t step) {
+    for (std::size_t k = n_hits_; k-- > 0;) {
+        const uint32_t i = hits_[k];
+        shared_.reached(watch_[i], reach_code(c, step));
+        watch_[i] = watch_.back();
+        watch_.pop_back();
     }
-    return 0;
+    n_hits_ = 0;
 }
 
 // Every goal's value into values_.
@@ -249,8 +252,11 @@ void Worker::refuse(const char* why) {
 void Worker::fault(int sig) {
     unblock_handled_signals();
     ledger_.step(lane_, step_);  // a new token: the exception entry gets a timeout of its own
-    const bool kept =
-        guarded([&] { api_.kiv_dll_exception(); }) == 0 && (second_run_ || scan_goals(case_, step_) == 0);
+    const bool kept = guarded([&] {
+        api_.kiv_dll_exception();
+        if (!second_run_) read_watched();
+    }) == 0;
+    if (kept && !second_run_) record_reached(case_, step_);
     if (second_run_) {
         char why[128];
         std::snprintf(why, sizeof why, "it ended with %s after a restore, but not in a fresh process",

@@ -27,7 +27,8 @@ public:
 private:
     void run_case(int64_t c, bool record, uint64_t* output_hash);
     void check_case(int64_t c);
-    int scan_goals(int64_t c, int32_t step);
+    void read_watched();
+    void record_reached(int64_t c, int32_t step);
     void read_goals();
     [[noreturn]] void fault(int sig);
     [[noreturn]] void refuse(const char* why);
@@ -42,6 +43,8 @@ private:
     std::vector<volatile uint8_t*> outputs_;  // per Schema::outputs
     std::vector<int32_t> watch_;              // goal indices no earlier case has reached
     std::vector<int64_t> values_;             // goal values read by read_goals, per goal
+    std::vector<uint32_t> hits_;              // positions in watch_ read_watched found reached
+    std::size_t n_hits_ = 0;
     int64_t case_ = -1;                       // the case being run
     int32_t step_ = -1;
     bool checking_ = false, second_run_ = false;
