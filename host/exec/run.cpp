@@ -247,6 +247,7 @@ private:
 
 RunResult run(const Target& target, const Plan& plan, const RunOptions& options) {
     if (options.workers < 1) throw Error("the number of workers must be at least 1");
+    if (options.workers > 4096) throw Error("the number of workers must be at most 4096");  // the ledger keeps lanes in 24 bits
     if (!(options.step_timeout > 0) || !std::isfinite(options.step_timeout))
         throw Error("the step timeout must be a positive number of seconds");
     for (const auto& c : plan.cases)
