@@ -156,10 +156,19 @@ private:
         w = LaneWatch{};
         w.last_beat = ledger_.token(i);
         w.last_change = Clock::now();
+        // The child starts with the timeout signal blocked, so one that comes
+        // before its handler is in place waits for it instead of killing it.
+        sigset_t usr2, mask = old_mask_;
+        sigemptyset(&usr2);
+        sigaddset(&usr2, SIGUSR2);
+        sigaddset(&mask, SIGUSR2);
+        sigset_t parent_mask;
+        sigprocmask(SIG_BLOCK, &usr2, &parent_mask);
         const pid_t pid = fork();
+        if (pid != 0) sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
         if (pid < 0) throw Error(std::string("cannot start a worker process: ") + std::strerror(errno));
         if (pid == 0) {
-            sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
+            sigprocmask(SIG_SETMASK, &mask, nullptr);
             try {
                 workers_[i]->main();
             } catch (...) {
