@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -90,7 +91,12 @@ std::unique_ptr<std::ofstream> open_report(const std::string& path) {
     return f;
 }
 
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 int run(const RunCommand& o) {
+    const auto start = std::chrono::steady_clock::now();
     std::vector<kiv::Threshold> thresholds;
     for (const auto& t : o.fail_under)
         thresholds.push_back(kiv::parse_threshold(t));
@@ -111,6 +117,7 @@ int run(const RunCommand& o) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
+    const double parse_seconds = seconds_since(start);
     // Opened before the run, so an unwritable path costs no run.
     auto json = open_report(o.json);
     auto junit = open_report(o.junit);
@@ -119,13 +126,19 @@ int run(const RunCommand& o) {
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
+    const auto run_start = std::chrono::steady_clock::now();
     const kiv::RunResult result = kiv::run(*target, plan, ro);
+    const double run_seconds = seconds_since(run_start);
     kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout, o.justify},
                        thresholds, std::move(justifications));
     if (!o.quiet) report.text(std::cout, o.trace);
     if (json) report.json(*json);
     if (junit) report.junit(*junit);
     if ((json && !*json) || (junit && !*junit)) throw kiv::Error("writing a report failed");
+    if (!o.quiet)
+        std::cout << "kivrun: whole run " << seconds_since(start) << " s: loading and parsing " << parse_seconds
+                  << " s, running " << run_seconds << " s, reporting "
+                  << seconds_since(start) - parse_seconds - run_seconds << " s\n";
     return report.exit_code();
 }
 

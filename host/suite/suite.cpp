@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <unordered_map>
 
 namespace kiv {
 
@@ -30,6 +29,16 @@ enum class Number { ok, not_a_number, out_of_range };
 
 // Decimal, 0x hexadecimal or 0b binary, with an optional sign.
 Number parse_int(std::string_view s, int64_t& v) {
+    // Most cells are a few decimal digits.
+    if (!s.empty() && s.size() <= 4 && s[0] >= '0' && s[0] <= '9' && (s.size() == 1 || s[1] <= '9')) {
+        int64_t r = 0;
+        for (char c : s) {
+            if (c < '0' || c > '9') return Number::not_a_number;
+            r = r * 10 + (c - '0');
+        }
+        v = r;
+        return Number::ok;
+    }
     bool negative = false;
     if (!s.empty() && (s[0] == '+' || s[0] == '-')) negative = s[0] == '-', s.remove_prefix(1);
     int base = 10;
@@ -106,6 +115,47 @@ std::string suggest(std::string_view word, const std::vector<std::string>& known
     return s + "?)";
 }
 
+// The names of a file's cases, to find one that reappears: open addressing
+// over indices into Plan::cases, so a hundred thousand cases cost no
+// allocation each.
+class CaseNames {
+public:
+    // Adds case c named name; when the name is taken, returns the index of
+    // the case that has it and adds nothing.
+    const uint32_t* insert(const std::vector<PlanCase>& cases, std::string_view name, uint32_t c) {
+        if (2 * (count_ + 1) > slots_.size()) grow(cases);
+        for (std::size_t i = hash(name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == kEmpty) {
+                slots_[i] = c, ++count_;
+                return nullptr;
+            }
+            if (cases[slots_[i]].name == name) return &slots_[i];
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    static std::size_t hash(std::string_view s) {
+        uint64_t h = 14695981039346656037u;  // FNV-1a
+        for (char c : s)
+            h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    void grow(const std::vector<PlanCase>& cases) {
+        std::vector<uint32_t> old(std::max<std::size_t>(64, 2 * slots_.size()), kEmpty);
+        old.swap(slots_);
+        for (uint32_t c : old)
+            if (c != kEmpty)
+                for (std::size_t i = hash(cases[c].name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1))
+                    if (slots_[i] == kEmpty) {
+                        slots_[i] = c;
+                        break;
+                    }
+    }
+    std::vector<uint32_t> slots_;
+    std::size_t count_ = 0;
+};
+
 class SuiteParser : TableReader {
 public:
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
@@ -118,13 +168,11 @@ public:
         // Sizes to undo a file that fails, so the plan is left as it was.
         const std::size_t n_cases = out_.cases.size(), n_steps = out_.steps.size(), n_inputs = out_.inputs.size(),
                           n_expects = out_.expects.size(), n_sets = out_.sets.size();
-        // One step per line at most; reserving spares the copies of growth.
-        const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-        out_.steps.reserve(n_steps + lines);
         CsvReader reader(text, file_, diags_);
         CsvRow row;
         if (read_header(reader, row, ", with at least 'case' and 'scope'") &&
             (header(row), case_col_ >= 0 && scope_col_ >= 0)) {
+            reserve(text);
             while (!full() && reader.next(row))
                 if (!row.blank()) step(row);
             if (current_case_ < 0 && diags_.empty()) error(reader.last_line(), 1, "the suite has no steps");
@@ -138,6 +186,21 @@ public:
     }
 
 private:
+    // One step per line at most, each cell of a line a value at most:
+    // reserving that spares the copies of growth, and pages reserved but
+    // never written cost no memory.
+    void reserve(std::string_view text) {
+        std::size_t lines = 1, inputs = 0, expects = 0;
+        for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p)));
+             ++p)
+            ++lines;
+        for (const auto& c : columns_)
+            inputs += c.kind == ColumnKind::input, expects += c.kind == ColumnKind::expect;
+        out_.steps.reserve(out_.steps.size() + lines);
+        out_.inputs.reserve(out_.inputs.size() + lines * inputs);
+        out_.expects.reserve(out_.expects.size() + lines * expects);
+    }
+
     // Reads the column headings; rows are still checked after a bad heading,
     // as long as the case and scope columns exist.
     void header(const CsvRow& row) {
@@ -314,6 +377,28 @@ private:
             if (col.kind != ColumnKind::input && col.kind != ColumnKind::expect) continue;
             const int slot = col.slot >= 0 ? col.slot : resolve(col, scope, row.line, cell);
             if (slot < 0) continue;
+            // The common cell, a small decimal in its own scope, without the general path.
+            const std::string_view t = cell.text;
+            if (t.size() <= 3 && static_cast<unsigned>(t[0] - '0') < 10 && owner(col, slot) == scope) {
+                unsigned v = static_cast<unsigned>(t[0] - '0');
+                bool digits = true;
+                for (std::size_t k = 1; k < t.size(); ++k) {
+                    digits &= static_cast<unsigned>(t[k] - '0') < 10;
+                    v = v * 10 + static_cast<unsigned>(t[k] - '0');
+                }
+                if (digits && col.kind == ColumnKind::expect && v <= 255) {
+                    const auto u = static_cast<uint8_t>(v);
+                    out_.expects.push_back({slot, u, u, 0});
+                    ++st.n_expects;
+                    continue;
+                }
+                if (digits && col.kind == ColumnKind::input &&
+                    v <= (schema_.inputs[slot].setter == Setter::boolean ? 1u : 255u)) {
+                    out_.inputs.push_back({slot, v});
+                    ++st.n_inputs;
+                    continue;
+                }
+            }
             if (col.kind == ColumnKind::input) input(row.line, cell, slot, scope, st);
             if (col.kind == ColumnKind::expect) expect(row.line, cell, slot, scope, st);
         }
@@ -367,9 +452,8 @@ private:
         if (current_case_ >= 0 && out_.cases[current_case_].name == cc->text) return true;
         // Case names are unique within their file: reports name a case
         // suite:case, so other files may use the same names.
-        auto [it, fresh] = seen_.try_emplace(cc->text, out_.cases.size());
-        if (!fresh) {
-            const PlanCase& first = out_.cases[it->second];
+        if (const auto* before = seen_.insert(out_.cases, cc->text, static_cast<uint32_t>(out_.cases.size()))) {
+            const PlanCase& first = out_.cases[*before];
             error(row.line, cc->column,
                   "case '" + std::string(cc->text) + "' was already defined at " + file_ + ":" +
                       std::to_string(first.line) +
@@ -452,7 +536,14 @@ private:
         if (o.scope != 0 && o.scope != scope && !owned(line, cell, "output " + o.name, o.scope, scope)) return;
         const std::string_view t = cell.text;
         PlanExpect x{slot, 0, 0, 0};
-        if (const auto dots = t.find(".."); dots != std::string_view::npos) {
+        bool range = false, set = false;
+        for (char c : t)
+            range |= c == '.', set |= c == '|';
+        if (!range && !set) {
+            const auto v = output_value(t, line, cell, o);
+            if (!v) return;
+            x.value = x.high = *v;
+        } else if (const auto dots = t.find(".."); dots != std::string_view::npos) {
             const auto lo = output_value(t.substr(0, dots), line, cell, o);
             const auto hi = lo ? output_value(t.substr(dots + 2), line, cell, o) : std::nullopt;
             if (!hi) return;
@@ -461,7 +552,7 @@ private:
                 return;
             }
             x.value = *lo, x.high = *hi;
-        } else if (t.find('|') != std::string_view::npos) {
+        } else {
             ValueSet set;
             x.value = 255;
             for (std::size_t b = 0;;) {
@@ -479,10 +570,6 @@ private:
                 return;
             }
             x.set = static_cast<uint16_t>(out_.sets.size());
-        } else {
-            const auto v = output_value(t, line, cell, o);
-            if (!v) return;
-            x.value = x.high = *v;
         }
         out_.expects.push_back(x);
         ++st.n_expects;
@@ -493,7 +580,7 @@ private:
     Plan& out_;  // appended to; cut back to its former sizes when the file has problems
     uint32_t file_index_ = 0;
     std::vector<Column> columns_;
-    std::unordered_map<std::string_view, std::size_t> seen_;  // views into the file's text
+    CaseNames seen_;
     int case_col_ = -1, scope_col_ = -1, header_line_ = 0;
     int current_case_ = -1, setup_ = -1;
     int case_steps_ = 0;
