@@ -13,5 +13,6 @@
 #include "plan.h"
 #include "report.h"
 #include "run.h"
+#include "select.h"
 #include "suite.h"
 #include "target.h"

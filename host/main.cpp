@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <random>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -82,6 +85,10 @@ struct RunCommand {
     std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
+    kiv::Selection selection;
+    std::string shard;
+    std::optional<uint64_t> seed;
+    bool list = false;
 };
 
 std::unique_ptr<std::ofstream> open_report(const std::string& path) {
@@ -89,6 +96,22 @@ std::unique_ptr<std::ofstream> open_report(const std::string& path) {
     auto f = std::make_unique<std::ofstream>(path);
     if (!*f) throw kiv::Error("cannot write report " + path);
     return f;
+}
+
+// Narrows the plan to the cases chosen; false when they were only listed.
+bool select(const RunCommand& o, kiv::Plan& plan) {
+    kiv::Selection s = o.selection;
+    s.shard = o.shard.empty() ? kiv::shard_from_environment() : kiv::parse_shard(o.shard);
+    // GoogleTest's protocol: a runner that shards says so by creating this file.
+    if (const char* status = std::getenv("GTEST_SHARD_STATUS_FILE"); status && s.shard) std::ofstream{status};
+    if (s.shuffle) {
+        s.seed = o.seed ? *o.seed : std::random_device{}();
+        if (!o.seed) std::cerr << "kivrun: cases shuffled with --seed " << s.seed << "\n";
+    }
+    plan = kiv::select_cases(std::move(plan), s);
+    if (!o.list) return true;
+    kiv::list_cases(plan, std::cout);
+    return false;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
@@ -117,6 +140,7 @@ int run(const RunCommand& o) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
+    if (!select(o, plan)) return 0;
     const double parse_seconds = seconds_since(start);
     // Opened before the run, so an unwritable path costs no run.
     auto json = open_report(o.json);
@@ -184,6 +208,21 @@ void add_run_command(CLI::App& app, Action& action) {
         ->allow_extra_args(false);
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "No text report");
+    run_cmd
+        ->add_option("--filter", run_opts.selection.filters,
+                     "Run the cases whose name or suite:case matches the glob; a leading '-' excludes (repeatable)")
+        ->type_name("GLOB")
+        ->allow_extra_args(false);
+    run_cmd->add_flag("--list", run_opts.list, "List the selected cases with suite, line, steps and checks; run nothing");
+    run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    run_cmd->add_flag("--shuffle", run_opts.selection.shuffle, "Run the cases in a random order (see --seed)");
+    run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)");
+    run_cmd->add_option("--shard", run_opts.shard,
+                        "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "
+                        "GTEST_SHARD_INDEX/GTEST_TOTAL_SHARDS when set)")
+        ->type_name("K/N");
     run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
 }
 

@@ -17,7 +17,9 @@ bool CsvRow::blank() const {
 
 namespace {
 
-bool blank_char(char c) { return c == ' ' || c == '\t'; }
+bool blank_char(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view s) {
     if (s.empty() || (!blank_char(s.front()) && !blank_char(s.back()) && s.back() != '\r')) return s;
@@ -244,7 +246,9 @@ std::optional<std::string> read_input_file(const std::string& file, const std::s
     // A text file has no NUL bytes; naming the file as binary beats a
     // screenful of located complaints about its bytes.
     if (std::memchr(text.data(), '\0', text.size())) {
-        const bool elf = text.compare(0, 4, "\x7F" "ELF") == 0;
+        const bool elf = text.compare(0, 4,
+                                      "\x7F"
+                                      "ELF") == 0;
         diags.push_back({file, 0, 0,
                          std::string("is a binary file") + (elf ? " (an executable or library)" : "") +
                              ", not a text file; expected a " + what + " (CSV)"});

@@ -19,7 +19,7 @@ enum class ColumnKind { case_name, scope, note, input, expect };
 struct Column {
     Column(ColumnKind k = ColumnKind::note, int s = -1) : kind(k), slot(s) {}
     ColumnKind kind;
-    int slot;                // input index or output slot; -1 with candidates: chosen by the step's scope
+    int slot;                     // input index or output slot; -1 with candidates: chosen by the step's scope
     std::vector<int> candidates;  // a short name's slots
     std::string heading;
     std::vector<std::pair<int32_t, int>> by_scope;  // scope -> slot, -1 none, -2 several
@@ -42,8 +42,10 @@ Number parse_int(std::string_view s, int64_t& v) {
     bool negative = false;
     if (!s.empty() && (s[0] == '+' || s[0] == '-')) negative = s[0] == '-', s.remove_prefix(1);
     int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) base = 16, s.remove_prefix(2);
-    else if (s.size() > 2 && s[0] == '0' && (s[1] == 'b' || s[1] == 'B')) base = 2, s.remove_prefix(2);
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        base = 16, s.remove_prefix(2);
+    else if (s.size() > 2 && s[0] == '0' && (s[1] == 'b' || s[1] == 'B'))
+        base = 2, s.remove_prefix(2);
     if (s.empty() || s[0] == '+' || s[0] == '-') return Number::not_a_number;
     uint64_t u = 0;
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), u, base);
@@ -191,8 +193,8 @@ private:
     // never written cost no memory.
     void reserve(std::string_view text) {
         std::size_t lines = 1, inputs = 0, expects = 0;
-        for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p)));
-             ++p)
+        for (const char* p = text.data();
+             (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p))); ++p)
             ++lines;
         for (const auto& c : columns_)
             inputs += c.kind == ColumnKind::input, expects += c.kind == ColumnKind::expect;
@@ -419,7 +421,8 @@ private:
     // The slot of a short name in the step's scope; -1 (reported) when the
     // scope has none or several.
     int resolve(Column& col, int32_t scope, int line, const CsvCell& cell) {
-        auto it = std::find_if(col.by_scope.begin(), col.by_scope.end(), [&](const auto& p) { return p.first == scope; });
+        auto it =
+            std::find_if(col.by_scope.begin(), col.by_scope.end(), [&](const auto& p) { return p.first == scope; });
         if (it == col.by_scope.end()) {
             int slot = -1;
             for (int c : col.candidates)
@@ -437,8 +440,8 @@ private:
                       "; it stands for one of " + names + ", each in its own scope");
         else
             error(line, cell.column,
-                  "'" + col.heading + "' is ambiguous in scope " + scope_text(scope) + "; expected the full name: " +
-                      names);
+                  "'" + col.heading + "' is ambiguous in scope " + scope_text(scope) +
+                      "; expected the full name: " + names);
         return -1;
     }
 
@@ -468,7 +471,8 @@ private:
             return false;
         }
         current_case_ = static_cast<int>(out_.cases.size());
-        out_.cases.push_back({std::string(cc->text), file_index_, row.line, static_cast<uint32_t>(out_.steps.size()), 0});
+        out_.cases.push_back(
+            {std::string(cc->text), file_index_, row.line, static_cast<uint32_t>(out_.steps.size()), 0});
         case_steps_ = 0;
         if (is_setup) {
             setup_ = current_case_;
@@ -548,7 +552,8 @@ private:
             const auto hi = lo ? output_value(t.substr(dots + 2), line, cell, o) : std::nullopt;
             if (!hi) return;
             if (*lo > *hi) {
-                error(line, cell.column, "range '" + std::string(t) + "' is empty; expected LOW..HIGH with LOW <= HIGH");
+                error(line, cell.column,
+                      "range '" + std::string(t) + "' is empty; expected LOW..HIGH with LOW <= HIGH");
                 return;
             }
             x.value = *lo, x.high = *hi;
@@ -635,8 +640,12 @@ Plan repeat_cases(const Plan& plan, std::size_t n) {
     for (std::size_t k = 0; out.cases.size() < n; ++k) {
         const PlanCase& c = plan.cases[k % plan.cases.size()];
         const std::size_t round = k / plan.cases.size();
-        PlanCase nc{round ? c.name + "#" + std::to_string(round + 1) : c.name, c.file, c.line,
-                    static_cast<uint32_t>(out.steps.size()), c.n_steps, c.n_setup};
+        PlanCase nc{round ? c.name + "#" + std::to_string(round + 1) : c.name,
+                    c.file,
+                    c.line,
+                    static_cast<uint32_t>(out.steps.size()),
+                    c.n_steps,
+                    c.n_setup};
         for (uint32_t s = 0; s < c.n_steps; ++s) {
             PlanStep st = plan.steps[c.first_step + s];
             const uint32_t fi = static_cast<uint32_t>(out.inputs.size()),

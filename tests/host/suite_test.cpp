@@ -116,14 +116,17 @@ const Accepted kAccepted[] = {
      "1000=7;\n"},
     {"SetupStepsRunBeforeEveryCaseWithoutTheirChecks",
      "case,scope,SeatOccupied,expect LEDFeedback[0]\nsetup,955,1,0\n,,,0\na,955,,1\nb,955,0,\n",
-     "setup[0]: 955 966=1 Wrapper_seat_heating_control.LEDFeedback[0]=0; 955 Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"
+     "setup[0]: 955 966=1 Wrapper_seat_heating_control.LEDFeedback[0]=0; 955 "
+     "Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"
      "a[2]: 955 966=1; 955; 955 Wrapper_seat_heating_control.LEDFeedback[0]=1;\n"
      "b[2]: 955 966=1; 955; 955 966=0;\n"},
 };
 
 class KivrunAcceptedSuite : public testing::TestWithParam<Accepted> {};
 
-TEST_P(KivrunAcceptedSuite, CompilesTo) { EXPECT_EQ(dump(parse(GetParam().text)), GetParam().plan); }
+TEST_P(KivrunAcceptedSuite, CompilesTo) {
+    EXPECT_EQ(dump(parse(GetParam().text)), GetParam().plan);
+}
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KivrunAcceptedSuite, testing::ValuesIn(kAccepted),
                          [](const testing::TestParamInfo<Accepted>& p) { return std::string(p.param.name); });
@@ -183,7 +186,10 @@ const Malformed kMalformed[] = {
      "'SeatOccupied' names no input of this step's scope 981 (runa2); it stands for one of "
      "Wrapper_seat_heating_control.SeatOccupied, runa1.SeatOccupied"},
     {"SetupAfterACase", "case,scope\na,955\nSetup,955\n", "3:1", "the 'setup' case must be the file's first case"},
-    {"NotUtf8", "case,scope\nSitz_Pr\xfc" "fung,955\n", "2:8", "not UTF-8; save the file as UTF-8"},
+    {"NotUtf8",
+     "case,scope\nSitz_Pr\xfc"
+     "fung,955\n",
+     "2:8", "not UTF-8; save the file as UTF-8"},
     {"ControlBytesAreNotEchoed", "case,scope,bo\x1b[2Jgus\n", "1:12", "unknown column 'bo\\x1B[2Jgus'"},
     {"ExpectationOutOfRange", "case,scope,expect runa1.ActivationCondition\nc,987,256\n", "2:7", "0..255"},
     {"InputOfAnotherScope", "case,scope,990\nc,955,1\n", "2:7", "belongs to scope 987 (runa1)"},
