@@ -39,6 +39,7 @@ clang: deps
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+	@scripts/bench-e2e.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CLANG)
