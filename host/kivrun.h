@@ -12,6 +12,8 @@
 #include "error.h"
 #include "plan.h"
 #include "report.h"
+#include "record.h"
+#include "replay.h"
 #include "run.h"
 #include "select.h"
 #include "suite.h"

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <random>
 #include <fstream>
@@ -89,6 +90,8 @@ struct RunCommand {
     std::string shard;
     std::optional<uint64_t> seed;
     bool list = false;
+    bool show_outputs = false, record_all = false;
+    std::string record;
 };
 
 std::unique_ptr<std::ofstream> open_report(const std::string& path) {
@@ -112,6 +115,37 @@ bool select(const RunCommand& o, kiv::Plan& plan) {
     if (!o.list) return true;
     kiv::list_cases(plan, std::cout);
     return false;
+}
+
+// An output file that is one of the inputs would destroy it.
+void refuse_input_as_output(const RunCommand& o, const std::string& out) {
+    std::vector<std::string> inputs = o.suites;
+    inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    inputs.push_back(o.common.library);
+    inputs.push_back(o.common.catalog.empty() ? kiv::catalog_path_for(o.common.library) : o.common.catalog);
+    std::error_code ec;
+    for (const auto& in : inputs)
+        if (std::filesystem::equivalent(in, out, ec))
+            throw kiv::Error("--record " + out + " is an input of the run (" + in +
+                             "); expected a new file, so that no input is overwritten");
+}
+
+// --show-outputs and --record: the selected cases once more, apart from the run.
+void replay(const RunCommand& o, const kiv::Target& target, const kiv::Plan& plan) {
+    std::vector<std::size_t> cases(plan.cases.size());
+    for (std::size_t c = 0; c < cases.size(); ++c)
+        cases[c] = c;
+    kiv::SuiteRecorder recorder(target.schema(), plan, o.record_all);
+    kiv::replay(target, plan, cases, o.step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+        if (o.show_outputs) kiv::show_step(std::cout, target.schema(), plan, c, s, out);
+        if (!o.record.empty()) recorder.step(c, s, out);
+    });
+    if (o.record.empty()) return;
+    std::ofstream file(o.record);
+    recorder.write(file);
+    file.close();
+    if (!file) throw kiv::Error("cannot write --record " + o.record);
+    std::cerr << "kivrun: recorded " << plan.cases.size() << " cases with their outputs in " << o.record << "\n";
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
@@ -141,6 +175,8 @@ int run(const RunCommand& o) {
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
     if (!select(o, plan)) return 0;
+    if (!o.record.empty()) refuse_input_as_output(o, o.record);
+    if (o.show_outputs || !o.record.empty()) replay(o, *target, plan);
     const double parse_seconds = seconds_since(start);
     // Opened before the run, so an unwritable path costs no run.
     auto json = open_report(o.json);
@@ -213,16 +249,26 @@ void add_run_command(CLI::App& app, Action& action) {
                      "Run the cases whose name or suite:case matches the glob; a leading '-' excludes (repeatable)")
         ->type_name("GLOB")
         ->allow_extra_args(false);
-    run_cmd->add_flag("--list", run_opts.list, "List the selected cases with suite, line, steps and checks; run nothing");
+    run_cmd->add_flag("--list", run_opts.list,
+                      "List the selected cases with suite, line, steps and checks; run nothing");
     run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")
         ->type_name("N")
         ->check(CLI::Range(1, 1000000));
     run_cmd->add_flag("--shuffle", run_opts.selection.shuffle, "Run the cases in a random order (see --seed)");
     run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)");
-    run_cmd->add_option("--shard", run_opts.shard,
-                        "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "
-                        "GTEST_SHARD_INDEX/GTEST_TOTAL_SHARDS when set)")
+    run_cmd
+        ->add_option("--shard", run_opts.shard,
+                     "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "
+                     "GTEST_SHARD_INDEX/GTEST_TOTAL_SHARDS when set)")
         ->type_name("K/N");
+    run_cmd->add_flag("--show-outputs", run_opts.show_outputs,
+                      "Print each step's inputs and the outputs of its scope after it");
+    auto* record = run_cmd->add_option("--record", run_opts.record,
+                                       "Write the selected cases as a suite whose expect cells hold the outputs seen "
+                                       "(never an input file)");
+    record->type_name("OUT.csv");
+    run_cmd->add_flag("--record-all", run_opts.record_all, "With --record: an expect column for every output")
+        ->needs(record);
     run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
 }
 

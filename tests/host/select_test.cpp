@@ -1,5 +1,6 @@
 // Choosing cases: filters, shards (whose union must be the whole run, each
-// case once), and the command line's answers to a bad share.
+// case once), the command line's answers to a bad share; and --record's
+// round trip.
 #include "kivrun.h"
 
 #include <gtest/gtest.h>
@@ -113,5 +114,32 @@ TEST_P(KivrunShards, TogetherRunEveryCaseOnceAndReachTheSameGoals) {
 }
 
 INSTANTIATE_TEST_SUITE_P(N, KivrunShards, testing::Values(1, 2, 3, 7));
+
+TEST(KivrunRecord, ARecordedSuitePassesEveryCheckAndNeverOverwritesAnInput) {
+    // Wrong expectations, a setup case, a range and a set: the record holds
+    // what the library did, so running it passes.
+    const std::string suite = kivtest::write_file(
+        "to_record.csv",
+        "case,scope,SeatOccupied,PowerMgtState,GetButtonPressed_status,expect SetHeatingCoil_temp,expect "
+        "LEDFeedback[0]\n"
+        "setup,Wrapper_seat_heating_control,1,1,0,99,\n"
+        "press,Wrapper_seat_heating_control,,,1,0x2F,0|7\n"
+        ",,,,0,1..2,\n"
+        "empty_seat,Wrapper_seat_heating_control,0,,1,,\n");
+    const std::string recorded = kivtest::write_file("recorded.csv", "");
+    const std::string examples = KIV_SOURCE_DIR "/examples/seat_heater.csv";
+    const auto first =
+        kivtest::kivrun("run " KIV_LIBRARY_PATH " " + suite + " " + examples + " -q --record-all --record " + recorded);
+    EXPECT_EQ(first.code, 1) << first.err;  // its own checks fail
+    const auto again = kivtest::kivrun("run " KIV_LIBRARY_PATH " " + recorded + " --json " + recorded + ".json");
+    EXPECT_EQ(again.code, 0) << again.out << again.err;
+    const auto j = nlohmann::json::parse(kivtest::read_file(recorded + ".json"));
+    EXPECT_EQ(j.at("cases").size(), 13u);  // 2 + the example's 11; the setup's steps are in each case
+    const std::string text = kivtest::read_file(recorded);
+    EXPECT_NE(text.find("expect runa2.TemperatureStage"), std::string::npos);  // --record-all
+    const auto refused = kivtest::kivrun("run " KIV_LIBRARY_PATH " " + suite + " -q --record " + suite);
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(kivtest::read_file(suite).find("0x2F"), std::string::npos);
+}
 
 }  // namespace
