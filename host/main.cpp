@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -196,9 +197,9 @@ int run(const RunCommand& o) {
     if (junit) report.junit(*junit);
     if ((json && !*json) || (junit && !*junit)) throw kiv::Error("writing a report failed");
     if (!o.quiet)
-        std::cout << "kivrun: whole run " << seconds_since(start) << " s: loading and parsing " << parse_seconds
-                  << " s, running " << run_seconds << " s, reporting "
-                  << seconds_since(start) - parse_seconds - run_seconds << " s\n";
+        std::printf("kivrun: whole run %.3f s: loading and parsing %.3f s, running %.3f s, reporting %.3f s\n",
+                    seconds_since(start), parse_seconds, run_seconds,
+                    seconds_since(start) - parse_seconds - run_seconds);
     return report.exit_code();
 }
 

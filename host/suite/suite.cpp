@@ -453,21 +453,22 @@ private:
             return false;
         }
         if (current_case_ >= 0 && out_.cases[current_case_].name == cc->text) return true;
+        const bool is_setup = same_name(cc->text, "setup");
+        if (is_setup && current_case_ >= 0) {
+            error(row.line, cc->column,
+                  "the 'setup' case must be the file's first case; its steps run before every other case of the "
+                  "file");
+            return false;
+        }
         // Case names are unique within their file: reports name a case
-        // suite:case, so other files may use the same names.
+        // suite:case, so other files may use the same names. Inserted only
+        // when the case is sure to be added: the table holds its index.
         if (const auto* before = seen_.insert(out_.cases, cc->text, static_cast<uint32_t>(out_.cases.size()))) {
             const PlanCase& first = out_.cases[*before];
             error(row.line, cc->column,
                   "case '" + std::string(cc->text) + "' was already defined at " + file_ + ":" +
                       std::to_string(first.line) +
                       "; expected a new case name (a case's steps stand in consecutive rows)");
-            return false;
-        }
-        const bool is_setup = same_name(cc->text, "setup");
-        if (is_setup && current_case_ >= 0) {
-            error(row.line, cc->column,
-                  "the 'setup' case must be the file's first case; its steps run before every other case of the "
-                  "file");
             return false;
         }
         current_case_ = static_cast<int>(out_.cases.size());

@@ -185,7 +185,8 @@ const Malformed kMalformed[] = {
     {"ShortNameNotInTheStepsScope", "case,scope,SeatOccupied\nc,runa2,1\n", "2:9",
      "'SeatOccupied' names no input of this step's scope 981 (runa2); it stands for one of "
      "Wrapper_seat_heating_control.SeatOccupied, runa1.SeatOccupied"},
-    {"SetupAfterACase", "case,scope\na,955\nSetup,955\n", "3:1", "the 'setup' case must be the file's first case"},
+    {"SetupAfterACase", "case,scope\na,955\nSetup,955\nsetup,955\nb,955\n", "3:1",
+     "the 'setup' case must be the file's first case"},
     {"NotUtf8",
      "case,scope\nSitz_Pr\xfc"
      "fung,955\n",
