@@ -154,8 +154,9 @@ std::string Report::case_problem(std::size_t c) const {
     if (o.mismatches) {
         if (!s.empty()) s += "; ";
         s += step_where(c, o.mismatch_step) + ": " + target_.schema().outputs[o.mismatch_output].name + " expected " +
-             std::to_string(o.expected) + ", got " + std::to_string(o.actual) + " (" + std::to_string(o.mismatches) +
-             " of " + std::to_string(o.checks) + " checks failed)";
+             expect_text_at(plan_, plan_.cases[c], o.mismatch_step, o.mismatch_output) + ", got " +
+             std::to_string(o.actual) + " (" + std::to_string(o.mismatches) + " of " + std::to_string(o.checks) +
+             " checks failed)";
     }
     return s;
 }

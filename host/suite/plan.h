@@ -65,6 +65,10 @@ inline bool accepts(const Plan& plan, const PlanExpect& x, uint8_t actual) {
 // The check as a suite writes it: "35", "30..35", "0|1".
 std::string expect_text(const Plan& plan, const PlanExpect& x);
 
+// The check of `output` at step `step` (from 0) of a case as written; empty
+// when the step has none. A suite checks an output at most once per step.
+std::string expect_text_at(const Plan& plan, const PlanCase& c, int32_t step, int32_t output);
+
 // "suite:case", the suite being the file's name without folder and
 // extension: how every report and selection names a case.
 std::string case_id(const Plan& plan, const PlanCase& c);

@@ -629,6 +629,14 @@ std::string expect_text(const Plan& plan, const PlanExpect& x) {
     return std::to_string(x.value) + ".." + std::to_string(x.high);
 }
 
+std::string expect_text_at(const Plan& plan, const PlanCase& c, int32_t step, int32_t output) {
+    if (step < 0 || static_cast<uint32_t>(step) >= c.n_steps) return {};
+    const PlanStep& st = plan.steps[c.first_step + static_cast<uint32_t>(step)];
+    for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e)
+        if (plan.expects[e].output == output) return expect_text(plan, plan.expects[e]);
+    return {};
+}
+
 std::string case_id(const Plan& plan, const PlanCase& c) {
     return std::filesystem::path(plan.files[c.file]).stem().string() + ":" + c.name;
 }
