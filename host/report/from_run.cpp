@@ -58,7 +58,7 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             m.step = o.mismatch_step + 1;
             m.line = plan.steps[pc.first_step + o.mismatch_step].line;
             m.output = schema.outputs[o.mismatch_output].name;
-            m.expected = std::to_string(o.expected);
+            m.expected = expect_text_at(plan, pc, o.mismatch_step, o.mismatch_output);
             m.actual = o.actual;
             cr.mismatches.push_back(std::move(m));
         }
