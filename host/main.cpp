@@ -212,6 +212,7 @@ int run(const RunCommand& o) {
     desc.workers = o.workers;
     desc.step_timeout = o.step_timeout;
     kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
+    kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
     const kiv::Summary summary = kiv::summarize(result);
     std::vector<std::string> failures;
     auto write = [&](const std::string& path, auto writer) {
