@@ -7,7 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
+#include <random>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -83,6 +88,12 @@ struct RunCommand {
     std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
+    kiv::Selection selection;
+    std::string shard;
+    std::optional<uint64_t> seed;
+    bool list = false;
+    bool show_outputs = false, record_all = false;
+    std::string record;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -113,6 +124,39 @@ void check_thresholds(const std::vector<kiv::Threshold>& thresholds, const kiv::
     }
 }
 
+// Narrows the plan to the cases chosen; false when they were only listed.
+bool select(const RunCommand& o, kiv::Plan& plan, kiv::RunDescription& desc) {
+    kiv::Selection s = o.selection;
+    s.shard = o.shard.empty() ? kiv::shard_from_environment() : kiv::parse_shard(o.shard);
+    if (s.shard) desc.shard_index = s.shard->index, desc.shard_count = s.shard->count;
+    // GoogleTest's protocol: a runner that shards says so by creating this file.
+    if (const char* status = std::getenv("GTEST_SHARD_STATUS_FILE"); status && s.shard) std::ofstream{status};
+    if (s.shuffle) {
+        s.seed = o.seed ? *o.seed : std::random_device{}();
+        if (!o.seed) std::cerr << "kivrun: cases shuffled with --seed " << s.seed << "\n";
+    }
+    plan = kiv::select_cases(std::move(plan), s);
+    if (!o.list) return true;
+    kiv::list_cases(plan, std::cout);
+    return false;
+}
+
+// --show-outputs and --record: the selected cases once more, apart from the run.
+void replay(const RunCommand& o, const kiv::Target& target, const kiv::Plan& plan) {
+    std::vector<std::size_t> cases(plan.cases.size());
+    for (std::size_t c = 0; c < cases.size(); ++c)
+        cases[c] = c;
+    kiv::SuiteRecorder recorder(target.schema(), plan, o.record_all);
+    kiv::replay(target, plan, cases, o.step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+        if (o.show_outputs) kiv::show_step(std::cout, target.schema(), plan, c, s, out);
+        if (!o.record.empty()) recorder.step(c, s, out);
+    });
+    if (o.record.empty()) return;
+    kiv::write_report_file(o.record, [&](std::ostream& out) { recorder.write(out); });
+    std::cerr << "kivrun: recorded " << plan.cases.size() << " cases with their outputs in " << o.record << "\n";
+}
+
+
 int run(const RunCommand& o) {
     const auto start = Clock::now();
     kiv::RunDescription desc;
@@ -138,16 +182,20 @@ int run(const RunCommand& o) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
+    if (!select(o, plan, desc)) return 0;
     // Checked before the run, so a bad path costs no run and never overwrites an input.
     std::vector<kiv::OutputPath> outputs;
     if (!o.json.empty()) outputs.push_back({"--json", o.json});
     if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
+    if (!o.record.empty()) outputs.push_back({"--record", o.record});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
     kiv::check_outputs(outputs, inputs);
     desc.parse_seconds = since(start);
+    // The replay's time counts as reporting: it only shows and records.
+    if (o.show_outputs || !o.record.empty()) replay(o, *target, plan);
 
     kiv::RunOptions ro;
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
@@ -164,6 +212,7 @@ int run(const RunCommand& o) {
     desc.workers = o.workers;
     desc.step_timeout = o.step_timeout;
     kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
+    kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
     const kiv::Summary summary = kiv::summarize(result);
     std::vector<std::string> failures;
     auto write = [&](const std::string& path, auto writer) {
@@ -237,6 +286,31 @@ void add_run_command(CLI::App& app, Action& action) {
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "Print only failing cases and the verdict");
     run_cmd->add_flag("-v,--verbose", run_opts.verbose, "List every case, passed ones too");
+    run_cmd
+        ->add_option("--filter", run_opts.selection.filters,
+                     "Run the cases whose name or suite:case matches the glob; a leading '-' excludes (repeatable)")
+        ->type_name("GLOB")
+        ->allow_extra_args(false);
+    run_cmd->add_flag("--list", run_opts.list,
+                      "List the selected cases with suite, line, steps and checks; run nothing");
+    run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    run_cmd->add_flag("--shuffle", run_opts.selection.shuffle, "Run the cases in a random order (see --seed)");
+    run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)");
+    run_cmd
+        ->add_option("--shard", run_opts.shard,
+                     "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "
+                     "GTEST_SHARD_INDEX/GTEST_TOTAL_SHARDS when set)")
+        ->type_name("K/N");
+    run_cmd->add_flag("--show-outputs", run_opts.show_outputs,
+                      "Print each step's inputs and the outputs of its scope after it");
+    auto* record = run_cmd->add_option("--record", run_opts.record,
+                                       "Write the selected cases as a suite whose expect cells hold the outputs seen "
+                                       "(never an input file)");
+    record->type_name("OUT.csv");
+    run_cmd->add_flag("--record-all", run_opts.record_all, "With --record: an expect column for every output")
+        ->needs(record);
     run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
 }
 

@@ -32,6 +32,7 @@ struct CaseOutcome {
     int32_t mismatch_step = -1;  // the first mismatch, step from 0
     int32_t mismatch_output = -1;
     int32_t expected = 0, actual = 0;
+    float seconds = 0;  // wall time of the case in its worker; 0 when the worker was killed
 };
 
 struct GoalReach {

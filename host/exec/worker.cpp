@@ -3,6 +3,7 @@
 
 #include <setjmp.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,13 @@
 namespace kiv::detail {
 
 namespace {
+
+// Monotonic seconds; clock_gettime is safe on the fault path too.
+double now() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 sigjmp_buf g_jump;
 volatile sig_atomic_t g_armed = 0;   // 1 while the library runs on our behalf
@@ -143,6 +151,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     case_ = c;
     outcome_ = CaseOutcome{};
     if (record) {
+        case_started_ = now();
         ledger_.start(lane_, c);
         std::erase_if(watch_,
                       [&](int32_t g) { return shared_.reach(g).load(std::memory_order_relaxed) < reach_code(c, 0); });
@@ -165,7 +174,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
             const PlanExpect& x = plan_.expects[e];
             const uint8_t actual = *outputs_[x.output];
             ++outcome_.checks;
-            if (actual != x.value && outcome_.mismatches++ == 0) {
+            if (!accepts(plan_, x, actual) && outcome_.mismatches++ == 0) {
                 outcome_.mismatch_step = step_;
                 outcome_.mismatch_output = x.output;
                 outcome_.expected = x.value;
@@ -179,6 +188,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     }
     if (!record) return;
     outcome_.status = outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed;
+    outcome_.seconds = static_cast<float>(now() - case_started_);
     ledger_.finish(lane_, outcome_);
 }
 
@@ -268,6 +278,7 @@ void Worker::fault(int sig) {
     outcome_.fault_step = step_;
     outcome_.signal = sig == kTimeoutSignal ? 0 : sig;
     outcome_.goals_kept = kept;
+    outcome_.seconds = static_cast<float>(now() - case_started_);
     ledger_.finish(lane_, outcome_);
     _exit(3);
 }

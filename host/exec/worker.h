@@ -47,6 +47,7 @@ private:
     std::size_t n_hits_ = 0;
     int64_t case_ = -1;                       // the case being run
     int32_t step_ = -1;
+    double case_started_ = 0;  // monotonic seconds, for the case's time
     bool checking_ = false, second_run_ = false;
     CaseOutcome outcome_;  // of the case being run, so far
 };

@@ -3,6 +3,9 @@
 #include "from_run.h"
 
 #include "identity.h"
+#include "replay.h"
+
+#include <ostream>
 
 #include <string.h>
 
@@ -53,12 +56,13 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
         cr.checks = static_cast<uint32_t>(o.checks);
         cr.verdict = verdict_of(o.status);
         cr.mismatch_count = static_cast<uint32_t>(o.mismatches);
+        cr.seconds = o.seconds;
         if (o.mismatches && o.mismatch_step >= 0 && o.mismatch_output >= 0) {
             Mismatch m;
             m.step = o.mismatch_step + 1;
             m.line = plan.steps[pc.first_step + o.mismatch_step].line;
             m.output = schema.outputs[o.mismatch_output].name;
-            m.expected = std::to_string(o.expected);
+            m.expected = expect_text_at(plan, pc, o.mismatch_step, o.mismatch_output);
             m.actual = o.actual;
             cr.mismatches.push_back(std::move(m));
         }
@@ -96,6 +100,40 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
     for (const auto& j : justifications)
         r.goals.at(j.goal).justification = Justified{j.reason, j.file, j.line};
     return r;
+}
+
+void add_every_failed_check(Result& result, const Target& target, const Plan& plan, double step_timeout,
+                            std::ostream& warnings) {
+    std::vector<std::size_t> failed;
+    for (std::size_t c = 0; c < result.cases.size(); ++c)
+        if (result.cases[c].mismatch_count > 1) failed.push_back(c);
+    if (failed.empty()) return;
+    std::vector<std::vector<Mismatch>> found(result.cases.size());
+    try {
+        replay(target, plan, failed, step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+            const PlanCase& pc = plan.cases[c];
+            const PlanStep& st = plan.steps[pc.first_step + s];
+            for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
+                const PlanExpect& x = plan.expects[e];
+                if (accepts(plan, x, out[x.output])) continue;
+                found[c].push_back({static_cast<int32_t>(s) + 1, st.line, target.schema().outputs[x.output].name,
+                                    expect_text_at(plan, pc, static_cast<int32_t>(s), x.output), out[x.output]});
+            }
+        });
+    } catch (const Error& e) {
+        warnings << "kivrun: warning: failed checks beyond the first are not listed: " << e.what() << "\n";
+        return;
+    }
+    for (std::size_t c : failed) {
+        CaseResult& cr = result.cases[c];
+        // A replay that disagrees with the run is not evidence: keep the run's own finding.
+        if (found[c].size() != cr.mismatch_count || found[c].front().step != cr.mismatches.front().step) {
+            warnings << "kivrun: warning: case " << cr.id()
+                     << " gave other outputs when replayed; only its first failed check is listed\n";
+            continue;
+        }
+        cr.mismatches = std::move(found[c]);
+    }
 }
 
 }  // namespace kiv
