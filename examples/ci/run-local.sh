@@ -14,11 +14,6 @@ shards=${SHARDS:-4}
 suites=(examples/seat_heater.csv)
 justify=(--justify examples/seat_heater.justify.csv)
 
-for needed in "run --shard" "report"; do
-  "$kivrun" ${needed% *} --help 2>/dev/null | grep -q -- "${needed#* }" ||
-    { echo "run-local: this kivrun has no '$needed': skipped"; exit 77; }
-done
-
 mkdir -p "$out"
 rm -f "$out"/shard-*.json
 # Each share as its own process; exit 1 (a failed case) still leaves its
@@ -31,7 +26,12 @@ seq 0 $((shards - 1)) | xargs -P "$shards" -I{} bash -c '
 
 "$kivrun" merge "$out"/shard-*.json -o "$out/merged.json"
 status=0
-"$kivrun" report "$out/merged.json" --junit "$out/report.xml" || status=$?
-"$kivrun" diff examples/ci/baseline.json "$out/merged.json" >"$out/diff.txt" || { s=$?; [ $s -gt $status ] && status=$s; }
+# The reports, from the merged result as from a run (exit 1: a case failed).
+if "$kivrun" --help | grep -q '^  report '; then
+  "$kivrun" report "$out/merged.json" --junit "$out/report.xml" || status=$?
+else
+  echo "run-local: this kivrun has no 'report' command: no reports written"
+fi
+"$kivrun" diff examples/ci/baseline.json "$out/merged.json" >"$out/diff.txt" || { s=$?; [ $s -le $status ] || status=$s; }
 cat "$out/diff.txt"
 exit $status
