@@ -17,7 +17,7 @@ bool has_source_positions(const Result& result);
 
 // Goals of one source file, by line, column and goal order.
 struct FileGoals {
-    std::string file;  // relative to the source root, as the catalog gives it
+    std::string file;                // relative to the source root, as the catalog gives it
     std::vector<std::size_t> goals;  // into Result::goals
 };
 std::vector<FileGoals> goals_by_file(const Result& result);  // files by name
