@@ -2,6 +2,7 @@
 // outcome of every case and the coverage reached per criterion.
 #include "commands.h"
 #include "kivrun.h"
+#include "source_reports.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -94,6 +95,7 @@ struct RunCommand {
     bool list = false;
     bool show_outputs = false, record_all = false;
     std::string record;
+    kiv::SourceReports source;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -188,6 +190,8 @@ int run(const RunCommand& o) {
     if (!o.json.empty()) outputs.push_back({"--json", o.json});
     if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
     if (!o.record.empty()) outputs.push_back({"--record", o.record});
+    kiv::SourceReports source = o.source;
+    kiv::check_source_reports(source, target->catalog().has_positions(), outputs);
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
     inputs.push_back(o.common.library);
@@ -227,6 +231,7 @@ int run(const RunCommand& o) {
     result.run.seconds = since(start);
     write(o.json, [&](std::ostream& out) { kiv::write_json(result, out); });
     write(o.junit, [&](std::ostream& out) { kiv::write_junit(result, summary, out); });
+    kiv::write_source_reports(result, source, failures);
     kiv::TextOptions text;
     text.verbosity = o.quiet ? 0 : o.verbose ? 2 : 1;
     text.trace = o.trace;
@@ -270,6 +275,7 @@ void add_run_command(CLI::App& app, Action& action) {
     run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
     run_cmd->add_option("--json", run_opts.json, "Write the full report as JSON");
     run_cmd->add_option("--junit", run_opts.junit, "Write a JUnit XML report");
+    kiv::add_source_report_options(*run_cmd, run_opts.source);
     // One value per occurrence, so an option never swallows the suites after it.
     run_cmd
         ->add_option("--justify", run_opts.justify,

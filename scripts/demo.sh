@@ -4,7 +4,11 @@ set -euo pipefail
 build=${1:-build}
 if [ -x "$build/host/kivrun" ] && [ -f examples/seat_heater.csv ]; then
   # The goals no input can reach are justified, so the demo shows full coverage.
-  exec "$build/host/kivrun" run "$build/libdllharness.so" examples/seat_heater.csv \
-    --justify examples/seat_heater.justify.csv
+  status=0
+  "$build/host/kivrun" run "$build/libdllharness.so" examples/seat_heater.csv \
+    --justify examples/seat_heater.justify.csv --html "$build/coverage-html" || status=$?
+  [ -f "$build/coverage-html/index.html" ] &&
+    echo "HTML report of every goal on the source: file://$(cd "$build" && pwd)/coverage-html/index.html"
+  exit $status
 fi
 exec "$build/registry_dump" "$build/libdllharness.so"

@@ -126,26 +126,6 @@ TEST(KivrunReports, JsonHoldsCoverageTraceabilityAndTheFirstMismatch) {
                                                        {"actual", 1}}));
 }
 
-// Checks that every element opened is closed, in order.
-bool balanced_xml(const std::string& x, int& elements) {
-    std::vector<std::string> open;
-    elements = 0;
-    for (std::size_t at = x.find('<'); at != std::string::npos; at = x.find('<', at + 1)) {
-        const std::size_t end = x.find('>', at);
-        if (end == std::string::npos) return false;
-        const std::string tag = x.substr(at + 1, end - at - 1);
-        if (tag.empty() || tag[0] == '?') continue;
-        if (tag[0] == '/') {
-            if (open.empty() || open.back() != tag.substr(1)) return false;
-            open.pop_back();
-            continue;
-        }
-        ++elements;
-        if (tag.back() != '/') open.push_back(tag.substr(0, tag.find(' ')));
-    }
-    return open.empty();
-}
-
 TEST(KivrunReports, JUnitIsValidXmlWithEachCaseAndEachThresholdAsATestcase) {
     const std::string suite = kivtest::write_file("junit.csv", std::string(kFailing) + "\"a <&> name\",955,,,,,,\n");
     const std::string xml = kivtest::write_file("r.xml", "");

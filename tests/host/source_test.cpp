@@ -1,13 +1,129 @@
 // Tests of coverage on the source: the catalog's probe positions generated from
 // the unit sources, and the reports that place goals on them.
+//
+// The lcov and Cobertura output of the example suite is compared with golden
+// files in data/, with the source root written as <ROOT> and the timestamp as
+// 0. After an intended change, regenerate them with
+//   KIV_GENGOLDEN=1 ctest -R SourceReports
+// and review the diff.
 #include "host_test.h"
 
 #include <filesystem>
+#include <regex>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
 namespace fs = std::filesystem;
+using kivtest::kivrun;
 using kivtest::read_file;
+using kivtest::run_command;
+
+const std::string kRoot = KIV_SOURCE_DIR;
+const std::string kData = kRoot + "/tests/host/data/";
+const std::string kExampleRun = "run " + std::string(KIV_LIBRARY_PATH) + " " + kRoot +
+                                "/examples/seat_heater.csv --justify " + kRoot +
+                                "/examples/seat_heater.justify.csv --source-root " + kRoot + " -q";
+
+// A folder of its own for each test process.
+std::string scratch() {
+    const fs::path dir = fs::path(::testing::TempDir()) / ("kivrun_source_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    return dir.string() + "/";
+}
+
+std::string normalised(std::string text) {
+    for (std::size_t at; (at = text.find(kRoot)) != std::string::npos;)
+        text.replace(at, kRoot.size(), "<ROOT>");
+    return std::regex_replace(text, std::regex("timestamp=\"[0-9]+\""), "timestamp=\"0\"");
+}
+
+void expect_golden(const std::string& written, const std::string& golden) {
+    const std::string text = normalised(read_file(written));
+    if (std::getenv("KIV_GENGOLDEN")) std::ofstream(kData + golden) << text;
+    EXPECT_EQ(text, read_file(kData + golden)) << "differs from " << golden << "; KIV_GENGOLDEN=1 regenerates it";
+}
+
+// The example suite's reports: lcov and Cobertura as the golden files, read
+// without a warning by lcov, genhtml and xmllint against the Cobertura DTD;
+// the HTML's marks and index agree with the JSON; and `kivrun report` from the
+// saved JSON writes the very same files.
+TEST(SourceReports, OfTheExampleSuiteAreReadByTheirConsumersAndAgreeWithTheJson) {
+    const std::string d = scratch();
+    auto run = kivrun(kExampleRun + " --json " + d + "r.json --lcov " + d + "r.info --cobertura " + d +
+                      "r.xml --html " + d + "html");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    expect_golden(d + "r.info", "seat_heater.info");
+    expect_golden(d + "r.xml", "seat_heater.cobertura.xml");
+
+    for (const std::string& consumer :
+         {"lcov --rc lcov_branch_coverage=1 --summary " + d + "r.info",
+          "genhtml --branch-coverage -o " + d + "genhtml " + d + "r.info",
+          "xmllint --nonet --noout --dtdvalid " + kData + "coverage-04.dtd " + d + "r.xml",
+          "python3 " + kRoot + "/tests/host/html_counts.py " + d + "html " + d + "r.json"}) {
+        auto c = run_command(consumer);
+        EXPECT_EQ(c.code, 0) << consumer << "\n" << c.out << c.err;
+        EXPECT_EQ((c.out + c.err).find("WARNING"), std::string::npos) << consumer << "\n" << c.out << c.err;
+    }
+    auto again = kivrun("report " + d + "r.json --lcov " + d + "again.info --cobertura " + d +
+                        "again.xml --source-root " + kRoot);
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(read_file(d + "again.info"), read_file(d + "r.info"));
+    EXPECT_EQ(read_file(d + "again.xml"), read_file(d + "r.xml"));
+    fs::remove_all(d);
+}
+
+// What `kivrun report` and the source reports do with input they cannot use.
+struct BadSource {
+    const char* name;
+    const char* args;  // {d}: the scratch folder holding r.json, old.json (a catalog without positions), other.json
+    int code;
+    const char* err;     // expected in stderr
+    const char* absent;  // a file that must not have been written
+};
+
+class SourceReportsRefuse : public ::testing::TestWithParam<BadSource> {};
+
+TEST_P(SourceReportsRefuse, WithAMessageAndWithoutTheReport) {
+    const BadSource& b = GetParam();
+    const std::string d = scratch();
+    ASSERT_EQ(kivrun(kExampleRun + " --json " + d + "r.json").code, 0);
+    // A catalog of an older build: the same goals, no positions.
+    auto catalog = nlohmann::json::parse(read_file(KIV_CATALOG_PATH));
+    catalog.erase("records");
+    for (auto& g : catalog["goals"])
+        for (const char* k : {"file", "line", "column", "decision"})
+            g.erase(k);
+    std::ofstream(d + "old.json") << catalog.dump();
+    catalog["goals"][3]["field"] = "trueSeen";
+    catalog["goals"][3]["record"] = "TU18ixa_dc_cond1";
+    std::ofstream(d + "other.json") << catalog.dump();
+    auto in_scratch = [&](std::string s) {
+        for (std::size_t at; (at = s.find("{d}")) != std::string::npos;)
+            s.replace(at, 3, d);
+        return s;
+    };
+    auto r = kivrun(in_scratch(b.args));
+    EXPECT_EQ(r.code, b.code) << r.err;
+    EXPECT_NE(r.err.find(in_scratch(b.err)), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(d + b.absent));
+    fs::remove_all(d);
+}
+
+const BadSource kBadSource[] = {
+    {"ReportOfAFileThatIsNoResult", "report {d}old.json --lcov {d}x.info", 2, "not a kivrun result", "x.info"},
+    {"ReportAgainstADifferentCatalog", "report {d}r.json --catalog {d}other.json --lcov {d}x.info", 2,
+     "is the result of a different catalog", "x.info"},
+    {"RunWithACatalogWithoutPositions",
+     "run " KIV_LIBRARY_PATH " " KIV_SOURCE_DIR "/examples/seat_heater.csv --catalog {d}old.json -q --lcov {d}x.info "
+     "--json {d}y.json",
+     0, "--lcov {d}x.info not written: the goals have no source positions", "x.info"},
+    {"UnwritableHtmlFolder", "report {d}r.json --html /proc/kivrun/html", 2, "--html /proc/kivrun/html", "x.info"},
+};
+INSTANTIATE_TEST_SUITE_P(Bad, SourceReportsRefuse, ::testing::ValuesIn(kBadSource),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A copy of the repository's unit sources with one edit, and what catalog_gen says of it.
 struct DoctoredSource {

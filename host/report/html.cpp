@@ -1,0 +1,233 @@
+// The HTML report: an index of coverage per criterion and per function, and a
+// page per source file with a mark for every goal on its line. Self-contained
+// (inline style and a few lines of script, no assets), so it opens from file://.
+#include "formats.h"
+
+#include "error.h"
+#include "report_files.h"
+#include "writers.h"
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace kiv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:0 1.5em 2em;color:#222}
+h1{font-size:1.4em}h2{font-size:1.15em;margin-top:1.5em}
+table{border-collapse:collapse}td,th{padding:2px 8px;text-align:left;vertical-align:top}
+.summary td,.summary th{border-bottom:1px solid #ddd}.num{text-align:right}
+.src{width:100%;font:12px/1.35 monospace}.src td{padding:0 6px}.src .n{color:#888;text-align:right;width:3em}
+.src .n a{color:inherit;text-decoration:none}.src pre{margin:0;white-space:pre-wrap}
+.src tr.missed-line .n{background:#f6c7c7}.src tr.has-goals .n{background:#e4f1dd}
+.marks{width:42%}.goal{display:block;border-left:4px solid;padding:0 4px;margin:1px 0;font:11px sans-serif}
+.goal.reached{border-color:#3a8f3a;background:#eef8ea}.goal.justified{border-color:#a08a2a;background:#faf5df}
+.goal.missed{border-color:#c03030;background:#fbe9e9}.goal.current{outline:2px solid #c03030}
+.goal b{font-weight:600}.bar{position:sticky;top:0;background:#fff;padding:6px 0;border-bottom:1px solid #ccc}
+.bar label{margin-right:10px}.meta{color:#555})";
+
+// Hides a criterion's marks when its box is unticked; steps through the missed
+// marks that are still shown.
+const char* kScript = R"(<script>
+document.querySelectorAll('input[data-criterion]').forEach(function(box){
+  box.addEventListener('change',function(){document.body.classList.toggle('hide-'+box.dataset.criterion,!box.checked);});});
+var current=-1;
+function nextMissed(step){
+  var shown=[].filter.call(document.querySelectorAll('.goal.missed'),function(m){return m.offsetParent!==null;});
+  if(!shown.length)return false;
+  document.querySelectorAll('.goal.current').forEach(function(m){m.classList.remove('current');});
+  current=(current+step+shown.length)%shown.length;
+  shown[current].classList.add('current');shown[current].scrollIntoView({block:'center'});return false;}
+</script>)";
+
+std::string css_name(const std::string& criterion) {
+    std::string s = criterion;
+    for (char& c : s)
+        if (c == ' ') c = '-';
+    return s;
+}
+
+std::string page_of(const std::string& file) {
+    std::string s = file;
+    for (char& c : s)
+        if (c == '/' || c == '\\') c = '_';
+    return s + ".html";
+}
+
+// What reaching the goal shows, in a word or two.
+std::string outcome(const GoalResult& g) {
+    static const std::map<std::string, std::string> words = {
+        {"hitCount", "ran"}, {"falseSeen", "false"},    {"trueSeen", "true"},      {"oneBelow", "one below"},
+        {"equal", "equal"},  {"oneAbove", "one above"}, {"belowMin", "below min"}, {"aboveMax", "above max"}};
+    auto it = words.find(g.field);
+    if (it != words.end()) return it->second;
+    return g.kind == "DCF" ? "called" : "entered";
+}
+
+const char* state_of(const GoalResult& g) {
+    return g.reached() ? "reached" : g.justification ? "justified" : "missed";
+}
+
+std::string mark(const Result& r, const GoalResult& g, const std::string& id) {
+    std::string detail;
+    if (g.reached()) {
+        const CaseResult& c = r.cases.at(static_cast<std::size_t>(g.first_case));
+        detail = "case " + c.name + ", " + step_where(c, g.first_step);
+    } else if (g.justification) {
+        detail = "justified: " + g.justification->reason;
+    } else {
+        detail = "missed: " + g.meaning;
+    }
+    return "<span class=\"goal " + std::string(state_of(g)) + " c-" + css_name(g.criterion) + "\"" +
+           (id.empty() ? "" : " id=\"" + id + "\"") + " data-goal=\"" + escape_markup(g.name()) + "\"><b>" +
+           escape_markup(g.criterion + " " + outcome(g)) + "</b> " + escape_markup(g.name()) + " · " +
+           escape_markup(detail) + "</span>";
+}
+
+std::vector<std::string> source_lines(const std::string& path, bool& found) {
+    std::ifstream in(path);
+    found = static_cast<bool>(in);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void page_head(std::ostream& out, const std::string& title, const std::set<std::string>& criteria) {
+    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escape_markup(title)
+        << "</title>\n<style>" << kStyle << "\n";
+    for (const auto& c : criteria)
+        out << "body.hide-" << css_name(c) << " .c-" << css_name(c) << "{display:none}\n";
+    out << "</style></head><body>\n";
+}
+
+void file_page(const Result& r, const FileGoals& f, const std::string& source_root, std::ostream& out) {
+    std::set<std::string> criteria;
+    std::map<int32_t, std::vector<std::size_t>> on_line;
+    std::size_t missed = 0;
+    for (std::size_t g : f.goals) {
+        criteria.insert(r.goals[g].criterion);
+        on_line[r.goals[g].line].push_back(g);
+        if (!std::strcmp(state_of(r.goals[g]), "missed")) ++missed;
+    }
+    page_head(out, f.file, criteria);
+    out << "<div class=\"bar\"><a href=\"index.html\">index</a> · <b>" << escape_markup(f.file) << "</b> · show: ";
+    for (const auto& c : criteria)
+        out << "<label><input type=\"checkbox\" checked data-criterion=\"" << css_name(c) << "\"> " << escape_markup(c)
+            << "</label>";
+    out << " · " << count(missed, "missed goal", "missed goals");
+    if (missed)
+        out << " <a href=\"#miss-1\" onclick=\"return nextMissed(-1)\">‹ previous</a> <a href=\"#miss-1\" "
+               "onclick=\"return nextMissed(1)\">next ›</a>";
+    out << "</div>\n";
+    bool found = false;
+    const std::string path = source_path(source_root, f.file);
+    std::vector<std::string> code = source_lines(path, found);
+    if (!found)
+        out << "<p class=\"meta\">The source is not at " << escape_markup(path)
+            << "; goals are listed by line without it (see --source-root).</p>\n";
+    int32_t last = static_cast<int32_t>(code.size());
+    if (!on_line.empty()) last = std::max(last, on_line.rbegin()->first);
+    std::size_t k = 0;
+    out << "<table class=\"src\">\n";
+    for (int32_t n = 1; n <= last; ++n) {
+        auto goals = on_line.find(n);
+        const bool has = goals != on_line.end();
+        if (!found && !has) continue;
+        bool line_missed = false;
+        std::string marks;
+        if (has)
+            for (std::size_t g : goals->second) {
+                const bool m = !std::strcmp(state_of(r.goals[g]), "missed");
+                line_missed = line_missed || m;
+                marks += mark(r, r.goals[g], m ? "miss-" + std::to_string(++k) : "");
+            }
+        out << "<tr id=\"L" << n << "\""
+            << (line_missed ? " class=\"missed-line\""
+                : has       ? " class=\"has-goals\""
+                            : "")
+            << "><td class=\"n\"><a href=\"#L" << n << "\">" << n << "</a></td><td><pre>"
+            << escape_markup(n <= static_cast<int32_t>(code.size()) ? code[n - 1] : "")
+            << "</pre></td><td class=\"marks\">" << marks << "</td></tr>\n";
+    }
+    out << "</table>\n" << kScript << "\n</body></html>\n";
+}
+
+std::string row(std::size_t reached, std::size_t justified, std::size_t total) {
+    const auto pct = [&](std::size_t n) { return percent_text(total ? 100.0 * double(n) / double(total) : 100.0); };
+    return "<td class=\"num\">" + std::to_string(reached) + "</td><td class=\"num\">" + std::to_string(justified) +
+           "</td><td class=\"num\">" + std::to_string(total - reached - justified) + "</td><td class=\"num\">" +
+           std::to_string(total) + "</td><td class=\"num\">" + pct(reached) + "%</td><td class=\"num\">" +
+           pct(reached + justified) + "%</td>";
+}
+
+void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostream& out) {
+    const Summary s = summarize(r);
+    page_head(out, "kivrun coverage", {});
+    out << "<h1>Coverage on the source</h1>\n<p class=\"meta\">" << escape_markup(r.run.library) << " · ";
+    for (const auto& suite : r.run.suites)
+        out << escape_markup(suite) << " ";
+    out << "· started " << escape_markup(r.run.started) << " · " << count(s.cases(), "case", "cases") << ": "
+        << s.passed << " passed, " << s.failed << " failed, " << s.crashed << " crashed, " << s.timed_out
+        << " timed out" << (s.not_run ? ", " + std::to_string(s.not_run) + " not run" : "") << "</p>\n";
+    const char* head =
+        "<tr><th>%s</th><th class=\"num\">reached</th><th class=\"num\">justified</th><th "
+        "class=\"num\">missed</th><th class=\"num\">goals</th><th class=\"num\">reached</th><th "
+        "class=\"num\">covered</th></tr>\n";
+    auto header = [&](const char* first) { out << std::string(head).replace(std::string(head).find("%s"), 2, first); };
+    out << "<h2>Per criterion</h2>\n<table class=\"summary\">\n";
+    header("criterion");
+    for (const CoverageRow& c : s.criteria)
+        out << "<tr class=\"criterion\" data-criterion=\"" << escape_markup(c.criterion) << "\" data-reached=\""
+            << c.reached << "\" data-justified=\"" << c.justified << "\" data-total=\"" << c.total << "\"><td>"
+            << escape_markup(c.criterion) << "</td>" << row(c.reached, c.justified, c.total) << "</tr>\n";
+    out << "<tr class=\"total\"><th>total</th>" << row(s.total.reached, s.total.justified, s.total.total)
+        << "</tr>\n</table>\n";
+
+    out << "<h2>Per function</h2>\n<table class=\"summary\">\n";
+    header("function");
+    for (const FileGoals& f : files) {
+        std::map<std::string, std::array<std::size_t, 3>> per;  // reached, justified, total
+        std::map<std::string, int32_t> entry;
+        for (std::size_t g : f.goals) {
+            const GoalResult& goal = r.goals[g];
+            auto& t = per[goal.function];
+            t[0] += goal.reached();
+            t[1] += !goal.reached() && goal.justification;
+            ++t[2];
+            if (!entry.count(goal.function) || goal.criterion == "function") entry[goal.function] = goal.line;
+        }
+        for (const auto& [fn, t] : per)
+            out << "<tr><td><a href=\"" << escape_markup(page_of(f.file)) << "#L" << entry[fn] << "\">"
+                << escape_markup(fn) << "</a> <span class=\"meta\">" << escape_markup(f.file) << "</span></td>"
+                << row(t[0], t[1], t[2]) << "</tr>\n";
+    }
+    out << "</table>\n<h2>Files</h2>\n<ul>\n";
+    for (const FileGoals& f : files)
+        out << "<li><a href=\"" << escape_markup(page_of(f.file)) << "\">" << escape_markup(f.file) << "</a> ("
+            << count(f.goals.size(), "goal", "goals") << ")</li>\n";
+    out << "</ul>\n</body></html>\n";
+}
+
+}  // namespace
+
+void write_html(const Result& result, const std::string& dir, const std::string& source_root) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw Error("cannot write --html " + dir + ": " + ec.message());
+    const std::vector<FileGoals> files = goals_by_file(result);
+    for (const FileGoals& f : files)
+        write_report_file((fs::path(dir) / page_of(f.file)).string(),
+                          [&](std::ostream& out) { file_page(result, f, source_root, out); });
+    write_report_file((fs::path(dir) / "index.html").string(),
+                      [&](std::ostream& out) { index_page(result, files, out); });
+}
+
+}  // namespace kiv

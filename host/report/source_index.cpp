@@ -1,0 +1,101 @@
+// Goals grouped by the source file and line of their probe calls, shared by
+// the lcov, Cobertura and HTML writers so that they count the same lines.
+#include "formats.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <tuple>
+
+namespace kiv {
+
+bool has_source_positions(const Result& result) {
+    if (result.goals.empty()) return false;
+    return std::all_of(result.goals.begin(), result.goals.end(),
+                       [](const GoalResult& g) { return !g.file.empty() && g.line > 0; });
+}
+
+std::vector<FileGoals> goals_by_file(const Result& result) {
+    std::map<std::string, std::vector<std::size_t>> by_file;
+    for (std::size_t i = 0; i < result.goals.size(); ++i)
+        if (!result.goals[i].file.empty()) by_file[result.goals[i].file].push_back(i);
+    std::vector<FileGoals> out;
+    for (auto& [file, goals] : by_file) {
+        std::stable_sort(goals.begin(), goals.end(), [&](std::size_t a, std::size_t b) {
+            const auto &x = result.goals[a], &y = result.goals[b];
+            return std::tie(x.line, x.column) < std::tie(y.line, y.column);
+        });
+        out.push_back({file, goals});
+    }
+    return out;
+}
+
+bool is_branch_criterion(const std::string& c) {
+    return c == "decision" || c == "condition" || c == "switch case" || c == "relational" || c == "cast";
+}
+
+std::string source_path(const std::string& source_root, const std::string& file) {
+    namespace fs = std::filesystem;
+    return (fs::absolute(source_root) / file).lexically_normal().string();
+}
+
+std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
+    std::map<int32_t, LineHits> lines;
+    for (std::size_t g : file.goals) {
+        const GoalResult& goal = result.goals[g];
+        const bool statement = goal.criterion == "statement";
+        if (!statement && !is_branch_criterion(goal.criterion)) continue;
+        LineHits& l = lines[goal.line];
+        l.line = goal.line;
+        l.function = goal.function;
+        if (statement) {
+            l.hits = (l.statement && l.hits) || goal.reached() ? 1 : 0;
+            l.statement = true;
+        } else {
+            ++l.branches;
+            if (goal.reached()) ++l.branches_reached;
+        }
+    }
+    // Lines without a statement goal take the hits of their block's statement.
+    std::map<std::string, int> block;  // per function: hits of the last statement line
+    for (auto& [n, l] : lines) {
+        if (l.statement) {
+            block[l.function] = l.hits;
+        } else {
+            auto b = block.find(l.function);
+            l.hits = b != block.end() ? b->second : (l.branches_reached > 0 ? 1 : 0);
+        }
+    }
+    std::vector<LineHits> out;
+    for (auto& [n, l] : lines)
+        out.push_back(l);
+    return out;
+}
+
+std::string escape_markup(const std::string& s) {
+    std::string out;
+    for (char ch : s) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t' ? ' ' : ch;
+        }
+    }
+    return out;
+}
+
+}  // namespace kiv
