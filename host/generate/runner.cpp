@@ -38,6 +38,7 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : ap
             outputs_.push_back(o);
             out_addr_.push_back(s.outputs[o].address);
         }
+    space_.at_load = at_load_;
     space_.goals = s.goals.size();
     space_.outputs = outputs_.size();
     snapshot_.take(target.library().writable());

@@ -35,6 +35,28 @@ void Engine::adopt(Entry e) {
     corpus_.push_back(std::move(e));
 }
 
+void Engine::avoid(const Case& c) {
+    std::vector<uint8_t> v = space_.at_load;
+    v.resize(space_.inputs.size(), 0);
+    for (const Step& st : c)
+        for (const Set& x : st.sets)
+            v[x.input] = x.value;
+    if (!c.empty()) fatal_.emplace(c.back().scope, std::move(v));
+}
+
+bool Engine::fatal(const Case& c) const {
+    if (fatal_.empty()) return false;
+    std::pair<int32_t, std::vector<uint8_t>> key{0, space_.at_load};
+    key.second.resize(space_.inputs.size(), 0);
+    for (const Step& st : c) {
+        for (const Set& x : st.sets)
+            key.second[x.input] = x.value;
+        key.first = st.scope;
+        if (fatal_.count(key)) return true;
+    }
+    return false;
+}
+
 Stop Engine::run(const Limits& limits) {
     using Clock = std::chrono::steady_clock;
     if (!started_) start_ = Clock::now();
@@ -45,18 +67,25 @@ Stop Engine::run(const Limits& limits) {
     if (corpus_.empty())
         for (int32_t sc : space_.scopes)
             feedback(Case{Step{sc, {}}});
-    for (;;) {
+    uint64_t tries = 0, skipped = 0;
+    for (;; ++tries) {
         if (open_ == 0) return Stop::goals;
         if (limits.max_executions && progress_.executions >= limits.max_executions) return Stop::executions;
         if (progress_.executions - std::max(progress_.last_new_goal, last_state_) >= limits.plateau)
             return Stop::plateau;
-        if (limits.seconds > 0 && (progress_.executions & 63) == 0 &&
+        if (skipped >= limits.plateau) return Stop::plateau;  // every variation repeats a fatal step
+        if (limits.seconds > 0 && (tries & 63) == 0 &&
             std::chrono::duration<double>(Clock::now() - start_).count() >= limits.seconds)
             return Stop::time;
         Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick(corpus_.size())].steps;
         const std::size_t n = 1 + pick(3);
         for (std::size_t i = 0; i < n; ++i)
             mutate(c);
+        if (fatal(c)) {
+            ++skipped;
+            continue;
+        }
+        skipped = 0;
         feedback(c);
     }
 }
@@ -100,8 +129,10 @@ bool Engine::note_outputs(const std::vector<uint8_t>& outputs) {
         if (!s) {
             s = 1;
             ++progress_.states;
-            fresh |= values_of_[o]++ < kFewValues;
-            last_state_ = progress_.executions;
+            if (values_of_[o]++ < kFewValues) {
+                fresh = true;
+                last_state_ = progress_.executions;
+            }
         }
     }
     return fresh;

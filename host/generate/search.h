@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace kiv::gen {
@@ -34,6 +36,7 @@ struct InputSpace {
 struct Space {
     std::vector<int32_t> scopes;
     std::vector<InputSpace> inputs;
+    std::vector<uint8_t> at_load;  // per input, its value when a case starts
     std::size_t goals = 0;
     std::size_t outputs = 0;  // read after every step
 };
@@ -85,6 +88,9 @@ public:
 
     // Adds a case found earlier (a restart after a crash) without running it.
     void adopt(Entry e);
+    // A case whose last step killed the target: no step in that scope from
+    // the same input values runs again, so one fault does not recur forever.
+    void avoid(const Case& fatal);
     // Searches until a limit or every wanted goal is reached.
     Stop run(const Limits& limits);
 
@@ -102,6 +108,7 @@ public:
 
 private:
     bool feedback(const Case& c);
+    bool fatal(const Case& c) const;
     bool note_outputs(const std::vector<uint8_t>& outputs);
     void mutate(Case& c);
     Step random_step();
@@ -117,6 +124,7 @@ private:
     uint64_t last_state_ = 0;                       // executions when the last new state appeared
     std::vector<std::vector<uint16_t>> inputs_of_;  // per scope index: inputs a step there may set
     std::vector<Entry> corpus_;
+    std::set<std::pair<int32_t, std::vector<uint8_t>>> fatal_;  // (scope, input values) of steps that killed
     Observation obs_;
     Progress progress_;
     std::size_t open_ = 0;  // wanted goals not yet reached

@@ -228,8 +228,10 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
     SharedMap sh;
     const auto start = Clock::now();
     std::map<std::pair<int, int32_t>, bool> crash_kinds;  // (signal, scope of the step that died)
+    std::vector<Case> fatal;  // every case that killed a child, repeats of a kind included
     auto record = [&](Finding f) {
         ++out.deaths;
+        fatal.push_back(f.steps);
         const int32_t scope = f.steps.empty() ? 0 : f.steps.back().scope;
         if (crash_kinds.emplace(std::make_pair(f.timed_out ? -1 : f.signal, scope), true).second)
             out.crashes.push_back(std::move(f));
@@ -245,6 +247,8 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
             Engine engine(runner.space(), exec, o.seed + round * 0x9E3779B97F4A7C15ull, o.wanted);
             for (const Entry& e : out.corpus)
                 engine.adopt(e);
+            for (const Case& f : fatal)
+                engine.avoid(f);
             engine.resume(out.progress, start);
             engine.before_run = [&](const Case& c) {
                 publish(*sh, c);
