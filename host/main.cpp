@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -77,24 +79,49 @@ struct RunCommand {
     std::string isolation = "snapshot";
     int workers = 1;
     double step_timeout = 1.0;
-    bool wrap = false, trace = false, quiet = false;
+    bool wrap = false, trace = false, quiet = false, verbose = false;
     std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
 };
 
-std::unique_ptr<std::ofstream> open_report(const std::string& path) {
-    if (path.empty()) return nullptr;
-    auto f = std::make_unique<std::ofstream>(path);
-    if (!*f) throw kiv::Error("cannot write report " + path);
-    return f;
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+std::string utc_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+// A threshold on a criterion the library has no goals of is bad input, found before the run.
+void check_thresholds(const std::vector<kiv::Threshold>& thresholds, const kiv::Target& target) {
+    for (const auto& t : thresholds) {
+        if (t.criterion == "total" || t.criterion == "mcdc") continue;
+        bool found = false;
+        for (const auto& g : target.schema().goals)
+            found = found || (g.info && g.info->criterion == t.criterion);
+        if (!found)
+            throw kiv::Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
+                             (target.catalog().present() ? "" : " known without a catalog"));
+    }
 }
 
 int run(const RunCommand& o) {
+    const auto start = Clock::now();
+    kiv::RunDescription desc;
+    desc.started = utc_now();
     std::vector<kiv::Threshold> thresholds;
     for (const auto& t : o.fail_under)
         thresholds.push_back(kiv::parse_threshold(t));
     auto target = open_target(o.common);
+    check_thresholds(thresholds, *target);
     // Suites and justifications are both checked before anything runs, and
     // the problems of both reported at once.
     std::vector<kiv::Diagnostic> problems;
@@ -111,22 +138,59 @@ int run(const RunCommand& o) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
-    // Opened before the run, so an unwritable path costs no run.
-    auto json = open_report(o.json);
-    auto junit = open_report(o.junit);
+    // Checked before the run, so a bad path costs no run and never overwrites an input.
+    std::vector<kiv::OutputPath> outputs;
+    if (!o.json.empty()) outputs.push_back({"--json", o.json});
+    if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
+    std::vector<std::string> inputs = o.suites;
+    inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    inputs.push_back(o.common.library);
+    if (target->catalog().present()) inputs.push_back(target->catalog().path);
+    kiv::check_outputs(outputs, inputs);
+    desc.parse_seconds = since(start);
+
     kiv::RunOptions ro;
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
-    const kiv::RunResult result = kiv::run(*target, plan, ro);
-    kiv::Report report(*target, plan, result, {o.common.library, ro.isolation, ro.workers, ro.step_timeout, o.justify},
-                       thresholds, std::move(justifications));
-    if (!o.quiet) report.text(std::cout, o.trace);
-    if (json) report.json(*json);
-    if (junit) report.junit(*junit);
-    if ((json && !*json) || (junit && !*junit)) throw kiv::Error("writing a report failed");
-    return report.exit_code();
+    const kiv::RunResult executed = kiv::run(*target, plan, ro);
+
+    const auto report_start = Clock::now();
+    desc.library = o.common.library;
+    desc.justification_files = o.justify;
+    desc.isolation = o.isolation;
+    desc.workers = o.workers;
+    desc.step_timeout = o.step_timeout;
+    kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
+    const kiv::Summary summary = kiv::summarize(result);
+    std::vector<std::string> failures;
+    auto write = [&](const std::string& path, auto writer) {
+        if (path.empty()) return;
+        try {
+            kiv::write_report_file(path, writer);
+        } catch (const kiv::Error& e) {
+            failures.push_back(e.what());
+        }
+    };
+    result.run.report_seconds = since(report_start);
+    result.run.seconds = since(start);
+    write(o.json, [&](std::ostream& out) { kiv::write_json(result, out); });
+    write(o.junit, [&](std::ostream& out) { kiv::write_junit(result, summary, out); });
+    kiv::TextOptions text;
+    text.verbosity = o.quiet ? 0 : o.verbose ? 2 : 1;
+    text.trace = o.trace;
+    text.reports_failed = !failures.empty();
+    kiv::write_text(result, summary, std::cout, text);
+    std::cout.flush();
+    // A report that did not reach its file is a failed run, whatever the cases did.
+    for (const auto& f : failures)
+        std::cerr << "kivrun: " << f << "\n";
+    if (!failures.empty() || !std::cout) {
+        std::cerr << "kivrun: a report was not written; the run counts as failed\n";
+        return 2;
+    }
+    return summary.all_passed() ? 0 : 1;
 }
 
 }  // namespace
@@ -170,7 +234,8 @@ void add_run_command(CLI::App& app, Action& action) {
         ->type_name("CRITERION=PERCENT")
         ->allow_extra_args(false);
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
-    run_cmd->add_flag("-q,--quiet", run_opts.quiet, "No text report");
+    run_cmd->add_flag("-q,--quiet", run_opts.quiet, "Print only failing cases and the verdict");
+    run_cmd->add_flag("-v,--verbose", run_opts.verbose, "List every case, passed ones too");
     run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
 }
 

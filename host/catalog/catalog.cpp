@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <fstream>
 #include <set>
@@ -24,6 +25,19 @@ const CatalogGoal* Catalog::goal(int32_t id) const {
     return nullptr;
 }
 
+const CatalogRecord* Catalog::record(const std::string& name) const {
+    for (const auto& r : records)
+        if (r.record == name) return &r;
+    return nullptr;
+}
+
+bool Catalog::has_positions() const {
+    if (records.empty() || goals.empty()) return false;
+    for (const auto& g : goals)
+        if (g.file.empty()) return false;
+    return true;
+}
+
 std::string catalog_path_for(const std::string& library_path) {
     const std::string so = ".so";
     std::string base = library_path;
@@ -40,6 +54,60 @@ Setter setter_named(const std::string& s) {
     throw std::runtime_error("unknown setter kind '" + s + "'");
 }
 
+// A source position: a line and column from 1 that fit an int32_t.
+int32_t position(const nlohmann::json& j, const char* key) {
+    const auto& v = j.at(key);
+    if (!v.is_number_integer() || v.get<int64_t>() < 1 || v.get<int64_t>() > INT32_MAX)
+        throw std::runtime_error(std::string("'") + key + "' is not a line or column number");
+    return static_cast<int32_t>(v.get<int64_t>());
+}
+
+// The optional records table and goal positions, which an older catalog lacks.
+// Cross references are checked so a report never places a goal by a wrong row.
+void parse_positions(const nlohmann::json& j, Catalog& c) {
+    if (!j.contains("records")) return;
+    for (const auto& r : j.at("records")) {
+        CatalogRecord rec;
+        rec.record = r.at("record");
+        rec.kind = r.at("kind");
+        rec.function = r.at("function");
+        rec.unit = r.value("unit", 0);
+        rec.file = r.at("file");
+        rec.line = position(r, "line");
+        rec.column = position(r, "column");
+        if (r.contains("constants")) rec.constants = r.at("constants").get<std::vector<int64_t>>();
+        rec.decision = r.value("decision", "");
+        if (r.contains("conditions")) rec.conditions = r.at("conditions").get<std::vector<std::string>>();
+        rec.expression = r.value("expression", "");
+        if (c.record(rec.record)) throw std::runtime_error("record " + rec.record + " is listed twice");
+        c.records.push_back(std::move(rec));
+    }
+    if (j.contains("constants")) c.constants = j.at("constants").get<std::vector<int64_t>>();
+    for (const auto& r : c.records) {
+        const CatalogRecord* d = r.decision.empty() ? nullptr : c.record(r.decision);
+        if (r.kind == "CC" && (!d || d->kind != "DC"))
+            throw std::runtime_error("condition record " + r.record + " names no decision record");
+        for (const auto& cond : r.conditions) {
+            const CatalogRecord* cc = c.record(cond);
+            if (!cc || cc->decision != r.record)
+                throw std::runtime_error("decision " + r.record + " lists " + cond + ", not one of its conditions");
+        }
+    }
+    const auto goals = j.at("goals");
+    for (std::size_t i = 0; i < c.goals.size(); ++i) {
+        CatalogGoal& g = c.goals[i];
+        const CatalogRecord* r = c.record(g.record);
+        if (!r) throw std::runtime_error("goal " + std::to_string(g.id) + " reads record " + g.record + ", not listed");
+        if (!goals[i].contains("file")) continue;
+        g.file = goals[i].at("file");
+        g.line = position(goals[i], "line");
+        g.column = position(goals[i], "column");
+        g.decision = goals[i].value("decision", "");
+        if (g.file != r->file || g.line != r->line || g.column != r->column || g.decision != r->decision)
+            throw std::runtime_error("goal " + std::to_string(g.id) + " is placed elsewhere than its record");
+    }
+}
+
 Catalog parse(const nlohmann::json& j) {
     Catalog c;
     for (const auto& s : j.at("scopes"))
@@ -54,6 +122,7 @@ Catalog parse(const nlohmann::json& j) {
     for (const auto& g : j.at("goals"))
         c.goals.push_back({g.at("id"), g.at("goal"), g.at("criterion"), g.at("kind"), g.at("record"), g.at("field"),
                            g.at("function"), g.at("meaning")});
+    parse_positions(j, c);
     return c;
 }
 

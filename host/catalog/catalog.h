@@ -39,6 +39,22 @@ struct CatalogGoal {
     int32_t goal = 0;       // n of KIV_G<n>
     std::string criterion;  // statement, decision, condition, relational, cast, function, call, switch case
     std::string kind, record, field, function, meaning;
+    // Where its record's probe call stands; empty file in an older catalog.
+    std::string file{};
+    int32_t line = 0, column = 0;
+    std::string decision{};  // condition goals: the decision record it belongs to
+};
+
+// A probe record and its one call site in the unit sources.
+struct CatalogRecord {
+    std::string record, kind, function;
+    int32_t unit = 0;  // translation unit, from the TU<n> prefix
+    std::string file;  // relative to the repository root
+    int32_t line = 0, column = 0;
+    std::vector<int64_t> constants;       // RELOP: compared against; SC: its case label
+    std::string decision;                 // CC: the decision record it is nested in
+    std::vector<std::string> conditions;  // DC: condition records, in evaluation order
+    std::string expression;               // DC: over c0..cN-1 with && || ! ( ); "c" without conditions
 };
 
 // Criteria in report order, with the record kind each comes from.
@@ -56,10 +72,15 @@ struct Catalog {
     std::vector<CatalogInput> inputs;
     std::vector<CatalogOutput> outputs;
     std::vector<CatalogGoal> goals;
+    std::vector<CatalogRecord> records;  // in table order; empty in an older catalog
+    std::vector<int64_t> constants;      // sorted union of the records' constants
 
     bool present() const { return !path.empty(); }
     const CatalogScope* scope(int32_t uid) const;
     const CatalogGoal* goal(int32_t id) const;
+    const CatalogRecord* record(const std::string& name) const;  // null when unknown
+    // Every goal knows where its probe call stands (a catalog of this build, not an older one).
+    bool has_positions() const;
 };
 
 // Where the catalog of a library sits: the library path with ".so" replaced.

@@ -1,9 +1,13 @@
 // catalog_gen: expands the library's own tables into the JSON catalog that
 // kivrun reads beside the .so (what each variable ID, scope and goal means).
+#include "catalog_gen_scan.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -154,7 +158,82 @@ std::string meaning(const Record& r, const std::string& field) {
     fail("unknown record field " + field);
 }
 
-nlohmann::json build() {
+using Positions = std::map<std::string, kiv::gen::ProbeCall>;
+
+// Each record's one probe call in the unit sources (paths relative to `root`):
+// a record used by no call or by two is an error, as is a call of an unknown
+// record, so the positions can be trusted to be the record's own.
+Positions scan_sources(const std::string& root, const std::vector<std::string>& sources) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::vector<kiv::gen::ProbeCall>> uses;
+    for (const auto& src : sources) {
+        std::ifstream in(src);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!in) fail("cannot read unit source " + src);
+        const std::string rel =
+            fs::weakly_canonical(src).lexically_relative(fs::weakly_canonical(root)).generic_string();
+        try {
+            for (auto& call : kiv::gen::scan_probe_calls(text.str(), rel))
+                uses[call.record].push_back(call);
+        } catch (const std::exception& e) {
+            fail(e.what());
+        }
+    }
+    std::map<std::string, const Record*> known;
+    for (const auto& r : kRecords)
+        known[r.name] = &r;
+    for (const auto& [name, calls] : uses) {
+        const auto& c = calls.front();
+        const std::string where = c.file + ":" + std::to_string(c.line) + ":" + std::to_string(c.column);
+        auto r = known.find(name);
+        if (r == known.end()) fail(where + ": probe call of " + name + ", which is in no records table");
+        if (r->second->kind != c.kind)
+            fail(where + ": " + c.macro + " writes a " + c.kind + " record, but " + name + " is " + r->second->kind);
+    }
+    Positions at;
+    for (const auto& r : kRecords) {
+        auto u = uses.find(r.name);
+        if (u == uses.end()) fail("probe record " + r.name + " is used in no probe call of the unit sources");
+        if (u->second.size() > 1) {
+            std::string where;
+            for (const auto& c : u->second)
+                where += " " + c.file + ":" + std::to_string(c.line) + ":" + std::to_string(c.column);
+            fail("probe record " + r.name + " is used in " + std::to_string(u->second.size()) +
+                 " probe calls:" + where);
+        }
+        at[r.name] = u->second.front();
+    }
+    return at;
+}
+
+// The "records" table: where each probe record is written, and for decisions
+// the formula over their conditions.
+nlohmann::json records_json(const Positions& at, std::set<int64_t>& constants) {
+    using nlohmann::json;
+    json out = json::array();
+    for (const auto& r : kRecords) {
+        const auto& p = at.at(r.name);
+        json j = {{"record", r.name}, {"kind", r.kind}, {"function", r.function}};
+        if (r.name.rfind("TU", 0) == 0) j["unit"] = std::atoi(r.name.c_str() + 2);
+        j["file"] = p.file;
+        j["line"] = p.line;
+        j["column"] = p.column;
+        if (p.constants) {
+            j["constants"] = *p.constants;
+            constants.insert(p.constants->begin(), p.constants->end());
+        }
+        if (r.kind == "CC") j["decision"] = p.decision;
+        if (r.kind == "DC") {
+            j["conditions"] = p.conditions;
+            j["expression"] = p.expression;
+        }
+        out.push_back(j);
+    }
+    return out;
+}
+
+nlohmann::json build(const Positions& at) {
     using nlohmann::json;
     std::map<int, const Scope*> scopes;
     for (const auto& s : kScopes)
@@ -213,27 +292,37 @@ nlohmann::json build() {
         auto r = records.find(g->second->record);
         if (r == records.end()) fail("goal reads unknown record " + g->second->record);
         const Record& rec = *r->second;
-        jgoals.push_back({{"id", gid.id},
-                          {"goal", gid.n},
-                          {"criterion", criterion(rec.kind)},
-                          {"kind", rec.kind},
-                          {"record", rec.name},
-                          {"field", g->second->field},
-                          {"function", rec.function},
-                          {"meaning", meaning(rec, g->second->field)}});
+        json jg = {{"id", gid.id},
+                   {"goal", gid.n},
+                   {"criterion", criterion(rec.kind)},
+                   {"kind", rec.kind},
+                   {"record", rec.name},
+                   {"field", g->second->field},
+                   {"function", rec.function},
+                   {"meaning", meaning(rec, g->second->field)}};
+        const auto& p = at.at(rec.name);
+        jg["file"] = p.file;
+        jg["line"] = p.line;
+        jg["column"] = p.column;
+        if (rec.kind == "CC") jg["decision"] = p.decision;
+        jgoals.push_back(jg);
     }
     if (jgoals.size() != kGoals.size()) fail("a goal has no variable ID");
-    return {{"format", 1}, {"scopes", jscopes}, {"inputs", inputs}, {"outputs", outputs}, {"goals", jgoals}};
+    std::set<int64_t> constants;
+    json jrecords = records_json(at, constants);
+    return {{"format", 1},     {"scopes", jscopes},   {"inputs", inputs},      {"outputs", outputs},
+            {"goals", jgoals}, {"records", jrecords}, {"constants", constants}};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: catalog_gen OUTPUT.json\n";
+    if (argc < 4) {
+        std::cerr << "usage: catalog_gen OUTPUT.json REPOSITORY_ROOT UNIT_SOURCE...\n";
         return 2;
     }
-    const std::string text = build().dump(1) + "\n";
+    const std::string text =
+        build(scan_sources(argv[2], std::vector<std::string>(argv + 3, argv + argc))).dump(1) + "\n";
     const std::string tmp = std::string(argv[1]) + ".tmp";
     std::ofstream out(tmp);
     out << text;

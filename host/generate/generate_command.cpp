@@ -8,8 +8,6 @@
 #include "supervise.h"
 #include "target.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -30,19 +28,6 @@ struct GenerateCommand {
     std::vector<std::string> justify;
     bool force = false, quiet = false;
 };
-
-// The integers the unit compares values against, from the catalog's
-// `constants` (written at build time from the unit's sources); an older
-// catalog has none and the dictionary keeps its fixed values.
-std::vector<int64_t> catalog_constants(const Catalog& catalog) {
-    std::ifstream in(catalog.path);
-    const auto j = nlohmann::json::parse(in, nullptr, false);
-    std::vector<int64_t> out;
-    if (j.is_object() && j.contains("constants") && j["constants"].is_array())
-        for (const auto& c : j["constants"])
-            if (c.is_number_integer()) out.push_back(c.get<int64_t>());
-    return out;
-}
 
 std::string with_commas(uint64_t n) {
     std::string s = std::to_string(n);
@@ -90,7 +75,9 @@ int generate(const GenerateCommand& o) {
                     ") for its scopes and inputs; give it with --catalog");
     const std::vector<Justification> justified = load_justifications(o.justify, schema);
 
-    gen::Runner runner(target, catalog_constants(target.catalog()));
+    // The unit's comparison constants and case labels, from the catalog
+    // (empty in a catalog written before they were recorded).
+    gen::Runner runner(target, target.catalog().constants);
     gen::GenerateOptions go;
     go.seed = o.seed;
     go.limits.max_executions = o.max_executions;

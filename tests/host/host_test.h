@@ -44,12 +44,16 @@ struct Outcome {
     std::string out, err;
 };
 
+// Runs a shell command line and collects its output.
+inline Outcome run_command(const std::string& command) {
+    const std::string out = write_file("stdout.txt", ""), err = write_file("stderr.txt", "");
+    const int status = std::system((command + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+}
+
 // Runs kivrun with the given arguments (shell words) and collects its output.
 inline Outcome kivrun(const std::string& args) {
-    const std::string out = write_file("stdout.txt", ""), err = write_file("stderr.txt", "");
-    const int status =
-        std::system((std::string(KIVRUN_PATH) + " " + args + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+    return run_command(std::string(KIVRUN_PATH) + " " + args);
 }
 
 // A malformed input file and where and what its first diagnostic must say.

@@ -219,10 +219,9 @@ TEST(KivrunExampleJustifications, CoverEveryGoalTheExampleSuiteLeavesOpenAndNoOt
     const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
     auto justifications = kiv::load_justifications({kExampleJustify}, target.schema());
     const auto result = kiv::run(target, plan, {});
-    kiv::RunInfo info;
-    info.justification_files = {kExampleJustify};
-    const kiv::Report report(target, plan, result, info, {}, std::move(justifications));
-    const kiv::Summary& s = report.summary();
+    kiv::RunDescription desc;
+    desc.justification_files = {kExampleJustify};
+    const kiv::Summary s = kiv::summarize(kiv::make_result(target, plan, result, desc, justifications, {}));
     EXPECT_EQ(s.total.reached, 153u);
     EXPECT_EQ(s.total.justified, 23u);
     EXPECT_TRUE(s.contradictions.empty());

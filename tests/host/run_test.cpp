@@ -55,7 +55,14 @@ const Invocation kInvocations[] = {
     {"BadThresholdExitsTwo", "run {lib} {suite} --fail-under decision=150", kPassing, 2, "",
      "expected a percentage from 0 to 100"},
     {"UnwritableReportExitsTwoBeforeRunning", "run {lib} {suite} --json {dir}/no/such/dir/r.json", kPassing, 2, "",
-     "cannot write report"},
+     "cannot write --json"},
+    // A report is written whole or the run fails; an input is never a report's target.
+    {"ReportOnAFullDeviceExitsTwo", "run {lib} {suite} --junit /dev/full", kPassing, 2,
+     "FAILED (a report was not written)", "writing /dev/full failed"},
+    {"ReportOverTheSuiteIsRefused", "run {lib} {suite} --json {suite}", kPassing, 2, "",
+     "that is an input of the run"},
+    {"TwoReportsInOneFileAreRefused", "run {lib} {suite} --json {dir}/r --junit {dir}/r", kPassing, 2, "",
+     "the same file as --json"},
     {"UnknownIsolationExitsTwo", "run {lib} {suite} --isolation thread", kPassing, 2, "", "--isolation"},
     {"NoSubcommandExitsTwo", "", nullptr, 2, "", "subcommand"},
     {"HelpExitsZero", "run --help", nullptr, 0, "--step-timeout", ""},
@@ -112,10 +119,10 @@ TEST(KivrunReports, JsonHoldsCoverageTraceabilityAndTheFirstMismatch) {
     EXPECT_EQ(reached, j["coverage"]["total"]["reached"]);
     const auto& wrong = j["cases"][1];
     EXPECT_EQ(wrong["status"], "failed");
-    EXPECT_EQ(wrong["first_mismatch"], nlohmann::json({{"step", 2},
+    EXPECT_EQ(wrong["failed_checks"][0], nlohmann::json({{"step", 2},
                                                        {"line", 5},
                                                        {"output", "Wrapper_seat_heating_control.LEDFeedback[0]"},
-                                                       {"expected", 0},
+                                                       {"expected", "0"},
                                                        {"actual", 1}}));
 }
 
@@ -139,25 +146,27 @@ bool balanced_xml(const std::string& x, int& elements) {
     return open.empty();
 }
 
-TEST(KivrunReports, JUnitHasOneTestcasePerCaseAndFailuresForMismatches) {
+TEST(KivrunReports, JUnitIsValidXmlWithEachCaseAndEachThresholdAsATestcase) {
     const std::string suite = kivtest::write_file("junit.csv", std::string(kFailing) + "\"a <&> name\",955,,,,,,\n");
     const std::string xml = kivtest::write_file("r.xml", "");
-    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --junit " + xml);
+    const auto r =
+        kivtest::kivrun("run " + kLib + " " + suite + " -q --junit " + xml + " --fail-under total=100 --fail-under DC=1");
     ASSERT_EQ(r.code, 1) << r.err;
+    const auto lint = kivtest::run_command("xmllint --noout " + xml);
+    EXPECT_EQ(lint.code, 0) << lint.err;
     const std::string x = kivtest::read_file(xml);
-    int elements = 0;
-    EXPECT_TRUE(balanced_xml(x, elements)) << x;
     auto count = [&](const std::string& what) {
         int n = 0;
         for (std::size_t at = x.find(what); at != std::string::npos; at = x.find(what, at + 1))
             ++n;
         return n;
     };
-    EXPECT_EQ(count("<testcase "), 3);
-    EXPECT_EQ(count("<failure "), 1);
-    EXPECT_EQ(count("<error "), 0);
+    // Three cases, then the coverage suite with one testcase per threshold: the shortfall is a failure.
+    EXPECT_EQ(count("<testcase "), 5);
+    EXPECT_EQ(count("<failure "), 2);
     EXPECT_NE(x.find("name=\"a &lt;&amp;&gt; name\""), std::string::npos);
-    EXPECT_NE(x.find("tests=\"3\" failures=\"1\" errors=\"0\""), std::string::npos);
+    EXPECT_NE(x.find("<testsuites name=\"kivrun\" tests=\"5\" failures=\"2\" errors=\"0\""), std::string::npos);
+    EXPECT_NE(x.find("total covered 65.3% (115/176), required 100.0%"), std::string::npos) << x;
 }
 
 struct Isolation {

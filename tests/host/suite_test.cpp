@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <fstream>
 
 #include "host_test.h"
@@ -167,8 +169,61 @@ TEST(KivrunThresholds, ParseCriterionNamesAndKinds) {
     EXPECT_EQ(kiv::parse_threshold("DC=90").criterion, "decision");
     EXPECT_EQ(kiv::parse_threshold("switch=100").criterion, "switch case");
     EXPECT_DOUBLE_EQ(kiv::parse_threshold("total=85.5").percent, 85.5);
-    for (const char* bad : {"decision", "decision=", "decision=101", "decision=abc", "coverage=50"})
+    for (const char* bad : {"decision", "decision=", "decision=101", "decision=abc", "coverage=50", "total=-1",
+                            "total=1e2", "total=.5", "total=50.1234567"})
         EXPECT_THROW(kiv::parse_threshold(bad), kiv::Error) << bad;
+}
+
+// Thresholds compare the exact share, never a rounded one, and the printed
+// figures show the side of the threshold the share is on.
+struct Gate {
+    std::size_t covered, total;
+    const char* required;
+    bool met;
+    const char* actual_text;
+};
+const Gate kGates[] = {
+    {141, 176, "80.11", true, "80.114"},   // 80.1136...: rounded to 80.11 it would tie
+    {27, 32, "84.38", false, "84.375"},    // rounded to one decimal, 84.4 would pass
+    {27, 32, "84.375", true, "84.4"},      // exactly equal
+    {176, 176, "100", true, "100.0"},
+    {175, 176, "100", false, "99.4"},
+    {0, 0, "100", true, "100.0"},          // no goals: nothing is missing
+};
+
+TEST(KivrunThresholds, CompareExactlyAndPrintTheDecidingDigits) {
+    for (const Gate& g : kGates) {
+        kiv::CoverageRow row;
+        row.reached = g.covered;
+        row.total = g.total;
+        const auto t = kiv::parse_threshold(std::string("total=") + g.required);
+        EXPECT_EQ(row.meets(t.percent), g.met) << g.covered << "/" << g.total << " vs " << g.required;
+        EXPECT_EQ(kiv::percent_text(row.covered_percent(), t.percent), g.actual_text) << g.required;
+    }
+}
+
+// A suite written by a spreadsheet on another platform carries bytes that are
+// not UTF-8; every report still is well formed and reads back.
+TEST(KivrunReports, NamesThatAreNotUtf8StillGiveWellFormedReports) {
+    kiv::Result r;
+    r.run.suites = {"Sitz\xfc.csv"};
+    kiv::CaseResult c;
+    c.suite = r.run.suites[0];
+    c.name = "Sitz_Pr\xfc\x01fung";
+    c.step_lines = {2};
+    c.verdict = kiv::Verdict::failed;
+    c.mismatch_count = 1;
+    c.mismatches.push_back({1, 2, "out\x1b[31m", "1", 0});
+    r.cases.push_back(c);
+    const kiv::Summary s = kiv::summarize(r);
+    std::ostringstream json, junit;
+    kiv::write_json(r, json);
+    std::istringstream back(json.str());
+    EXPECT_EQ(kiv::read_json(back, "r.json").cases.at(0).mismatches.size(), 1u);
+    kiv::write_junit(r, s, junit);
+    const std::string xml = kivtest::write_file("not_utf8.xml", junit.str());
+    const auto lint = kivtest::run_command("xmllint --noout " + xml);
+    EXPECT_EQ(lint.code, 0) << lint.err << junit.str();
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+// Identities of the files a result depends on, so results of different
+// library builds or catalogs are never merged or compared as if one.
+#pragma once
+
+#include <string>
+
+namespace kiv {
+
+// "sha256:<hex>" of the file's bytes; empty when it cannot be read.
+std::string file_sha256(const std::string& path);
+
+// "build-id:<hex>" from the GNU build-id note of an ELF file, else its
+// file_sha256; empty when the file cannot be read.
+std::string library_identity(const std::string& path);
+
+}  // namespace kiv

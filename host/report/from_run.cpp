@@ -1,0 +1,97 @@
+// The executor's outcome as a result: names instead of indices, every case in
+// exactly one final state.
+#include "from_run.h"
+
+#include "identity.h"
+
+#include <string.h>
+
+namespace kiv {
+
+namespace {
+
+Verdict verdict_of(CaseStatus s) {
+    switch (s) {
+        case CaseStatus::passed: return Verdict::passed;
+        case CaseStatus::failed: return Verdict::failed;
+        case CaseStatus::crashed: return Verdict::crashed;
+        case CaseStatus::timed_out: return Verdict::timed_out;
+        default: return Verdict::not_run;  // claimed or pending when the run ended: it did not finish
+    }
+}
+
+std::string signal_name(int sig) {
+    const char* abbrev = sig ? sigabbrev_np(sig) : nullptr;
+    if (!sig) return "";
+    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
+}
+
+}  // namespace
+
+Result make_result(const Target& target, const Plan& plan, const RunResult& run, RunDescription desc,
+                   const std::vector<Justification>& justifications, std::vector<Threshold> thresholds) {
+    Result r;
+    desc.library_id = library_identity(desc.library);
+    desc.catalog = target.catalog().path;
+    desc.catalog_id = desc.catalog.empty() ? "" : file_sha256(desc.catalog);
+    desc.suites = plan.files;
+    desc.run_seconds = run.seconds;
+    r.run = std::move(desc);
+    r.thresholds = std::move(thresholds);
+    const Schema& schema = target.schema();
+    r.cases.reserve(plan.cases.size());
+    for (std::size_t c = 0; c < plan.cases.size(); ++c) {
+        const PlanCase& pc = plan.cases[c];
+        const CaseOutcome& o = run.cases[c];
+        CaseResult cr;
+        cr.suite = plan.files[pc.file];
+        cr.name = pc.name;
+        cr.line = pc.line;
+        cr.step_lines.reserve(pc.n_steps);
+        for (uint32_t s = 0; s < pc.n_steps; ++s)
+            cr.step_lines.push_back(plan.steps[pc.first_step + s].line);
+        cr.checks = static_cast<uint32_t>(o.checks);
+        cr.verdict = verdict_of(o.status);
+        cr.mismatch_count = static_cast<uint32_t>(o.mismatches);
+        if (o.mismatches && o.mismatch_step >= 0 && o.mismatch_output >= 0) {
+            Mismatch m;
+            m.step = o.mismatch_step + 1;
+            m.line = plan.steps[pc.first_step + o.mismatch_step].line;
+            m.output = schema.outputs[o.mismatch_output].name;
+            m.expected = std::to_string(o.expected);
+            m.actual = o.actual;
+            cr.mismatches.push_back(std::move(m));
+        }
+        if (cr.verdict == Verdict::crashed || cr.verdict == Verdict::timed_out) {
+            cr.fault_step = std::max(o.fault_step, 0) + 1;
+            cr.signal = cr.verdict == Verdict::crashed ? signal_name(o.signal) : "";
+            cr.goals_kept = o.goals_kept;
+        }
+        r.cases.push_back(std::move(cr));
+    }
+    r.goals.reserve(schema.goals.size());
+    for (std::size_t g = 0; g < schema.goals.size(); ++g) {
+        const GoalSlot& slot = schema.goals[g];
+        GoalResult gr;
+        gr.id = slot.id;
+        if (const CatalogGoal* info = slot.info) {
+            gr.goal = info->goal;
+            gr.criterion = info->criterion;
+            gr.kind = info->kind;
+            gr.record = info->record;
+            gr.field = info->field;
+            gr.function = info->function;
+            gr.meaning = info->meaning;
+        }
+        if (run.goals[g].case_index >= 0) {
+            gr.first_case = run.goals[g].case_index;
+            gr.first_step = run.goals[g].step + 1;
+        }
+        r.goals.push_back(std::move(gr));
+    }
+    for (const auto& j : justifications)
+        r.goals.at(j.goal).justification = Justified{j.reason, j.file, j.line};
+    return r;
+}
+
+}  // namespace kiv

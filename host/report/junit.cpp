@@ -1,0 +1,140 @@
+// JUnit XML for CI: a testsuite per suite file with its own cases, and a
+// testsuite "coverage" that holds the run-wide figures and one test case per
+// threshold, so a coverage shortfall is red wherever JUnit is read.
+#include "writers.h"
+
+#include <cstdio>
+
+namespace kiv {
+
+namespace {
+
+std::string seconds(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6f", v);
+    return buf;
+}
+
+// Length of the UTF-8 sequence at s[i], or 0 when it is not well formed.
+std::size_t utf8_length(const std::string& s, std::size_t i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    if (n == 2 && b < 0xC2) return 0;  // overlong
+    return n;
+}
+
+}  // namespace
+
+std::string xml_text(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8_length(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
+            ++i;
+            continue;
+        }
+        if (n > 1) {
+            out.append(s, i, n);
+            i += n;
+            continue;
+        }
+        const char ch = s[i++];
+        switch (ch) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            case '\t': out += "&#9;"; break;
+            default: out += (static_cast<unsigned char>(ch) < 0x20 && ch != '\n') || ch == 0x7F ? '?' : ch;
+        }
+    }
+    return out;
+}
+
+void write_junit(const Result& r, const Summary& s, std::ostream& out) {
+    std::size_t failed_thresholds = 0;
+    for (const auto& t : s.thresholds)
+        failed_thresholds += !t.met;
+    double total_time = 0;
+    for (const auto& c : r.cases)
+        total_time += c.seconds;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out << "<testsuites name=\"kivrun\" tests=\"" << r.cases.size() + s.thresholds.size() << "\" failures=\""
+        << s.failed + failed_thresholds << "\" errors=\"" << s.crashed + s.timed_out + s.not_run << "\" time=\""
+        << seconds(r.run.seconds) << "\" timestamp=\"" << xml_text(r.run.started) << "\">\n";
+    for (const std::string& suite : r.run.suites) {
+        std::size_t tests = 0, failures = 0, errors = 0;
+        double time = 0;
+        for (const auto& c : r.cases)
+            if (c.suite == suite) {
+                ++tests;
+                failures += c.verdict == Verdict::failed;
+                errors += c.verdict != Verdict::passed && c.verdict != Verdict::failed;
+                time += c.seconds;
+            }
+        out << "  <testsuite name=\"" << xml_text(suite) << "\" tests=\"" << tests << "\" failures=\"" << failures
+            << "\" errors=\"" << errors << "\" time=\"" << seconds(time) << "\" timestamp=\"" << xml_text(r.run.started)
+            << "\">\n";
+        for (const auto& c : r.cases) {
+            if (c.suite != suite) continue;
+            out << "    <testcase name=\"" << xml_text(c.name) << "\" classname=\"" << xml_text(suite) << "\" file=\""
+                << xml_text(suite) << "\" line=\"" << c.line << "\" time=\"" << seconds(c.seconds) << "\"";
+            if (c.verdict == Verdict::passed) {
+                out << "/>\n";
+                continue;
+            }
+            out << ">\n";
+            const std::string what = xml_text(case_problem(r, c));
+            if (c.verdict == Verdict::failed) {
+                out << "      <failure type=\"mismatch\" message=\"" << what << "\">";
+                for (const Mismatch& m : c.mismatches)
+                    out << xml_text(step_where(c, m.step) + ": " + m.output + " expected " + m.expected + ", got " +
+                                    std::to_string(m.actual) + "\n");
+                out << "</failure>\n";
+            } else {
+                out << "      <error type=\"" << verdict_name(c.verdict) << "\" message=\"" << what << "\"/>\n";
+            }
+            out << "    </testcase>\n";
+        }
+        out << "  </testsuite>\n";
+    }
+    // Run-wide: the figures belong to the whole run, not to one suite.
+    out << "  <testsuite name=\"coverage\" tests=\"" << s.thresholds.size() << "\" failures=\"" << failed_thresholds
+        << "\" errors=\"0\" time=\"0\" timestamp=\"" << xml_text(r.run.started) << "\">\n    <properties>\n";
+    auto property = [&](const CoverageRow& row) {
+        out << "      <property name=\"coverage." << xml_text(row.criterion) << "\" value=\""
+            << percent_text(row.percent()) << "\"/>\n      <property name=\"coverage." << xml_text(row.criterion)
+            << ".covered\" value=\"" << percent_text(row.covered_percent()) << "\"/>\n";
+    };
+    for (const auto& row : s.criteria)
+        property(row);
+    property(s.total);
+    out << "    </properties>\n";
+    for (const auto& t : s.thresholds) {
+        const double actual = t.row.covered_percent();
+        const std::string name = "fail-under " + t.threshold.criterion + "=" + percent_text(t.threshold.percent, actual);
+        out << "    <testcase name=\"" << xml_text(name) << "\" classname=\"coverage\" time=\"0\"";
+        if (t.met) {
+            out << "/>\n";
+            continue;
+        }
+        out << ">\n      <failure type=\"coverage\" message=\""
+            << xml_text(t.threshold.criterion + " covered " + percent_text(actual, t.threshold.percent) + "% (" +
+                        std::to_string(t.row.reached + t.row.justified) + "/" + std::to_string(t.row.total) +
+                        "), required " + percent_text(t.threshold.percent, actual) + "%")
+            << "\"/>\n    </testcase>\n";
+    }
+    std::string warnings;
+    for (std::size_t g : s.contradictions)
+        warnings += "warning: " + contradiction_text(r, g) + "\n";
+    if (!warnings.empty()) out << "    <system-out>" << xml_text(warnings) << "</system-out>\n";
+    out << "  </testsuite>\n</testsuites>\n";
+}
+
+}  // namespace kiv

@@ -1,0 +1,84 @@
+// Report files: same-file checks by device and inode, writes checked after close.
+#include "report_files.h"
+
+#include "error.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace kiv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The same file: same device and inode when it exists, else the same normal path.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ec;
+    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
+std::string parent_of(const std::string& path) {
+    const fs::path p = fs::path(path).parent_path();
+    return p.empty() ? "." : p.string();
+}
+
+}  // namespace
+
+void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const OutputPath& o = outputs[i];
+        const std::string what = o.option + " " + o.path;
+        if (o.path.empty()) throw Error(o.option + ": an empty path");
+        for (const auto& in : inputs)
+            if (same_file(o.path, in)) throw Error(what + ": that is an input of the run (" + in + "); not overwritten");
+        for (std::size_t k = 0; k < i; ++k)
+            if (same_file(o.path, outputs[k].path))
+                throw Error(what + ": the same file as " + outputs[k].option + "; each report needs its own");
+        struct stat st;
+        const bool exists = stat(o.path.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode) != o.directory)
+            throw Error(what + (o.directory ? ": not a folder" : ": is a folder"));
+        if (exists && access(o.path.c_str(), W_OK) != 0)
+            throw Error("cannot write " + what + ": " + std::strerror(errno));
+        if (!exists) {
+            const std::string dir = parent_of(o.path);
+            struct stat ds;
+            if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode))
+                throw Error("cannot write " + what + ": no folder " + dir);
+            if (access(dir.c_str(), W_OK) != 0) throw Error("cannot write " + what + ": " + std::strerror(errno));
+        }
+    }
+}
+
+void write_report_file(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    struct stat st;
+    const bool in_place = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const std::string target = in_place ? path : path + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (!out) throw Error("cannot write " + path + ": " + std::strerror(errno));
+        write(out);
+        out.flush();
+        const int err = errno;
+        out.close();
+        if (!out) {
+            if (!in_place) std::remove(target.c_str());
+            throw Error("writing " + path + " failed" + (err ? std::string(": ") + std::strerror(err) : ""));
+        }
+    }
+    if (!in_place && std::rename(target.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        std::remove(target.c_str());
+        throw Error("cannot write " + path + ": " + std::strerror(err));
+    }
+}
+
+}  // namespace kiv

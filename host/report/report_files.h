@@ -1,0 +1,30 @@
+// Report files: checked before a run, written so that a report either reaches
+// its file whole or the run fails.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+struct OutputPath {
+    std::string option;  // "--json", for messages
+    std::string path;
+    bool directory = false;  // a report that is a folder of files (HTML)
+};
+
+// Throws Error when an output is one of the inputs (suite, justification,
+// library, catalog: any path naming the same file), when two outputs name the
+// same file, or when an output cannot be written (missing folder, no
+// permission, a folder where a file is wanted).
+void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs);
+
+// Writes a regular file through a temporary beside it, renamed into place
+// only when every byte was written and the file closed cleanly; a device or
+// pipe is written in place and checked after close. Throws Error naming the
+// file otherwise.
+void write_report_file(const std::string& path, const std::function<void(std::ostream&)>& write);
+
+}  // namespace kiv

@@ -1,0 +1,373 @@
+// The result model: its summary, thresholds compared exactly, and its JSON
+// form, which reads back into the same model.
+#include "result.h"
+
+#include "catalog.h"
+#include "error.h"
+#include "writers.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace kiv {
+
+namespace {
+
+constexpr const char* kVerdictNames[] = {"passed", "failed", "crashed", "timed out", "not run"};
+
+// A threshold in millionths of a percent, so comparisons are exact integers.
+constexpr int64_t kScale = 1'000'000;
+
+}  // namespace
+
+const char* verdict_name(Verdict v) {
+    return kVerdictNames[static_cast<int>(v)];
+}
+
+std::optional<Verdict> verdict_named(const std::string& name) {
+    for (int v = 0; v < 5; ++v)
+        if (name == kVerdictNames[v]) return static_cast<Verdict>(v);
+    return std::nullopt;
+}
+
+std::string GoalResult::name() const {
+    return goal ? "KIV_G" + std::to_string(goal) : "ID " + std::to_string(id);
+}
+
+bool CoverageRow::meets(double required_percent) const {
+    const auto required = static_cast<int64_t>(std::llround(required_percent * kScale));
+    // covered / total >= required / (100 * kScale)
+    const auto covered = static_cast<__int128>(reached + justified) * 100 * kScale;
+    return covered >= static_cast<__int128>(required) * static_cast<__int128>(total);
+}
+
+bool Summary::all_passed() const {
+    if (failed || crashed || timed_out || not_run) return false;
+    for (const auto& t : thresholds)
+        if (!t.met) return false;
+    return true;
+}
+
+Threshold parse_threshold(const std::string& text) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) throw Error("--fail-under '" + text + "': expected CRITERION=PERCENT");
+    const std::string key = text.substr(0, eq);
+    std::optional<std::string> name = key == "mcdc" || key == "MCDC" ? std::optional<std::string>("mcdc")
+                                                                     : criterion_named(key);
+    if (!name)
+        throw Error("--fail-under '" + text +
+                    "': unknown criterion; expected statement, decision, condition, "
+                    "relational, cast, function, call, switch, mcdc or total");
+    // Digits, optionally a point and up to six more: what the exact comparison keeps.
+    const std::string num = text.substr(eq + 1);
+    std::size_t i = 0, point = std::string::npos;
+    for (; i < num.size(); ++i) {
+        if (num[i] == '.' && point == std::string::npos) {
+            point = i;
+            continue;
+        }
+        if (num[i] < '0' || num[i] > '9') break;
+    }
+    const bool well_formed = !num.empty() && i == num.size() && num != "." && num.front() != '.' &&
+                             (point == std::string::npos || (num.size() - point - 1 >= 1 && num.size() - point - 1 <= 6));
+    const double p = well_formed ? std::stod(num) : -1;
+    if (!well_formed || p > 100)
+        throw Error("--fail-under '" + text + "': expected a percentage from 0 to 100 (at most six decimals)");
+    return {*name, p};
+}
+
+Summary summarize(const Result& result) {
+    Summary s;
+    std::map<std::string, CoverageRow> rows;
+    s.total.criterion = "total";
+    for (std::size_t g = 0; g < result.goals.size(); ++g) {
+        const GoalResult& goal = result.goals[g];
+        const bool hit = goal.reached(), justified = goal.justification.has_value();
+        // A reached goal counts as reached whatever its justification says.
+        if (hit && justified) s.contradictions.push_back(g);
+        auto& row = rows[goal.criterion.empty() ? "unclassified" : goal.criterion];
+        row.total++, row.reached += hit, row.justified += justified && !hit;
+        s.total.total++, s.total.reached += hit, s.total.justified += justified && !hit;
+    }
+    for (const auto& c : kCriteria)
+        if (auto it = rows.find(c.name); it != rows.end()) {
+            it->second.criterion = c.name;
+            s.criteria.push_back(it->second);
+        }
+    if (auto it = rows.find("unclassified"); it != rows.end()) {
+        it->second.criterion = "unclassified";
+        s.criteria.push_back(it->second);
+    }
+    for (const auto& c : result.cases)
+        switch (c.verdict) {
+            case Verdict::passed: ++s.passed; break;
+            case Verdict::failed: ++s.failed; break;
+            case Verdict::crashed: ++s.crashed; break;
+            case Verdict::timed_out: ++s.timed_out; break;
+            case Verdict::not_run: ++s.not_run; break;
+        }
+    for (const auto& t : result.thresholds) {
+        if (t.criterion == "mcdc") continue;  // compared by the MC/DC analysis, which owns those figures
+        CoverageRow row = s.total;
+        if (t.criterion != "total") {
+            auto it = rows.find(t.criterion);
+            if (it == rows.end())
+                throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
+                            (result.run.catalog.empty() ? " known without a catalog" : ""));
+            row = it->second;
+        }
+        s.thresholds.push_back({t, row, row.meets(t.percent)});
+    }
+    return s;
+}
+
+// ---- JSON ----
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kMarker = "kivrun result";
+constexpr int kFormat = 1;
+
+json coverage_json(const CoverageRow& r) {
+    return {{"criterion", r.criterion},   {"reached", r.reached},
+            {"justified", r.justified},   {"total", r.total},
+            {"percent", r.percent()},     {"covered_percent", r.covered_percent()}};
+}
+
+json case_json(const CaseResult& c) {
+    json j{{"suite", c.suite},   {"name", c.name},         {"line", c.line},
+           {"steps", c.step_lines.size()}, {"step_lines", c.step_lines},
+           {"status", verdict_name(c.verdict)}, {"checks", c.checks}, {"mismatches", c.mismatch_count},
+           {"seconds", c.seconds}};
+    if (c.shard >= 0) j["shard"] = c.shard;
+    json m = json::array();
+    for (const auto& x : c.mismatches)
+        m.push_back({{"step", x.step}, {"line", x.line}, {"output", x.output}, {"expected", x.expected},
+                     {"actual", x.actual}});
+    j["failed_checks"] = m;
+    if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out)
+        j["fault"] = {{"step", c.fault_step},
+                      {"line", c.fault_step >= 1 && c.fault_step <= static_cast<int32_t>(c.step_lines.size())
+                                   ? c.step_lines[c.fault_step - 1]
+                                   : 0},
+                      {"signal", c.signal},
+                      {"goals_kept", c.goals_kept}};
+    return j;
+}
+
+json goal_json(const Result& r, const GoalResult& g) {
+    json j{{"id", g.id},
+           {"criterion", g.criterion},
+           {"reached", g.reached()},
+           {"status", g.reached() ? "reached" : g.justification ? "justified" : "open"}};
+    if (g.goal) {
+        j["goal"] = g.goal;
+        j["kind"] = g.kind;
+        j["record"] = g.record;
+        j["field"] = g.field;
+        j["function"] = g.function;
+        j["meaning"] = g.meaning;
+    }
+    if (!g.file.empty()) {
+        j["file"] = g.file;
+        j["line"] = g.line;
+        j["column"] = g.column;
+    }
+    if (!g.decision.empty()) j["decision"] = g.decision;
+    if (g.reached()) {
+        const CaseResult& c = r.cases.at(static_cast<std::size_t>(g.first_case));
+        j["first"] = {{"case", c.name},
+                      {"suite", c.suite},
+                      {"case_index", g.first_case},
+                      {"step", g.first_step},
+                      {"line", g.first_step >= 1 && g.first_step <= static_cast<int32_t>(c.step_lines.size())
+                                   ? c.step_lines[g.first_step - 1]
+                                   : 0}};
+    }
+    // Kept on a reached goal too: it is what the warnings contradict.
+    if (g.justification)
+        j["justification"] = {
+            {"reason", g.justification->reason}, {"file", g.justification->file}, {"line", g.justification->line}};
+    return j;
+}
+
+template <class T>
+T field(const json& j, const char* key, const std::string& what) {
+    auto it = j.find(key);
+    if (it == j.end()) throw Error(what + ": not a kivrun result (missing '" + key + "')");
+    try {
+        return it->get<T>();
+    } catch (const json::exception&) {
+        throw Error(what + ": not a kivrun result ('" + key + "' has the wrong type)");
+    }
+}
+
+template <class T>
+T optional_field(const json& j, const char* key, T fallback, const std::string& what) {
+    return j.contains(key) ? field<T>(j, key, what) : fallback;
+}
+
+}  // namespace
+
+void write_json(const Result& r, std::ostream& out) {
+    const Summary s = summarize(r);
+    json j;
+    j["format"] = kMarker;
+    j["version"] = kFormat;
+    const RunDescription& d = r.run;
+    j["run"] = {{"library", d.library},
+                {"library_id", d.library_id},
+                {"catalog", d.catalog},
+                {"catalog_id", d.catalog_id},
+                {"suites", d.suites},
+                {"justification_files", d.justification_files},
+                {"isolation", d.isolation},
+                {"workers", d.workers},
+                {"step_timeout", d.step_timeout},
+                {"started", d.started},
+                {"seconds", d.seconds},
+                {"parse_seconds", d.parse_seconds},
+                {"run_seconds", d.run_seconds},
+                {"report_seconds", d.report_seconds}};
+    if (d.shard_index >= 0) j["run"]["shard"] = {{"index", d.shard_index}, {"count", d.shard_count}};
+    j["summary"] = {{"cases", s.cases()},         {"passed", s.passed},         {"failed", s.failed},
+                    {"crashed", s.crashed},       {"timed_out", s.timed_out},   {"not_run", s.not_run},
+                    {"all_passed", s.all_passed()}};
+    j["coverage"]["criteria"] = json::array();
+    for (const auto& row : s.criteria)
+        j["coverage"]["criteria"].push_back(coverage_json(row));
+    j["coverage"]["total"] = coverage_json(s.total);
+    j["goals"] = json::array();
+    for (const auto& g : r.goals)
+        j["goals"].push_back(goal_json(r, g));
+    j["cases"] = json::array();
+    for (const auto& c : r.cases)
+        j["cases"].push_back(case_json(c));
+    j["warnings"] = json::array();
+    for (std::size_t g : s.contradictions) {
+        const GoalResult& goal = r.goals[g];
+        const CaseResult& c = r.cases[static_cast<std::size_t>(goal.first_case)];
+        j["warnings"].push_back({{"id", goal.id},
+                                 {"goal", goal.goal},
+                                 {"case", c.id()},
+                                 {"step", goal.first_step},
+                                 {"justification", goal_json(r, goal)["justification"]},
+                                 {"message", contradiction_text(r, g)}});
+    }
+    j["thresholds"] = json::array();
+    for (const auto& t : r.thresholds) {
+        json jt{{"criterion", t.criterion}, {"required", t.percent}, {"measure", "covered_percent"}};
+        for (const auto& tr : s.thresholds)
+            if (tr.threshold.criterion == t.criterion && tr.threshold.percent == t.percent) {
+                jt["actual"] = tr.row.covered_percent();
+                jt["covered"] = tr.row.reached + tr.row.justified;
+                jt["total"] = tr.row.total;
+                jt["met"] = tr.met;
+            }
+        j["thresholds"].push_back(jt);
+    }
+    // Names come from user files: anything that is not UTF-8 is replaced, never a throw after the run.
+    out << j.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+}
+
+Result read_json(std::istream& in, const std::string& what) {
+    json j;
+    try {
+        j = json::parse(in);
+    } catch (const json::exception&) {
+        throw Error(what + ": not a kivrun result (not JSON)");
+    }
+    if (!j.is_object() || j.value("format", json()) != kMarker)
+        throw Error(what + ": not a kivrun result (no \"format\": \"" + kMarker + "\")");
+    if (field<int>(j, "version", what) != kFormat)
+        throw Error(what + ": a kivrun result of another version than " + std::to_string(kFormat));
+    Result r;
+    const json& run = field<json>(j, "run", what);
+    RunDescription& d = r.run;
+    d.library = field<std::string>(run, "library", what);
+    d.library_id = field<std::string>(run, "library_id", what);
+    d.catalog = field<std::string>(run, "catalog", what);
+    d.catalog_id = field<std::string>(run, "catalog_id", what);
+    d.suites = field<std::vector<std::string>>(run, "suites", what);
+    d.justification_files = field<std::vector<std::string>>(run, "justification_files", what);
+    d.isolation = field<std::string>(run, "isolation", what);
+    d.workers = field<int>(run, "workers", what);
+    d.step_timeout = field<double>(run, "step_timeout", what);
+    d.started = field<std::string>(run, "started", what);
+    d.seconds = field<double>(run, "seconds", what);
+    d.parse_seconds = optional_field<double>(run, "parse_seconds", 0, what);
+    d.run_seconds = optional_field<double>(run, "run_seconds", 0, what);
+    d.report_seconds = optional_field<double>(run, "report_seconds", 0, what);
+    if (run.contains("shard")) {
+        d.shard_index = field<int32_t>(run["shard"], "index", what);
+        d.shard_count = field<int32_t>(run["shard"], "count", what);
+    }
+    for (const json& jc : field<json>(j, "cases", what)) {
+        CaseResult c;
+        c.suite = field<std::string>(jc, "suite", what);
+        c.name = field<std::string>(jc, "name", what);
+        c.line = field<int32_t>(jc, "line", what);
+        c.step_lines = field<std::vector<int32_t>>(jc, "step_lines", what);
+        c.checks = field<uint32_t>(jc, "checks", what);
+        auto v = verdict_named(field<std::string>(jc, "status", what));
+        if (!v) throw Error(what + ": not a kivrun result (unknown case status)");
+        c.verdict = *v;
+        c.mismatch_count = field<uint32_t>(jc, "mismatches", what);
+        c.seconds = optional_field<double>(jc, "seconds", 0, what);
+        c.shard = optional_field<int32_t>(jc, "shard", -1, what);
+        for (const json& m : optional_field<json>(jc, "failed_checks", json::array(), what))
+            c.mismatches.push_back({field<int32_t>(m, "step", what), field<int32_t>(m, "line", what),
+                                    field<std::string>(m, "output", what), field<std::string>(m, "expected", what),
+                                    field<int64_t>(m, "actual", what)});
+        if (jc.contains("fault")) {
+            const json& f = jc["fault"];
+            c.fault_step = field<int32_t>(f, "step", what);
+            c.signal = field<std::string>(f, "signal", what);
+            c.goals_kept = field<bool>(f, "goals_kept", what);
+        }
+        r.cases.push_back(std::move(c));
+    }
+    for (const json& jg : field<json>(j, "goals", what)) {
+        GoalResult g;
+        g.id = field<int32_t>(jg, "id", what);
+        g.criterion = field<std::string>(jg, "criterion", what);
+        g.goal = optional_field<int32_t>(jg, "goal", 0, what);
+        g.kind = optional_field<std::string>(jg, "kind", "", what);
+        g.record = optional_field<std::string>(jg, "record", "", what);
+        g.field = optional_field<std::string>(jg, "field", "", what);
+        g.function = optional_field<std::string>(jg, "function", "", what);
+        g.meaning = optional_field<std::string>(jg, "meaning", "", what);
+        g.file = optional_field<std::string>(jg, "file", "", what);
+        g.line = optional_field<int32_t>(jg, "line", 0, what);
+        g.column = optional_field<int32_t>(jg, "column", 0, what);
+        g.decision = optional_field<std::string>(jg, "decision", "", what);
+        if (jg.contains("first")) {
+            g.first_case = field<int64_t>(jg["first"], "case_index", what);
+            g.first_step = field<int32_t>(jg["first"], "step", what);
+            if (g.first_case < 0 || static_cast<std::size_t>(g.first_case) >= r.cases.size())
+                throw Error(what + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
+        }
+        if (jg.contains("justification")) {
+            const json& js = jg["justification"];
+            g.justification = Justified{field<std::string>(js, "reason", what), field<std::string>(js, "file", what),
+                                        field<int32_t>(js, "line", what)};
+        }
+        r.goals.push_back(std::move(g));
+    }
+    for (const json& jt : field<json>(j, "thresholds", what))
+        r.thresholds.push_back({field<std::string>(jt, "criterion", what), field<double>(jt, "required", what)});
+    return r;
+}
+
+Result read_json_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Error("cannot read " + path);
+    return read_json(in, path);
+}
+
+}  // namespace kiv

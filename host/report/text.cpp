@@ -1,0 +1,222 @@
+// The terminal report, and the phrases every format shares.
+#include "writers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kiv {
+
+namespace {
+
+std::string fixed(double v, int digits) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+    return buf;
+}
+
+const char* tag_of(Verdict v) {
+    switch (v) {
+        case Verdict::passed: return "pass ";
+        case Verdict::failed: return "FAIL ";
+        case Verdict::crashed: return "CRASH";
+        case Verdict::timed_out: return "HUNG ";
+        case Verdict::not_run: break;
+    }
+    return "NOTRUN";
+}
+
+}  // namespace
+
+std::string count(std::size_t n, const char* singular, const char* plural) {
+    return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
+
+std::string percent_text(double value, double against) {
+    int digits = 1;
+    // More decimals until the printed value stands on the same side of the threshold as the value.
+    if (against >= 0 && value != against)
+        while (digits < 6 && std::stod(fixed(value, digits)) == std::stod(fixed(against, digits)))
+            ++digits;
+    return fixed(value, digits);
+}
+
+std::string step_where(const CaseResult& c, int32_t step) {
+    const int32_t line = step >= 1 && step <= static_cast<int32_t>(c.step_lines.size()) ? c.step_lines[step - 1] : 0;
+    return "step " + std::to_string(step) + " (" + c.suite + ":" + std::to_string(line) + ")";
+}
+
+std::string case_problem(const Result&, const CaseResult& c) {
+    std::string s;
+    if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out) {
+        s = c.verdict == Verdict::crashed
+                ? (c.signal.empty() ? std::string("the worker died") : c.signal) + " in " + step_where(c, c.fault_step)
+                : step_where(c, c.fault_step) + " ran longer than the step timeout";
+        s += c.goals_kept ? "; goals reached before it are kept" : "; goals of that step are lost";
+    }
+    if (c.verdict == Verdict::not_run) s = "did not run to its end";
+    if (c.mismatch_count) {
+        if (!s.empty()) s += "; ";
+        if (!c.mismatches.empty()) {
+            const Mismatch& m = c.mismatches.front();
+            s += step_where(c, m.step) + ": " + m.output + " expected " + m.expected + ", got " +
+                 std::to_string(m.actual) + " (";
+        } else {
+            s += "(";
+        }
+        s += std::to_string(c.mismatch_count) + " of " + count(c.checks, "check", "checks") + " failed)";
+    }
+    return s;
+}
+
+std::vector<std::size_t> goal_order(const Result& r) {
+    std::vector<std::size_t> order(r.goals.size());
+    for (std::size_t g = 0; g < order.size(); ++g)
+        order[g] = g;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return r.goals[a].goal < r.goals[b].goal; });
+    return order;
+}
+
+std::string goal_label(const GoalResult& g) {
+    std::string s = "ID " + std::to_string(g.id);
+    if (g.goal) s += " KIV_G" + std::to_string(g.goal);
+    return s;
+}
+
+std::string contradiction_text(const Result& r, std::size_t goal) {
+    const GoalResult& g = r.goals[goal];
+    const CaseResult& c = r.cases[static_cast<std::size_t>(g.first_case)];
+    return g.name() + " is justified as not reachable (" + g.justification->file + ":" +
+           std::to_string(g.justification->line) + ") but case " + c.name + " " + step_where(c, g.first_step) +
+           " reached it: the justification is wrong";
+}
+
+namespace {
+
+void cases_text(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o) {
+    out << "\nCases: " << s.passed << " passed, " << s.failed << " failed, " << s.crashed << " crashed, "
+        << s.timed_out << " timed out";
+    if (s.not_run) out << ", " << s.not_run << " not run";
+    out << "\n";
+    const bool list_passed = o.verbosity >= 2 || (o.verbosity == 1 && r.cases.size() <= 40);
+    std::size_t left_out = 0;
+    for (const CaseResult& c : r.cases) {
+        if (c.verdict == Verdict::passed && !list_passed) {
+            ++left_out;
+            continue;
+        }
+        out << "  " << tag_of(c.verdict) << " " << c.name;
+        if (c.verdict == Verdict::passed) {
+            out << " (" << count(c.checks, "check", "checks") << ")\n";
+            continue;
+        }
+        out << ": " << case_problem(r, c) << "\n";
+        // Every failed check, not only the first.
+        if (c.mismatches.size() > 1 || (c.mismatches.size() == 1 && c.verdict != Verdict::failed)) {
+            char line[256];
+            std::snprintf(line, sizeof line, "        %-5s %-6s %-44s %10s %8s\n", "step", "line", "output",
+                          "expected", "actual");
+            out << line;
+            for (const Mismatch& m : c.mismatches) {
+                std::snprintf(line, sizeof line, "        %-5d %-6d %-44s %10s %8lld\n", m.step, m.line,
+                              m.output.c_str(), m.expected.c_str(), static_cast<long long>(m.actual));
+                out << line;
+            }
+        }
+    }
+    if (left_out)
+        out << "  (" << count(left_out, "passed case", "passed cases") << " not listed; -v lists every case)\n";
+}
+
+void coverage_text(const Result& r, const Summary& s, std::ostream& out) {
+    const bool justifying = !r.run.justification_files.empty();
+    out << (justifying ? "\nCoverage        reached  justified  total  reached %  covered %\n"
+                       : "\nCoverage        reached  total      %\n");
+    char line[128];
+    auto row = [&](const CoverageRow& c) {
+        if (justifying)
+            std::snprintf(line, sizeof line, "  %-13s %7zu %10zu %6zu %10.1f %10.1f\n", c.criterion.c_str(), c.reached,
+                          c.justified, c.total, c.percent(), c.covered_percent());
+        else
+            std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", c.criterion.c_str(), c.reached, c.total,
+                          c.percent());
+        out << line;
+    };
+    for (const auto& c : s.criteria)
+        row(c);
+    row(s.total);
+}
+
+void goal_line(const GoalResult& g, std::ostream& out) {
+    char line[96];
+    std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(g).c_str(),
+                  g.criterion.empty() ? "unclassified" : g.criterion.c_str());
+    out << line << g.meaning << "\n";
+}
+
+// Goals not reached: the justified ones with their reasons, then the open ones.
+void unreached_text(const Result& r, const Summary& s, std::ostream& out) {
+    const std::size_t open = s.total.total - s.total.reached - s.total.justified;
+    const auto order = goal_order(r);
+    if (s.total.justified) {
+        out << "\nGoals not reached, justified (" << s.total.justified << "):\n";
+        for (std::size_t g : order)
+            if (!r.goals[g].reached() && r.goals[g].justification) {
+                goal_line(r.goals[g], out);
+                out << "      reason: " << r.goals[g].justification->reason << "\n";
+            }
+    }
+    if (open)
+        out << (r.run.justification_files.empty() ? "\nGoals not reached (" : "\nGoals not reached, open (") << open
+            << "):\n";
+    for (std::size_t g : order)
+        if (!r.goals[g].reached() && !r.goals[g].justification) goal_line(r.goals[g], out);
+}
+
+}  // namespace
+
+void write_text(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o) {
+    std::size_t steps = 0;
+    for (const auto& c : r.cases)
+        steps += c.step_lines.size();
+    if (o.verbosity >= 1) {
+        out << "kivrun: " << count(r.cases.size(), "case", "cases") << ", " << count(steps, "step", "steps") << ", "
+            << fixed(r.run.seconds, 3) << " s (parse " << fixed(r.run.parse_seconds, 3) << ", run "
+            << fixed(r.run.run_seconds, 3) << ", report " << fixed(r.run.report_seconds, 3) << "; " << r.run.isolation
+            << ", " << count(static_cast<std::size_t>(r.run.workers), "worker", "workers") << ")\n";
+        if (r.run.shard_index >= 0)
+            out << "shard " << r.run.shard_index << "/" << r.run.shard_count << " of the cases\n";
+    }
+    cases_text(r, s, out, o);
+    if (o.verbosity >= 1) {
+        coverage_text(r, s, out);
+        unreached_text(r, s, out);
+    }
+    if (o.trace) {
+        out << "\nFirst reached by:\n";
+        for (std::size_t g : goal_order(r))
+            if (const GoalResult& goal = r.goals[g]; goal.reached()) {
+                const CaseResult& c = r.cases[static_cast<std::size_t>(goal.first_case)];
+                char line[96];
+                std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(goal).c_str(), goal.criterion.c_str());
+                out << line << c.id() << ", " << step_where(c, goal.first_step) << ": " << goal.meaning << "\n";
+            }
+    }
+    if (!s.contradictions.empty()) out << "\nWarnings (" << s.contradictions.size() << "):\n";
+    for (std::size_t g : s.contradictions)
+        out << "  " << contradiction_text(r, g) << "\n";
+    if (!s.thresholds.empty())
+        out << (r.run.justification_files.empty() ? "\nThresholds:\n"
+                                                  : "\nThresholds (percent covered: reached + justified):\n");
+    for (const auto& t : s.thresholds) {
+        const double actual = t.row.covered_percent();
+        out << "  " << t.threshold.criterion << " " << percent_text(actual, t.threshold.percent) << "% "
+            << (t.met ? ">=" : "<") << " " << percent_text(t.threshold.percent, actual)
+            << "%: " << (t.met ? "met" : "NOT MET") << " (" << t.row.reached + t.row.justified << " of "
+            << t.row.total << " goals)\n";
+    }
+    out << "\n" << (o.reports_failed ? "FAILED (a report was not written)" : s.all_passed() ? "PASSED" : "FAILED") << "\n";
+}
+
+}  // namespace kiv

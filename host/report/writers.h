@@ -1,0 +1,43 @@
+// The report formats, each written from the one result model and its
+// summary. A writer only writes; whether the bytes reached the file is the
+// caller's to check (see report_files.h).
+#pragma once
+
+#include "result.h"
+
+#include <ostream>
+#include <string>
+
+namespace kiv {
+
+struct TextOptions {
+    int verbosity = 1;   // 0: failures and the verdict; 1: as usual; 2: every case
+    bool trace = false;  // the first case and step that reached each goal
+    bool reports_failed = false;  // a report file was not written: the run failed
+};
+
+void write_text(const Result& result, const Summary& summary, std::ostream& out, const TextOptions& options);
+void write_junit(const Result& result, const Summary& summary, std::ostream& out);
+
+// ---- shared by the writers ----
+
+// "step 4 (suite.csv:6)"
+std::string step_where(const CaseResult& c, int32_t step);
+// One line on what went wrong in a case; empty when it passed.
+std::string case_problem(const Result& result, const CaseResult& c);
+// The warning for a goal that is justified as unreachable and was reached.
+std::string contradiction_text(const Result& result, std::size_t goal);
+// Goals in report order (by goal number, which groups them by unit and criterion).
+std::vector<std::size_t> goal_order(const Result& result);
+// "ID 1564 KIV_G15"
+std::string goal_label(const GoalResult& g);
+// A percentage with as many decimals as make a threshold verdict visible:
+// never "80.1 < 80.1".
+std::string percent_text(double value, double against = -1);
+// "1 case", "2 cases"
+std::string count(std::size_t n, const char* singular, const char* plural);
+// Text safe to put in XML: escaped, control bytes and bytes that are not
+// UTF-8 replaced.
+std::string xml_text(const std::string& s);
+
+}  // namespace kiv
