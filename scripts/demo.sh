@@ -4,7 +4,18 @@ set -euo pipefail
 build=${1:-build}
 if [ -x "$build/host/kivrun" ] && [ -f examples/seat_heater.csv ]; then
   # The goals no input can reach are justified, so the demo shows full coverage.
-  exec "$build/host/kivrun" run "$build/libdllharness.so" examples/seat_heater.csv \
+  "$build/host/kivrun" run "$build/libdllharness.so" examples/seat_heater.csv \
     --justify examples/seat_heater.justify.csv
+  # A suite generated from the library itself, then run like the hand-written one.
+  generated=$build/seat_heater.generated.csv
+  echo
+  echo "\$ kivrun generate $build/libdllharness.so -o $generated --justify examples/seat_heater.justify.csv -q --force"
+  "$build/host/kivrun" generate "$build/libdllharness.so" -o "$generated" \
+    --justify examples/seat_heater.justify.csv -q --force
+  echo
+  echo "\$ kivrun run $build/libdllharness.so $generated --justify examples/seat_heater.justify.csv --fail-under total=100 -q"
+  "$build/host/kivrun" run "$build/libdllharness.so" "$generated" \
+    --justify examples/seat_heater.justify.csv --fail-under total=100 -q
+  exit 0
 fi
 exec "$build/registry_dump" "$build/libdllharness.so"

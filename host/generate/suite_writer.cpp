@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -147,8 +148,13 @@ std::string suite_csv(const Schema& schema, const Runner& runner, const std::vec
         std::string name = c.goals.empty() ? "case" : case_name_for(schema.goals[pick]);
         for (int k = 2; !names.insert(name).second; ++k)
             name = case_name_for(schema.goals[pick]) + "_" + std::to_string(k);
+        std::vector<std::size_t> goals = c.goals;
+        std::sort(goals.begin(), goals.end(), [&](std::size_t a, std::size_t b) {
+            const auto n = [&](std::size_t g) { return schema.goals[g].info ? schema.goals[g].info->goal : schema.goals[g].id; };
+            return n(a) < n(b);
+        });
         std::string note = "for";
-        for (std::size_t g : c.goals)
+        for (std::size_t g : goals)
             note += " " + goal_label(schema.goals[g]);
         layout.add(name, c.steps, &c.seen, note);
     }
