@@ -112,7 +112,9 @@ int generate(const GenerateCommand& o) {
          << "The expect columns hold the outputs observed on this build: a regression baseline, not requirements.\n"
          << "Review them before trusting them as such. The note says which goals each case is in the suite for.\n";
     gen::write_atomically(o.output, gen::suite_csv(schema, runner, g.suite, rarity, head.str()));
-    if (!g.crashes.empty())
+    if (g.crashes.empty())
+        std::remove(crashes_path.c_str());  // a stale file (--force) would report crashes this run did not have
+    else
         gen::write_atomically(crashes_path,
                               gen::crashes_csv(schema, runner, g.crashes,
                                                "Cases that killed the library during kivrun generate --seed " +

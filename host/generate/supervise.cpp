@@ -228,10 +228,13 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
     SharedMap sh;
     const auto start = Clock::now();
     std::map<std::pair<int, int32_t>, bool> crash_kinds;  // (signal, scope of the step that died)
+    std::string last_death;
     std::vector<Case> fatal;  // every case that killed a child, repeats of a kind included
     auto record = [&](Finding f) {
+        if (f.steps.empty()) throw Error("generate: the worker process died before it ran a case: " + f.what());
         ++out.deaths;
         fatal.push_back(f.steps);
+        last_death = f.what();
         const int32_t scope = f.steps.empty() ? 0 : f.steps.back().scope;
         if (crash_kinds.emplace(std::make_pair(f.timed_out ? -1 : f.signal, scope), true).second)
             out.crashes.push_back(std::move(f));
@@ -343,7 +346,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
         record(std::move(end.death));
     }
     throw Error("generate: the cases the search found could not be run again to minimise them: " +
-                out.crashes.back().what());
+                last_death);
 }
 
 }  // namespace kiv::gen
