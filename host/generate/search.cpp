@@ -77,7 +77,7 @@ Stop Engine::run(const Limits& limits) {
         if (limits.seconds > 0 && (tries & 63) == 0 &&
             std::chrono::duration<double>(Clock::now() - start_).count() >= limits.seconds)
             return Stop::time;
-        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick(corpus_.size())].steps;
+        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick_entry()].steps;
         const std::size_t n = 1 + pick(3);
         for (std::size_t i = 0; i < n; ++i)
             mutate(c);
@@ -173,6 +173,16 @@ void Engine::mutate(Case& c) {
             break;
         }
     }
+}
+
+// Half the time one of the newest cases: each found something no older case
+// had, and a sequence that must be built step by step (a stage counted up
+// press by press) grows from the newest one.
+std::size_t Engine::pick_entry() {
+    constexpr std::size_t kNewest = 8;
+    const std::size_t n = corpus_.size();
+    if (n > kNewest && pick(2)) return n - 1 - pick(kNewest);
+    return pick(n);
 }
 
 Step Engine::random_step() {

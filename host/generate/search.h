@@ -111,6 +111,7 @@ private:
     bool fatal(const Case& c) const;
     bool note_outputs(const std::vector<uint8_t>& outputs);
     void mutate(Case& c);
+    std::size_t pick_entry();
     Step random_step();
     void set_random_input(Step& s);
     uint8_t value_for(const InputSpace& in);
