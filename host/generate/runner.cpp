@@ -5,8 +5,9 @@
 
 namespace kiv::gen {
 
-std::vector<uint8_t> dictionary_for(uint8_t at_load, const std::vector<int64_t>& constants) {
-    std::vector<int64_t> v{0, 1, 2, 254, 255, at_load};
+std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants) {
+    std::vector<int64_t> v{0, 1, 2, 254, 255};
+    v.insert(v.end(), at_load.begin(), at_load.end());
     for (int64_t c : constants)
         for (int64_t d : {c - 1, c, c + 1})
             v.push_back(d);
@@ -22,15 +23,16 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : ap
     const Schema& s = target.schema();
     for (const auto& sc : s.scopes)
         space_.scopes.push_back(sc.uid);
-    // The inputs' values at load are the calibration the unit ships with; the
-    // registered index of input i is i.
-    for (std::size_t i = 0; i < s.inputs.size(); ++i) {
-        const auto v = static_cast<uint8_t>(api_.kiv_dll_get_input_int(static_cast<int32_t>(i)));
-        at_load_.push_back(v);
+    // The inputs' values at load are the calibration the unit ships with,
+    // worth trying in any input; the registered index of input i is i.
+    for (std::size_t i = 0; i < s.inputs.size(); ++i)
+        at_load_.push_back(static_cast<uint8_t>(api_.kiv_dll_get_input_int(static_cast<int32_t>(i))));
+    const std::vector<uint8_t> dictionary = dictionary_for(at_load_, constants);
+    for (const auto& slot : s.inputs) {
         InputSpace in;
-        in.scope = s.inputs[i].scope;
-        in.boolean = s.inputs[i].setter == Setter::boolean;
-        if (!in.boolean) in.dictionary = dictionary_for(v, constants);
+        in.scope = slot.scope;
+        in.boolean = slot.setter == Setter::boolean;
+        if (!in.boolean) in.dictionary = dictionary;
         space_.inputs.push_back(std::move(in));
     }
     for (std::size_t o = 0; o < s.outputs.size(); ++o)

@@ -13,9 +13,9 @@
 
 namespace kiv::gen {
 
-// Values worth trying for a plain input: 0, 1, 2, 254, 255, its value at load,
-// and each constant the unit compares against with one below and one above.
-std::vector<uint8_t> dictionary_for(uint8_t at_load, const std::vector<int64_t>& constants);
+// Values worth trying for a plain input: 0, 1, 2, 254, 255, the inputs' values
+// at load, and each constant the unit compares against with one below and one above.
+std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants);
 
 class Runner {
 public:

@@ -41,7 +41,11 @@ void Engine::avoid(const Case& c) {
     for (const Step& st : c)
         for (const Set& x : st.sets)
             v[x.input] = x.value;
-    if (!c.empty()) fatal_.emplace(c.back().scope, std::move(v));
+    if (c.empty()) return;
+    fatal_.emplace(c.back().scope, std::move(v));
+    // A scope that kills the target whatever its inputs would take every
+    // restart the search has; after a few deaths it is left alone.
+    if (++deaths_in_[c.back().scope] >= 3) fatal_scopes_.insert(c.back().scope);
 }
 
 bool Engine::fatal(const Case& c) const {
@@ -52,7 +56,7 @@ bool Engine::fatal(const Case& c) const {
         for (const Set& x : st.sets)
             key.second[x.input] = x.value;
         key.first = st.scope;
-        if (fatal_.count(key)) return true;
+        if (fatal_scopes_.count(st.scope) || fatal_.count(key)) return true;
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <utility>
@@ -89,7 +90,8 @@ public:
     // Adds a case found earlier (a restart after a crash) without running it.
     void adopt(Entry e);
     // A case whose last step killed the target: no step in that scope from
-    // the same input values runs again, so one fault does not recur forever.
+    // the same input values runs again, so one fault does not recur forever;
+    // after three deaths in one scope, no step in it runs again.
     void avoid(const Case& fatal);
     // Searches until a limit or every wanted goal is reached.
     Stop run(const Limits& limits);
@@ -126,6 +128,8 @@ private:
     std::vector<std::vector<uint16_t>> inputs_of_;  // per scope index: inputs a step there may set
     std::vector<Entry> corpus_;
     std::set<std::pair<int32_t, std::vector<uint8_t>>> fatal_;  // (scope, input values) of steps that killed
+    std::map<int32_t, int> deaths_in_;                          // per scope
+    std::set<int32_t> fatal_scopes_;                            // scopes no longer run
     Observation obs_;
     Progress progress_;
     std::size_t open_ = 0;  // wanted goals not yet reached
