@@ -247,6 +247,15 @@ int main(int argc, char** argv) {
         "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
         "of --fail-under; 2 bad input."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "kivrun " KIV_VERSION);
+    // Every option's default shows in --help.
+    app.option_defaults()->always_capture_default();
+    app.footer(
+        "Suites are CSV (comma or semicolon), one row per step: a 'case' column (a new name starts a case "
+        "from the library's state at load), a 'scope' column (UID or name; empty repeats the previous), one "
+        "column per input (variable ID or name; an empty cell keeps the previous value) and 'expect OUTPUT' "
+        "columns (a value, a range 30..35 or a set 0|1; empty: no check). Lines starting with # are "
+        "comments; a 'note' column is free text. 'kivrun info LIBRARY' lists the names.");
     kiv::Action action;
     for (auto add : kiv::kCommands)
         add(app, action);

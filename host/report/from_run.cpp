@@ -82,6 +82,10 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             gr.field = info->field;
             gr.function = info->function;
             gr.meaning = info->meaning;
+            gr.file = info->file;
+            gr.line = info->line;
+            gr.column = info->column;
+            gr.decision = info->decision;
         }
         if (run.goals[g].case_index >= 0) {
             gr.first_case = run.goals[g].case_index;
