@@ -173,8 +173,12 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_option("-o,--output", o.output, "The suite to write (CSV); crashes go to SUITE.crashes.csv")->required();
     cmd->add_option("--catalog", o.catalog, "Catalog JSON (default: beside the library, .so -> .catalog.json)");
     cmd->add_option("--seed", o.seed, "Seed of the search; the same seed gives the same suite");
-    cmd->add_option("--time-budget", o.time_budget, "Seconds the search may take")->check(CLI::PositiveNumber);
-    cmd->add_option("--max-executions", o.max_executions, "Cases the search may run")->check(CLI::PositiveNumber);
+    cmd->add_option("--time-budget", o.time_budget, "Seconds the search may take")
+        ->check(CLI::PositiveNumber)
+        ->default_str("no limit");
+    cmd->add_option("--max-executions", o.max_executions, "Cases the search may run")
+        ->check(CLI::PositiveNumber)
+        ->default_str("no limit");
     cmd->add_option("--plateau", o.plateau, "Give up after this many executions without a new goal or state")
         ->check(CLI::PositiveNumber);
     cmd->add_option("--step-timeout", o.step_timeout, "Seconds a step may take")->check(CLI::Range(0.001, 3600.0));
