@@ -155,6 +155,7 @@ int run(const RunCommand& o) {
     ro.step_timeout = o.step_timeout;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
+    if (!executed.stopped.empty()) std::cerr << "kivrun: " << executed.stopped << "; the cases left are not run\n";
 
     const auto report_start = Clock::now();
     desc.library = o.common.library;

@@ -63,7 +63,7 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             cr.mismatches.push_back(std::move(m));
         }
         if (cr.verdict == Verdict::crashed || cr.verdict == Verdict::timed_out) {
-            cr.fault_step = std::max(o.fault_step, 0) + 1;
+            cr.fault_step = o.fault_step + 1;  // 0: killed before its first step
             cr.signal = cr.verdict == Verdict::crashed ? signal_name(o.signal) : "";
             cr.goals_kept = o.goals_kept;
         }
