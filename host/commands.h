@@ -16,7 +16,9 @@ using AddCommand = void (*)(CLI::App& app, Action& action);
 void add_info_command(CLI::App& app, Action& action);
 void add_run_command(CLI::App& app, Action& action);
 void add_report_command(CLI::App& app, Action& action);
+void add_generate_command(CLI::App& app, Action& action);
 
-inline constexpr AddCommand kCommands[] = {add_info_command, add_run_command, add_report_command};
+inline constexpr AddCommand kCommands[] = {add_info_command, add_run_command, add_report_command,
+                                           add_generate_command};
 
 }  // namespace kiv
