@@ -16,10 +16,11 @@ using AddCommand = void (*)(CLI::App& app, Action& action);
 void add_info_command(CLI::App& app, Action& action);
 void add_run_command(CLI::App& app, Action& action);
 void add_report_command(CLI::App& app, Action& action);
+void add_generate_command(CLI::App& app, Action& action);
 void add_merge_command(CLI::App& app, Action& action);
 void add_diff_command(CLI::App& app, Action& action);
 
 inline constexpr AddCommand kCommands[] = {add_info_command, add_run_command, add_report_command,
-                                           add_merge_command, add_diff_command};
+                                           add_generate_command, add_merge_command, add_diff_command};
 
 }  // namespace kiv

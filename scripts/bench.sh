@@ -12,12 +12,16 @@ jobs=${JOBS:-$(nproc)}
 cd "$(dirname "$0")/.."
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j "$jobs" --target kiv_bench
+cmake --build "$build" -j "$jobs" --target kiv_bench kiv_generate_bench
 bench="$build/bench/kiv_bench"
 
 "$bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_min_time=0.05 \
   --benchmark_out="$build/bench.json" --benchmark_out_format=json \
   --kiv_summary_out="$build/bench-summary.json" "$@"
+
+# kivrun generate over 20 seeds (writes <build>/bench-generate.json).
+echo
+"$build/bench/kiv_generate_bench" --json "$build/bench-generate.json"
 
 if ! command -v valgrind >/dev/null; then
   echo "valgrind not installed: no instruction counts"

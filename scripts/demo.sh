@@ -9,6 +9,16 @@ if [ -x "$build/host/kivrun" ] && [ -f examples/seat_heater.csv ]; then
     --justify examples/seat_heater.justify.csv --html "$build/coverage-html" || status=$?
   [ -f "$build/coverage-html/index.html" ] &&
     echo "HTML report of every goal on the source: file://$(cd "$build" && pwd)/coverage-html/index.html"
+  # A suite generated from the library itself, then run like the hand-written one.
+  generated=$build/seat_heater.generated.csv
+  echo
+  echo "\$ kivrun generate $build/libdllharness.so -o $generated --justify examples/seat_heater.justify.csv -q --force"
+  "$build/host/kivrun" generate "$build/libdllharness.so" -o "$generated" \
+    --justify examples/seat_heater.justify.csv -q --force || status=$?
+  echo
+  echo "\$ kivrun run $build/libdllharness.so $generated --justify examples/seat_heater.justify.csv --fail-under total=100 -q"
+  "$build/host/kivrun" run "$build/libdllharness.so" "$generated" \
+    --justify examples/seat_heater.justify.csv --fail-under total=100 -q || status=$?
   exit $status
 fi
 exec "$build/registry_dump" "$build/libdllharness.so"

@@ -4,7 +4,9 @@
  * 2 segfaults, 3 loops forever, 4 aborts, 5 divides by zero, each after
  * recording a probe; 6 keeps a counter on the heap, which a restore of the
  * library's data cannot reset; 7 takes input x 100 microseconds, then
- * computes as 1 does. */
+ * computes as 1 does. In scope 1 the input value 254 segfaults and the
+ * value 2 raises goal 107, for a search that must survive the one and
+ * still find the other. */
 #define _POSIX_C_SOURCE 200809L /* nanosleep */
 #include "dllharness.h"
 
@@ -17,7 +19,7 @@ int32_t KIV_SCOPE_UID;
 __attribute__((visibility("hidden"))) uint8_t kiv_haux1; /* output, no ID: read by symbol */
 static uint8_t input_value;
 /* volatile: a fault right after a probe must not lose its store */
-static volatile uint8_t probe_ok, probe_segv, probe_loop, probe_abort, probe_fpe;
+static volatile uint8_t probe_ok, probe_segv, probe_loop, probe_abort, probe_fpe, probe_two;
 static int* heap_steps; /* allocated at the first registry call */
 static uint32_t goals[8];
 
@@ -42,7 +44,7 @@ static void evaluate(void) {
                            probe_fpe,
                            heap_steps && *heap_steps == 1,
                            heap_steps && *heap_steps > 1,
-                           0};
+                           probe_two};
     for (int g = 0; g < GOALS; ++g)
         if (seen[g]) goals[g] = 1;
 }
@@ -132,6 +134,8 @@ void kiv_dll_step(void) {
     volatile int zero = 0;
     switch (KIV_SCOPE_UID) {
         case 1:
+            if (input_value == 254) store_to_null((volatile int*)(uintptr_t)zero);
+            if (input_value == 2) probe_two = 1;
             probe_ok = 1;
             kiv_haux1 = (uint8_t)(input_value + 1);
             break;

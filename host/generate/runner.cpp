@@ -1,0 +1,78 @@
+// Running a generated case in-process against the loaded library.
+#include "runner.h"
+
+#include <algorithm>
+
+namespace kiv::gen {
+
+std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants) {
+    std::vector<int64_t> v{0, 1, 2, 254, 255};
+    v.insert(v.end(), at_load.begin(), at_load.end());
+    for (int64_t c : constants)
+        for (int64_t d : {c - 1, c, c + 1})
+            v.push_back(d);
+    std::vector<uint8_t> out;
+    for (int64_t x : v)
+        if (x >= 0 && x <= 255) out.push_back(static_cast<uint8_t>(x));
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : api_(target.library().api()) {
+    const Schema& s = target.schema();
+    for (const auto& sc : s.scopes)
+        space_.scopes.push_back(sc.uid);
+    // The inputs' values at load are the calibration the unit ships with,
+    // worth trying in any input; the registered index of input i is i.
+    for (std::size_t i = 0; i < s.inputs.size(); ++i)
+        at_load_.push_back(static_cast<uint8_t>(api_.kiv_dll_get_input_int(static_cast<int32_t>(i))));
+    const std::vector<uint8_t> dictionary = dictionary_for(at_load_, constants);
+    for (const auto& slot : s.inputs) {
+        InputSpace in;
+        in.scope = slot.scope;
+        in.boolean = slot.setter == Setter::boolean;
+        if (!in.boolean) in.dictionary = dictionary;
+        space_.inputs.push_back(std::move(in));
+    }
+    for (std::size_t o = 0; o < s.outputs.size(); ++o)
+        if (s.outputs[o].address) {
+            outputs_.push_back(o);
+            out_addr_.push_back(s.outputs[o].address);
+        }
+    space_.at_load = at_load_;
+    space_.goals = s.goals.size();
+    space_.outputs = outputs_.size();
+    snapshot_.take(target.library().writable());
+}
+
+// A cell is written only where the value differs from what the input holds,
+// exactly as the suite file will say it, so the run here and `kivrun run` of
+// the written suite drive the library alike.
+void Runner::execute(const Case& c, Observation& obs) {
+    current_ = at_load_;
+    obs.outputs.resize(c.size() * out_addr_.size());
+    obs.reached.resize(space_.goals);
+    uint8_t* out = obs.outputs.data();
+    for (std::size_t k = 0; k < c.size(); ++k) {
+        const Step& st = c[k];
+        if (beat_) {
+            step_->store(static_cast<int32_t>(k), std::memory_order_relaxed);
+            beat_->fetch_add(1, std::memory_order_relaxed);
+        }
+        for (const Set& x : st.sets)
+            if (current_[x.input] != x.value) {
+                api_.kiv_dll_set_input_int(x.input, x.value);
+                current_[x.input] = x.value;
+            }
+        *api_.KIV_SCOPE_UID = st.scope;
+        api_.kiv_dll_step();
+        for (auto* a : out_addr_)
+            *out++ = *a;
+    }
+    for (std::size_t g = 0; g < space_.goals; ++g)
+        obs.reached[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g)) != 0;
+    snapshot_.restore();
+}
+
+}  // namespace kiv::gen

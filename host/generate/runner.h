@@ -1,0 +1,45 @@
+// The search's view of a loaded harness library: the space of scopes, inputs
+// and values it searches, and a case run in this process from the state at
+// load, as `kivrun run` would run the suite it becomes.
+#pragma once
+
+#include "search.h"
+#include "snapshot.h"
+#include "target.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace kiv::gen {
+
+// Values worth trying for a plain input: 0, 1, 2, 254, 255, the inputs' values
+// at load, and each constant the unit compares against with one below and one above.
+std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants);
+
+class Runner {
+public:
+    // constants: the integers the unit's comparisons and case labels use.
+    Runner(const Target& target, const std::vector<int64_t>& constants);
+
+    const Space& space() const { return space_; }
+    const std::vector<uint8_t>& at_load() const { return at_load_; }  // per input
+    const std::vector<std::size_t>& outputs() const { return outputs_; }  // Space output -> Schema::outputs
+
+    // Runs c from the state at load, then restores it. Bumps *beat before each
+    // step when given, so a watcher can tell a hung step from a slow search.
+    void execute(const Case& c, Observation& obs);
+    void watch(std::atomic<uint64_t>* beat, std::atomic<int32_t>* step) { beat_ = beat, step_ = step; }
+
+private:
+    const Exports& api_;
+    Snapshot snapshot_;
+    Space space_;
+    std::vector<uint8_t> at_load_, current_;
+    std::vector<volatile uint8_t*> out_addr_;
+    std::vector<std::size_t> outputs_;
+    std::atomic<uint64_t>* beat_ = nullptr;
+    std::atomic<int32_t>* step_ = nullptr;
+};
+
+}  // namespace kiv::gen

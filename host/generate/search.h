@@ -1,0 +1,141 @@
+// A coverage-guided search over step sequences: a corpus of cases that raised
+// something new, a few mutations, a dictionary of values, and feedback after
+// every run. It knows nothing of the target beyond the Execute callback.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace kiv::gen {
+
+struct Set {  // one cell: input `input` takes `value` before the step
+    uint16_t input;
+    uint8_t value;
+    bool operator==(const Set&) const = default;
+};
+
+struct Step {
+    int32_t scope;
+    std::vector<Set> sets;  // at most one per input; other inputs keep their value
+    bool operator==(const Step&) const = default;
+};
+
+using Case = std::vector<Step>;
+
+struct InputSpace {
+    int32_t scope = 0;                // the only scope a step may set it in; 0: any
+    std::vector<uint8_t> dictionary;  // values worth trying, besides random bytes
+    bool boolean = false;             // takes only 0 and 1
+};
+
+struct Space {
+    std::vector<int32_t> scopes;
+    std::vector<InputSpace> inputs;
+    std::vector<uint8_t> at_load;  // per input, its value when a case starts
+    std::size_t goals = 0;
+    std::size_t outputs = 0;  // read after every step
+};
+
+// What a run of one case showed: the goals reached (non-zero) and the outputs
+// after each step, steps * outputs of them.
+struct Observation {
+    std::vector<uint8_t> reached;
+    std::vector<uint8_t> outputs;
+};
+
+// Runs a case from the target's state at load and fills the observation.
+using Execute = std::function<void(const Case&, Observation&)>;
+
+struct Entry {  // a corpus case and what its run showed
+    Case steps;
+    std::vector<uint8_t> reached;
+    std::vector<uint8_t> outputs;
+};
+
+struct Limits {
+    uint64_t max_executions = 0;  // 0: none
+    double seconds = 0;           // 0: none
+    uint64_t plateau = 20000;     // executions without a new goal or state before giving up
+    std::size_t max_steps = 24;   // a case grows no longer
+};
+
+enum class Stop { goals, executions, time, plateau, halted };
+
+struct Progress {
+    uint64_t executions = 0, steps = 0;
+    uint64_t last_new_goal = 0;  // executions when the last new goal appeared
+    double seconds_to_last_goal = 0;
+    std::size_t states = 0;  // distinct (output, value) pairs seen
+    std::size_t reached = 0;
+};
+
+class Engine {
+public:
+    // wanted: per goal, whether reaching it is still worth searching for (a
+    // justified goal is not); the search ends when all wanted goals are reached.
+    Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t> wanted);
+
+    // Called before every run with the case about to run; a hook for a
+    // supervisor that must know what was running when a process died.
+    std::function<void(const Case&)> before_run;
+    // Called for every case added to the corpus.
+    std::function<void(const Entry&)> on_entry;
+
+    // Adds a case found earlier (a restart after a crash) without running it.
+    void adopt(Entry e);
+    // A case whose last step killed the target: no step in that scope from
+    // the same input values runs again, so one fault does not recur forever;
+    // after three deaths in one scope, no step in it runs again.
+    void avoid(const Case& fatal);
+    // Searches until a limit or every wanted goal is reached.
+    Stop run(const Limits& limits);
+
+    const std::vector<Entry>& corpus() const { return corpus_; }
+    const Progress& progress() const { return progress_; }
+    const std::vector<uint8_t>& reached() const { return reached_; }
+    // Work done before a restart, counted against the limits; `start` is
+    // when the whole search began (times and the time budget run from it).
+    void resume(const Progress& before, std::chrono::steady_clock::time_point start) {
+        progress_.executions = before.executions, progress_.steps = before.steps;
+        progress_.last_new_goal = before.last_new_goal;
+        progress_.seconds_to_last_goal = before.seconds_to_last_goal;
+        start_ = start, started_ = true;
+    }
+
+private:
+    bool feedback(const Case& c);
+    bool fatal(const Case& c) const;
+    bool note_outputs(const std::vector<uint8_t>& outputs);
+    void mutate(Case& c);
+    std::size_t pick_entry();
+    Step random_step();
+    void set_random_input(Step& s);
+    uint8_t value_for(const InputSpace& in);
+    std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+
+    Space space_;
+    Execute execute_;
+    std::mt19937_64 rng_;
+    std::vector<uint8_t> wanted_, reached_, seen_;  // seen_: outputs * 256 (output, value) pairs
+    std::vector<std::size_t> values_of_;            // per output: distinct values seen
+    uint64_t last_state_ = 0;                       // executions when the last new state appeared
+    std::vector<std::vector<uint16_t>> inputs_of_;  // per scope index: inputs a step there may set
+    std::vector<Entry> corpus_;
+    std::set<std::pair<int32_t, std::vector<uint8_t>>> fatal_;  // (scope, input values) of steps that killed
+    std::map<int32_t, int> deaths_in_;                          // per scope
+    std::set<int32_t> fatal_scopes_;                            // scopes no longer run
+    Observation obs_;
+    Progress progress_;
+    std::size_t open_ = 0;  // wanted goals not yet reached
+    std::chrono::steady_clock::time_point start_;
+    bool started_ = false;
+    std::size_t max_steps_ = 24;
+};
+
+}  // namespace kiv::gen

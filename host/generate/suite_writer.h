@@ -1,0 +1,43 @@
+// Writing generated cases as a suite file `kivrun run` reads: cells only where
+// a value changes, expectations as observed, cases named for what they reach.
+#pragma once
+
+#include "runner.h"
+#include "supervise.h"
+#include "target.h"
+
+#include <string>
+#include <vector>
+
+namespace kiv::gen {
+
+// "reaches_G88_runa1_status_eq_0_was_false": the goal's number and meaning,
+// reduced to a name; the goal's ID without a catalog.
+std::string case_name_for(const GoalSlot& goal);
+
+// The goal as reports name it: KIV_G<n>, or its variable ID.
+std::string goal_label(const GoalSlot& goal);
+
+// The suite as CSV text. rarity: per goal, how many corpus cases reached it;
+// a case is named after the rarest goal it is chosen for. `comment` goes first,
+// one '#' line per line.
+std::string suite_csv(const Schema& schema, const Runner& runner, const std::vector<Chosen>& suite,
+                      const std::vector<std::size_t>& rarity, const std::string& comment);
+
+// The cases that killed the search's process, each up to the step that died,
+// without expectations.
+std::string crashes_csv(const Schema& schema, const Runner& runner, const std::vector<Finding>& crashes,
+                        const std::string& comment);
+
+// The path crashes are written to beside a suite: SUITE.crashes.csv.
+std::string crashes_path_for(const std::string& suite_path);
+
+// Throws Error unless path can be written: not a directory, in a directory
+// that exists and is writable, and not an existing file unless force.
+void check_writable(const std::string& path, bool force);
+
+// Writes text to a temporary file beside path and renames it over path, so
+// a reader never sees half a suite. Throws Error on failure.
+void write_atomically(const std::string& path, const std::string& text);
+
+}  // namespace kiv::gen

@@ -1,0 +1,46 @@
+// The search run in a child process, so that a case that crashes or hangs the
+// library ends only that child: the parent keeps the corpus the child streamed
+// to it, records the case as a finding and starts a new child with the corpus.
+#pragma once
+
+#include "minimise.h"
+#include "runner.h"
+#include "search.h"
+
+#include <string>
+#include <vector>
+
+namespace kiv::gen {
+
+struct Finding {  // a case that killed its process
+    Case steps;        // up to and including the step that died
+    int signal = 0;    // 0: timed out, or ended without a signal (exit_status)
+    int exit_status = 0;
+    bool timed_out = false;
+    std::string what() const;  // "SIGSEGV at step 3", ...
+};
+
+struct GenerateOptions {
+    uint64_t seed = 1;
+    Limits limits;
+    double step_timeout = 1.0;    // seconds a step may take before its child is killed
+    std::vector<uint8_t> wanted;  // per goal: searched for (not justified)
+    std::size_t max_restarts = 64;
+};
+
+struct Generated {
+    std::vector<Entry> corpus;
+    std::vector<Chosen> suite;
+    std::vector<Finding> crashes;  // one per signal and scope of the step that died
+    std::size_t deaths = 0;        // children lost, repeats included
+    Progress progress;
+    Stop stop = Stop::goals;
+    bool shortened = true;  // false when shortening itself killed a child
+    double seconds = 0;     // search and minimisation
+};
+
+// Searches, then minimises, in child processes. Throws Error when a child
+// cannot be started or the minimisation cannot complete.
+Generated generate(Runner& runner, const GenerateOptions& options);
+
+}  // namespace kiv::gen

@@ -1,0 +1,144 @@
+// kivrun generate: the same seed gives the same suite, what it writes passes
+// `kivrun run` with every expectation, minimising loses no goal, a crashing
+// library leaves findings and a search that went on, and bad input writes nothing.
+#include "kivrun.h"
+#include "minimise.h"
+#include "runner.h"
+#include "search.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "host_test.h"
+
+namespace {
+
+const std::string kLib = KIV_LIBRARY_PATH;
+const std::string kJustify = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.justify.csv";
+
+std::string fresh_path(const std::string& name) {
+    const std::string p = kivtest::write_file(name, "");
+    std::filesystem::remove(p);
+    return p;
+}
+
+TEST(KivrunGenerate, TheSameSeedWritesTheSameSuiteAndItPassesRunWithEveryExpectation) {
+    const std::string a = fresh_path("a.csv"), b = fresh_path("b.csv");
+    const auto ra = kivtest::kivrun("generate " + kLib + " -o " + a + " --seed 7 --justify " + kJustify);
+    ASSERT_EQ(ra.code, 0) << ra.out << ra.err;
+    EXPECT_NE(ra.out.find("153 of 176 goals reached, 23 justified, 0 missed"), std::string::npos) << ra.out;
+    const auto rb = kivtest::kivrun("generate " + kLib + " -o " + b + " --seed 7 --justify " + kJustify);
+    ASSERT_EQ(rb.code, 0) << rb.out << rb.err;
+    EXPECT_EQ(kivtest::read_file(a), kivtest::read_file(b));
+
+    const auto run = kivtest::kivrun("run " + kLib + " " + a + " --justify " + kJustify + " --fail-under total=100");
+    EXPECT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("0 failed, 0 crashed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("total             153         23    176"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("(0 checks)"), std::string::npos) << "a case without expectations:\n" << run.out;
+}
+
+// The cover and the shortening of a partial corpus (a short search, so not
+// every goal is reached) keep exactly the goals the corpus reached.
+TEST(KivrunGenerate, MinimisingKeepsEveryGoalTheCorpusReached) {
+    kiv::Target target(kLib, std::string(KIV_CATALOG_PATH));
+    kiv::gen::Runner runner(target, {3, 4});
+    kiv::gen::Execute exec = [&](const kiv::gen::Case& c, kiv::gen::Observation& o) { runner.execute(c, o); };
+    for (uint64_t seed : {1, 2, 3}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        kiv::gen::Engine engine(runner.space(), exec, seed, {});
+        kiv::gen::Limits limits;
+        limits.max_executions = 300;
+        engine.run(limits);
+        const auto suite = kiv::gen::minimise(engine.corpus(), exec);
+        std::vector<uint8_t> kept(runner.space().goals, 0);
+        std::size_t steps = 0, corpus_steps = 0;
+        for (const auto& c : suite) {
+            steps += c.steps.size();
+            kiv::gen::Observation again;
+            runner.execute(c.steps, again);
+            EXPECT_EQ(again.reached, c.seen.reached);  // what is written is what a new run shows
+            for (std::size_t g = 0; g < kept.size(); ++g)
+                kept[g] |= again.reached[g];
+        }
+        for (const auto& e : engine.corpus())
+            corpus_steps += e.steps.size();
+        EXPECT_EQ(kept, engine.reached());
+        EXPECT_LT(steps, corpus_steps);
+    }
+}
+
+// The stand-in library segfaults in scope 1 on input 254 and raises goal 107
+// on input 2; its catalog offers scope 1 alone. The crash is a finding, and
+// the search goes on to its plateau with both goals of scope 1 reached.
+TEST(KivrunGenerate, ACrashingCaseIsKeptAsAFindingAndTheSearchGoesOn) {
+    std::string goals;
+    for (int g = 0; g < 8; ++g)
+        goals += std::string(g ? "," : "") + "{\"id\":" + std::to_string(100 + g) + ",\"goal\":" + std::to_string(g + 1) +
+                 ",\"criterion\":\"statement\",\"kind\":\"STM\",\"record\":\"r" + std::to_string(g) +
+                 "\",\"field\":\"hitCount\",\"function\":\"step\",\"meaning\":\"goal " + std::to_string(g) + "\"}";
+    const std::string catalog = kivtest::write_file(
+        "standin.catalog.json",
+        R"({"format":1,"scopes":[{"uid":1,"name":"plus_one","step":"s","unit":"u","init":"i","inputs":[10],)"
+        R"("outputs":["plus_one.out"]}],"inputs":[{"id":10,"name":"plus_one.in","variable":"kiv_haux0",)"
+        R"("scope":1,"feeds":"v","setter":"plain"}],"outputs":[{"name":"plus_one.out","variable":"kiv_haux1",)"
+        R"("scope":1,"from":"v"}],"goals":[)" +
+            goals + "]}");
+    const std::string suite = fresh_path("standin.csv"), crashes = fresh_path("standin.crashes.csv");
+    const auto r = kivtest::kivrun("generate " KIV_STANDIN_PATH " --catalog " + catalog + " -o " + suite +
+                                   " --seed 3 --plateau 3000");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("2 of 8 goals reached, 0 justified, 6 missed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("crash: SIGSEGV at step"), std::string::npos) << r.out;
+    EXPECT_NE(kivtest::read_file(suite).find(",2,3,for KIV_G"), std::string::npos) << kivtest::read_file(suite);
+    EXPECT_NE(kivtest::read_file(crashes).find(",254"), std::string::npos) << kivtest::read_file(crashes);
+
+    const auto again = kivtest::kivrun("run " KIV_STANDIN_PATH " --catalog " + catalog + " " + crashes);
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.out.find("1 crashed"), std::string::npos) << again.out << again.err;
+    const auto passes = kivtest::kivrun("run " KIV_STANDIN_PATH " --catalog " + catalog + " " + suite);
+    EXPECT_EQ(passes.code, 0) << passes.out << passes.err;
+}
+
+struct BadInvocation {
+    const char* name;
+    const char* args;  // {lib}, {out}, {dir} replaced
+    const char* err;
+};
+
+const BadInvocation kBad[] = {
+    {"OutputInAMissingDirectory", "generate {lib} -o {dir}/no/such/dir/s.csv", "does not exist"},
+    {"OutputIsADirectory", "generate {lib} -o {dir}", "is a directory"},
+    {"ExistingOutputWithoutForce", "generate {lib} -o {existing}", "exists; give --force"},
+    {"ZeroTimeBudget", "generate {lib} -o {out} --time-budget 0", "--time-budget"},
+    {"NegativeMaxExecutions", "generate {lib} -o {out} --max-executions -5", "--max-executions"},
+    {"JustificationOfAnUnknownGoal", "generate {lib} -o {out} --justify {justify}", "KIV_G999"},
+};
+
+class KivrunGenerateBadInput : public ::testing::TestWithParam<BadInvocation> {};
+
+TEST_P(KivrunGenerateBadInput, ExitsTwoAndWritesNothing) {
+    const auto& p = GetParam();
+    const std::string out = fresh_path("bad.csv");
+    const std::string existing = kivtest::write_file("existing.csv", "keep me");
+    const std::string justify = kivtest::write_file("bad.justify.csv", "goal,reason\nKIV_G999,why\n");
+    std::string args = p.args;
+    auto put = [&](const std::string& key, const std::string& v) {
+        for (std::size_t at; (at = args.find(key)) != std::string::npos;)
+            args.replace(at, key.size(), v);
+    };
+    put("{lib}", kLib), put("{out}", out), put("{existing}", existing), put("{justify}", justify);
+    put("{dir}", std::filesystem::path(out).parent_path().string());
+    const auto r = kivtest::kivrun(args);
+    EXPECT_EQ(r.code, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(p.err), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(kivtest::read_file(existing), "keep me");
+}
+
+INSTANTIATE_TEST_SUITE_P(, KivrunGenerateBadInput, ::testing::ValuesIn(kBad),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
