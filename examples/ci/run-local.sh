@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The pipeline of gitlab-ci.yml on one machine: the example suite run in
+# The pipeline of gitlab-ci.yml on one machine: the example suites run in
 # shards side by side (xargs -P), the shares merged, the reports written, and
 # the merged result compared with the stored baseline.
 #   examples/ci/run-local.sh [KIVRUN] [LIBRARY] [OUT_DIR]
@@ -11,7 +11,7 @@ kivrun=$(realpath "${1:-build/host/kivrun}")
 library=$(realpath "${2:-build/libdllharness.so}")
 out=${3:-build/ci}
 shards=${SHARDS:-4}
-suites=(examples/seat_heater.csv)
+suites=(examples/seat_heater.csv examples/seat_heater.generated.csv)
 justify=(--justify examples/seat_heater.justify.csv)
 
 mkdir -p "$out"
