@@ -64,12 +64,16 @@ void check_shards(const std::vector<NamedResult>& in) {
             throw Error("shard " + std::to_string(index) + "/" + std::to_string(count) + " is given twice (" +
                         results[0]->path + ", " + results[1]->path + "); nothing was merged");
     if (!counted) return;
-    std::string missing;
+    std::vector<int32_t> missing;
     for (int32_t k = 0; k < count; ++k)
-        if (!by_index.count(k)) missing += (missing.empty() ? "" : ", ") + std::to_string(k) + "/" + std::to_string(count);
-    if (!missing.empty())
-        throw Error("shard" + std::string(missing.find(',') == std::string::npos ? " " : "s ") + missing +
-                    (missing.find(',') == std::string::npos ? " is" : " are") + " missing; nothing was merged");
+        if (!by_index.count(k)) missing.push_back(k);
+    if (missing.empty()) return;
+    std::string list;
+    for (std::size_t i = 0; i < std::min<std::size_t>(missing.size(), 8); ++i)
+        list += (i ? ", " : "") + std::to_string(missing[i]) + "/" + std::to_string(count);
+    if (missing.size() > 8) list += " and " + std::to_string(missing.size() - 8) + " more";
+    throw Error((missing.size() == 1 ? "shard " + list + " is" : "shards " + list + " are") +
+                " missing; nothing was merged");
 }
 
 template <class T>
