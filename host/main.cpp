@@ -205,6 +205,7 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
+    ro.case_goals = o.trace || !o.json.empty();  // each case's own goals, for the reports that show them
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
     if (!executed.stopped.empty()) std::cerr << "kivrun: " << executed.stopped << "; the cases left are not run\n";

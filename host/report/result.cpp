@@ -139,12 +139,19 @@ json coverage_json(const CoverageRow& r) {
             {"percent", r.percent()},     {"covered_percent", r.covered_percent()}};
 }
 
-json case_json(const CaseResult& c) {
+json case_json(const Result& r, const CaseResult& c) {
     json j{{"suite", c.suite},   {"name", c.name},         {"line", c.line},
            {"steps", c.step_lines.size()}, {"step_lines", c.step_lines},
            {"status", verdict_name(c.verdict)}, {"checks", c.checks}, {"mismatches", c.mismatch_count},
            {"seconds", c.seconds}};
     if (c.shard >= 0) j["shard"] = c.shard;
+    if (!c.unique_goals.empty()) {
+        // By variable ID, as goals are named everywhere else in the file.
+        json ids = json::array();
+        for (int32_t g : c.unique_goals)
+            ids.push_back(r.goals.at(static_cast<std::size_t>(g)).id);
+        j["unique_goals"] = ids;
+    }
     json m = json::array();
     for (const auto& x : c.mismatches)
         m.push_back({{"step", x.step}, {"line", x.line}, {"output", x.output}, {"expected", x.expected},
@@ -247,7 +254,7 @@ void write_json(const Result& r, std::ostream& out) {
         j["goals"].push_back(goal_json(r, g));
     j["cases"] = json::array();
     for (const auto& c : r.cases)
-        j["cases"].push_back(case_json(c));
+        j["cases"].push_back(case_json(r, c));
     j["warnings"] = json::array();
     for (std::size_t g : s.contradictions) {
         const GoalResult& goal = r.goals[g];
@@ -320,6 +327,7 @@ Result read_json(std::istream& in, const std::string& what) {
         c.mismatch_count = field<uint32_t>(jc, "mismatches", what);
         c.seconds = optional_field<double>(jc, "seconds", 0, what);
         c.shard = optional_field<int32_t>(jc, "shard", -1, what);
+        c.unique_goals = optional_field<std::vector<int32_t>>(jc, "unique_goals", {}, what);  // IDs until the goals are read
         for (const json& m : optional_field<json>(jc, "failed_checks", json::array(), what))
             c.mismatches.push_back({field<int32_t>(m, "step", what), field<int32_t>(m, "line", what),
                                     field<std::string>(m, "output", what), field<std::string>(m, "expected", what),
@@ -359,6 +367,17 @@ Result read_json(std::istream& in, const std::string& what) {
         }
         r.goals.push_back(std::move(g));
     }
+    std::map<int32_t, int32_t> index_of;
+    for (std::size_t g = 0; g < r.goals.size(); ++g)
+        index_of[r.goals[g].id] = static_cast<int32_t>(g);
+    for (CaseResult& c : r.cases)
+        for (int32_t& g : c.unique_goals) {
+            auto it = index_of.find(g);
+            if (it == index_of.end())
+                throw Error(what + ": not a kivrun result (case " + c.id() + " names goal " + std::to_string(g) +
+                            ", which it does not list)");
+            g = it->second;
+        }
     for (const json& jt : field<json>(j, "thresholds", what))
         r.thresholds.push_back({field<std::string>(jt, "criterion", what), field<double>(jt, "required", what)});
     return r;

@@ -41,6 +41,9 @@ struct CaseResult {
     bool goals_kept = false;           // goals reached before the fault are kept
     double seconds = 0;                // wall time of the case; 0 when unknown
     int32_t shard = -1;                // the shard that ran it, in a merged result
+    // Goals (indices into Result::goals) this case reaches and no other case
+    // of the run does; known only when the run recorded each case's goals.
+    std::vector<int32_t> unique_goals;
 
     std::string id() const { return suite + ":" + name; }  // unique within a result
 };

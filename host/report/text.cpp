@@ -204,6 +204,22 @@ void write_text(const Result& r, const Summary& s, std::ostream& out, const Text
                 out << line << c.id() << ", " << step_where(c, goal.first_step) << ": " << goal.meaning << "\n";
             }
     }
+    if (o.trace) {
+        bool heading = false;
+        for (const CaseResult& c : r.cases) {
+            if (c.unique_goals.empty()) continue;
+            if (!heading) out << "\nGoals only one case reaches:\n";
+            heading = true;
+            out << "  " << c.id() << " (" << count(c.unique_goals.size(), "goal", "goals") << ")\n";
+            std::vector<int32_t> goals = c.unique_goals;
+            std::sort(goals.begin(), goals.end(),
+                      [&](int32_t a, int32_t b) { return r.goals[a].goal < r.goals[b].goal; });
+            for (int32_t g : goals) {
+                out << "  ";
+                goal_line(r.goals[g], out);
+            }
+        }
+    }
     if (!s.contradictions.empty()) out << "\nWarnings (" << s.contradictions.size() << "):\n";
     for (std::size_t g : s.contradictions)
         out << "  " << contradiction_text(r, g) << "\n";
