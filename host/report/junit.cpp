@@ -115,6 +115,7 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     for (const auto& row : s.criteria)
         property(row);
     property(s.total);
+    if (s.mcdc) property(*s.mcdc);
     out << "    </properties>\n";
     for (const auto& t : s.thresholds) {
         const double actual = t.row.covered_percent();
@@ -133,6 +134,8 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     std::string warnings;
     for (std::size_t g : s.contradictions)
         warnings += "warning: " + contradiction_text(r, g) + "\n";
+    for (const auto& [d, c] : s.mcdc_contradictions)
+        warnings += "warning: " + mcdc_contradiction_text(r, d, c) + "\n";
     if (!warnings.empty()) out << "    <system-out>" << xml_text(warnings) << "</system-out>\n";
     out << "  </testsuite>\n</testsuites>\n";
 }
