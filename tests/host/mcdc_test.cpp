@@ -1,13 +1,17 @@
-// MC/DC analysis against a brute-force reference: C++'s own && and || give
-// the vectors, and a pair is checked by trying every full assignment.
+// MC/DC: the analysis against a brute-force reference (C++'s own && and ||
+// give the vectors, a pair is checked by trying every full assignment), and
+// kivrun run --mcdc on the real library.
 #include "mcdc.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 
 #include "error.h"
+#include "host_test.h"
 
 namespace {
 
@@ -114,5 +118,97 @@ TEST(McdcExpression, RejectsWhatIsNotAFormulaOfEachConditionOnce) {
     for (const auto& [text, n] : bad)
         EXPECT_THROW(kiv::mcdc::Expression(text, n), kiv::Error) << text;
 }
+
+const std::string kLib = KIV_LIBRARY_PATH;
+const std::string kExample = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv";
+
+nlohmann::json run_json(const std::string& args, const std::string& name) {
+    const std::string path = kivtest::write_file(name, "");
+    const auto r = kivtest::kivrun("run " + kLib + " " + kExample + " -q --json " + path + " " + args);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    return nlohmann::json::parse(kivtest::read_file(path));
+}
+
+// The replay runs apart from the workers: every figure of the run stays as it
+// was, and the MC/DC section reads back into the same model.
+TEST(McdcRun, ExampleSuiteKeepsItsGoalsAndShowsAllButTheConstantDecisions) {
+    const auto plain = run_json("", "plain.json");
+    const auto with = run_json("--mcdc", "mcdc.json");
+    EXPECT_EQ(plain["goals"], with["goals"]);
+    EXPECT_EQ(plain["coverage"], with["coverage"]);
+    ASSERT_TRUE(with.contains("mcdc"));
+    const auto& m = with["mcdc"];
+    EXPECT_EQ(m["steps"], 60);
+    EXPECT_EQ(m["steps_not_replayed"], 0);
+    EXPECT_EQ(m["coverage"]["total"], 23);
+    std::vector<std::string> open;
+    for (const auto& d : m["decisions"]) {
+        EXPECT_EQ(d["repeated"], 0);
+        for (const auto& c : d["conditions"])
+            if (!c["shown"].get<bool>()) open.push_back(c["record"]);
+    }
+    // The wrapper's tick_counter tests have the same outcome on every step.
+    EXPECT_EQ(open, (std::vector<std::string>{"TU16ixa_dc_cond1", "TU16ixa_dc_cond3", "TU16ixa_dc_cond4",
+                                              "TU16ixa_dc_cond5"}));
+    std::ostringstream again;
+    kiv::write_json(kiv::read_json_file(kivtest::write_file("mcdc.json", with.dump())), again);
+    EXPECT_EQ(nlohmann::json::parse(again.str())["mcdc"], m);
+}
+
+struct Invocation {
+    const char* name;
+    const char* args;  // {lib}, {stripped}, {example}, {ids}, {old}, {justify} are replaced
+    int code;
+    const char* says;  // in stdout or stderr
+};
+
+const Invocation kInvocations[] = {
+    {"StrippedLibraryIsRefused", "{stripped} {ids} --catalog " KIV_CATALOG_PATH " --mcdc", 2,
+     "has no symbol table (stripped?)"},
+    {"StrippedLibraryRunsWithoutMcdc", "{stripped} {ids} --catalog " KIV_CATALOG_PATH, 0, "PASSED"},
+    {"CatalogWithoutDecisionsIsRefused", "{lib} {ids} --catalog {old} --mcdc", 2, "lists no decisions"},
+    {"CatalogWithoutDecisionsRunsWithoutMcdc", "{lib} {ids} --catalog {old}", 0, "PASSED"},
+    {"NoCatalogIsRefused", "{lib} {ids} --no-catalog --mcdc", 2, "--mcdc needs the library's catalog"},
+    {"ThresholdWithoutMcdcIsRefused", "{lib} {ids} --fail-under mcdc=10", 2, "--fail-under mcdc needs --mcdc"},
+    // 19 of 23 is 82.608...%: compared exactly.
+    {"ThresholdMet", "{lib} {example} --mcdc --fail-under mcdc=82.6", 0, "mcdc 82.61% >= 82.60%: met"},
+    {"ThresholdMissed", "{lib} {example} --mcdc --fail-under mcdc=82.7", 1, "mcdc 82.6% < 82.7%: NOT MET"},
+    {"JustifiedConditionsCountAsCovered", "{lib} {example} --mcdc --justify {justify} --fail-under mcdc=100", 0,
+     "mcdc 100.0% >= 100.0%: met (23 of 23 conditions)"},
+    {"UnknownConditionOfAJustificationIsRefused", "{lib} {ids} --justify {bad_justify}", 2,
+     "'2' is not a condition of TU18ixa_dc_cond1"},
+};
+
+class McdcCommandLine : public ::testing::TestWithParam<Invocation> {};
+
+TEST_P(McdcCommandLine, ExitsWithItsCodeAndSaysWhy) {
+    const std::string stripped = kivtest::write_file("stripped.so", "");
+    ASSERT_EQ(kivtest::run_command("strip -o '" + stripped + "' '" + kLib + "'").code, 0);
+    auto catalog = nlohmann::json::parse(kivtest::read_file(KIV_CATALOG_PATH));
+    catalog.erase("records");
+    std::string args = GetParam().args;
+    const std::pair<std::string, std::string> values[] = {
+        {"{lib}", kLib},
+        {"{stripped}", stripped},
+        {"{example}", kExample},
+        {"{ids}", kivtest::write_file("ids.csv", "case,scope,959\nc,955,30\n")},
+        {"{old}", kivtest::write_file("old.catalog.json", catalog.dump())},
+        {"{justify}", kivtest::write_file("j.csv",
+                                          "goal,reason\n"
+                                          "MCDC:TU16ixa_dc_cond1:0,tick_counter < 1 holds on every step\n"
+                                          "MCDC:TU16ixa_dc_cond3:TU16ixa_dc_cond3,tick_counter is 1 here\n"
+                                          "mcdc:TU16ixa_dc_cond4:0,tick_counter is 1 here\n"
+                                          "MCDC:TU16ixa_dc_cond5:0,tick_counter is 1 here\n")},
+        {"{bad_justify}", kivtest::write_file("bad.csv", "goal,reason\nMCDC:TU18ixa_dc_cond1:2,no such\n")}};
+    for (const auto& [key, value] : values)
+        for (std::size_t at; (at = args.find(key)) != std::string::npos;)
+            args.replace(at, key.size(), value);
+    const auto r = kivtest::kivrun("run " + args);
+    EXPECT_EQ(r.code, GetParam().code) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(GetParam().says), std::string::npos) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Invocations, McdcCommandLine, ::testing::ValuesIn(kInvocations),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
