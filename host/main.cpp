@@ -167,7 +167,7 @@ int run(const RunCommand& o) {
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
     std::optional<kiv::McdcSection> mcdc_section;
-    if (o.mcdc) mcdc_section = kiv::measure_mcdc(*target, plan, executed, mcdc, o.step_timeout);
+    if (o.mcdc) mcdc_section = kiv::measure_mcdc(*target, plan, executed, mcdc, ro);
 
     const auto report_start = Clock::now();
     desc.library = o.common.library;

@@ -106,8 +106,9 @@ McdcSetup prepare_mcdc(const Target& target, const std::vector<Justification>& r
 }
 
 McdcSection measure_mcdc(const Target& target, const Plan& plan, const RunResult& run, const McdcSetup& setup,
-                         double step_timeout) {
-    const mcdc::Observations o = mcdc::replay(target, plan, run, setup.watched, step_timeout);
+                         const RunOptions& options) {
+    const mcdc::Observations o =
+        mcdc::replay(target, plan, run, setup.watched, options.isolation, options.step_timeout);
     McdcSection m;
     m.steps = o.steps;
     m.steps_not_replayed = o.not_replayed;

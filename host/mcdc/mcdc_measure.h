@@ -32,8 +32,8 @@ struct McdcSetup {
 // or one already justified.
 McdcSetup prepare_mcdc(const Target& target, const std::vector<Justification>& rows, bool measure);
 
-// Replays the run's cases and analyses each decision's vectors.
+// Replays the run's cases, isolated as the run was, and analyses each decision's vectors.
 McdcSection measure_mcdc(const Target& target, const Plan& plan, const RunResult& run, const McdcSetup& setup,
-                         double step_timeout);
+                         const RunOptions& options);
 
 }  // namespace kiv

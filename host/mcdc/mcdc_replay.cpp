@@ -69,8 +69,9 @@ struct FlagPair {
     char value() const { return new_t && !new_f ? 'T' : new_f && !new_t ? 'F' : '-'; }
 };
 
+// snapshot: restored before each case; null: this process runs one case only.
 [[noreturn]] void child(const Target& target, const Plan& plan, const RunResult& run,
-                        const std::vector<Watched>& watched, const Snapshot& snapshot, std::size_t from, int fd) {
+                        const std::vector<Watched>& watched, const Snapshot* snapshot, std::size_t from, int fd) {
     const Exports& api = target.library().api();
     std::vector<FlagPair> decisions;
     std::vector<std::vector<FlagPair>> conditions;
@@ -84,7 +85,8 @@ struct FlagPair {
     for (std::size_t c = from; c < plan.cases.size(); ++c) {
         const uint32_t n = steps_to_replay(plan, run, c);
         if (!n) continue;
-        snapshot.restore();
+        if (!snapshot && c > from) break;
+        if (snapshot) snapshot->restore();
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < n; ++s) {
             for (std::size_t d = 0; d < decisions.size(); ++d) {
@@ -199,9 +201,9 @@ Read read_message(int fd, char* buf, std::size_t n, int timeout_ms) {
 }  // namespace
 
 Observations replay(const Target& target, const Plan& plan, const RunResult& run, const std::vector<Watched>& watched,
-                    double step_timeout) {
+                    Isolation isolation, double step_timeout) {
     Snapshot snapshot;
-    snapshot.take(target.library().writable());
+    if (isolation == Isolation::snapshot) snapshot.take(target.library().writable());
     Gatherer gather(plan, run, watched);
     std::vector<char> msg(message_size(watched));
     // A step is given its timeout and the same grace the workers get.
@@ -214,6 +216,7 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
     };
     skip_empty();
     while (c < plan.cases.size()) {
+        const std::size_t start = c;
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) throw Error(std::string("--mcdc: cannot start the replay: ") + std::strerror(errno));
         std::fflush(nullptr);
@@ -222,7 +225,7 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
         if (pid == 0) {
             close(fds[0]);
             signal(SIGPIPE, SIG_DFL);
-            child(target, plan, run, watched, snapshot, c, fds[1]);
+            child(target, plan, run, watched, isolation == Isolation::snapshot ? &snapshot : nullptr, c, fds[1]);
         }
         close(fds[1]);
         Read r = Read::ok;
@@ -234,10 +237,14 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
             ++s;
             skip_empty();
         }
-        if (r != Read::ok) kill(pid, SIGKILL);
+        if (r == Read::silent) kill(pid, SIGKILL);
         close(fds[0]);
-        waitpid(pid, nullptr, 0);
-        if (c < plan.cases.size()) {  // the child died or hung in case c: the rest of it is lost
+        int status = 0;
+        waitpid(pid, &status, 0);
+        // A child that ran its cases to the end and exited; else it died or
+        // hung in case c, and the rest of that case is lost.
+        const bool done = r == Read::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
+        if (c < plan.cases.size() && !done) {
             gather.lost(steps_to_replay(plan, run, c) - s);
             ++c, s = 0;
             skip_empty();

@@ -38,10 +38,11 @@ struct Observations {
 };
 
 // Replays every case of the plan up to the step where it faulted in `run`,
-// from the library's state at load, in a forked child (a fresh one after a
-// child dies or hangs longer than step_timeout). Must be called from the
-// process that loaded the target and never stepped it.
+// from the library's state at load, in forked children: one for all cases,
+// restoring the library's data between them (snapshot), or one per case
+// (fork); a fresh one after a child dies or hangs longer than step_timeout.
+// Must be called from the process that loaded the target and never stepped it.
 Observations replay(const Target& target, const Plan& plan, const RunResult& run, const std::vector<Watched>& watched,
-                    double step_timeout);
+                    Isolation isolation, double step_timeout);
 
 }  // namespace kiv::mcdc

@@ -130,7 +130,7 @@ nlohmann::json run_json(const std::string& args, const std::string& name) {
 }
 
 // The replay runs apart from the workers: every figure of the run stays as it
-// was, and the MC/DC section reads back into the same model.
+// was; a process per case replays the same; the section reads back as written.
 TEST(McdcRun, ExampleSuiteKeepsItsGoalsAndShowsAllButTheConstantDecisions) {
     const auto plain = run_json("", "plain.json");
     const auto with = run_json("--mcdc", "mcdc.json");
@@ -150,6 +150,7 @@ TEST(McdcRun, ExampleSuiteKeepsItsGoalsAndShowsAllButTheConstantDecisions) {
     // The wrapper's tick_counter tests have the same outcome on every step.
     EXPECT_EQ(open, (std::vector<std::string>{"TU16ixa_dc_cond1", "TU16ixa_dc_cond3", "TU16ixa_dc_cond4",
                                               "TU16ixa_dc_cond5"}));
+    EXPECT_EQ(run_json("--mcdc --isolation fork", "fork.json")["mcdc"], m);
     std::ostringstream again;
     kiv::write_json(kiv::read_json_file(kivtest::write_file("mcdc.json", with.dump())), again);
     EXPECT_EQ(nlohmann::json::parse(again.str())["mcdc"], m);
