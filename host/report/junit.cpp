@@ -61,9 +61,6 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     std::size_t failed_thresholds = 0;
     for (const auto& t : s.thresholds)
         failed_thresholds += !t.met;
-    double total_time = 0;
-    for (const auto& c : r.cases)
-        total_time += c.seconds;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out << "<testsuites name=\"kivrun\" tests=\"" << r.cases.size() + s.thresholds.size() << "\" failures=\""
         << s.failed + failed_thresholds << "\" errors=\"" << s.crashed + s.timed_out + s.not_run << "\" time=\""
