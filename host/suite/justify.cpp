@@ -104,15 +104,16 @@ private:
         if (!goal) return;
         const CsvCell* reason_cell = cell_at(row, reason_col_);
         const std::string reason = reason_cell ? one_line(reason_cell->text) : "";
-        if (mcdc && !reason.empty()) {  // its repeats are found once the condition is resolved
+        if (reason.empty()) {
+            error(row.line, reason_cell ? reason_cell->column : 1,
+                  "empty reason for " + (mcdc ? goal_cell->text : label(*goal)) +
+                      "; expected text saying why no input can reach it");
+            return;
+        }
+        if (mcdc) {  // its repeats are found once the condition is resolved
             const auto colon = goal_cell->text.find(':', 5);
             out_.push_back({SIZE_MAX, reason, file_, row.line, goal_cell->text.substr(5, colon - 5),
                             goal_cell->text.substr(colon + 1), goal_cell->column});
-            return;
-        }
-        if (reason.empty()) {
-            error(row.line, reason_cell ? reason_cell->column : 1,
-                  "empty reason for " + label(*goal) + "; expected text saying why no input can reach it");
             return;
         }
         if (auto it = seen_.find(*goal); it != seen_.end()) {
