@@ -87,7 +87,9 @@ McdcSetup prepare_mcdc(const Target& target, const std::vector<Justification>& r
     if (!measure && rows.empty()) return setup;
     const Catalog& cat = target.catalog();
     const std::string why = measure ? "--mcdc" : "MC/DC justifications";
-    if (!cat.present()) throw Error(why + " needs the library's catalog, which names its decisions and conditions");
+    if (!cat.present())
+        throw Error(why + (measure ? " needs" : " need") +
+                    " the library's catalog, which names its decisions and conditions");
     for (const auto& r : cat.records)
         if (r.kind == "DC" && !r.expression.empty()) {
             setup.decisions.push_back(&r);
