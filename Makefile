@@ -18,7 +18,9 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only what the demo runs: the library, its catalog and kivrun; `make test` builds the rest.
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target kivrun dllharness dllharness_catalog
 	@scripts/demo.sh $(BUILD)
 
 test: build
@@ -39,6 +41,7 @@ clang: deps
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+	@scripts/bench-e2e.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_CLANG)

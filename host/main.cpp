@@ -8,7 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
+#include <random>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -84,6 +89,12 @@ struct RunCommand {
     std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
+    kiv::Selection selection;
+    std::string shard;
+    std::optional<uint64_t> seed;
+    bool list = false;
+    bool show_outputs = false, record_all = false;
+    std::string record;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -113,6 +124,39 @@ void check_thresholds(const std::vector<kiv::Threshold>& thresholds, const kiv::
                              (target.catalog().present() ? "" : " known without a catalog"));
     }
 }
+
+// Narrows the plan to the cases chosen; false when they were only listed.
+bool select(const RunCommand& o, kiv::Plan& plan, kiv::RunDescription& desc) {
+    kiv::Selection s = o.selection;
+    s.shard = o.shard.empty() ? kiv::shard_from_environment() : kiv::parse_shard(o.shard);
+    if (s.shard) desc.shard_index = s.shard->index, desc.shard_count = s.shard->count;
+    // GoogleTest's protocol: a runner that shards says so by creating this file.
+    if (const char* status = std::getenv("GTEST_SHARD_STATUS_FILE"); status && s.shard) std::ofstream{status};
+    if (s.shuffle) {
+        s.seed = o.seed ? *o.seed : std::random_device{}();
+        if (!o.seed) std::cerr << "kivrun: cases shuffled with --seed " << s.seed << "\n";
+    }
+    plan = kiv::select_cases(std::move(plan), s);
+    if (!o.list) return true;
+    kiv::list_cases(plan, std::cout);
+    return false;
+}
+
+// --show-outputs and --record: the selected cases once more, apart from the run.
+void replay(const RunCommand& o, const kiv::Target& target, const kiv::Plan& plan) {
+    std::vector<std::size_t> cases(plan.cases.size());
+    for (std::size_t c = 0; c < cases.size(); ++c)
+        cases[c] = c;
+    kiv::SuiteRecorder recorder(target.schema(), plan, o.record_all);
+    kiv::replay(target, plan, cases, o.step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+        if (o.show_outputs) kiv::show_step(std::cout, target.schema(), plan, c, s, out);
+        if (!o.record.empty()) recorder.step(c, s, out);
+    });
+    if (o.record.empty()) return;
+    kiv::write_report_file(o.record, [&](std::ostream& out) { recorder.write(out); });
+    std::cerr << "kivrun: recorded " << plan.cases.size() << " cases with their outputs in " << o.record << "\n";
+}
+
 
 int run(const RunCommand& o) {
     const auto start = Clock::now();
@@ -149,16 +193,20 @@ int run(const RunCommand& o) {
     for (const auto& t : thresholds)
         if (t.criterion == "mcdc" && !o.mcdc) throw kiv::Error("--fail-under mcdc needs --mcdc");
     const kiv::McdcSetup mcdc = kiv::prepare_mcdc(*target, mcdc_rows, o.mcdc);
+    if (!select(o, plan, desc)) return 0;
     // Checked before the run, so a bad path costs no run and never overwrites an input.
     std::vector<kiv::OutputPath> outputs;
     if (!o.json.empty()) outputs.push_back({"--json", o.json});
     if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
+    if (!o.record.empty()) outputs.push_back({"--record", o.record});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
     kiv::check_outputs(outputs, inputs);
     desc.parse_seconds = since(start);
+    // The replay's time counts as reporting: it only shows and records.
+    if (o.show_outputs || !o.record.empty()) replay(o, *target, plan);
 
     kiv::RunOptions ro;
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
@@ -168,6 +216,7 @@ int run(const RunCommand& o) {
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
     std::optional<kiv::McdcSection> mcdc_section;
     if (o.mcdc) mcdc_section = kiv::measure_mcdc(*target, plan, executed, mcdc, ro);
+    if (!executed.stopped.empty()) std::cerr << "kivrun: " << executed.stopped << "; the cases left are not run\n";
 
     const auto report_start = Clock::now();
     desc.library = o.common.library;
@@ -252,6 +301,31 @@ void add_run_command(CLI::App& app, Action& action) {
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "Print only failing cases and the verdict");
     run_cmd->add_flag("-v,--verbose", run_opts.verbose, "List every case, passed ones too");
+    run_cmd
+        ->add_option("--filter", run_opts.selection.filters,
+                     "Run the cases whose name or suite:case matches the glob; a leading '-' excludes (repeatable)")
+        ->type_name("GLOB")
+        ->allow_extra_args(false);
+    run_cmd->add_flag("--list", run_opts.list,
+                      "List the selected cases with suite, line, steps and checks; run nothing");
+    run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    run_cmd->add_flag("--shuffle", run_opts.selection.shuffle, "Run the cases in a random order (see --seed)");
+    run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)");
+    run_cmd
+        ->add_option("--shard", run_opts.shard,
+                     "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "
+                     "GTEST_SHARD_INDEX/GTEST_TOTAL_SHARDS when set)")
+        ->type_name("K/N");
+    run_cmd->add_flag("--show-outputs", run_opts.show_outputs,
+                      "Print each step's inputs and the outputs of its scope after it");
+    auto* record = run_cmd->add_option("--record", run_opts.record,
+                                       "Write the selected cases as a suite whose expect cells hold the outputs seen "
+                                       "(never an input file)");
+    record->type_name("OUT.csv");
+    run_cmd->add_flag("--record-all", run_opts.record_all, "With --record: an expect column for every output")
+        ->needs(record);
     run_cmd->callback([&action, opts] { action = [opts] { return run(*opts); }; });
 }
 
@@ -263,6 +337,15 @@ int main(int argc, char** argv) {
         "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
         "of --fail-under; 2 bad input."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "kivrun " KIV_VERSION);
+    // Every option's default shows in --help.
+    app.option_defaults()->always_capture_default();
+    app.footer(
+        "Suites are CSV (comma or semicolon), one row per step: a 'case' column (a new name starts a case "
+        "from the library's state at load), a 'scope' column (UID or name; empty repeats the previous), one "
+        "column per input (variable ID or name; an empty cell keeps the previous value) and 'expect OUTPUT' "
+        "columns (a value, a range 30..35 or a set 0|1; empty: no check). Lines starting with # are "
+        "comments; a 'note' column is free text. 'kivrun info LIBRARY' lists the names.");
     kiv::Action action;
     for (auto add : kiv::kCommands)
         add(app, action);

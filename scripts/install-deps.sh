@@ -3,7 +3,9 @@
 # As root it runs apt-get; otherwise it says exactly what to install.
 # Extra package names given as arguments are needed too.
 set -euo pipefail
-need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libelf-dev binutils libxml2-utils "$@")
+need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libelf-dev binutils
+  libxml2-utils
+  libclang-14-dev llvm-14-dev clang-14 "$@")
 missing=()
 for pkg in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <fstream>
 #include <set>
 
@@ -54,6 +56,25 @@ Setter setter_named(const std::string& s) {
     throw std::runtime_error("unknown setter kind '" + s + "'");
 }
 
+// An integer field, checked for type and range: nlohmann would otherwise read
+// `true` as 1, wrap 4294967297 to 1 and convert 1e10 with undefined result.
+// `where` names the object ("scopes[2]") for the error.
+int32_t int_field(const nlohmann::json& value, const std::string& where) {
+    if (!value.is_number_integer()) throw std::runtime_error(where + ": expected an integer, got " + value.dump());
+    if (value.is_number_unsigned() ? value.get<uint64_t>() > INT32_MAX
+                                   : value.get<int64_t>() < INT32_MIN || value.get<int64_t>() > INT32_MAX)
+        throw std::runtime_error(where + ": " + value.dump() + " is outside the 32-bit range");
+    return static_cast<int32_t>(value.get<int64_t>());
+}
+
+int32_t int_field(const nlohmann::json& obj, const char* key, const std::string& where) {
+    return int_field(obj.at(key), where + "." + key);
+}
+
+std::string item(const char* list, std::size_t i) {
+    return std::string(list) + "[" + std::to_string(i) + "]";
+}
+
 // A source position: a line and column from 1 that fit an int32_t.
 int32_t position(const nlohmann::json& j, const char* key) {
     const auto& v = j.at(key);
@@ -71,18 +92,22 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
         rec.record = r.at("record");
         rec.kind = r.at("kind");
         rec.function = r.at("function");
-        rec.unit = r.value("unit", 0);
+        rec.unit = r.contains("unit") ? int_field(r, "unit", "records") : 0;
         rec.file = r.at("file");
         rec.line = position(r, "line");
         rec.column = position(r, "column");
-        if (r.contains("constants")) rec.constants = r.at("constants").get<std::vector<int64_t>>();
+        if (r.contains("constants"))
+            for (const auto& v : r.at("constants"))
+                rec.constants.push_back(int_field(v, "records." + rec.record + ".constants"));
         rec.decision = r.value("decision", "");
         if (r.contains("conditions")) rec.conditions = r.at("conditions").get<std::vector<std::string>>();
         rec.expression = r.value("expression", "");
         if (c.record(rec.record)) throw std::runtime_error("record " + rec.record + " is listed twice");
         c.records.push_back(std::move(rec));
     }
-    if (j.contains("constants")) c.constants = j.at("constants").get<std::vector<int64_t>>();
+    if (j.contains("constants"))
+        for (const auto& v : j.at("constants"))
+            c.constants.push_back(int_field(v, "constants"));
     for (const auto& r : c.records) {
         const CatalogRecord* d = r.decision.empty() ? nullptr : c.record(r.decision);
         if (r.kind == "CC" && (!d || d->kind != "DC"))
@@ -110,18 +135,30 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
 
 Catalog parse(const nlohmann::json& j) {
     Catalog c;
-    for (const auto& s : j.at("scopes"))
-        c.scopes.push_back({s.at("uid"), s.at("name"), s.at("step"), s.at("unit"), s.at("init"),
-                            s.at("inputs").get<std::vector<int32_t>>(),
-                            s.at("outputs").get<std::vector<std::string>>()});
-    for (const auto& i : j.at("inputs"))
-        c.inputs.push_back(
-            {i.at("id"), i.at("name"), i.at("variable"), i.at("scope"), i.at("feeds"), setter_named(i.at("setter"))});
+    std::size_t n = 0;
+    for (const auto& s : j.at("scopes")) {
+        const std::string at = item("scopes", n++);
+        std::vector<int32_t> inputs;
+        for (const auto& v : s.at("inputs"))
+            inputs.push_back(int_field(v, item((at + ".inputs").c_str(), inputs.size())));
+        c.scopes.push_back({int_field(s, "uid", at), s.at("name"), s.at("step"), s.at("unit"), s.at("init"),
+                            std::move(inputs), s.at("outputs").get<std::vector<std::string>>()});
+    }
+    n = 0;
+    for (const auto& i : j.at("inputs")) {
+        const std::string at = item("inputs", n++);
+        c.inputs.push_back({int_field(i, "id", at), i.at("name"), i.at("variable"), int_field(i, "scope", at),
+                            i.at("feeds"), setter_named(i.at("setter"))});
+    }
+    n = 0;
     for (const auto& o : j.at("outputs"))
-        c.outputs.push_back({o.at("name"), o.at("variable"), o.at("scope"), o.at("from")});
-    for (const auto& g : j.at("goals"))
-        c.goals.push_back({g.at("id"), g.at("goal"), g.at("criterion"), g.at("kind"), g.at("record"), g.at("field"),
-                           g.at("function"), g.at("meaning")});
+        c.outputs.push_back({o.at("name"), o.at("variable"), int_field(o, "scope", item("outputs", n++)), o.at("from")});
+    n = 0;
+    for (const auto& g : j.at("goals")) {
+        const std::string at = item("goals", n++);
+        c.goals.push_back({int_field(g, "id", at), int_field(g, "goal", at), g.at("criterion"), g.at("kind"),
+                           g.at("record"), g.at("field"), g.at("function"), g.at("meaning")});
+    }
     parse_positions(j, c);
     return c;
 }

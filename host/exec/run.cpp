@@ -30,20 +30,17 @@ std::size_t align64(std::size_t n) {
 
 SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes)
     : n_cases_(cases), n_goals_(goals), n_lanes_(lanes) {
-    const std::size_t lanes_at = align64(sizeof(SharedHeader));
-    const std::size_t cases_at = lanes_at + align64(lanes * sizeof(SharedLane));
-    const std::size_t reach_at = cases_at + align64(cases * sizeof(SharedCase));
+    const std::size_t ledger_at = align64(sizeof(SharedHeader));
+    const std::size_t lanes_at = ledger_at + align64(sizeof(Ledger));
+    const std::size_t cases_at = lanes_at + align64(lanes * sizeof(LedgerLane));
+    const std::size_t reach_at = cases_at + align64(cases * sizeof(LedgerCase));
     bytes_ = reach_at + goals * sizeof(std::atomic<uint64_t>);
     base_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base_ == MAP_FAILED) throw Error(std::string("cannot map memory for the results: ") + std::strerror(errno));
     auto* b = static_cast<char*>(base_);
     header_ = new (b) SharedHeader{};
-    lanes_ = reinterpret_cast<SharedLane*>(b + lanes_at);
-    for (std::size_t i = 0; i < lanes; ++i)
-        new (&lanes_[i]) SharedLane{-1, 0, -1, 0, 0, 0};
-    cases_ = reinterpret_cast<SharedCase*>(b + cases_at);
-    for (std::size_t i = 0; i < cases; ++i)
-        new (&cases_[i]) SharedCase{};
+    ledger_ = new (b + ledger_at) Ledger(reinterpret_cast<LedgerCase*>(b + cases_at), cases,
+                                         reinterpret_cast<LedgerLane*>(b + lanes_at), lanes);
     reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
     for (std::size_t i = 0; i < goals; ++i)
         new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
@@ -61,7 +58,7 @@ struct LaneWatch {  // the parent's view of one worker slot
     pid_t pid = 0;
     uint64_t last_beat = 0;
     Clock::time_point last_change;
-    bool timeout_sent = false;
+    uint64_t timeout_token = 0;  // the token the timeout signal carried; 0 none sent
     Clock::time_point kill_at;
 };
 
@@ -71,6 +68,7 @@ public:
         : plan_(plan),
           options_(options),
           shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
+          ledger_(shared_.ledger()),
           lanes_(static_cast<std::size_t>(options.workers)) {
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
         for (std::size_t i = 0; i < lanes_.size(); ++i)
@@ -84,12 +82,13 @@ public:
     }
 
     RunResult run() {
+        // SIGCHLD is blocked only to be waited for; what the process does
+        // with it otherwise stays as it was.
         sigset_t chld, old;
         sigemptyset(&chld);
         sigaddset(&chld, SIGCHLD);
         sigprocmask(SIG_BLOCK, &chld, &old);
         old_mask_ = old;
-        WorkerSignals handlers;
         const auto start = Clock::now();
         try {
             loop();
@@ -102,10 +101,9 @@ public:
         if (options_.progress) std::printf("\r\033[K"), std::fflush(stdout);
         RunResult r;
         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        for (std::size_t c = 0; c < shared_.cases(); ++c) {
-            r.cases.push_back(shared_.result(c).outcome);
-            r.cases.back().status = static_cast<CaseStatus>(shared_.result(c).status.load());
-        }
+        r.stopped = stopped_;
+        for (std::size_t c = 0; c < shared_.cases(); ++c)
+            r.cases.push_back(ledger_.result(static_cast<int64_t>(c)));
         for (std::size_t g = 0; g < shared_.goals(); ++g) {
             const uint64_t code = shared_.reach(g).load();
             if (code == kNotReached)
@@ -124,22 +122,17 @@ private:
         auto next_progress = Clock::now() + std::chrono::milliseconds(200);
         for (;;) {
             if (hdr.check.load() == check_refused) throw SnapshotRefused(hdr.refusal);
-            bool unclaimed = hdr.next_case.load() < n;
-            for (std::size_t i = 0; i < lanes_.size(); ++i)
-                unclaimed |= !lanes_[i].pid && shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load();
             // Until the snapshot check has passed, one worker runs alone.
             const bool checked = options_.isolation == Isolation::fork || hdr.check.load() == check_passed;
             const std::size_t want = checked ? lanes_.size() : 1;
-            for (int pass = 0; pass < 2; ++pass)  // lanes with a dead worker's cases first
-                for (std::size_t i = 0; unclaimed && i < lanes_.size() && alive() < want; ++i)
-                    if (!lanes_[i].pid &&
-                        (pass == 1 || shared_.lane(i).resume_next.load() < shared_.lane(i).resume_end.load()))
-                        spawn(i);
-            if (!alive() && !unclaimed) break;
+            if (stopped_.empty() && alive() < want && ledger_.any_open())
+                for (std::size_t i = 0; i < lanes_.size() && alive() < want; ++i)
+                    if (!lanes_[i].pid) spawn(i);
+            if (!alive()) break;
             wait_for_children();
             watch_timeouts();
             if (options_.progress && Clock::now() >= next_progress) {
-                std::printf("\r  %llu/%lld cases", static_cast<unsigned long long>(hdr.finished.load()),
+                std::printf("\r  %llu/%lld cases", static_cast<unsigned long long>(ledger_.finished()),
                             static_cast<long long>(n));
                 std::fflush(stdout);
                 next_progress = Clock::now() + std::chrono::milliseconds(200);
@@ -155,29 +148,38 @@ private:
         return k;
     }
 
-    // Starts a worker in lane i. Whatever the lane records from here on is the
-    // child's: it may run cases before fork() has even returned here.
+    // Starts a worker in lane i. Whatever the ledger records for the lane from
+    // here on is the child's: it may run cases before fork() has returned here.
     void spawn(std::size_t i) {
         std::fflush(stdout);
-        shared_.lane(i).case_index.store(-1);
+        LaneWatch& w = lanes_[i];
+        w = LaneWatch{};
+        w.last_beat = ledger_.token(i);
+        w.last_change = Clock::now();
+        // The child starts with the timeout signal blocked, so one that comes
+        // before its handler is in place waits for it instead of killing it.
+        sigset_t usr2, mask = old_mask_;
+        sigemptyset(&usr2);
+        sigaddset(&usr2, SIGUSR2);
+        sigaddset(&mask, SIGUSR2);
+        sigset_t parent_mask;
+        sigprocmask(SIG_BLOCK, &usr2, &parent_mask);
         const pid_t pid = fork();
+        if (pid != 0) sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
         if (pid < 0) throw Error(std::string("cannot start a worker process: ") + std::strerror(errno));
         if (pid == 0) {
-            sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
-            signal(SIGCHLD, SIG_DFL);
+            sigprocmask(SIG_SETMASK, &mask, nullptr);
             try {
                 workers_[i]->main();
             } catch (...) {
             }
             _exit(5);  // never back into the parent's code
         }
-        LaneWatch& w = lanes_[i];
-        w = LaneWatch{};
         w.pid = pid;
-        w.last_beat = shared_.lane(i).beat.load();
-        w.last_change = Clock::now();
     }
 
+    // Sleeps until a child changes state or a poll period passes, then reaps
+    // the workers that ended; other children of the process are not ours to wait for.
     void wait_for_children() {
         sigset_t chld;
         sigemptyset(&chld);
@@ -185,41 +187,23 @@ private:
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(poll_).count();
         timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         sigtimedwait(&chld, nullptr, &ts);
-        int status = 0;
-        for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG)) > 0;)
-            for (std::size_t i = 0; i < lanes_.size(); ++i)
-                if (lanes_[i].pid == pid) reaped(i, status);
+        for (std::size_t i = 0; i < lanes_.size(); ++i) {
+            int status = 0;
+            if (lanes_[i].pid && waitpid(lanes_[i].pid, &status, WNOHANG) == lanes_[i].pid) reaped(i, status);
+        }
     }
 
-    // A worker ended: a case it left unfinished died with it.
+    // A worker ended: the ledger settles what it left unfinished.
     void reaped(std::size_t i, int status) {
         LaneWatch& w = lanes_[i];
-        SharedLane& lane = shared_.lane(i);
-        const int64_t c = lane.case_index.load();
-        if (c >= 0 && c < static_cast<int64_t>(shared_.cases())) {
-            SharedCase& r = shared_.result(c);
-            const auto st = static_cast<CaseStatus>(r.status.load(std::memory_order_acquire));
-            if (st == CaseStatus::pending || st == CaseStatus::running) {
-                r.outcome.status = w.timeout_sent ? CaseStatus::timed_out : CaseStatus::crashed;
-                r.outcome.signal = WIFSIGNALED(status) && !w.timeout_sent ? WTERMSIG(status) : 0;
-                r.outcome.fault_step = lane.step.load();
-                r.outcome.goals_kept = false;
-                r.status.store(static_cast<uint32_t>(r.outcome.status));
-                shared_.header().finished.fetch_add(1);
-            }
-            lane.resume_next.store(c + 1);
-            lane.resume_end.store(lane.claim_end.load());
-        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-            lane.resume_next.store(0);  // a clean end: whatever it was given is done
-            lane.resume_end.store(0);
-        }  // else it died before its first case: the next worker here gets the same cases
+        const bool started = ledger_.busy(i);
+        ledger_.abandon(i, WIFSIGNALED(status) ? WTERMSIG(status) : 0, w.timeout_token);
         if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
-        const bool clean =
-            WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3 || WEXITSTATUS(status) == 4);
-        if (!clean && c < 0 && ++failed_starts_ > 3)
-            throw Error("worker processes die before running any case (status " + std::to_string(status) + ")");
-        lane.case_index.store(-1);
         w.pid = 0;
+        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        failed_starts_ = started || clean ? 0 : failed_starts_ + 1;
+        if (failed_starts_ > 3)  // the cases left are reported as not run
+            stopped_ = "worker processes die before running any case (wait status " + std::to_string(status) + ")";
     }
 
     void watch_timeouts() {
@@ -227,20 +211,21 @@ private:
         for (std::size_t i = 0; i < lanes_.size(); ++i) {
             LaneWatch& w = lanes_[i];
             if (!w.pid) continue;
-            SharedLane& lane = shared_.lane(i);
-            const uint64_t beat = lane.beat.load(std::memory_order_relaxed);
-            if (beat != w.last_beat) {  // progress: a signal sent in a race with the step's end is moot
+            const uint64_t beat = ledger_.token(i);
+            if (beat != w.last_beat) {  // progress: a signal already sent carries a stale token
                 w.last_beat = beat;
                 w.last_change = now;
-                w.timeout_sent = false;
+                w.timeout_token = 0;
                 continue;
             }
-            if (lane.case_index.load() < 0) continue;
-            if (!w.timeout_sent && now - w.last_change > timeout_) {
-                w.timeout_sent = true;
+            if (!ledger_.busy(i)) continue;
+            if (!w.timeout_token && now - w.last_change > timeout_) {
+                w.timeout_token = beat;
                 w.kill_at = now + grace_;
-                kill(w.pid, SIGUSR2);
-            } else if (w.timeout_sent && now > w.kill_at) {
+                sigval token{};
+                token.sival_ptr = reinterpret_cast<void*>(static_cast<uintptr_t>(beat));
+                sigqueue(w.pid, SIGUSR2, token);
+            } else if (w.timeout_token && now > w.kill_at) {
                 kill(w.pid, SIGKILL);
             }
         }
@@ -256,12 +241,14 @@ private:
     const Plan& plan_;
     const RunOptions& options_;
     SharedState shared_;
+    Ledger& ledger_;
     std::vector<LaneWatch> lanes_;
     Snapshot snapshot_;  // the library's data as loaded; the parent never steps it
     std::vector<std::unique_ptr<Worker>> workers_;
     sigset_t old_mask_{};
     Clock::duration timeout_{}, poll_{}, grace_{};
-    int failed_starts_ = 0;
+    int failed_starts_ = 0;  // workers in a row that died before starting a case
+    std::string stopped_;
 };
 
 }  // namespace
@@ -269,6 +256,7 @@ private:
 
 RunResult run(const Target& target, const Plan& plan, const RunOptions& options) {
     if (options.workers < 1) throw Error("the number of workers must be at least 1");
+    if (options.workers > 4096) throw Error("the number of workers must be at most 4096");  // the ledger keeps lanes in 24 bits
     if (!(options.step_timeout > 0) || !std::isfinite(options.step_timeout))
         throw Error("the step timeout must be a positive number of seconds");
     for (const auto& c : plan.cases)

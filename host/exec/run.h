@@ -7,6 +7,7 @@
 #include "target.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kiv {
@@ -16,7 +17,10 @@ enum class Isolation {
     fork,      // a fresh child of the loaded parent per case
 };
 
-enum class CaseStatus : uint32_t { pending, running, passed, failed, crashed, timed_out };
+// A run reports each case passed, failed, crashed, timed_out or not_run (its
+// worker was lost before it started and it could not be run again); only
+// passed lets the run pass. pending and running never leave a run.
+enum class CaseStatus : uint32_t { pending, running, passed, failed, crashed, timed_out, not_run };
 
 struct CaseOutcome {
     CaseStatus status = CaseStatus::pending;
@@ -46,6 +50,7 @@ struct RunResult {
     std::vector<CaseOutcome> cases;  // per Plan::cases
     std::vector<GoalReach> goals;    // per Schema::goals
     double seconds = 0;              // wall time of the execution alone
+    std::string stopped;             // why cases were left not run; empty when every case was run
 };
 
 // The library keeps state that restoring its data does not reset.

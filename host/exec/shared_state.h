@@ -1,7 +1,8 @@
-// The memory the parent and its workers share: case results, the first step
-// that reached each goal, and per-worker progress the parent watches.
+// The memory the parent and its workers share: the ledger of cases, the
+// first step that reached each goal, and the snapshot check's state.
 #pragma once
 
+#include "ledger.h"
 #include "run.h"
 
 #include <atomic>
@@ -20,27 +21,11 @@ inline uint64_t reach_code(int64_t c, int32_t step) {
 enum CheckState : uint32_t { check_pending, check_running, check_passed, check_refused };
 
 struct SharedHeader {
-    std::atomic<int64_t> next_case;  // workers claim cases in plan order
-    std::atomic<uint64_t> finished;  // for the progress line
-    std::atomic<uint32_t> check;     // CheckState of the snapshot-versus-fork check
+    std::atomic<uint32_t> check;  // CheckState of the snapshot-versus-fork check
     char refusal[1024];
 };
 
-struct SharedCase {
-    std::atomic<uint32_t> status;  // CaseStatus; written last
-    CaseOutcome outcome;
-};
-
-struct alignas(64) SharedLane {
-    std::atomic<int64_t> case_index;  // the case its worker runs, -1 none
-    std::atomic<uint64_t> beat;       // bumped at every step and case end
-    std::atomic<int32_t> step;
-    std::atomic<int64_t> claim_end;  // end of the chunk of cases the worker claimed
-    // Cases a dead worker had claimed but not run, for the next worker here.
-    std::atomic<int64_t> resume_next, resume_end;
-};
-
-// One anonymous shared mapping laid out as header, lanes, cases, goals.
+// One anonymous shared mapping laid out as header, ledger, lanes, cases, goals.
 class SharedState {
 public:
     SharedState(std::size_t cases, std::size_t goals, std::size_t lanes);
@@ -49,8 +34,7 @@ public:
     SharedState& operator=(const SharedState&) = delete;
 
     SharedHeader& header() { return *header_; }
-    SharedLane& lane(std::size_t i) { return lanes_[i]; }
-    SharedCase& result(std::size_t c) { return cases_[c]; }
+    Ledger& ledger() { return *ledger_; }
     std::atomic<uint64_t>& reach(std::size_t g) { return reach_[g]; }
     std::size_t cases() const { return n_cases_; }
     std::size_t goals() const { return n_goals_; }
@@ -67,8 +51,7 @@ private:
     void* base_ = nullptr;
     std::size_t bytes_ = 0, n_cases_, n_goals_, n_lanes_;
     SharedHeader* header_;
-    SharedLane* lanes_;
-    SharedCase* cases_;
+    Ledger* ledger_;
     std::atomic<uint64_t>* reach_;
 };
 

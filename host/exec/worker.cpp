@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace kiv::detail {
@@ -15,17 +15,28 @@ namespace kiv::detail {
 namespace {
 
 sigjmp_buf g_jump;
-volatile sig_atomic_t g_armed = 0;  // 1 while the library runs on our behalf
+volatile sig_atomic_t g_armed = 0;   // 1 while the library runs on our behalf
+volatile sig_atomic_t g_signal = 0;  // the signal that ended it
+const std::atomic<uint64_t>* g_token = nullptr;  // the lane's timeout token, read in the handler
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "the handler reads the token");
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
-constexpr int kTimeoutSignal = SIGUSR2;  // the parent's "this step has taken too long"
+constexpr const char* kFaultNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS"};
+constexpr int kTimeoutSignal = SIGUSR2;  // from the parent, with the token of the step it gave up on
 
-extern "C" void on_signal(int sig) {
+extern "C" void on_signal(int sig, siginfo_t* info, void*) {
+    // A token that is no longer the lane's is for a step that has ended since
+    // the parent looked: this step must not pay for it.
+    if (sig == kTimeoutSignal &&
+        (info->si_code != SI_QUEUE ||
+         reinterpret_cast<uintptr_t>(info->si_value.sival_ptr) != static_cast<uintptr_t>(g_token->load())))
+        return;
     if (g_armed) {
         g_armed = 0;
-        siglongjmp(g_jump, sig);
+        g_signal = sig;
+        siglongjmp(g_jump, 1);
     }
-    if (sig == kTimeoutSignal) return;  // the step ended as the parent gave up on it
+    if (sig == kTimeoutSignal) return;  // in host code: the parent kills the worker when its grace ends
     // A fault in the host's own code: die of it as if there were no handler.
     signal(sig, SIG_DFL);
     raise(sig);
@@ -40,150 +51,164 @@ void unblock_handled_signals() {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-struct SavedSignals {
-    struct sigaction actions[std::size(kFaultSignals) + 1];
-    stack_t alt;
-};
-SavedSignals g_saved;
+alignas(16) char g_alt_stack[1 << 16];  // large enough for a stack overflow's fault
+
+// Only ever in a worker: a program that embeds the runner keeps its own handlers.
+void install_handlers(const std::atomic<uint64_t>* token) {
+    g_token = token;
+    stack_t ss{};
+    ss.ss_sp = g_alt_stack;
+    ss.ss_size = sizeof g_alt_stack;
+    sigaltstack(&ss, nullptr);
+    struct sigaction sa {};
+    sa.sa_sigaction = on_signal;
+    sa.sa_flags = SA_ONSTACK | SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    for (int s : kFaultSignals)
+        sigaddset(&sa.sa_mask, s);
+    sigaddset(&sa.sa_mask, kTimeoutSignal);
+    for (int s : kFaultSignals)
+        sigaction(s, &sa, nullptr);
+    sigaction(kTimeoutSignal, &sa, nullptr);
+    unblock_handled_signals();
+}
+
+// Runs fn, which must only call into the library, with fault recovery armed;
+// returns 0, or the signal that ended it. The jump back skips fn's frames, so
+// nothing there may own a resource, and no host code is left half-done.
+template <class Fn>
+[[gnu::noinline]] int guarded(const Fn& fn) {
+    if (sigsetjmp(g_jump, 0) != 0) return g_signal;
+    g_armed = 1;
+    fn();
+    g_armed = 0;
+    return 0;
+}
+
+const char* signal_name(int sig) {
+    if (sig == kTimeoutSignal) return "a timeout";
+    for (std::size_t i = 0; i < std::size(kFaultSignals); ++i)
+        if (kFaultSignals[i] == sig) return kFaultNames[i];
+    return "a signal";
+}
 
 }  // namespace
-
-WorkerSignals::WorkerSignals() : alt_stack_(1 << 16) {  // large enough for a stack overflow's fault
-    stack_t ss{};
-    ss.ss_sp = alt_stack_.data();
-    ss.ss_size = alt_stack_.size();
-    sigaltstack(&ss, &g_saved.alt);
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sa.sa_flags = SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    std::size_t i = 0;
-    for (int s : kFaultSignals)
-        sigaction(s, &sa, &g_saved.actions[i++]);
-    sigaction(kTimeoutSignal, &sa, &g_saved.actions[i]);
-}
-
-WorkerSignals::~WorkerSignals() {
-    std::size_t i = 0;
-    for (int s : kFaultSignals)
-        sigaction(s, &g_saved.actions[i++], nullptr);
-    sigaction(kTimeoutSignal, &g_saved.actions[i], nullptr);
-    sigaltstack(&g_saved.alt, nullptr);
-}
 
 Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std::size_t lane, const Snapshot* snapshot)
     : target_(target),
       plan_(plan),
       api_(target.library().api()),
       shared_(shared),
-      lane_(shared.lane(lane)),
-      snapshot_(snapshot) {
+      ledger_(shared.ledger()),
+      lane_(lane),
+      snapshot_(snapshot),
+      values_(shared.goals()),
+      hits_(shared.goals()) {
     for (const auto& o : target.schema().outputs)
         outputs_.push_back(o.address);
-    for (std::size_t g = 0; g < shared.goals(); ++g)
-        watch_.push_back(static_cast<int32_t>(g));
-    beat_ = lane_.beat.load(std::memory_order_relaxed);
+    watch_.reserve(shared.goals());  // refilled in place, never reallocated in a worker
 }
 
 void Worker::main() {
-    unblock_handled_signals();
-    SharedHeader& hdr = shared_.header();
+    install_handlers(&ledger_.token_of(lane_));
     const auto n = static_cast<int64_t>(plan_.cases.size());
-    // Cases are claimed a few at a time, in plan order: one shared counter
-    // touched per chunk, and neighbouring results written by one process.
+    // Cases are claimed a few at a time, in plan order: the shared hint is
+    // touched once per chunk, and neighbouring results written by one process.
     const int64_t chunk = snapshot_ ? std::clamp<int64_t>(n / (64 * static_cast<int64_t>(shared_.lanes())), 1, 256) : 1;
-    int64_t next = lane_.resume_next.load(), end = lane_.resume_end.load();
-    lane_.claim_end.store(end);
-    for (;;) {
-        if (next >= end) {
-            next = hdr.next_case.fetch_add(chunk);
-            end = std::min(next + chunk, n);
-            if (next >= n) break;
-            lane_.claim_end.store(end);
+    int64_t last = -1;
+    for (int64_t end, first; (first = ledger_.claim(lane_, chunk, &end)) >= 0;)
+        for (int64_t c = first; c < end; ++c) {
+            if (!ledger_.owned(lane_, c)) continue;
+            // A goal is unwatched once an earlier case reached it; a case
+            // reopened behind us may reach it earlier still.
+            if (last < 0 || c < last) {
+                watch_.clear();
+                for (std::size_t g = 0; g < shared_.goals(); ++g)
+                    watch_.push_back(static_cast<int32_t>(g));
+            }
+            last = c;
+            uint32_t pending = check_pending;
+            if (snapshot_ && shared_.header().check.compare_exchange_strong(pending, check_running))
+                check_case(c);
+            else
+                run_case(c, true, nullptr);
+            if (!snapshot_) _exit(0);  // fork isolation: one case per process
+            snapshot_->restore();
         }
-        const int64_t c = next++;
-        case_ = c;
-        lane_.case_index.store(c);
-        if (int sig = sigsetjmp(g_jump, 0)) fault(sig);
-        uint32_t pending = check_pending;
-        if (snapshot_ && hdr.check.compare_exchange_strong(pending, check_running))
-            check_case(c);
-        else
-            run_case(c, true, nullptr);
-        beat();
-        hdr.finished.fetch_add(1, std::memory_order_relaxed);
-        if (!snapshot_) break;  // fork isolation: one case per process
-        snapshot_->restore();
-    }
-    lane_.case_index.store(-1);
     _exit(0);
 }
 
 void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     const PlanCase& pc = plan_.cases[c];
+    case_ = c;
     outcome_ = CaseOutcome{};
     if (record) {
-        shared_.result(c).status.store(static_cast<uint32_t>(CaseStatus::running), std::memory_order_relaxed);
+        ledger_.start(lane_, c);
         std::erase_if(watch_,
                       [&](int32_t g) { return shared_.reach(g).load(std::memory_order_relaxed) < reach_code(c, 0); });
     }
-    g_armed = 1;
     for (uint32_t s = 0; s < pc.n_steps; ++s) {
         const PlanStep& st = plan_.steps[pc.first_step + s];
         step_ = static_cast<int32_t>(s);
-        lane_.step.store(step_, std::memory_order_relaxed);
-        beat();
-        for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
-            api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
-        *api_.KIV_SCOPE_UID = st.scope;
-        api_.kiv_dll_step();
+        ledger_.step(lane_, step_);
+        // One armed call per step: the step, then the goals it may have
+        // raised, read before any host code looks at them.
+        const int sig = guarded([&] {
+            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
+                api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
+            *api_.KIV_SCOPE_UID = st.scope;
+            api_.kiv_dll_step();
+            if (record) read_watched();
+        });
+        if (sig) fault(sig);
         for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
             const PlanExpect& x = plan_.expects[e];
             const uint8_t actual = *outputs_[x.output];
             ++outcome_.checks;
-            if (actual != x.value && outcome_.mismatches++ == 0) {
+            if (!accepts(plan_, x, actual) && outcome_.mismatches++ == 0) {
                 outcome_.mismatch_step = step_;
                 outcome_.mismatch_output = x.output;
                 outcome_.expected = x.value;
                 outcome_.actual = actual;
             }
         }
-        if (record) scan_goals(c, step_);
+        if (record) record_reached(c, step_);
         if (output_hash)
             for (auto* o : outputs_)
                 if (o) *output_hash = *output_hash * 131 + *o + 1;
     }
-    g_armed = 0;
-    if (record) publish(c, outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed);
+    if (!record) return;
+    outcome_.status = outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed;
+    ledger_.finish(lane_, outcome_);
 }
 
-// Records every watched goal the library now reports as reached.
-void Worker::scan_goals(int64_t c, int32_t step) {
-    for (std::size_t i = 0; i < watch_.size();) {
-        if (api_.kiv_dll_get_output_int(watch_[i]) != 0) {
-            shared_.reached(watch_[i], reach_code(c, step));
-            watch_[i] = watch_.back();
-            watch_.pop_back();
-        } else {
-            ++i;
-        }
+// Finds the watched goals the library reports as reached; a goal is rarely
+// reached, so only their positions in watch_ are kept (ascending).
+void Worker::read_watched() {
+    n_hits_ = 0;
+    for (std::size_t i = 0; i < watch_.size(); ++i)
+        if (api_.kiv_dll_get_output_int(watch_[i]) != 0) hits_[n_hits_++] = static_cast<uint32_t>(i);
+}
+
+// Records what read_watched found and stops watching it; from the last hit
+// down, so moving the last watched goal into a hit's place moves none unseen.
+void Worker::record_reached(int64_t c, int32_t step) {
+    for (std::size_t k = n_hits_; k-- > 0;) {
+        const uint32_t i = hits_[k];
+        shared_.reached(watch_[i], reach_code(c, step));
+        watch_[i] = watch_.back();
+        watch_.pop_back();
     }
+    n_hits_ = 0;
 }
 
-std::vector<int64_t> Worker::goal_vector() const {
-    std::vector<int64_t> v(shared_.goals());
-    g_armed = 1;
-    for (std::size_t g = 0; g < v.size(); ++g)
-        v[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g));
-    g_armed = 0;
-    return v;
-}
-
-void Worker::publish(int64_t c, CaseStatus status) {
-    SharedCase& r = shared_.result(c);
-    r.outcome = outcome_;
-    r.outcome.status = status;
-    r.status.store(static_cast<uint32_t>(status), std::memory_order_release);
+// Every goal's value into values_.
+void Worker::read_goals() {
+    if (int sig = guarded([&] {
+            for (std::size_t g = 0; g < values_.size(); ++g)
+                values_[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g));
+        }))
+        fault(sig);
 }
 
 // Runs the case in this fresh process, restores, runs it again and compares:
@@ -193,55 +218,57 @@ void Worker::check_case(int64_t c) {
     checking_ = true;
     uint64_t fresh_hash = 0, restored_hash = 0;
     run_case(c, true, &fresh_hash);
-    const auto fresh = goal_vector();
+    read_goals();
+    const std::vector<int64_t> fresh = values_;
     snapshot_->restore();
     second_run_ = true;
     run_case(c, false, &restored_hash);
-    const auto restored = goal_vector();
+    read_goals();
     second_run_ = checking_ = false;
     const auto& goals = target_.schema().goals;
     for (std::size_t g = 0; g < fresh.size(); ++g)
-        if (fresh[g] != restored[g])
-            refuse("goal ID " + std::to_string(goals[g].id) + " reads " + std::to_string(fresh[g]) +
-                   " after the case ran in a fresh process, " + std::to_string(restored[g]) + " after a restore");
+        if (fresh[g] != values_[g])
+            refuse(("goal ID " + std::to_string(goals[g].id) + " reads " + std::to_string(fresh[g]) +
+                    " after the case ran in a fresh process, " + std::to_string(values_[g]) + " after a restore")
+                       .c_str());
     if (fresh_hash != restored_hash) refuse("its outputs differ between a fresh process and a restore");
     shared_.header().check.store(check_passed);
 }
 
-void Worker::refuse(const std::string& why) {
+void Worker::refuse(const char* why) {
     SharedHeader& hdr = shared_.header();
     std::snprintf(hdr.refusal, sizeof hdr.refusal,
                   "snapshot isolation refused: case '%s' gives different results when run after restoring the "
                   "library's data: %s. The library keeps state outside its writable segments; use --isolation fork.",
-                  plan_.cases[case_].name.c_str(), why.c_str());
+                  plan_.cases[case_].name.c_str(), why);
     hdr.check.store(check_refused);
     _exit(4);
 }
 
 // After a fault or a hung step: the exception entry raises the goals reached
 // so far (if the library still can), then the case is reported and the
-// process ends, since the library's state may now be anything.
+// process ends, since the library's state may now be anything. The heap may
+// be broken too: nothing from here on allocates.
 void Worker::fault(int sig) {
     unblock_handled_signals();
-    volatile bool kept = false;
-    beat();
-    if (sigsetjmp(g_jump, 0) == 0) {
-        g_armed = 1;
+    ledger_.step(lane_, step_);  // a new token: the exception entry gets a timeout of its own
+    const bool kept = guarded([&] {
         api_.kiv_dll_exception();
-        if (!second_run_) scan_goals(case_, step_);
-        g_armed = 0;
-        kept = true;
+        if (!second_run_) read_watched();
+    }) == 0;
+    if (kept && !second_run_) record_reached(case_, step_);
+    if (second_run_) {
+        char why[128];
+        std::snprintf(why, sizeof why, "it ended with %s after a restore, but not in a fresh process",
+                      signal_name(sig));
+        refuse(why);
     }
-    g_armed = 0;
-    if (second_run_)
-        refuse(std::string("it ended with ") + (sig == kTimeoutSignal ? "a timeout" : strsignal(sig)) +
-               " after a restore, but not in a fresh process");
     if (checking_) shared_.header().check.store(check_pending);  // the next worker checks its first case
+    outcome_.status = sig == kTimeoutSignal ? CaseStatus::timed_out : CaseStatus::crashed;
     outcome_.fault_step = step_;
     outcome_.signal = sig == kTimeoutSignal ? 0 : sig;
     outcome_.goals_kept = kept;
-    publish(case_, sig == kTimeoutSignal ? CaseStatus::timed_out : CaseStatus::crashed);
-    shared_.header().finished.fetch_add(1, std::memory_order_relaxed);
+    ledger_.finish(lane_, outcome_);
     _exit(3);
 }
 

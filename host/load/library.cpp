@@ -16,26 +16,23 @@ namespace kiv {
 
 Library::Library(const std::string& path) : path_(path) {
     if (access(path.c_str(), R_OK) != 0) throw Error("cannot read library " + path + ": " + std::strerror(errno));
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle_) throw Error("cannot load library " + path + ": " + dlerror());
     std::string missing;
 #define KIV_EXPORT_DATA(type, name) \
-    if (!(api_.name = reinterpret_cast<decltype(api_.name)>(dlsym(handle_, #name))) && missing.empty()) missing = #name;
+    if (!(api_.name = reinterpret_cast<decltype(api_.name)>(dlsym(handle_.get(), #name))) && missing.empty()) missing = #name;
 #define KIV_EXPORT_FN(ret, name, params, args) KIV_EXPORT_DATA(ret, name)
 #include "dllharness_exports.def"
-    if (!missing.empty()) {
-        dlclose(handle_);
-        throw Error("library " + path + " does not export " + missing + ", not a harness library");
-    }
+    if (!missing.empty()) throw Error("library " + path + " does not export " + missing + ", not a harness library");
     link_map* map = nullptr;
-    if (dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map) throw Error("cannot locate " + path + " in memory");
+    if (dlinfo(handle_.get(), RTLD_DI_LINKMAP, &map) != 0 || !map) throw Error("cannot locate " + path + " in memory");
     base_ = map->l_addr;
     read_symbols();
     find_segments();
 }
 
-Library::~Library() {
-    if (handle_) dlclose(handle_);
+void Library::Unload::operator()(void* handle) const {
+    dlclose(handle);
 }
 
 void Library::read_symbols() {

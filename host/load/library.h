@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,6 @@ public:
     // Loads and resolves every export; throws Error naming the first missing
     // export, or the loader's message when the file does not load.
     explicit Library(const std::string& path);
-    ~Library();
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
@@ -51,8 +51,12 @@ private:
     void read_symbols();
     void find_segments();
 
+    struct Unload {
+        void operator()(void* handle) const;
+    };
+
     std::string path_;
-    void* handle_ = nullptr;
+    std::unique_ptr<void, Unload> handle_;  // closed on every path out, a throw from the constructor included
     std::uintptr_t base_ = 0;
     Exports api_;
     bool has_symtab_ = false;

@@ -36,6 +36,15 @@ Schema Schema::of(const Catalog& catalog) {
 
 Target::Target(const std::string& library_path, std::optional<std::string> catalog_path, bool use_catalog) {
     lib_ = std::make_unique<Library>(library_path);
+    // From the first registry call on, the library holds memory that only
+    // closing the harness releases, and the destructor does not run after a throw.
+    struct CloseOnThrow {
+        const Library& lib;
+        bool armed = true;
+        ~CloseOnThrow() {
+            if (armed) lib.api().kiv_close_harness();
+        }
+    } guard{*lib_};
     if (use_catalog) {
         if (catalog_path) {
             catalog_ = load_catalog(*catalog_path);
@@ -60,6 +69,7 @@ Target::Target(const std::string& library_path, std::optional<std::string> catal
     }
     resolve_outputs();
     register_ids();
+    guard.armed = false;
 }
 
 Target::~Target() {

@@ -2,8 +2,9 @@
 // decision was evaluated. The run itself is left alone: its goals and every
 // other figure come from the workers as without --mcdc.
 //
-// (A general replay with a callback per step is planned in host/exec; until
-// it lands this one serves MC/DC alone.)
+// Not host/exec/replay.h: that one hands back outputs after each step and
+// stops at a fault, while MC/DC must clear flags before each step, read them
+// after it, and keep what the cases before a lost one gave.
 #pragma once
 
 #include "mcdc.h"

@@ -58,12 +58,12 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             m.step = o.mismatch_step + 1;
             m.line = plan.steps[pc.first_step + o.mismatch_step].line;
             m.output = schema.outputs[o.mismatch_output].name;
-            m.expected = std::to_string(o.expected);
+            m.expected = expect_text_at(plan, pc, o.mismatch_step, o.mismatch_output);
             m.actual = o.actual;
             cr.mismatches.push_back(std::move(m));
         }
         if (cr.verdict == Verdict::crashed || cr.verdict == Verdict::timed_out) {
-            cr.fault_step = std::max(o.fault_step, 0) + 1;
+            cr.fault_step = o.fault_step + 1;  // 0: killed before its first step
             cr.signal = cr.verdict == Verdict::crashed ? signal_name(o.signal) : "";
             cr.goals_kept = o.goals_kept;
         }

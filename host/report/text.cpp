@@ -42,6 +42,7 @@ std::string percent_text(double value, double against) {
 }
 
 std::string step_where(const CaseResult& c, int32_t step) {
+    if (step == 0) return "before its first step (" + c.suite + ":" + std::to_string(c.line) + ")";
     const int32_t line = step >= 1 && step <= static_cast<int32_t>(c.step_lines.size()) ? c.step_lines[step - 1] : 0;
     return "step " + std::to_string(step) + " (" + c.suite + ":" + std::to_string(line) + ")";
 }

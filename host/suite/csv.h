@@ -4,15 +4,17 @@
 
 #include "error.h"
 
+#include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
 
 struct CsvCell {
-    std::string text;  // unquoted; surrounding blanks trimmed
-    int column = 0;    // 1-based character column where the cell starts
+    std::string_view text;  // unquoted; surrounding blanks trimmed; valid while the reader and its text live
+    int column = 0;         // 1-based character column where the cell starts
 };
 
 struct CsvRow {
@@ -21,14 +23,42 @@ struct CsvRow {
     bool blank() const;
 };
 
-// Splits text into rows, skipping comment lines. The separator is ';' when the
-// first row has semicolons and no commas, else ','. Problems (an unterminated
-// quote, text after a closing quote) go to diags.
-std::vector<CsvRow> read_csv(const std::string& text, const std::string& file, std::vector<Diagnostic>& diags);
+// Reads rows one at a time from a text it does not copy: a suite of a million
+// rows costs one buffer, not a string per cell. The separator is ';' when the
+// first row has semicolons and no commas, else ','. Text that is not UTF-8
+// yields no rows; it and other problems (an unterminated quote, text after a
+// closing quote) go to diags.
+class CsvReader {
+public:
+    CsvReader(std::string_view text, const std::string& file, std::vector<Diagnostic>& diags);
+    // The next row, comment lines skipped; false at the end or after an
+    // unterminated quote. Reuses row's storage.
+    bool next(CsvRow& row);
+    int last_line() const { return last_line_; }  // of the last row read; 1 before any
 
-// The whole text of an input file. A directory, an unreadable or an empty file
-// gives no text and a diagnostic that names the file as `what` ("suite file")
-// and, for an empty one, says what it should start with (`first_row`).
+private:
+    std::string_view text_;
+    const std::string& file_;
+    std::vector<Diagnostic>& diags_;
+    std::size_t i_ = 0, line_start_ = 0;
+    int line_ = 1, last_line_ = 1;
+    char sep_ = 0;
+    std::deque<std::string> unescaped_;  // quoted cells with doubled quotes, which no view of the text can hold
+};
+
+// Every row at once, for small files and tests.
+std::vector<CsvRow> read_csv(std::string_view text, const std::string& file, std::vector<Diagnostic>& diags);
+
+// The first byte that is not part of well-formed UTF-8, or npos.
+std::size_t invalid_utf8(std::string_view text);
+
+// Text fit to quote in a message: control bytes as \xNN, so a message never
+// sends raw control codes to a terminal.
+std::string printable(std::string_view text);
+
+// The whole text of an input file. A directory, an unreadable, an empty or a
+// binary file gives no text and a diagnostic that names the file as `what`
+// ("suite file") and, for an empty one, says what it should start with (`first_row`).
 std::optional<std::string> read_input_file(const std::string& file, const std::string& what,
                                            const std::string& first_row, std::vector<Diagnostic>& diags);
 
@@ -39,23 +69,21 @@ class TableReader {
 protected:
     explicit TableReader(const std::string& file) : file_(file) {}
 
-    void error(int line, int column, std::string message) {
-        diags_.push_back({file_, line, column, std::move(message)});
+    void error(int line, int column, const std::string& message) {
+        diags_.push_back({file_, line, column, printable(message)});
     }
     bool full() const { return diags_.size() >= kMaxDiagnostics; }
 
-    // Reads the rows and returns the index of the header row, the first one
-    // that is not blank; rows.size() when there is none, which is reported
-    // with what the header should name (`expected`).
-    std::size_t read_table(const std::string& text, std::vector<CsvRow>& rows, const std::string& expected) {
-        rows = read_csv(text, file_, diags_);
-        std::size_t r = 0;
-        while (r < rows.size() && rows[r].blank())
-            ++r;
-        if (r == rows.size())
-            error(rows.empty() ? 1 : rows.back().line, 1,
-                  "no header row; expected a row naming the columns" + expected);
-        return r;
+    // Reads up to the header row, the first one that is not blank, into row;
+    // false when there is none, which is reported with what the header should
+    // name (`expected`) unless the text could not be read at all.
+    bool read_header(CsvReader& reader, CsvRow& row, const std::string& expected) {
+        const std::size_t before = diags_.size();
+        while (reader.next(row))
+            if (!row.blank()) return true;
+        if (diags_.size() == before)
+            error(reader.last_line(), 1, "no header row; expected a row naming the columns" + expected);
+        return false;
     }
 
     const std::string& file_;
@@ -66,6 +94,6 @@ private:
 };
 
 // ASCII letters in lower case, for headings matched regardless of case.
-std::string ascii_lower(std::string s);
+std::string ascii_lower(std::string_view s);
 
 }  // namespace kiv

@@ -26,7 +26,7 @@ std::optional<int64_t> parse_number(const std::string& s) {
 
 // Reports print a reason on one line, so line breaks inside a quoted cell and
 // runs of blanks become single spaces.
-std::string one_line(const std::string& s) {
+std::string one_line(std::string_view s) {
     std::string out;
     for (char c : s) {
         const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -48,11 +48,11 @@ public:
     }
 
     std::vector<Diagnostic> parse(const std::string& text) {
-        std::vector<CsvRow> rows;
-        std::size_t r = read_table(text, rows, " 'goal' and 'reason'");
-        if (r < rows.size() && (header(rows[r]), goal_col_ >= 0 && reason_col_ >= 0)) {
-            for (++r; r < rows.size() && !full(); ++r)
-                if (!rows[r].blank()) row(rows[r]);
+        CsvReader reader(text, file_, diags_);
+        CsvRow r;
+        if (read_header(reader, r, " 'goal' and 'reason'") && (header(r), goal_col_ >= 0 && reason_col_ >= 0)) {
+            while (!full() && reader.next(r))
+                if (!r.blank()) row(r);
         }
         if (diags_.empty()) list_.insert(list_.end(), out_.begin(), out_.end());
         return std::move(diags_);
@@ -70,11 +70,11 @@ private:
                 col = Column::reason;
             else if (h != "note")
                 error(row.line, cell.column,
-                      (cell.text.empty() ? std::string("empty column header") : "unknown column '" + cell.text + "'") +
+                      (cell.text.empty() ? std::string("empty column header") : "unknown column '" + std::string(cell.text) + "'") +
                           "; expected goal, reason or note");
             if (col != Column::note && !taken.emplace(col, cell.column).second)
                 error(row.line, cell.column,
-                      "column '" + cell.text + "' repeats the column at column " + std::to_string(taken[col]));
+                      "column '" + std::string(cell.text) + "' repeats the column at column " + std::to_string(taken[col]));
             if (col == Column::goal && goal_col_ < 0) goal_col_ = static_cast<int>(columns_);
             if (col == Column::reason && reason_col_ < 0) reason_col_ = static_cast<int>(columns_);
             ++columns_;
@@ -106,14 +106,14 @@ private:
         const std::string reason = reason_cell ? one_line(reason_cell->text) : "";
         if (reason.empty()) {
             error(row.line, reason_cell ? reason_cell->column : 1,
-                  "empty reason for " + (mcdc ? goal_cell->text : label(*goal)) +
+                  "empty reason for " + (mcdc ? std::string(goal_cell->text) : label(*goal)) +
                       "; expected text saying why no input can reach it");
             return;
         }
         if (mcdc) {  // its repeats are found once the condition is resolved
             const auto colon = goal_cell->text.find(':', 5);
-            out_.push_back({SIZE_MAX, reason, file_, row.line, goal_cell->text.substr(5, colon - 5),
-                            goal_cell->text.substr(colon + 1), goal_cell->column});
+            out_.push_back({SIZE_MAX, reason, file_, row.line, std::string(goal_cell->text.substr(5, colon - 5)),
+                            std::string(goal_cell->text.substr(colon + 1)), goal_cell->column});
             return;
         }
         if (auto it = seen_.find(*goal); it != seen_.end()) {
@@ -132,7 +132,7 @@ private:
 
     std::optional<std::size_t> goal_of(const CsvCell& cell, int line) {
         const auto& goals = schema_.goals;
-        const std::string& t = cell.text;
+        const std::string t(cell.text);
         if (auto id = parse_number(t)) {
             for (std::size_t g = 0; g < goals.size(); ++g)
                 if (goals[g].id == *id) return g;
@@ -155,7 +155,7 @@ private:
 
     // Checks "MCDC:<decision>:<condition>" as far as the schema knows decisions.
     std::optional<std::size_t> mcdc_condition(const CsvCell& cell, int line) {
-        const std::string& t = cell.text;
+        const std::string t(cell.text);
         const auto colon = t.find(':', 5);
         if (colon == std::string::npos || colon == 5 || colon + 1 == t.size()) {
             error(line, cell.column,

@@ -3,7 +3,10 @@
 
 #include "csv.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -14,104 +17,282 @@ namespace {
 enum class ColumnKind { case_name, scope, note, input, expect };
 
 struct Column {
+    Column(ColumnKind k = ColumnKind::note, int s = -1) : kind(k), slot(s) {}
     ColumnKind kind;
-    int slot = -1;  // input index or output slot
+    int slot;                     // input index or output slot; -1 with candidates: chosen by the step's scope
+    std::vector<int> candidates;  // a short name's slots
+    std::string heading;
+    std::vector<std::pair<int32_t, int>> by_scope;  // scope -> slot, -1 none, -2 several
 };
 
-std::optional<int64_t> parse_int(const std::string& s) {
-    const char* b = s.data();
-    const char* e = b + s.size();
-    if (b != e && *b == '+') ++b;
-    int64_t v = 0;
-    auto [p, ec] = std::from_chars(b, e, v);
-    if (b == e || ec != std::errc() || p != e) return std::nullopt;
+enum class Number { ok, not_a_number, out_of_range };
+
+// Decimal, 0x hexadecimal or 0b binary, with an optional sign.
+Number parse_int(std::string_view s, int64_t& v) {
+    // Most cells are a few decimal digits.
+    if (!s.empty() && s.size() <= 4 && s[0] >= '0' && s[0] <= '9' && (s.size() == 1 || s[1] <= '9')) {
+        int64_t r = 0;
+        for (char c : s) {
+            if (c < '0' || c > '9') return Number::not_a_number;
+            r = r * 10 + (c - '0');
+        }
+        v = r;
+        return Number::ok;
+    }
+    bool negative = false;
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) negative = s[0] == '-', s.remove_prefix(1);
+    int base = 10;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        base = 16, s.remove_prefix(2);
+    else if (s.size() > 2 && s[0] == '0' && (s[1] == 'b' || s[1] == 'B'))
+        base = 2, s.remove_prefix(2);
+    if (s.empty() || s[0] == '+' || s[0] == '-') return Number::not_a_number;
+    uint64_t u = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), u, base);
+    if (p != s.data() + s.size()) return Number::not_a_number;
+    if (ec == std::errc::result_out_of_range) return Number::out_of_range;
+    if (ec != std::errc()) return Number::not_a_number;
+    constexpr uint64_t kMax = static_cast<uint64_t>(INT64_MAX);
+    if (u > kMax + (negative ? 1 : 0)) return Number::out_of_range;
+    v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);
+    return Number::ok;
+}
+
+std::optional<int64_t> parse_int(std::string_view s) {
+    int64_t v;
+    if (parse_int(s, v) != Number::ok) return std::nullopt;
     return v;
 }
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto l = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (l(a[i]) != l(b[i])) return false;
+    }
+    return true;
+}
+
+// A name without its scope: "runa1.SeatOccupied" -> "SeatOccupied".
+std::string_view short_name(std::string_view name) {
+    const auto dot = name.find('.');
+    return dot == std::string_view::npos ? name : name.substr(dot + 1);
+}
+
+std::size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diag = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] != b[j - 1])});
+            diag = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean 'x' or 'y'?)": the known names nearest to a misspelt one,
+// compared without regard to case.
+std::string suggest(std::string_view word, const std::vector<std::string>& known) {
+    const std::string w = ascii_lower(word);
+    const std::size_t limit = std::max<std::size_t>(2, w.size() / 3);
+    std::vector<std::pair<std::size_t, std::string>> near;
+    for (const auto& k : known) {
+        const std::size_t d = distance(w, ascii_lower(k));
+        if (d <= limit && std::none_of(near.begin(), near.end(), [&](const auto& n) { return n.second == k; }))
+            near.emplace_back(d, k);
+    }
+    if (near.empty()) return "";
+    std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Only the nearest: a list of everything within reach would bury the one meant.
+    std::erase_if(near, [&](const auto& n) { return n.first > near.front().first; });
+    if (near.size() > 3) near.resize(3);
+    std::string s = " (did you mean ";
+    for (std::size_t i = 0; i < near.size(); ++i)
+        s += (i ? (i + 1 == near.size() ? " or " : ", ") : "") + ("'" + near[i].second + "'");
+    return s + "?)";
+}
+
+// The names of a file's cases, to find one that reappears: open addressing
+// over indices into Plan::cases, so a hundred thousand cases cost no
+// allocation each.
+class CaseNames {
+public:
+    // Adds case c named name; when the name is taken, returns the index of
+    // the case that has it and adds nothing.
+    const uint32_t* insert(const std::vector<PlanCase>& cases, std::string_view name, uint32_t c) {
+        if (2 * (count_ + 1) > slots_.size()) grow(cases);
+        for (std::size_t i = hash(name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == kEmpty) {
+                slots_[i] = c, ++count_;
+                return nullptr;
+            }
+            if (cases[slots_[i]].name == name) return &slots_[i];
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    static std::size_t hash(std::string_view s) {
+        uint64_t h = 14695981039346656037u;  // FNV-1a
+        for (char c : s)
+            h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    void grow(const std::vector<PlanCase>& cases) {
+        std::vector<uint32_t> old(std::max<std::size_t>(64, 2 * slots_.size()), kEmpty);
+        old.swap(slots_);
+        for (uint32_t c : old)
+            if (c != kEmpty)
+                for (std::size_t i = hash(cases[c].name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1))
+                    if (slots_[i] == kEmpty) {
+                        slots_[i] = c;
+                        break;
+                    }
+    }
+    std::vector<uint32_t> slots_;
+    std::size_t count_ = 0;
+};
 
 class SuiteParser : TableReader {
 public:
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
-        : TableReader(file), schema_(schema), options_(options), plan_(plan), out_(plan) {
-        for (std::size_t c = 0; c < plan.cases.size(); ++c)
-            seen_[plan.cases[c].name] = c;
+        : TableReader(file), schema_(schema), options_(options), out_(plan) {
         file_index_ = static_cast<uint32_t>(out_.files.size());
         out_.files.push_back(file);
     }
 
-    std::vector<Diagnostic> parse(const std::string& text) {
-        std::vector<CsvRow> rows;
-        std::size_t r = read_table(text, rows, ", with at least 'case' and 'scope'");
-        if (r < rows.size() && (header(rows[r]), case_col_ >= 0 && scope_col_ >= 0)) {
-            for (++r; r < rows.size() && !full(); ++r)
-                if (!rows[r].blank()) step(rows[r]);
-            if (current_case_ < 0 && diags_.empty()) error(rows.back().line, 1, "the suite has no steps");
+    std::vector<Diagnostic> parse(std::string_view text) {
+        // Sizes to undo a file that fails, so the plan is left as it was.
+        const std::size_t n_cases = out_.cases.size(), n_steps = out_.steps.size(), n_inputs = out_.inputs.size(),
+                          n_expects = out_.expects.size(), n_sets = out_.sets.size();
+        CsvReader reader(text, file_, diags_);
+        CsvRow row;
+        if (read_header(reader, row, ", with at least 'case' and 'scope'") &&
+            (header(row), case_col_ >= 0 && scope_col_ >= 0)) {
+            reserve(text);
+            while (!full() && reader.next(row))
+                if (!row.blank()) step(row);
+            if (current_case_ < 0 && diags_.empty()) error(reader.last_line(), 1, "the suite has no steps");
         }
-        if (diags_.empty()) plan_ = std::move(out_);
+        if (!diags_.empty()) {
+            out_.files.pop_back();
+            out_.cases.resize(n_cases), out_.steps.resize(n_steps), out_.inputs.resize(n_inputs);
+            out_.expects.resize(n_expects), out_.sets.resize(n_sets);
+        }
         return std::move(diags_);
     }
 
 private:
+    // One step per line at most, each cell of a line a value at most:
+    // reserving that spares the copies of growth, and pages reserved but
+    // never written cost no memory.
+    void reserve(std::string_view text) {
+        std::size_t lines = 1, inputs = 0, expects = 0;
+        for (const char* p = text.data();
+             (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p))); ++p)
+            ++lines;
+        for (const auto& c : columns_)
+            inputs += c.kind == ColumnKind::input, expects += c.kind == ColumnKind::expect;
+        out_.steps.reserve(out_.steps.size() + lines);
+        out_.inputs.reserve(out_.inputs.size() + lines * inputs);
+        out_.expects.reserve(out_.expects.size() + lines * expects);
+    }
+
     // Reads the column headings; rows are still checked after a bad heading,
     // as long as the case and scope columns exist.
     void header(const CsvRow& row) {
         std::map<std::string, int> taken;
         for (const auto& cell : row.cells) {
             Column col = classify(cell, row.line);
+            col.heading = cell.text;
             if (col.kind == ColumnKind::case_name) case_col_ = static_cast<int>(columns_.size());
             if (col.kind == ColumnKind::scope) scope_col_ = static_cast<int>(columns_.size());
             std::string key = std::to_string(static_cast<int>(col.kind)) + ":" + std::to_string(col.slot);
+            for (int c : col.candidates)
+                key += "," + std::to_string(c);
             if (col.kind != ColumnKind::note && !cell.text.empty() && !taken.emplace(key, cell.column).second) {
                 error(row.line, cell.column,
-                      "column '" + cell.text + "' repeats the column at column " + std::to_string(taken[key]));
+                      "column '" + col.heading + "' repeats the column at column " + std::to_string(taken[key]));
             }
-            columns_.push_back(col);
+            columns_.push_back(std::move(col));
         }
         if (case_col_ < 0) error(row.line, 1, "no 'case' column; every suite needs one to name its test cases");
         if (scope_col_ < 0) error(row.line, 1, "no 'scope' column; every suite needs one to select what a step runs");
         header_line_ = row.line;
     }
 
+    // A heading names one slot by its full name, or several by the name
+    // without its scope, one of which each step's scope then selects.
+    template <typename Slots, typename Full>
+    Column named(ColumnKind kind, std::string_view name, const Slots& slots, Full full) {
+        Column col{kind};
+        for (std::size_t i = 0; i < slots.size(); ++i)
+            if (same_name(full(slots[i]), name)) {
+                col.slot = static_cast<int>(i);
+                return col;
+            }
+        for (std::size_t i = 0; i < slots.size(); ++i)
+            if (same_name(short_name(full(slots[i])), name)) col.candidates.push_back(static_cast<int>(i));
+        if (col.candidates.size() == 1) col.slot = col.candidates.front(), col.candidates.clear();
+        return col;
+    }
+
     Column classify(const CsvCell& cell, int line) {
-        const std::string& h = cell.text;
+        const std::string_view h = cell.text;
         const std::string l = ascii_lower(h);
         if (l == "case") return {ColumnKind::case_name};
         if (l == "scope") return {ColumnKind::scope};
         if (l == "note" || l == "notes" || l == "comment") return {ColumnKind::note};
         if (l.rfind("expect ", 0) == 0) {
-            std::string name = h.substr(7);
-            name.erase(0, name.find_first_not_of(' '));
-            for (std::size_t o = 0; o < schema_.outputs.size(); ++o)
-                if (schema_.outputs[o].name == name || schema_.outputs[o].variable == name) {
-                    if (schema_.outputs_resolved && !schema_.outputs[o].address) {
+            std::string_view name = h.substr(7);
+            name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
+            Column col = named(ColumnKind::expect, name, schema_.outputs, [](const OutputSlot& o) { return o.name; });
+            if (col.slot < 0 && col.candidates.empty())
+                col = named(ColumnKind::expect, name, schema_.outputs, [](const OutputSlot& o) { return o.variable; });
+            if (col.slot < 0 && col.candidates.empty()) {
+                std::vector<std::string> known;
+                for (const auto& o : schema_.outputs)
+                    known.push_back(o.name), known.emplace_back(short_name(o.name));
+                error(line, cell.column,
+                      "unknown output '" + std::string(name) + "'" + suggest(name, known) + "; expected " +
+                          output_names());
+                return {ColumnKind::note};
+            }
+            if (schema_.outputs_resolved)
+                for (int o : col.slot >= 0 ? std::vector<int>{col.slot} : col.candidates)
+                    if (!schema_.outputs[o].address)
                         error(line, cell.column,
-                              "output '" + name +
-                                  "' cannot be checked: the library file has no "
-                                  "symbol for " +
+                              "output '" + schema_.outputs[o].name +
+                                  "' cannot be checked: the library file has no symbol for " +
                                   schema_.outputs[o].variable + " (stripped?)");
-                    }
-                    return {ColumnKind::expect, static_cast<int>(o)};
-                }
-            error(line, cell.column, "unknown output '" + name + "'; expected " + output_names());
-            return {ColumnKind::note};
+            return col;
         }
         if (auto id = parse_int(h)) {
             for (std::size_t i = 0; i < schema_.inputs.size(); ++i)
                 if (schema_.inputs[i].id == *id) return {ColumnKind::input, static_cast<int>(i)};
             error(line, cell.column,
-                  "'" + h + "' is not a writable variable ID of the library; expected one of " + input_ids());
+                  "'" + std::string(h) + "' is not a writable variable ID of the library; expected one of " +
+                      input_ids());
             return {ColumnKind::note};
         }
-        for (std::size_t i = 0; i < schema_.inputs.size(); ++i)
-            if (schema_.inputs[i].name == h) return {ColumnKind::input, static_cast<int>(i)};
-        if (h.empty())
-            error(line, cell.column,
-                  "empty column header; expected case, scope, note, an input ID or name, or "
-                  "'expect <output>'");
-        else
-            error(line, cell.column,
-                  "unknown column '" + h +
-                      "'; expected case, scope, note, an input ID or name, "
-                      "or 'expect <output>'");
+        Column col = named(ColumnKind::input, h, schema_.inputs, [](const InputSlot& i) { return i.name; });
+        if (col.slot >= 0 || !col.candidates.empty()) return col;
+        const std::string expected = "; expected case, scope, note, an input ID or name, or 'expect <output>'";
+        if (h.empty()) {
+            error(line, cell.column, "empty column header" + expected);
+        } else {
+            std::vector<std::string> known{"case", "scope", "note"};
+            for (const auto& i : schema_.inputs)
+                known.push_back(i.name), known.emplace_back(short_name(i.name));
+            for (const auto& o : schema_.outputs)
+                known.push_back("expect " + o.name), known.push_back("expect " + std::string(short_name(o.name)));
+            error(line, cell.column, "unknown column '" + std::string(h) + "'" + suggest(h, known) + expected);
+        }
         return {ColumnKind::note};
     }
 
@@ -136,6 +317,8 @@ private:
     }
 
     std::optional<int32_t> scope_of(const CsvCell& cell, int line) {
+        // Steps of a case mostly repeat the scope before: one comparison.
+        if (cell.text == last_scope_text_) return last_scope_;
         if (auto v = parse_int(cell.text)) {
             bool known = schema_.scopes.empty() && *v >= INT32_MIN && *v <= INT32_MAX;
             for (const auto& s : schema_.scopes)
@@ -144,13 +327,16 @@ private:
         } else {
             for (const auto& s : schema_.scopes)
                 for (const auto& n : s.names)
-                    if (n == cell.text) return s.uid;
+                    if (same_name(n, cell.text)) return s.uid;
         }
         std::string all;
-        for (const auto& s : schema_.scopes)
+        std::vector<std::string> known;
+        for (const auto& s : schema_.scopes) {
             all += (all.empty() ? "" : ", ") + scope_text(s.uid);
+            known.insert(known.end(), s.names.begin(), s.names.end());
+        }
         error(line, cell.column,
-              "unknown scope '" + cell.text + "'; expected " +
+              "unknown scope '" + std::string(cell.text) + "'" + suggest(cell.text, known) + "; expected " +
                   (all.empty() ? "a scope UID (an integer)" : "one of " + all));
         return std::nullopt;
     }
@@ -174,6 +360,7 @@ private:
             auto s = scope_of(*sc, row.line);
             if (!s) return;
             scope = *s;
+            last_scope_text_ = sc->text;
         } else if (case_steps_ > 0) {
             scope = last_scope_;
         } else {
@@ -184,16 +371,78 @@ private:
         PlanStep st{scope, static_cast<uint32_t>(out_.inputs.size()),
                     0,     static_cast<uint32_t>(out_.expects.size()),
                     0,     row.line};
-        for (std::size_t c = 0; c < columns_.size() && c < row.cells.size(); ++c) {
+        const std::size_t n = std::min(columns_.size(), row.cells.size());
+        for (std::size_t c = 0; c < n; ++c) {
             const CsvCell& cell = row.cells[c];
             if (cell.text.empty()) continue;
-            if (columns_[c].kind == ColumnKind::input) input(row.line, cell, columns_[c].slot, scope, st);
-            if (columns_[c].kind == ColumnKind::expect) expect(row.line, cell, columns_[c].slot, scope, st);
+            Column& col = columns_[c];
+            if (col.kind != ColumnKind::input && col.kind != ColumnKind::expect) continue;
+            const int slot = col.slot >= 0 ? col.slot : resolve(col, scope, row.line, cell);
+            if (slot < 0) continue;
+            // The common cell, a small decimal in its own scope, without the general path.
+            const std::string_view t = cell.text;
+            if (t.size() <= 3 && static_cast<unsigned>(t[0] - '0') < 10 && owner(col, slot) == scope) {
+                unsigned v = static_cast<unsigned>(t[0] - '0');
+                bool digits = true;
+                for (std::size_t k = 1; k < t.size(); ++k) {
+                    digits &= static_cast<unsigned>(t[k] - '0') < 10;
+                    v = v * 10 + static_cast<unsigned>(t[k] - '0');
+                }
+                if (digits && col.kind == ColumnKind::expect && v <= 255) {
+                    const auto u = static_cast<uint8_t>(v);
+                    out_.expects.push_back({slot, u, u, 0});
+                    ++st.n_expects;
+                    continue;
+                }
+                if (digits && col.kind == ColumnKind::input &&
+                    v <= (schema_.inputs[slot].setter == Setter::boolean ? 1u : 255u)) {
+                    out_.inputs.push_back({slot, v});
+                    ++st.n_inputs;
+                    continue;
+                }
+            }
+            if (col.kind == ColumnKind::input) input(row.line, cell, slot, scope, st);
+            if (col.kind == ColumnKind::expect) expect(row.line, cell, slot, scope, st);
         }
         out_.steps.push_back(st);
         ++out_.cases.back().n_steps;
         ++case_steps_;
         last_scope_ = scope;
+    }
+
+    int32_t owner(const Column& col, int slot) const {
+        return col.kind == ColumnKind::input ? schema_.inputs[slot].scope : schema_.outputs[slot].scope;
+    }
+
+    std::string slot_name(const Column& col, int slot) const {
+        return col.kind == ColumnKind::input ? schema_.inputs[slot].name : schema_.outputs[slot].name;
+    }
+
+    // The slot of a short name in the step's scope; -1 (reported) when the
+    // scope has none or several.
+    int resolve(Column& col, int32_t scope, int line, const CsvCell& cell) {
+        auto it =
+            std::find_if(col.by_scope.begin(), col.by_scope.end(), [&](const auto& p) { return p.first == scope; });
+        if (it == col.by_scope.end()) {
+            int slot = -1;
+            for (int c : col.candidates)
+                if (owner(col, c) == scope || owner(col, c) == 0) slot = slot == -1 ? c : -2;
+            it = col.by_scope.insert(col.by_scope.end(), {scope, slot});
+        }
+        if (it->second >= 0) return it->second;
+        std::string names;
+        for (int c : col.candidates)
+            names += (names.empty() ? "" : ", ") + slot_name(col, c);
+        const std::string what = col.kind == ColumnKind::input ? "input" : "output";
+        if (it->second == -1)
+            error(line, cell.column,
+                  "'" + col.heading + "' names no " + what + " of this step's scope " + scope_text(scope) +
+                      "; it stands for one of " + names + ", each in its own scope");
+        else
+            error(line, cell.column,
+                  "'" + col.heading + "' is ambiguous in scope " + scope_text(scope) +
+                      "; expected the full name: " + names);
+        return -1;
     }
 
     bool start_case(const CsvRow& row) {
@@ -204,18 +453,40 @@ private:
             return false;
         }
         if (current_case_ >= 0 && out_.cases[current_case_].name == cc->text) return true;
-        if (auto it = seen_.find(cc->text); it != seen_.end()) {
-            const PlanCase& first = out_.cases[it->second];
+        const bool is_setup = same_name(cc->text, "setup");
+        if (is_setup && current_case_ >= 0) {
             error(row.line, cc->column,
-                  "case '" + cc->text + "' was already defined at " + out_.files[first.file] + ":" +
+                  "the 'setup' case must be the file's first case; its steps run before every other case of the "
+                  "file");
+            return false;
+        }
+        // Case names are unique within their file: reports name a case
+        // suite:case, so other files may use the same names. Inserted only
+        // when the case is sure to be added: the table holds its index.
+        if (const auto* before = seen_.insert(out_.cases, cc->text, static_cast<uint32_t>(out_.cases.size()))) {
+            const PlanCase& first = out_.cases[*before];
+            error(row.line, cc->column,
+                  "case '" + std::string(cc->text) + "' was already defined at " + file_ + ":" +
                       std::to_string(first.line) +
                       "; expected a new case name (a case's steps stand in consecutive rows)");
             return false;
         }
-        seen_[cc->text] = out_.cases.size();
         current_case_ = static_cast<int>(out_.cases.size());
-        out_.cases.push_back({cc->text, file_index_, row.line, static_cast<uint32_t>(out_.steps.size()), 0});
+        out_.cases.push_back(
+            {std::string(cc->text), file_index_, row.line, static_cast<uint32_t>(out_.steps.size()), 0});
         case_steps_ = 0;
+        if (is_setup) {
+            setup_ = current_case_;
+        } else if (setup_ >= 0) {
+            // The setup's steps again, sharing its inputs, without its checks.
+            const PlanCase& s = out_.cases[setup_];
+            for (uint32_t k = 0; k < s.n_steps; ++k) {
+                PlanStep st = out_.steps[s.first_step + k];
+                st.first_expect = static_cast<uint32_t>(out_.expects.size()), st.n_expects = 0;
+                out_.steps.push_back(st);
+            }
+            out_.cases.back().n_steps = out_.cases.back().n_setup = s.n_steps;
+        }
         return true;
     }
 
@@ -229,51 +500,98 @@ private:
 
     void input(int line, const CsvCell& cell, int slot, int32_t scope, PlanStep& st) {
         const InputSlot& in = schema_.inputs[slot];
-        if (!owned(line, cell, "input " + in.name, in.scope, scope)) return;
+        if (in.scope != 0 && in.scope != scope && !owned(line, cell, "input " + in.name, in.scope, scope)) return;
         const bool boolean = in.setter == Setter::boolean;
+        int64_t v = 0;
+        const Number parsed = parse_int(cell.text, v);
+        const int64_t high = boolean ? 1 : 255;
+        if (parsed == Number::ok && (options_.wrap || (v >= 0 && v <= high))) {
+            out_.inputs.push_back({slot, v});
+            ++st.n_inputs;
+            return;
+        }
         const std::string range =
             boolean ? "0 or 1 (boolean input " + in.name + ")" : "an integer 0..255 (8-bit input " + in.name + ")";
-        auto v = parse_int(cell.text);
-        if (!v) {
-            error(line, cell.column, "'" + cell.text + "' is not a number; expected " + range);
-            return;
-        }
-        const int64_t high = boolean ? 1 : 255;
-        if (!options_.wrap && (*v < 0 || *v > high)) {
-            const int64_t stored = boolean ? (*v != 0) : static_cast<int64_t>(static_cast<uint8_t>(*v));
+        const std::string text(cell.text);
+        if (parsed == Number::not_a_number)
+            error(line, cell.column, "'" + text + "' is not a number; expected " + range);
+        else if (parsed == Number::out_of_range)
+            error(line, cell.column, "value " + text + " is out of range (beyond 64 bits); expected " + range);
+        else
             error(line, cell.column,
-                  "value " + cell.text + " is out of range; expected " + range + " (the library would store " +
-                      std::to_string(stored) + "; --wrap allows that)");
-            return;
-        }
-        out_.inputs.push_back({slot, *v});
-        ++st.n_inputs;
+                  "value " + text + " is out of range; expected " + range + " (the library would store " +
+                      std::to_string(boolean ? (v != 0) : static_cast<int64_t>(static_cast<uint8_t>(v))) +
+                      "; --wrap allows that)");
+    }
+
+    // One output value of an expect cell, 0..255.
+    std::optional<uint8_t> output_value(std::string_view text, int line, const CsvCell& cell, const OutputSlot& o) {
+        int64_t v = 0;
+        const Number parsed = parse_int(text, v);
+        if (parsed == Number::ok && v >= 0 && v <= 255) return static_cast<uint8_t>(v);
+        error(line, cell.column,
+              "'" + std::string(text) + "' " +
+                  (parsed == Number::not_a_number ? "is not a number" : "is out of range") + " for output " + o.name +
+                  "; expected an integer 0..255, a range such as 30..35 or a set such as 0|1");
+        return std::nullopt;
     }
 
     void expect(int line, const CsvCell& cell, int slot, int32_t scope, PlanStep& st) {
         const OutputSlot& o = schema_.outputs[slot];
-        if (!owned(line, cell, "output " + o.name, o.scope, scope)) return;
-        auto v = parse_int(cell.text);
-        if (!v || *v < 0 || *v > 255) {
-            error(line, cell.column,
-                  "'" + cell.text + "' is not a possible value of output " + o.name + "; expected an integer 0..255");
-            return;
+        if (o.scope != 0 && o.scope != scope && !owned(line, cell, "output " + o.name, o.scope, scope)) return;
+        const std::string_view t = cell.text;
+        PlanExpect x{slot, 0, 0, 0};
+        bool range = false, set = false;
+        for (char c : t)
+            range |= c == '.', set |= c == '|';
+        if (!range && !set) {
+            const auto v = output_value(t, line, cell, o);
+            if (!v) return;
+            x.value = x.high = *v;
+        } else if (const auto dots = t.find(".."); dots != std::string_view::npos) {
+            const auto lo = output_value(t.substr(0, dots), line, cell, o);
+            const auto hi = lo ? output_value(t.substr(dots + 2), line, cell, o) : std::nullopt;
+            if (!hi) return;
+            if (*lo > *hi) {
+                error(line, cell.column,
+                      "range '" + std::string(t) + "' is empty; expected LOW..HIGH with LOW <= HIGH");
+                return;
+            }
+            x.value = *lo, x.high = *hi;
+        } else {
+            ValueSet set;
+            x.value = 255;
+            for (std::size_t b = 0;;) {
+                const auto e = std::min(t.find('|', b), t.size());
+                const auto v = output_value(t.substr(b, e - b), line, cell, o);
+                if (!v) return;
+                set.add(*v);
+                x.value = std::min(x.value, *v), x.high = std::max(x.high, *v);
+                if (e == t.size()) break;
+                b = e + 1;
+            }
+            out_.sets.push_back(set);
+            if (out_.sets.size() > UINT16_MAX) {
+                error(line, cell.column, "too many sets of values in the suites; expected at most 65535");
+                return;
+            }
+            x.set = static_cast<uint16_t>(out_.sets.size());
         }
-        out_.expects.push_back({slot, static_cast<uint8_t>(*v)});
+        out_.expects.push_back(x);
         ++st.n_expects;
     }
 
     const Schema& schema_;
     const SuiteOptions& options_;
-    Plan& plan_;
-    Plan out_;  // a copy that becomes the plan only when the file is clean
+    Plan& out_;  // appended to; cut back to its former sizes when the file has problems
     uint32_t file_index_ = 0;
     std::vector<Column> columns_;
-    std::map<std::string, std::size_t> seen_;
+    CaseNames seen_;
     int case_col_ = -1, scope_col_ = -1, header_line_ = 0;
-    int current_case_ = -1;
+    int current_case_ = -1, setup_ = -1;
     int case_steps_ = 0;
     int32_t last_scope_ = 0;
+    std::string_view last_scope_text_;
 };
 
 }  // namespace
@@ -300,15 +618,43 @@ Plan load_suites(const std::vector<std::string>& files, const Schema& schema, co
     return plan;
 }
 
+std::string expect_text(const Plan& plan, const PlanExpect& x) {
+    if (x.set) {
+        std::string s;
+        for (int v = x.value; v <= x.high; ++v)
+            if (plan.sets[x.set - 1].has(static_cast<uint8_t>(v))) s += (s.empty() ? "" : "|") + std::to_string(v);
+        return s;
+    }
+    if (x.value == x.high) return std::to_string(x.value);
+    return std::to_string(x.value) + ".." + std::to_string(x.high);
+}
+
+std::string expect_text_at(const Plan& plan, const PlanCase& c, int32_t step, int32_t output) {
+    if (step < 0 || static_cast<uint32_t>(step) >= c.n_steps) return {};
+    const PlanStep& st = plan.steps[c.first_step + static_cast<uint32_t>(step)];
+    for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e)
+        if (plan.expects[e].output == output) return expect_text(plan, plan.expects[e]);
+    return {};
+}
+
+std::string case_id(const Plan& plan, const PlanCase& c) {
+    return std::filesystem::path(plan.files[c.file]).stem().string() + ":" + c.name;
+}
+
 Plan repeat_cases(const Plan& plan, std::size_t n) {
     Plan out;
     out.files = plan.files;
+    out.sets = plan.sets;
     if (plan.cases.empty()) return out;
     for (std::size_t k = 0; out.cases.size() < n; ++k) {
         const PlanCase& c = plan.cases[k % plan.cases.size()];
         const std::size_t round = k / plan.cases.size();
-        PlanCase nc{round ? c.name + "#" + std::to_string(round + 1) : c.name, c.file, c.line,
-                    static_cast<uint32_t>(out.steps.size()), c.n_steps};
+        PlanCase nc{round ? c.name + "#" + std::to_string(round + 1) : c.name,
+                    c.file,
+                    c.line,
+                    static_cast<uint32_t>(out.steps.size()),
+                    c.n_steps,
+                    c.n_setup};
         for (uint32_t s = 0; s < c.n_steps; ++s) {
             PlanStep st = plan.steps[c.first_step + s];
             const uint32_t fi = static_cast<uint32_t>(out.inputs.size()),

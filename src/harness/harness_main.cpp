@@ -55,14 +55,16 @@ void kiv_release_index_table(kiv_index_table* table) {
 }
 
 // The common body of the three register functions. The first registration of
-// a kind fixes its table length; an index outside the table, or a first count
-// below 1, changes nothing. A null or unknown ID stores a null pair.
+// a kind fixes its table length; an index outside the table, a first count
+// below 1 or one too large to allocate changes nothing. A null or unknown ID
+// stores a null pair.
 void kiv_register_object(int32_t count, int32_t index, const char* id, kiv_index_table* table) {
     kiv_init_harness();
     if (table->entries == nullptr) {
         if (count < 1) return;
-        table->entries = static_cast<fct_pair*>(std::calloc(static_cast<size_t>(count), sizeof(fct_pair)));
-        table->length = count;
+        auto* entries = static_cast<fct_pair*>(std::calloc(static_cast<size_t>(count), sizeof(fct_pair)));
+        if (entries == nullptr) return;  // the length must never describe a table that is not there
+        *table = {entries, count};
     }
     if (index < 0 || index >= table->length) return;
     fct_pair& entry = table->entries[index];

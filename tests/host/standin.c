@@ -3,11 +3,14 @@
  * goals 100..107 are read-only. Scopes: 1 computes kiv_haux1 = input + 1;
  * 2 segfaults, 3 loops forever, 4 aborts, 5 divides by zero, each after
  * recording a probe; 6 keeps a counter on the heap, which a restore of the
- * library's data cannot reset. */
+ * library's data cannot reset; 7 takes input x 100 microseconds, then
+ * computes as 1 does. */
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
 #include "dllharness.h"
 
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 int32_t KIV_SCOPE_UID;
 
@@ -150,6 +153,14 @@ void kiv_dll_step(void) {
         case 6:
             ++*heap_steps;
             break;
+        case 7: {
+            /* A signal the host ignores must not shorten the step. */
+            struct timespec left = {0, (long)input_value * 100000};
+            while (nanosleep(&left, &left) != 0) {
+            }
+            kiv_haux1 = (uint8_t)(input_value + 1);
+            break;
+        }
         default:
             return;
     }

@@ -81,6 +81,80 @@ TEST(KivrunSuite, AFailedFileLeavesThePlanAsItWas) {
     EXPECT_EQ(plan.files.size(), 1u);
 }
 
+// A plan in one line per case: each step's scope, inputs by ID and checks.
+std::string dump(const kiv::Plan& plan) {
+    std::string s;
+    for (const auto& c : plan.cases) {
+        s += c.name + "[" + std::to_string(c.n_setup) + "]:";
+        for (uint32_t k = c.first_step; k < c.first_step + c.n_steps; ++k) {
+            const kiv::PlanStep& st = plan.steps[k];
+            s += " " + std::to_string(st.scope);
+            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
+                s += " " + std::to_string(catalog().inputs[plan.inputs[i].index].id) + "=" +
+                     std::to_string(plan.inputs[i].value);
+            for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e)
+                s += " " + catalog().outputs[plan.expects[e].output].name + "=" +
+                     kiv::expect_text(plan, plan.expects[e]);
+            s += ";";
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+struct Accepted {
+    const char* name;
+    const char* text;
+    const char* plan;  // as dump() writes it
+};
+
+const Accepted kAccepted[] = {
+    {"ShortNamesAnyCaseChosenByTheStepsScope",
+     "CASE,Scope,seatoccupied,expect LEDFEEDBACK[0]\nc,wrapper_seat_heating_control,1,1\n,RUNA1,0,\n",
+     "c[0]: 955 966=1 Wrapper_seat_heating_control.LEDFeedback[0]=1; 987 990=0;\n"},
+    {"HexBinaryRangesSetsAndEmptyChecks",
+     "case;scope;TemperatureStage1;expect SetHeatingCoil_temp\nc;runa3;0x1F;30..35\n;;0b101;0|45|1\n;;+7;\n",
+     "c[0]: 997 1000=31 runa3.SetHeatingCoil_temp=30..35; 997 1000=5 runa3.SetHeatingCoil_temp=0|1|45; 997 "
+     "1000=7;\n"},
+    {"SetupStepsRunBeforeEveryCaseWithoutTheirChecks",
+     "case,scope,SeatOccupied,expect LEDFeedback[0]\nsetup,955,1,0\n,,,0\na,955,,1\nb,955,0,\n",
+     "setup[0]: 955 966=1 Wrapper_seat_heating_control.LEDFeedback[0]=0; 955 "
+     "Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"
+     "a[2]: 955 966=1; 955; 955 Wrapper_seat_heating_control.LEDFeedback[0]=1;\n"
+     "b[2]: 955 966=1; 955; 955 966=0;\n"},
+};
+
+class KivrunAcceptedSuite : public testing::TestWithParam<Accepted> {};
+
+TEST_P(KivrunAcceptedSuite, CompilesTo) {
+    EXPECT_EQ(dump(parse(GetParam().text)), GetParam().plan);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KivrunAcceptedSuite, testing::ValuesIn(kAccepted),
+                         [](const testing::TestParamInfo<Accepted>& p) { return std::string(p.param.name); });
+
+TEST(KivrunSuite, CaseNamesAreUniquePerFileAndIdentifiedBySuite) {
+    static const kiv::Schema schema = kiv::Schema::of(catalog());
+    kiv::Plan plan;
+    kiv::parse_suite("dir/a.csv", "case,scope\nc,955\n", schema, {}, plan);
+    kiv::parse_suite("b.csv", "case,scope\nc,955\n", schema, {}, plan);
+    ASSERT_EQ(plan.cases.size(), 2u);
+    EXPECT_EQ(kiv::case_id(plan, plan.cases[0]), "a:c");
+    EXPECT_EQ(kiv::case_id(plan, plan.cases[1]), "b:c");
+}
+
+TEST(KivrunSuite, ChecksAcceptWhatTheCellWrites) {
+    const kiv::Plan plan = parse("case,scope,expect runa1.ActivationCondition\nc,987,30..35\n,,0|7|200\n,,9\n");
+    ASSERT_EQ(plan.expects.size(), 3u);
+    std::string accepted[3];
+    for (int v = 0; v < 256; ++v)
+        for (int e = 0; e < 3; ++e)
+            if (kiv::accepts(plan, plan.expects[e], static_cast<uint8_t>(v))) accepted[e] += std::to_string(v) + " ";
+    EXPECT_EQ(accepted[0], "30 31 32 33 34 35 ");
+    EXPECT_EQ(accepted[1], "0 7 200 ");
+    EXPECT_EQ(accepted[2], "9 ");
+}
+
 using kivtest::Malformed;
 
 const Malformed kMalformed[] = {
@@ -99,7 +173,27 @@ const Malformed kMalformed[] = {
     {"ValueTheLibraryWouldWrap", "case,scope,959\nc,955,300\n", "2:7", "would store 44"},
     {"NegativeValue", "case,scope,959\nc,955,-1\n", "2:7", "would store 255"},
     {"BooleanOutOfRange", "case,scope,966\nc,955,2\n", "2:7", "expected 0 or 1"},
-    {"ValueBeyond64Bits", "case,scope,959\nc,955,99999999999999999999\n", "2:7", "is not a number"},
+    {"ValueBeyond64Bits", "case,scope,959\nc,955,99999999999999999999\n", "2:7", "is out of range (beyond 64 bits)"},
+    {"HexBeyond64Bits", "case,scope,959\nc,955,0x10000000000000000\n", "2:7", "is out of range (beyond 64 bits)"},
+    {"BinaryWithoutDigits", "case,scope,959\nc,955,0b\n", "2:7", "'0b' is not a number"},
+    {"EmptyRange", "case,scope,expect runa1.ActivationCondition\nc,987,5..3\n", "2:7", "range '5..3' is empty"},
+    {"SetMemberOutOfRange", "case,scope,expect runa1.ActivationCondition\nc,987,0|256\n", "2:7",
+     "'256' is out of range for output runa1.ActivationCondition"},
+    {"MisspeltColumn", "case,scope,SeatOcupied\nc,955,1\n", "1:12",
+     "unknown column 'SeatOcupied' (did you mean 'SeatOccupied'?)"},
+    {"MisspeltOutput", "case,scope,expect LEDFedback[0]\n", "1:12",
+     "unknown output 'LEDFedback[0]' (did you mean 'LEDFeedback[0]'?)"},
+    {"MisspeltScope", "case,scope\nc,rnua2\n", "2:3", "unknown scope 'rnua2' (did you mean 'runa2'"},
+    {"ShortNameNotInTheStepsScope", "case,scope,SeatOccupied\nc,runa2,1\n", "2:9",
+     "'SeatOccupied' names no input of this step's scope 981 (runa2); it stands for one of "
+     "Wrapper_seat_heating_control.SeatOccupied, runa1.SeatOccupied"},
+    {"SetupAfterACase", "case,scope\na,955\nSetup,955\nsetup,955\nb,955\n", "3:1",
+     "the 'setup' case must be the file's first case"},
+    {"NotUtf8",
+     "case,scope\nSitz_Pr\xfc"
+     "fung,955\n",
+     "2:8", "not UTF-8; save the file as UTF-8"},
+    {"ControlBytesAreNotEchoed", "case,scope,bo\x1b[2Jgus\n", "1:12", "unknown column 'bo\\x1B[2Jgus'"},
     {"ExpectationOutOfRange", "case,scope,expect runa1.ActivationCondition\nc,987,256\n", "2:7", "0..255"},
     {"InputOfAnotherScope", "case,scope,990\nc,955,1\n", "2:7", "belongs to scope 987 (runa1)"},
     {"ExpectationOfAnotherScope", "case,scope,expect runa1.ActivationCondition\nc,runa3,1\n", "2:9",
@@ -151,6 +245,7 @@ TEST(KivrunSuite, NamesWhyAFileCannotBeASuite) {
         {"/nonexistent/suite.csv", "cannot read the suite file"},
         {empty, "the suite file is empty"},
         {dir, "is a directory"},
+        {KIVRUN_PATH, "is a binary file (an executable or library), not a text file; expected a suite file"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);

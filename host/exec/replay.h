@@ -1,0 +1,27 @@
+// Running chosen cases again to see their outputs, apart from the run that
+// judges them: one forked child steps the library from its state at load,
+// restoring that state between cases, and hands every output back after each
+// step. The run's own path (workers, ledger) stays as it is.
+#pragma once
+
+#include "plan.h"
+#include "target.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kiv {
+
+// Called in the calling process after each step of each case, in order:
+// the case (index into plan.cases), its step (from 0) and the value of every
+// output (per Schema::outputs; 0 for an output the library has no symbol of).
+using StepOutputs = std::function<void(std::size_t, uint32_t, const std::vector<uint8_t>&)>;
+
+// Replays the cases of plan given by `cases`. Throws Error naming the case
+// and step when the library crashes or a step takes longer than
+// step_timeout seconds: outputs after that would be made up.
+void replay(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, double step_timeout,
+            const StepOutputs& each_step);
+
+}  // namespace kiv

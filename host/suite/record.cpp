@@ -1,0 +1,114 @@
+// Writing replayed outputs as a suite, and showing them per step.
+#include "record.h"
+
+#include "csv.h"
+
+#include <set>
+
+namespace kiv {
+
+namespace {
+
+std::string quoted(const std::string& s) {
+    const bool plain = !s.empty() && s.find_first_of(",;\"\r\n") == std::string::npos && s.front() != ' ' &&
+                       s.back() != ' ' && s.front() != '#';
+    if (plain || s.empty()) return s;
+    std::string q = "\"";
+    for (char c : s)
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
+std::string scope_name(const Schema& schema, int32_t uid) {
+    for (const auto& s : schema.scopes)
+        if (s.uid == uid && !s.names.empty()) return s.names.front();
+    return std::to_string(uid);
+}
+
+// The step's scope is on the line already: names without it read better.
+std::string short_name(const std::string& name) {
+    return name.substr(name.find('.') + 1);
+}
+
+bool in_scope(int32_t owner, int32_t scope) {
+    return owner == 0 || owner == scope;
+}
+
+}  // namespace
+
+SuiteRecorder::SuiteRecorder(const Schema& schema, const Plan& plan, bool all_outputs) : schema_(schema), plan_(plan) {
+    std::set<int> in, checked;
+    for (const auto& c : plan.cases)
+        for (uint32_t k = c.first_step; k < c.first_step + c.n_steps; ++k) {
+            const PlanStep& st = plan.steps[k];
+            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
+                in.insert(plan.inputs[i].index);
+            for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e)
+                checked.insert(plan.expects[e].output);
+        }
+    inputs_.assign(in.begin(), in.end());
+    for (std::size_t o = 0; o < schema.outputs.size(); ++o)
+        if ((all_outputs || checked.count(static_cast<int>(o))) &&
+            (!schema.outputs_resolved || schema.outputs[o].address))
+            outputs_.push_back(static_cast<int>(o));
+}
+
+void SuiteRecorder::step(std::size_t c, uint32_t s, const std::vector<uint8_t>& outputs) {
+    if (s == 0) cases_.push_back(c);
+    seen_.push_back(outputs);
+}
+
+void SuiteRecorder::write(std::ostream& out) const {
+    out << "# Recorded by kivrun: every expect cell holds the value the output had after the step.\n";
+    out << "case,scope";
+    for (int i : inputs_)
+        out << "," << quoted(schema_.inputs[i].name);
+    for (int o : outputs_)
+        out << "," << quoted("expect " + schema_.outputs[o].name);
+    out << "\n";
+    std::set<std::string> names;
+    std::size_t row = 0;
+    for (std::size_t c : cases_) {
+        const PlanCase& pc = plan_.cases[c];
+        // A setup case's steps already stand in every case of its file.
+        const bool setup = ascii_lower(pc.name) == "setup";
+        // Names need only be unique per file; in one file they must be.
+        const std::string name = names.insert(pc.name).second ? pc.name : case_id(plan_, pc);
+        names.insert(name);
+        for (uint32_t s = 0; s < pc.n_steps; ++s, ++row) {
+            if (setup) continue;
+            const PlanStep& st = plan_.steps[pc.first_step + s];
+            out << quoted(s == 0 ? name : std::string()) << "," << quoted(scope_name(schema_, st.scope));
+            for (int i : inputs_) {
+                out << ",";
+                // The last value the step writes wins, as in the library.
+                const PlanInput* last = nullptr;
+                for (uint32_t k = st.first_input; k < st.first_input + st.n_inputs; ++k)
+                    if (plan_.inputs[k].index == i) last = &plan_.inputs[k];
+                if (last) out << last->value;
+            }
+            for (int o : outputs_) {
+                out << ",";
+                if (in_scope(schema_.outputs[o].scope, st.scope)) out << static_cast<int>(seen_[row][o]);
+            }
+            out << "\n";
+        }
+    }
+}
+
+void show_step(std::ostream& out, const Schema& schema, const Plan& plan, std::size_t c, uint32_t s,
+               const std::vector<uint8_t>& outputs) {
+    const PlanCase& pc = plan.cases[c];
+    const PlanStep& st = plan.steps[pc.first_step + s];
+    out << case_id(plan, pc) << " step " << s + 1 << (s < pc.n_setup ? " (setup)" : "") << ", line " << st.line << ", "
+        << scope_name(schema, st.scope) << ":";
+    for (uint32_t k = st.first_input; k < st.first_input + st.n_inputs; ++k)
+        out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "=" << plan.inputs[k].value;
+    out << " ->";
+    for (std::size_t o = 0; o < schema.outputs.size(); ++o)
+        if (in_scope(schema.outputs[o].scope, st.scope) && (!schema.outputs_resolved || schema.outputs[o].address))
+            out << " " << short_name(schema.outputs[o].name) << "=" << static_cast<int>(outputs[o]);
+    out << "\n";
+}
+
+}  // namespace kiv

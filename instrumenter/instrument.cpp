@@ -1,0 +1,663 @@
+// The instrumenting pass. One walk over each function body, in source order,
+// numbers the probe records and collects text edits; the edits are applied to
+// the untouched file text at the end, so nothing is re-parsed or re-printed.
+// Probes are inserted on the lines of what they wrap, never with new lines, so
+// line numbers of the plain and the instrumented source agree (#line 1 below).
+#include "instrument.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <clang/AST/ASTConsumer.h>
+#include <clang/AST/ASTContext.h>
+#include <clang/AST/Decl.h>
+#include <clang/AST/Expr.h>
+#include <clang/AST/ParentMap.h>
+#include <clang/AST/Stmt.h>
+#include <clang/Basic/Diagnostic.h>
+#include <clang/Basic/SourceManager.h>
+#include <clang/Frontend/CompilerInstance.h>
+#include <clang/Frontend/FrontendAction.h>
+#include <clang/Lex/Lexer.h>
+#include <clang/Tooling/CompilationDatabase.h>
+#include <clang/Tooling/Tooling.h>
+
+namespace kivinst {
+namespace {
+
+using namespace clang;
+
+// Edits are sorted by offset; at one offset closings come first (innermost
+// first), then a replaced span, then openings (outermost first). Statement
+// markers sit at depth < 0, so they open before any expression wrapped there.
+struct Edit {
+    unsigned offset;
+    int group;  // 0 close, 1 replace, 2 open
+    int depth;
+    unsigned seq;
+    unsigned length;  // replaced characters (group 1)
+    std::string text;
+};
+
+constexpr int kBranchDepth = -20;
+constexpr int kMarkerDepth = -10;
+
+class Instrumenter {
+public:
+    Instrumenter(ASTContext& ctx, int unit, Output& out) : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(unit), out_(out) {
+        auto& diags = ctx.getDiagnostics();
+        warn_ = diags.getCustomDiagID(DiagnosticsEngine::Warning, "%0; left as it is");
+    }
+
+    void run() {
+        for (Decl* d : ctx_.getTranslationUnitDecl()->decls()) {
+            auto* fd = dyn_cast<FunctionDecl>(d);
+            if (!fd || !fd->doesThisDeclarationHaveABody()) continue;
+            if (!sm_.isWrittenInMainFile(sm_.getExpansionLoc(fd->getBeginLoc()))) continue;
+            function(fd);
+        }
+        apply();
+    }
+
+private:
+    // ---- numbering ------------------------------------------------------
+
+    std::string allocate(const std::string& kind, const std::string& text, int& number) {
+        // Conditions and switch cases share one sequence per unit.
+        const std::string counter = kind == "SC" ? "CC" : kind;
+        number = ++counters_[counter];
+        std::string name;
+        const std::string tu = "TU" + std::to_string(unit_);
+        if (kind == "RELOP" || kind == "CAST")
+            name = tu + "_" + kind + "_" + std::to_string(number);
+        else {
+            std::string lower = kind;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            name = tu + "ixa_" + lower + "_cond" + std::to_string(number);
+        }
+        out_.records.push_back({kind, name, function_, text});
+        return name;
+    }
+
+    std::string probe(const std::string& macro, const std::string& kind, const std::string& text) {
+        int number = 0;
+        const std::string rec = allocate(kind, text, number);
+        return macro + "(" + std::to_string(number) + ", &" + rec;
+    }
+
+    // ---- locations --------------------------------------------------------
+
+    struct Span {
+        unsigned begin = 0, end = 0;
+        bool ok = false;
+    };
+
+    Span span(SourceRange range) {
+        Span s;
+        CharSourceRange r =
+            Lexer::makeFileCharRange(CharSourceRange::getTokenRange(range), sm_, ctx_.getLangOpts());
+        if (r.isInvalid() || !sm_.isWrittenInMainFile(r.getBegin())) return s;
+        s.begin = sm_.getFileOffset(r.getBegin());
+        s.end = sm_.getFileOffset(r.getEnd());
+        s.ok = true;
+        return s;
+    }
+
+    unsigned after_token(SourceLocation loc) {
+        return sm_.getFileOffset(Lexer::getLocForEndOfToken(sm_.getExpansionLoc(loc), 0, sm_, ctx_.getLangOpts()));
+    }
+
+    // The end of a statement with its semicolon, where one ends it.
+    unsigned statement_end(Stmt* s) {
+        SourceLocation end = sm_.getExpansionLoc(s->getEndLoc());
+        SourceLocation semi = Lexer::findLocationAfterToken(end, tok::semi, sm_, ctx_.getLangOpts(), false);
+        return semi.isValid() ? sm_.getFileOffset(semi) : after_token(end);
+    }
+
+    void warn(SourceLocation loc, const std::string& what) {
+        ctx_.getDiagnostics().Report(loc, warn_) << what;
+    }
+
+    std::string source_text(Span s) {
+        StringRef buf = sm_.getBufferData(sm_.getMainFileID());
+        std::string text;
+        bool space = false;
+        for (char c : buf.substr(s.begin, s.end - s.begin)) {
+            if (c == '\n' || c == '\t' || c == ' ' || c == '\r') {
+                space = true;
+                continue;
+            }
+            if (space && !text.empty()) text += ' ';
+            space = false;
+            text += c == '"' ? '\'' : c;
+        }
+        return text;
+    }
+
+    void insert(unsigned offset, int group, int depth, std::string text) {
+        edits_.push_back({offset, group, depth, seq_++, 0, std::move(text)});
+    }
+    void wrap(Span s, int depth, std::string open, std::string close) {
+        insert(s.begin, 2, depth, std::move(open));
+        insert(s.end, 0, depth, std::move(close));
+    }
+
+    void apply() {
+        std::stable_sort(edits_.begin(), edits_.end(), [](const Edit& a, const Edit& b) {
+            if (a.offset != b.offset) return a.offset < b.offset;
+            if (a.group != b.group) return a.group < b.group;
+            if (a.depth != b.depth) return a.group == 0 ? a.depth > b.depth : a.depth < b.depth;
+            return a.seq < b.seq;
+        });
+        StringRef buf = sm_.getBufferData(sm_.getMainFileID());
+        std::string result;
+        unsigned pos = 0;
+        for (const Edit& e : edits_) {
+            if (e.offset > pos) result.append(buf.data() + pos, e.offset - pos), pos = e.offset;
+            result += e.text;
+            if (e.group == 1) pos = std::max(pos, e.offset + e.length);
+        }
+        result.append(buf.data() + pos, buf.size() - pos);
+        out_.source = std::move(result);
+    }
+
+    // ---- types ----------------------------------------------------------------
+
+    unsigned width(QualType t) const { return static_cast<unsigned>(ctx_.getTypeSize(t)); }
+    bool is_unsigned(QualType t) const { return t.getCanonicalType()->isUnsignedIntegerOrEnumerationType(); }
+
+    // "U", "S", "U_LL" or "S_LL" for an integer type.
+    std::string int_variant(QualType t) const {
+        return std::string(is_unsigned(t) ? "U" : "S") + (width(t) > 32 ? "_LL" : "");
+    }
+
+    static bool is_boolean_valued(const Expr* e) {
+        e = e->IgnoreParenImpCasts();
+        if (const auto* bo = dyn_cast<BinaryOperator>(e)) return bo->isComparisonOp() || bo->isLogicalOp();
+        if (const auto* uo = dyn_cast<UnaryOperator>(e)) return uo->getOpcode() == UO_LNot;
+        return false;
+    }
+    // The && or || chain under e, looking through parentheses and '!': its
+    // leaves are the conditions, the '!'s stay where they are.
+    static BinaryOperator* logical_of(Expr* e) {
+        e = e->IgnoreParenImpCasts();
+        while (auto* uo = dyn_cast<UnaryOperator>(e)) {
+            if (uo->getOpcode() != UO_LNot) return nullptr;
+            e = uo->getSubExpr()->IgnoreParenImpCasts();
+        }
+        auto* bo = dyn_cast<BinaryOperator>(e);
+        return bo && bo->isLogicalOp() ? bo : nullptr;
+    }
+
+    // ---- functions and statements ---------------------------------------------
+
+    void function(FunctionDecl* fd) {
+        auto* body = dyn_cast<CompoundStmt>(fd->getBody());
+        if (!body) return;
+        function_ = fd->getNameAsString();
+        parents_ = std::make_unique<ParentMap>(body);
+        const unsigned at = after_token(body->getLBracLoc());
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry") + ");");
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body") + ");");
+        statements(body);
+        parents_.reset();
+    }
+
+    static bool is_control(const Stmt* s) {
+        while (const auto* sc = dyn_cast<SwitchCase>(s)) s = sc->getSubStmt();
+        while (const auto* ls = dyn_cast<LabelStmt>(s)) s = ls->getSubStmt();
+        return isa<IfStmt>(s) || isa<SwitchStmt>(s) || isa<WhileStmt>(s) || isa<DoStmt>(s) || isa<ForStmt>(s);
+    }
+
+    // The statements of one block: after an if, switch or loop, the rest of
+    // the block is a run of its own with a statement probe of its own.
+    void statements(CompoundStmt* cs) {
+        bool after_control = false;
+        for (Stmt* s : cs->body()) {
+            if (after_control && !isa<SwitchCase>(s)) {
+                Span sp = span(s->getSourceRange());
+                if (sp.ok)
+                    insert(sp.begin, 2, kMarkerDepth,
+                           probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc())) + "); ");
+                else
+                    warn(s->getBeginLoc(), "a statement from a macro expansion starts a block");
+            }
+            after_control = false;
+            statement(s);
+            after_control = is_control(s);
+        }
+    }
+
+    std::string line_of(SourceLocation loc) {
+        return std::to_string(sm_.getExpansionLineNumber(loc));
+    }
+
+    // A branch or loop body: a block of its own; a single statement is braced
+    // so that its probe and it stay one statement.
+    void branch(Stmt* s, const std::string& what) {
+        if (auto* cs = dyn_cast<CompoundStmt>(s)) {
+            insert(after_token(cs->getLBracLoc()), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what) + ");");
+            statements(cs);
+            return;
+        }
+        Span sp = span(s->getSourceRange());
+        if (!sp.ok) {
+            warn(s->getBeginLoc(), "a branch from a macro expansion is not instrumented");
+            return;
+        }
+        insert(sp.begin, 2, kBranchDepth, "{ " + probe("IXA_STM", "STM", what) + "); ");
+        insert(statement_end(s), 0, kBranchDepth, " }");
+        statement(s);
+    }
+
+    void label(SwitchCase* sc) {
+        std::string what = "default";
+        if (auto* cs = dyn_cast<CaseStmt>(sc)) {
+            Span sp = span(cs->getLHS()->getSourceRange());
+            what = "case " + (sp.ok ? source_text(sp) : std::string("?"));
+        }
+        const unsigned at = after_token(sc->getColonLoc());
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what) + ");");
+        if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
+            label(inner);  // fall-through labels: each its own case probe, one block
+            return;
+        }
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what) + ");");
+        statement(sc->getSubStmt());
+    }
+
+    void statement(Stmt* s) {
+        if (!s) return;
+        if (auto* cs = dyn_cast<CompoundStmt>(s)) return statements(cs);
+        if (auto* is = dyn_cast<IfStmt>(s)) {
+            if (is->getConditionVariable() || is->getInit()) warn(is->getBeginLoc(), "an if with a declaration");
+            decision(is->getCond(), 0);
+            branch(is->getThen(), "then, line " + line_of(is->getThen()->getBeginLoc()));
+            if (is->getElse()) branch(is->getElse(), "else, line " + line_of(is->getElse()->getBeginLoc()));
+            return;
+        }
+        if (auto* ss = dyn_cast<SwitchStmt>(s)) {
+            expr(ss->getCond(), 0);  // a switch has case probes, no decision probe
+            if (auto* body = dyn_cast<CompoundStmt>(ss->getBody()))
+                statements(body);
+            else
+                statement(ss->getBody());
+            return;
+        }
+        if (auto* sc = dyn_cast<SwitchCase>(s)) return label(sc);
+        if (auto* ws = dyn_cast<WhileStmt>(s)) {
+            decision(ws->getCond(), 0);
+            branch(ws->getBody(), "loop body, line " + line_of(ws->getBody()->getBeginLoc()));
+            return;
+        }
+        if (auto* ds = dyn_cast<DoStmt>(s)) {
+            branch(ds->getBody(), "loop body, line " + line_of(ds->getBody()->getBeginLoc()));
+            decision(ds->getCond(), 0);
+            return;
+        }
+        if (auto* fs = dyn_cast<ForStmt>(s)) {
+            statement(fs->getInit());
+            if (fs->getCond()) decision(fs->getCond(), 0);
+            if (fs->getInc()) expr(fs->getInc(), 0);
+            branch(fs->getBody(), "loop body, line " + line_of(fs->getBody()->getBeginLoc()));
+            return;
+        }
+        if (auto* rs = dyn_cast<ReturnStmt>(s)) {
+            if (rs->getRetValue()) value(rs->getRetValue(), 0);
+            return;
+        }
+        if (auto* ds = dyn_cast<DeclStmt>(s)) {
+            for (Decl* d : ds->decls()) {
+                auto* vd = dyn_cast<VarDecl>(d);
+                if (vd && vd->hasInit() && !vd->isStaticLocal()) assigned(vd->getInit());
+            }
+            return;
+        }
+        if (auto* ls = dyn_cast<LabelStmt>(s)) return statement(ls->getSubStmt());
+        if (auto* gs = dyn_cast<GotoStmt>(s)) return jump(gs);
+        if (isa<IndirectGotoStmt>(s)) return warn(s->getBeginLoc(), "a computed jump is not instrumented");
+        if (isa<AsmStmt>(s)) return warn(s->getBeginLoc(), "inline assembly is not instrumented");
+        if (auto* e = dyn_cast<Expr>(s)) return expr(e, 0);
+        if (isa<BreakStmt>(s) || isa<ContinueStmt>(s) || isa<NullStmt>(s)) return;
+        for (Stmt* child : s->children()) statement(child);
+    }
+
+    // A goto whose label lies in a block that does not enclose the goto
+    // enters that block past its statement probe.
+    void jump(GotoStmt* gs) {
+        LabelStmt* target = gs->getLabel()->getStmt();
+        if (!target || !parents_) return;
+        const Stmt* block = parents_->getParent(target);
+        while (block && !isa<CompoundStmt>(block)) block = parents_->getParent(block);
+        for (const Stmt* p = gs; p; p = parents_->getParent(p))
+            if (p == block) return;
+        warn(gs->getBeginLoc(), "a goto into a block skips the block's statement probe");
+    }
+
+    // ---- expressions ------------------------------------------------------------
+
+    // The right-hand side of an assignment or an initializer: a boolean
+    // expression there is a decision; any other value may be narrowed.
+    void assigned(Expr* e) {
+        if (is_boolean_valued(e))
+            decision(e, 0);
+        else
+            value(e, 0);
+    }
+
+    // A value converted to the type of what receives it (assignment,
+    // initializer, argument, return value).
+    void value(Expr* e, int depth) {
+        auto* ice = dyn_cast<ImplicitCastExpr>(e);
+        if (ice && narrowing(ice->getSubExpr(), ice->getType()))
+            return cast_probe(ice->getSubExpr(), ice->getType(), true, depth);
+        expr(e, depth);
+    }
+
+    // Outcome probes take 32 or 64 bits of integer; anything else is tested
+    // against zero first, which is what C's truth test does.
+    void outcome(Expr* e, int depth, const std::string& family, const std::string& kind) {
+        Span sp = span(e->getSourceRange());
+        if (!sp.ok) return warn(e->getBeginLoc(), "a " + family + " from a macro expansion is not instrumented");
+        QualType t = e->IgnoreParenImpCasts()->getType();
+        std::string variant = "S", close = ")";
+        std::string open_extra;
+        if (t->isIntegerType() || t->isEnumeralType())
+            variant = int_variant(t);
+        else
+            open_extra = "(", close = ") != 0)";
+        const std::string text = source_text(sp);
+        wrap(sp, depth, probe("IXA_" + kind + "_" + variant, kind, text) + ", " + open_extra, close);
+    }
+
+    void decision(Expr* e, int depth) {
+        if (BinaryOperator* chain = logical_of(e))
+            conditions(chain, depth + 1);
+        else
+            expr(e, depth + 1);
+        outcome(e, depth, "decision", "DC");
+    }
+
+    // The operands of a chain of && and ||, nested chains flattened: each leaf
+    // is one condition, evaluated (and probed) only where C evaluates it.
+    void conditions(BinaryOperator* bo, int depth) {
+        for (Expr* side : {bo->getLHS(), bo->getRHS()}) {
+            if (BinaryOperator* chain = logical_of(side)) {
+                conditions(chain, depth);
+                continue;
+            }
+            expr(side, depth + 1);
+            outcome(side, depth, "condition", "CC");
+        }
+    }
+
+    void relation(BinaryOperator* bo, int depth) {
+        expr(bo->getLHS(), depth + 1);
+        expr(bo->getRHS(), depth + 1);
+        // After the usual arithmetic conversions both operands have one type;
+        // it fixes the signature.
+        QualType t = bo->getLHS()->getType();
+        if (!t->isIntegerType() && !t->isEnumeralType())
+            return warn(bo->getOperatorLoc(), "no relational probe for a comparison of '" + t.getAsString() + "' operands");
+        static const std::map<BinaryOperatorKind, const char*> ops = {{BO_NE, "NEQ"}, {BO_EQ, "EQU"}, {BO_LT, "LES"},
+                                                                      {BO_LE, "LEQ"}, {BO_GE, "GEQ"}, {BO_GT, "GRE"}};
+        Span whole = span(bo->getSourceRange());
+        Span lhs = span(bo->getLHS()->getSourceRange());
+        Span rhs = span(bo->getRHS()->getSourceRange());
+        if (!whole.ok || !lhs.ok || !rhs.ok)
+            return warn(bo->getOperatorLoc(), "a comparison from a macro expansion is not instrumented");
+        const std::string sig = is_unsigned(t) ? (width(t) > 32 ? "UU_LL" : "UU") : (width(t) > 32 ? "SS_LL" : "SS");
+        wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole)) + ", ", ")");
+        edits_.push_back({lhs.end, 1, depth, seq_++, rhs.begin - lhs.end, ", "});
+    }
+
+    // Narrowing: the target cannot hold every value of the source type. A
+    // constant or a 0/1 result cannot lose anything and is left alone.
+    bool narrowing(Expr* from_expr, QualType to) {
+        QualType from = from_expr->getType();
+        if (from_expr->isValueDependent() || is_boolean_valued(from_expr)) return false;
+        if (from_expr->isEvaluatable(ctx_)) return false;
+        to = to.getCanonicalType();
+        from = from.getCanonicalType();
+        if (to->isBooleanType() || from->isBooleanType()) return false;
+        const bool from_int = from->isIntegerType(), to_int = to->isIntegerType();
+        const bool from_fp = from->isRealFloatingType(), to_fp = to->isRealFloatingType();
+        if (from_int && to_int) {
+            const unsigned fw = width(from), tw = width(to);
+            const bool fu = is_unsigned(from), tu = is_unsigned(to);
+            const bool holds = (fu == tu && tw >= fw) || (fu && !tu && tw > fw);
+            return !holds;
+        }
+        if (from_fp && to_int) return true;
+        if (from_fp && to_fp) return width(to) < width(from);
+        if (from_int && to_fp) return width(from) >= 32 && width(to) == 32;
+        return false;
+    }
+
+    // Minimum and maximum of an integer target type as C literals.
+    std::string int_bounds(QualType to) {
+        const unsigned w = width(to);
+        const bool u = is_unsigned(to);
+        const bool wide = w > 32;
+        std::string min, max;
+        if (u) {
+            min = "0";
+            max = w >= 64 ? "18446744073709551615ULL" : std::to_string((1ULL << w) - 1) + (w == 32 ? "u" : "");
+        } else {
+            const unsigned long long m = 1ULL << (w - 1);
+            min = w == 64 ? "(-9223372036854775807LL - 1)" : w == 32 ? "(-2147483647 - 1)" : "-" + std::to_string(m);
+            max = std::to_string(m - 1) + (wide ? "LL" : "");
+        }
+        return min + ", " + max;
+    }
+
+    void cast_probe(Expr* sub, QualType to, bool implicit, int depth) {
+        expr(sub, depth + 1);
+        Span sp = span(sub->getSourceRange());
+        if (!sp.ok) return warn(sub->getBeginLoc(), "a conversion from a macro expansion is not instrumented");
+        QualType from = sub->getType().getCanonicalType();
+        QualType target = to.getCanonicalType();
+        std::string macro, bounds;
+        if (from->isIntegerType() && target->isIntegerType()) {
+            macro = "IXA_CAST_" + int_variant(from);
+            bounds = int_bounds(target);
+        } else if (from->isRealFloatingType()) {
+            const std::string src = width(from) > 64 ? "LD" : "D";
+            if (target->isRealFloatingType()) {
+                macro = "IXA_CAST_" + src + "_F";
+                bounds = "-3.4028234663852886e+38, 3.4028234663852886e+38";
+            } else {
+                macro = "IXA_CAST_" + src + "_" + int_variant(target);
+                bounds = int_bounds(target);
+            }
+        } else if (from->isIntegerType() && width(from) == 32) {
+            macro = std::string("IXA_CAST_") + (is_unsigned(from) ? "U" : "S") + "_32FP";
+            bounds = "-16777216.0, 16777216.0";
+        } else {
+            return warn(sub->getBeginLoc(), "no cast probe for a conversion from '" + sub->getType().getAsString() +
+                                                "' to '" + to.getAsString() + "'");
+        }
+        const std::string open = (implicit ? "(" + to.getAsString() + ")" : std::string()) +
+                                 probe(macro, "CAST", source_text(sp) + " to " + to.getAsString()) + ", ";
+        wrap(sp, depth, open, ", " + bounds + ")");
+    }
+
+    void divisor(Expr* rhs, int depth) {
+        if (rhs->isValueDependent() || rhs->isEvaluatable(ctx_)) return;
+        Span sp = span(rhs->getSourceRange());
+        if (!sp.ok) return warn(rhs->getBeginLoc(), "a divisor from a macro expansion is not instrumented");
+        QualType t = rhs->getType().getCanonicalType();
+        std::string variant, cast_back;
+        if (t->isIntegerType())
+            variant = int_variant(t);
+        else if (t->isRealFloatingType()) {
+            // The probe returns double; the cast keeps the division in the
+            // operand's own type (float -> double -> float is exact).
+            variant = width(t) > 64 ? "LD" : width(t) == 32 ? "FD" : "D";
+            if (variant == "FD") cast_back = "(" + rhs->getType().getAsString() + ")";
+        } else
+            return;
+        wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp)) + ", ", ")");
+    }
+
+    void call(CallExpr* ce, int depth) {
+        Span sp = span(ce->getSourceRange());
+        std::string name;
+        if (const FunctionDecl* fd = ce->getDirectCallee())
+            name = fd->getNameAsString();
+        else {
+            Span callee = span(ce->getCallee()->getSourceRange());
+            name = callee.ok ? source_text(callee) : "?";
+        }
+        if (!sp.ok)
+            warn(ce->getBeginLoc(), "a call from a macro expansion is not instrumented");
+        else
+            wrap(sp, depth, "(" + probe("IXA_DCF", "DCF", "call of " + name) + ", \"" + name + "\"), ", ")");
+        if (!ce->getDirectCallee()) expr(ce->getCallee(), depth + 1);
+        for (Expr* arg : ce->arguments()) value(arg, depth + 1);
+    }
+
+    void expr(Expr* e, int depth) {
+        if (!e) return;
+        if (auto* bo = dyn_cast<BinaryOperator>(e)) {
+            if (bo->isLogicalOp()) return decision(bo, depth);
+            if (bo->isComparisonOp()) return relation(bo, depth);
+            expr(bo->getLHS(), depth + 1);
+            if (bo->getOpcode() == BO_Assign) {
+                if (is_boolean_valued(bo->getRHS()))
+                    decision(bo->getRHS(), depth + 1);
+                else
+                    value(bo->getRHS(), depth + 1);
+                return;
+            }
+            expr(bo->getRHS(), depth + 1);
+            const auto op = bo->getOpcode();
+            if (op == BO_Div || op == BO_Rem || op == BO_DivAssign || op == BO_RemAssign)
+                divisor(bo->getRHS(), depth + 1);
+            return;
+        }
+        if (auto* co = dyn_cast<ConditionalOperator>(e)) {
+            decision(co->getCond(), depth + 1);
+            expr(co->getTrueExpr(), depth + 1);
+            expr(co->getFalseExpr(), depth + 1);
+            return;
+        }
+        if (auto* ce = dyn_cast<CallExpr>(e)) return call(ce, depth);
+        if (auto* cs = dyn_cast<CStyleCastExpr>(e)) {
+            if (narrowing(cs->getSubExpr(), cs->getType())) return cast_probe(cs->getSubExpr(), cs->getType(), false, depth + 1);
+            return expr(cs->getSubExpr(), depth + 1);
+        }
+        if (isa<StmtExpr>(e)) return warn(e->getBeginLoc(), "a statement expression is not instrumented");
+        if (auto* il = dyn_cast<InitListExpr>(e)) {
+            for (Expr* init : il->inits()) value(init, depth + 1);
+            return;
+        }
+        for (Stmt* child : e->children())
+            if (auto* ce = dyn_cast_or_null<Expr>(child)) expr(ce, depth + 1);
+    }
+
+    ASTContext& ctx_;
+    SourceManager& sm_;
+    int unit_;
+    Output& out_;
+    unsigned warn_ = 0;
+    std::map<std::string, int> counters_;
+    std::string function_;
+    std::unique_ptr<ParentMap> parents_;
+    std::vector<Edit> edits_;
+    unsigned seq_ = 0;
+};
+
+class Consumer : public ASTConsumer {
+public:
+    Consumer(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
+    void HandleTranslationUnit(ASTContext& ctx) override {
+        if (ctx.getDiagnostics().hasErrorOccurred()) return;
+        Instrumenter(ctx, unit_, out_).run();
+        done_ = true;
+    }
+
+private:
+    int unit_;
+    Output& out_;
+    bool& done_;
+};
+
+class Action : public ASTFrontendAction {
+public:
+    Action(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
+    std::unique_ptr<ASTConsumer> CreateASTConsumer(CompilerInstance&, StringRef) override {
+        return std::make_unique<Consumer>(unit_, out_, done_);
+    }
+
+private:
+    int unit_;
+    Output& out_;
+    bool& done_;
+};
+
+class Factory : public tooling::FrontendActionFactory {
+public:
+    Factory(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
+    std::unique_ptr<FrontendAction> create() override { return std::make_unique<Action>(unit_, out_, done_); }
+
+private:
+    int unit_;
+    Output& out_;
+    bool& done_;
+};
+
+}  // namespace
+
+bool instrument(const Options& options, Output& out) {
+    std::vector<std::string> args = options.compiler_args;
+#ifdef KIVINST_RESOURCE_DIR
+    // The tool is not installed beside clang, so clang's own headers
+    // (stddef.h, stdbool.h) are found only through the path it was built with.
+    args.insert(args.begin(), {"-resource-dir", KIVINST_RESOURCE_DIR});
+#endif
+    tooling::FixedCompilationDatabase db(".", args);
+    tooling::ClangTool tool(db, {options.source});
+    Output result;
+    bool done = false;
+    Factory factory(options.unit, result, done);
+    const int rc = tool.run(&factory);
+    if (rc != 0 || !done) return false;
+    std::ostringstream src;
+    src << "// Instrumented by kivinst from " << options.source << " (translation unit " << options.unit
+        << "). Generated: edit the plain source, not this file.\n"
+        << "#include \"instrumentation/CodeAnnotation.h\"\n\n"
+        << "#define IXA_RECORD(kind, rec, fn, text) IXA_##kind##_RECORD rec;\n"
+        << "#include \"" << options.records_include << "\"\n\n"
+        << "// Records start zeroed at load and nothing clears them, so there is nothing to do.\n"
+        << "[[maybe_unused]] static void KIV_TU" << options.unit << "ixa_init_goals() {}\n\n"
+        << "#line 1 \"" << options.source << "\"\n"
+        << result.source;
+    out.source = src.str();
+    out.records = std::move(result.records);
+    return true;
+}
+
+std::string records_def(const Options& options, const std::vector<Record>& records) {
+    std::ostringstream def;
+    def << "// Probe records of translation unit " << options.unit << ", written by kivinst from " << options.source
+        << ",\n"
+        << "// one row per probe call site, in source order.\n"
+        << "//\n"
+        << "// IXA_RECORD(kind, record, function, what the call site observes)\n"
+        << "#ifndef IXA_RECORD\n"
+        << "#error \"define IXA_RECORD(kind, record, function, text) before including this file\"\n"
+        << "#endif\n";
+    std::string function;
+    for (const Record& r : records) {
+        if (r.function != function) def << "\n";
+        function = r.function;
+        def << "IXA_RECORD(" << r.kind << ", " << r.name << ", " << r.function << ", \"" << r.text << "\")\n";
+    }
+    def << "\n#undef IXA_RECORD\n";
+    return def.str();
+}
+
+}  // namespace kivinst
