@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "kivrun.h"
 #include "source_reports.h"
+#include "mcdc_measure.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -85,7 +86,7 @@ struct RunCommand {
     std::string isolation = "snapshot";
     int workers = 1;
     double step_timeout = 1.0;
-    bool wrap = false, trace = false, quiet = false, verbose = false;
+    bool wrap = false, trace = false, quiet = false, verbose = false, mcdc = false;
     std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
@@ -184,6 +185,16 @@ int run(const RunCommand& o) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
+    // MC/DC conditions are justified beside the goals, not among them.
+    std::vector<kiv::Justification> mcdc_rows;
+    std::erase_if(justifications, [&](const kiv::Justification& j) {
+        if (j.mcdc_decision.empty()) return false;
+        mcdc_rows.push_back(j);
+        return true;
+    });
+    for (const auto& t : thresholds)
+        if (t.criterion == "mcdc" && !o.mcdc) throw kiv::Error("--fail-under mcdc needs --mcdc");
+    const kiv::McdcSetup mcdc = kiv::prepare_mcdc(*target, mcdc_rows, o.mcdc);
     if (!select(o, plan, desc)) return 0;
     // Checked before the run, so a bad path costs no run and never overwrites an input.
     std::vector<kiv::OutputPath> outputs;
@@ -205,8 +216,11 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
+    ro.case_goals = o.trace || !o.json.empty();  // each case's own goals, for the reports that show them
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
+    std::optional<kiv::McdcSection> mcdc_section;
+    if (o.mcdc) mcdc_section = kiv::measure_mcdc(*target, plan, executed, mcdc, ro);
     if (!executed.stopped.empty()) std::cerr << "kivrun: " << executed.stopped << "; the cases left are not run\n";
 
     const auto report_start = Clock::now();
@@ -217,6 +231,7 @@ int run(const RunCommand& o) {
     desc.step_timeout = o.step_timeout;
     kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
     kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
+    result.mcdc = std::move(mcdc_section);
     const kiv::Summary summary = kiv::summarize(result);
     std::vector<std::string> failures;
     auto write = [&](const std::string& path, auto writer) {
@@ -289,6 +304,8 @@ void add_run_command(CLI::App& app, Action& action) {
                      "is percent reached (repeatable; a criterion or 'total')")
         ->type_name("CRITERION=PERCENT")
         ->allow_extra_args(false);
+    run_cmd->add_flag("--mcdc", run_opts.mcdc,
+                      "Measure MC/DC: replay the cases to show each condition deciding its decision on its own");
     run_cmd->add_flag("--trace", run_opts.trace, "List the first case and step that reached each goal");
     run_cmd->add_flag("-q,--quiet", run_opts.quiet, "Print only failing cases and the verdict");
     run_cmd->add_flag("-v,--verbose", run_opts.verbose, "List every case, passed ones too");

@@ -28,13 +28,14 @@ std::size_t align64(std::size_t n) {
 }
 }  // namespace
 
-SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes)
+SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes, bool case_goals)
     : n_cases_(cases), n_goals_(goals), n_lanes_(lanes) {
     const std::size_t ledger_at = align64(sizeof(SharedHeader));
     const std::size_t lanes_at = ledger_at + align64(sizeof(Ledger));
     const std::size_t cases_at = lanes_at + align64(lanes * sizeof(LedgerLane));
     const std::size_t reach_at = cases_at + align64(cases * sizeof(LedgerCase));
-    bytes_ = reach_at + goals * sizeof(std::atomic<uint64_t>);
+    const std::size_t goals_at = reach_at + align64(goals * sizeof(std::atomic<uint64_t>));
+    bytes_ = goals_at + (case_goals ? cases * words() * sizeof(uint64_t) : 0);
     base_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base_ == MAP_FAILED) throw Error(std::string("cannot map memory for the results: ") + std::strerror(errno));
     auto* b = static_cast<char*>(base_);
@@ -44,6 +45,7 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
     for (std::size_t i = 0; i < goals; ++i)
         new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
+    if (case_goals) case_goals_ = reinterpret_cast<uint64_t*>(b + goals_at);  // zero, as mapped
 }
 
 SharedState::~SharedState() {
@@ -67,7 +69,8 @@ public:
     Supervisor(const Target& target, const Plan& plan, const RunOptions& options)
         : plan_(plan),
           options_(options),
-          shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers)),
+          shared_(plan.cases.size(), target.schema().goals.size(), static_cast<std::size_t>(options.workers),
+                  options.case_goals),
           ledger_(shared_.ledger()),
           lanes_(static_cast<std::size_t>(options.workers)) {
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
@@ -112,6 +115,14 @@ public:
                 r.goals.push_back({static_cast<int64_t>(code >> kStepBits),
                                    static_cast<int32_t>(code & ((uint64_t{1} << kStepBits) - 1))});
         }
+        if (shared_.case_goals(0))
+            for (std::size_t c = 0; c < shared_.cases(); ++c) {
+                const CaseStatus st = r.cases[c].status;
+                const uint64_t* bits = shared_.case_goals(c);
+                r.case_goals.push_back(st == CaseStatus::passed || st == CaseStatus::failed
+                                           ? std::vector<uint64_t>(bits, bits + shared_.words())
+                                           : std::vector<uint64_t>{});
+            }
         return r;
     }
 

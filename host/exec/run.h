@@ -45,6 +45,7 @@ struct RunOptions {
     int workers = 1;
     double step_timeout = 1.0;  // seconds one step may take
     bool progress = false;      // a progress line on stdout while running
+    bool case_goals = false;    // record every goal each case reaches (RunResult::case_goals)
 };
 
 struct RunResult {
@@ -52,6 +53,9 @@ struct RunResult {
     std::vector<GoalReach> goals;    // per Schema::goals
     double seconds = 0;              // wall time of the execution alone
     std::string stopped;             // why cases were left not run; empty when every case was run
+    // With RunOptions::case_goals: per case, a bit per goal it reached, in
+    // words of 64; empty for a case that did not pass or fail.
+    std::vector<std::vector<uint64_t>> case_goals;
 };
 
 // The library keeps state that restoring its data does not reset.

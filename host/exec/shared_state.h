@@ -28,7 +28,7 @@ struct SharedHeader {
 // One anonymous shared mapping laid out as header, ledger, lanes, cases, goals.
 class SharedState {
 public:
-    SharedState(std::size_t cases, std::size_t goals, std::size_t lanes);
+    SharedState(std::size_t cases, std::size_t goals, std::size_t lanes, bool case_goals = false);
     ~SharedState();
     SharedState(const SharedState&) = delete;
     SharedState& operator=(const SharedState&) = delete;
@@ -36,6 +36,10 @@ public:
     SharedHeader& header() { return *header_; }
     Ledger& ledger() { return *ledger_; }
     std::atomic<uint64_t>& reach(std::size_t g) { return reach_[g]; }
+    // Case c's goal bits, words() of them; null unless asked for. Only the
+    // worker that finishes the case writes them, before the ledger says final.
+    uint64_t* case_goals(std::size_t c) { return case_goals_ ? case_goals_ + c * words() : nullptr; }
+    std::size_t words() const { return (n_goals_ + 63) / 64; }
     std::size_t cases() const { return n_cases_; }
     std::size_t goals() const { return n_goals_; }
     std::size_t lanes() const { return n_lanes_; }
@@ -53,6 +57,7 @@ private:
     SharedHeader* header_;
     Ledger* ledger_;
     std::atomic<uint64_t>* reach_;
+    uint64_t* case_goals_ = nullptr;
 };
 
 }  // namespace kiv::detail

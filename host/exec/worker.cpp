@@ -187,6 +187,15 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
                 if (o) *output_hash = *output_hash * 131 + *o + 1;
     }
     if (!record) return;
+    if (uint64_t* bits = shared_.case_goals(static_cast<std::size_t>(c))) {
+        // Goals accumulate over the case's steps, so the flags now are the case's goals.
+        const std::size_t n = shared_.goals();
+        if (const int sig = guarded([&] {
+                for (std::size_t g = 0; g < n; ++g)
+                    if (api_.kiv_dll_get_output_int(static_cast<int32_t>(g)) != 0) bits[g / 64] |= uint64_t{1} << (g % 64);
+            }))
+            fault(sig);
+    }
     outcome_.status = outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed;
     outcome_.seconds = static_cast<float>(now() - case_started_);
     ledger_.finish(lane_, outcome_);

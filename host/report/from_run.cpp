@@ -97,6 +97,15 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
         }
         r.goals.push_back(std::move(gr));
     }
+    if (!run.case_goals.empty()) {
+        std::vector<int32_t> reached_by(schema.goals.size(), 0);  // cases reaching it
+        std::vector<int64_t> last(schema.goals.size(), -1);
+        for (std::size_t c = 0; c < run.case_goals.size(); ++c)
+            for (std::size_t g = 0; g < schema.goals.size() && !run.case_goals[c].empty(); ++g)
+                if (run.case_goals[c][g / 64] >> (g % 64) & 1) ++reached_by[g], last[g] = static_cast<int64_t>(c);
+        for (std::size_t g = 0; g < schema.goals.size(); ++g)
+            if (reached_by[g] == 1) r.cases[static_cast<std::size_t>(last[g])].unique_goals.push_back(static_cast<int32_t>(g));
+    }
     for (const auto& j : justifications)
         r.goals.at(j.goal).justification = Justified{j.reason, j.file, j.line};
     return r;

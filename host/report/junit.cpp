@@ -112,6 +112,7 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     for (const auto& row : s.criteria)
         property(row);
     property(s.total);
+    if (s.mcdc) property(*s.mcdc);
     out << "    </properties>\n";
     for (const auto& t : s.thresholds) {
         const double actual = t.row.covered_percent();
@@ -130,6 +131,19 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     std::string warnings;
     for (std::size_t g : s.contradictions)
         warnings += "warning: " + contradiction_text(r, g) + "\n";
+    for (const auto& [d, c] : s.mcdc_contradictions)
+        warnings += "warning: " + mcdc_contradiction_text(r, d, c) + "\n";
+    // What MC/DC still lacks, where CI shows it.
+    if (r.mcdc)
+        for (const auto& d : r.mcdc->decisions)
+            for (std::size_t i = 0; i < d.conditions.size(); ++i)
+                if (const McdcCondition& c = d.conditions[i]; !c.shown && !c.justification) {
+                    warnings += "mcdc: " + d.record + " c" + std::to_string(i) + " (" + c.record + ", " + d.file +
+                                ":" + std::to_string(d.line) + ") not shown";
+                    for (std::size_t k = 0; k < c.missing.size(); ++k)
+                        warnings += (k ? " and " : "; needs ") + mcdc_vector_text(c.missing[k]);
+                    warnings += "\n";
+                }
     if (!warnings.empty()) out << "    <system-out>" << xml_text(warnings) << "</system-out>\n";
     out << "  </testsuite>\n</testsuites>\n";
 }

@@ -111,10 +111,25 @@ Summary summarize(const Result& result) {
             case Verdict::timed_out: ++s.timed_out; break;
             case Verdict::not_run: ++s.not_run; break;
         }
+    if (result.mcdc) {
+        CoverageRow row;
+        row.criterion = "mcdc";
+        for (std::size_t d = 0; d < result.mcdc->decisions.size(); ++d) {
+            const auto& conditions = result.mcdc->decisions[d].conditions;
+            for (std::size_t c = 0; c < conditions.size(); ++c) {
+                const bool justified = conditions[c].justification.has_value();
+                if (conditions[c].shown && justified) s.mcdc_contradictions.push_back({d, c});
+                row.total++, row.reached += conditions[c].shown, row.justified += justified && !conditions[c].shown;
+            }
+        }
+        s.mcdc = row;
+    }
     for (const auto& t : result.thresholds) {
-        if (t.criterion == "mcdc") continue;  // compared by the MC/DC analysis, which owns those figures
         CoverageRow row = s.total;
-        if (t.criterion != "total") {
+        if (t.criterion == "mcdc") {
+            if (!s.mcdc) throw Error("--fail-under mcdc: the run did not measure MC/DC; add --mcdc");
+            row = *s.mcdc;
+        } else if (t.criterion != "total") {
             auto it = rows.find(t.criterion);
             if (it == rows.end())
                 throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
@@ -179,6 +194,44 @@ json goal_json(const Result& r, const GoalResult& g) {
     return j;
 }
 
+json vector_json(const McdcVector& v) {
+    return {{"values", v.values}, {"outcome", v.outcome}};
+}
+
+json ref_json(const Result& r, const McdcRef& ref) {
+    json j{{"case_index", ref.case_index}, {"step", ref.step}, {"vector", vector_json(ref.vector)}};
+    if (ref.case_index >= 0 && static_cast<std::size_t>(ref.case_index) < r.cases.size())
+        j["case"] = r.cases[static_cast<std::size_t>(ref.case_index)].id();
+    return j;
+}
+
+json mcdc_json(const Result& r, const McdcSection& m, const CoverageRow& row) {
+    json j{{"steps", m.steps}, {"steps_not_replayed", m.steps_not_replayed}, {"coverage", coverage_json(row)}};
+    j["decisions"] = json::array();
+    for (const auto& d : m.decisions) {
+        json jd{{"record", d.record},         {"function", d.function}, {"file", d.file},
+                {"line", d.line},             {"column", d.column},     {"expression", d.expression},
+                {"vectors", d.vectors},       {"repeated", d.repeated}, {"conditions", json::array()}};
+        for (const auto& c : d.conditions) {
+            json jc{{"record", c.record}, {"shown", c.shown}};
+            if (c.shown) jc["pair"] = {ref_json(r, c.first), ref_json(r, c.second)};
+            if (!c.shown) {
+                jc["missing"] = json::array();
+                for (const auto& v : c.missing)
+                    jc["missing"].push_back(vector_json(v));
+                if (c.partner.case_index >= 0) jc["partner"] = ref_json(r, c.partner);
+            }
+            if (c.justification)
+                jc["justification"] = {{"reason", c.justification->reason},
+                                       {"file", c.justification->file},
+                                       {"line", c.justification->line}};
+            jd["conditions"].push_back(jc);
+        }
+        j["decisions"].push_back(jd);
+    }
+    return j;
+}
+
 template <class T>
 T field(const json& j, const char* key, const std::string& what) {
     auto it = j.find(key);
@@ -193,6 +246,61 @@ T field(const json& j, const char* key, const std::string& what) {
 template <class T>
 T optional_field(const json& j, const char* key, T fallback, const std::string& what) {
     return j.contains(key) ? field<T>(j, key, what) : fallback;
+}
+
+McdcVector read_vector(const json& j, const std::string& what) {
+    McdcVector v{field<std::string>(j, "values", what), field<bool>(j, "outcome", what)};
+    for (char c : v.values)
+        if (c != 'T' && c != 'F' && c != '-') throw Error(what + ": not a kivrun result (an MC/DC vector of '" + v.values + "')");
+    return v;
+}
+
+McdcRef read_ref(const json& j, const Result& r, const std::string& what) {
+    McdcRef ref{field<int64_t>(j, "case_index", what), field<int32_t>(j, "step", what),
+                read_vector(field<json>(j, "vector", what), what)};
+    if (ref.case_index < 0 || static_cast<std::size_t>(ref.case_index) >= r.cases.size())
+        throw Error(what + ": not a kivrun result (an MC/DC vector names no case)");
+    return ref;
+}
+
+McdcSection read_mcdc(const json& j, const Result& r, const std::string& what) {
+    McdcSection m;
+    m.steps = field<uint64_t>(j, "steps", what);
+    m.steps_not_replayed = field<uint64_t>(j, "steps_not_replayed", what);
+    for (const json& jd : field<json>(j, "decisions", what)) {
+        McdcDecision d;
+        d.record = field<std::string>(jd, "record", what);
+        d.function = field<std::string>(jd, "function", what);
+        d.file = field<std::string>(jd, "file", what);
+        d.line = field<int32_t>(jd, "line", what);
+        d.column = field<int32_t>(jd, "column", what);
+        d.expression = field<std::string>(jd, "expression", what);
+        d.vectors = field<uint64_t>(jd, "vectors", what);
+        d.repeated = field<uint64_t>(jd, "repeated", what);
+        for (const json& jc : field<json>(jd, "conditions", what)) {
+            McdcCondition c;
+            c.record = field<std::string>(jc, "record", what);
+            c.shown = field<bool>(jc, "shown", what);
+            if (c.shown) {
+                const json& pair = field<json>(jc, "pair", what);
+                if (!pair.is_array() || pair.size() != 2) throw Error(what + ": not a kivrun result (an MC/DC pair)");
+                c.first = read_ref(pair[0], r, what);
+                c.second = read_ref(pair[1], r, what);
+            } else {
+                for (const json& v : field<json>(jc, "missing", what))
+                    c.missing.push_back(read_vector(v, what));
+                if (jc.contains("partner")) c.partner = read_ref(jc["partner"], r, what);
+            }
+            if (jc.contains("justification")) {
+                const json& js = jc["justification"];
+                c.justification = Justified{field<std::string>(js, "reason", what),
+                                            field<std::string>(js, "file", what), field<int32_t>(js, "line", what)};
+            }
+            d.conditions.push_back(std::move(c));
+        }
+        m.decisions.push_back(std::move(d));
+    }
+    return m;
 }
 
 }  // namespace
@@ -240,6 +348,13 @@ void write_json(const Result& r, std::ostream& out) {
                                  {"justification", goal_json(r, goal)["justification"]},
                                  {"message", contradiction_text(r, g)}});
     }
+    if (r.mcdc) {
+        j["mcdc"] = mcdc_json(r, *r.mcdc, *s.mcdc);
+        for (const auto& [d, c] : s.mcdc_contradictions)
+            j["warnings"].push_back({{"decision", r.mcdc->decisions[d].record},
+                                     {"condition", c},
+                                     {"message", mcdc_contradiction_text(r, d, c)}});
+    }
     j["thresholds"] = json::array();
     for (const auto& t : r.thresholds) {
         json jt{{"criterion", t.criterion}, {"required", t.percent}, {"measure", "covered_percent"}};
@@ -258,7 +373,7 @@ void write_json(const Result& r, std::ostream& out) {
     const std::string mark = std::string("\n  \"cases\": \"") + kCasesMark + "\"";
     const std::size_t at = text.find(mark);
     out.write(text.data(), static_cast<std::streamsize>(at + mark.size() - std::strlen(kCasesMark) - 2));
-    write_cases_json(r.cases, out, 4);
+    write_cases_json(r.cases, r.goals, out, 4);
     out << text.substr(at + mark.size()) << "\n";
 }
 
@@ -318,6 +433,18 @@ Result read_json(std::istream& in, const std::string& what) {
         }
         r.goals.push_back(std::move(g));
     }
+    std::map<int32_t, int32_t> index_of;
+    for (std::size_t g = 0; g < r.goals.size(); ++g)
+        index_of[r.goals[g].id] = static_cast<int32_t>(g);
+    for (CaseResult& c : r.cases)
+        for (int32_t& g : c.unique_goals) {
+            auto it = index_of.find(g);
+            if (it == index_of.end())
+                throw Error(what + ": not a kivrun result (case " + c.id() + " names goal " + std::to_string(g) +
+                            ", which it does not list)");
+            g = it->second;
+        }
+    if (j.contains("mcdc")) r.mcdc = read_mcdc(j["mcdc"], r, what);
     for (const json& jt : field<json>(j, "thresholds", what))
         r.thresholds.push_back({field<std::string>(jt, "criterion", what), field<double>(jt, "required", what)});
     return r;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -41,6 +42,9 @@ struct CaseResult {
     bool goals_kept = false;           // goals reached before the fault are kept
     double seconds = 0;                // wall time of the case; 0 when unknown
     int32_t shard = -1;                // the shard that ran it, in a merged result
+    // Goals (indices into Result::goals) this case reaches and no other case
+    // of the run does; known only when the run recorded each case's goals.
+    std::vector<int32_t> unique_goals;
 
     std::string id() const { return suite + ":" + name; }  // unique within a result
 };
@@ -88,11 +92,51 @@ struct RunDescription {
     int32_t shard_index = -1, shard_count = 0;  // --shard K/N; -1 when unsharded
 };
 
+// ---- MC/DC (--mcdc): beside the goals, never among them ----
+
+struct McdcVector {
+    std::string values;  // per condition in evaluation order: 'T', 'F', '-' not evaluated
+    bool outcome = false;
+};
+
+struct McdcRef {              // where a vector was first seen
+    int64_t case_index = -1;  // into Result::cases; -1: none
+    int32_t step = 0;         // from 1
+    McdcVector vector;
+};
+
+struct McdcCondition {
+    std::string record;  // its condition record; the decision's own for a decision without conditions
+    bool shown = false;
+    McdcRef first, second;  // shown: the pair, in the order it was completed
+    // Not shown: the vectors that would complete a pair, one beside `partner`
+    // (a vector seen) or two when no vector seen can be part of one.
+    std::vector<McdcVector> missing;
+    McdcRef partner;
+    std::optional<Justified> justification;
+};
+
+struct McdcDecision {
+    std::string record, function, file;
+    int32_t line = 0, column = 0;
+    std::string expression;  // over c0..cN-1, cN = conditions[N]
+    std::vector<McdcCondition> conditions;
+    uint64_t vectors = 0;   // steps that evaluated it once and gave a vector
+    uint64_t repeated = 0;  // steps that evaluated it more than once: no vector
+};
+
+struct McdcSection {
+    std::vector<McdcDecision> decisions;  // in the catalog's record order
+    uint64_t steps = 0;                   // steps replayed
+    uint64_t steps_not_replayed = 0;      // after a fault, in a case that did not run, or lost in the replay
+};
+
 struct Result {
     RunDescription run;
     std::vector<CaseResult> cases;
     std::vector<GoalResult> goals;   // in the library's goal order
     std::vector<Threshold> thresholds;  // requested with --fail-under
+    std::optional<McdcSection> mcdc;    // with --mcdc only
 };
 
 // ---- Summary: everything a report shows that is derived, never stored ----
@@ -125,11 +169,15 @@ struct Summary {
     std::size_t passed = 0, failed = 0, crashed = 0, timed_out = 0, not_run = 0;
     std::vector<ThresholdResult> thresholds;
     std::vector<std::size_t> contradictions;  // goals reached though justified; warnings
+    std::optional<CoverageRow> mcdc;          // conditions shown, "mcdc"; with --mcdc only
+    // Conditions shown though justified as unshowable: (decision, condition); warnings.
+    std::vector<std::pair<std::size_t, std::size_t>> mcdc_contradictions;
     bool all_passed() const;                  // every case passed, every threshold met
     std::size_t cases() const { return passed + failed + crashed + timed_out + not_run; }
 };
 
-// Throws Error when a threshold names a criterion the result has no goals of.
+// Throws Error when a threshold names a criterion the result has no goals of,
+// or mcdc in a result without MC/DC.
 Summary summarize(const Result& result);
 
 // Parses "CRITERION=PERCENT" ("decision=90", "DC=90", "total=85.5").

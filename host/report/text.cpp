@@ -93,6 +93,18 @@ std::string contradiction_text(const Result& r, std::size_t goal) {
            " reached it: the justification is wrong";
 }
 
+std::string mcdc_vector_text(const McdcVector& v) {
+    return v.values + " -> " + (v.outcome ? "T" : "F");
+}
+
+std::string mcdc_contradiction_text(const Result& r, std::size_t decision, std::size_t condition) {
+    const McdcDecision& d = r.mcdc->decisions[decision];
+    const McdcCondition& c = d.conditions[condition];
+    return "MC/DC of " + d.record + " c" + std::to_string(condition) + " (" + c.record +
+           ") is justified as not showable (" + c.justification->file + ":" + std::to_string(c.justification->line) +
+           ") but the run shows it: the justification is wrong";
+}
+
 namespace {
 
 void cases_text(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o) {
@@ -147,6 +159,48 @@ void coverage_text(const Result& r, const Summary& s, std::ostream& out) {
     for (const auto& c : s.criteria)
         row(c);
     row(s.total);
+    if (s.mcdc) row(*s.mcdc);
+}
+
+std::string ref_text(const Result& r, const McdcRef& ref) {
+    const CaseResult& c = r.cases.at(static_cast<std::size_t>(ref.case_index));
+    return mcdc_vector_text(ref.vector) + " in " + c.name + " " + step_where(c, ref.step);
+}
+
+// Per decision, each condition shown with its pair, or what would complete one.
+void mcdc_text(const Result& r, const Summary& s, std::ostream& out) {
+    const McdcSection& m = *r.mcdc;
+    out << "\nMC/DC (mcdc, not among the goals): " << s.mcdc->reached << " of "
+        << count(s.mcdc->total, "condition", "conditions") << " shown to decide their decision on their own";
+    if (s.mcdc->justified) out << ", " << s.mcdc->justified << " justified";
+    out << "; " << count(m.steps, "step", "steps") << " replayed";
+    if (m.steps_not_replayed) out << ", " << m.steps_not_replayed << " not (after a fault or lost)";
+    out << "\n";
+    for (const McdcDecision& d : m.decisions) {
+        std::size_t shown = 0;
+        for (const auto& c : d.conditions)
+            shown += c.shown;
+        out << "  " << d.function << "  " << d.file << ":" << d.line << "  " << d.record << "  " << d.expression << "  ("
+            << shown << "/" << d.conditions.size() << " shown, " << count(d.vectors, "vector", "vectors");
+        if (d.repeated) out << "; " << d.repeated << " steps evaluated it more than once: no vector";
+        out << ")\n";
+        for (std::size_t i = 0; i < d.conditions.size(); ++i) {
+            const McdcCondition& c = d.conditions[i];
+            out << "    c" << i << " " << c.record << "  ";
+            if (c.shown) {
+                out << "shown: " << ref_text(r, c.first) << " and " << ref_text(r, c.second) << "\n";
+                continue;
+            }
+            out << (c.justification ? "not shown, justified: " + c.justification->reason : std::string("NOT SHOWN"));
+            if (c.missing.size() == 1 && c.partner.case_index >= 0)
+                out << "; needs " << mcdc_vector_text(c.missing[0]) << " to pair with " << ref_text(r, c.partner);
+            else if (c.missing.size() == 2)
+                out << "; needs " << mcdc_vector_text(c.missing[0]) << " and " << mcdc_vector_text(c.missing[1]);
+            else
+                out << "; no pair of evaluations can show it";
+            out << "\n";
+        }
+    }
 }
 
 void goal_line(const GoalResult& g, std::ostream& out) {
@@ -193,6 +247,7 @@ void write_text(const Result& r, const Summary& s, std::ostream& out, const Text
     if (o.verbosity >= 1) {
         coverage_text(r, s, out);
         unreached_text(r, s, out);
+        if (r.mcdc) mcdc_text(r, s, out);
     }
     if (o.trace) {
         out << "\nFirst reached by:\n";
@@ -204,9 +259,29 @@ void write_text(const Result& r, const Summary& s, std::ostream& out, const Text
                 out << line << c.id() << ", " << step_where(c, goal.first_step) << ": " << goal.meaning << "\n";
             }
     }
+    if (o.trace) {
+        bool heading = false;
+        for (const CaseResult& c : r.cases) {
+            if (c.unique_goals.empty()) continue;
+            if (!heading) out << "\nGoals only one case reaches:\n";
+            heading = true;
+            out << "  " << c.id() << " (" << count(c.unique_goals.size(), "goal", "goals") << ")\n";
+            std::vector<int32_t> goals = c.unique_goals;
+            std::sort(goals.begin(), goals.end(),
+                      [&](int32_t a, int32_t b) { return r.goals[a].goal < r.goals[b].goal; });
+            for (int32_t g : goals) {
+                out << "  ";
+                goal_line(r.goals[g], out);
+            }
+        }
+    }
     if (!s.contradictions.empty()) out << "\nWarnings (" << s.contradictions.size() << "):\n";
     for (std::size_t g : s.contradictions)
         out << "  " << contradiction_text(r, g) << "\n";
+    if (!s.mcdc_contradictions.empty())
+        out << "\nMC/DC warnings (" << s.mcdc_contradictions.size() << "):\n";
+    for (const auto& [d, c] : s.mcdc_contradictions)
+        out << "  " << mcdc_contradiction_text(r, d, c) << "\n";
     if (!s.thresholds.empty())
         out << (r.run.justification_files.empty() ? "\nThresholds:\n"
                                                   : "\nThresholds (percent covered: reached + justified):\n");
@@ -215,7 +290,7 @@ void write_text(const Result& r, const Summary& s, std::ostream& out, const Text
         out << "  " << t.threshold.criterion << " " << percent_text(actual, t.threshold.percent) << "% "
             << (t.met ? ">=" : "<") << " " << percent_text(t.threshold.percent, actual)
             << "%: " << (t.met ? "met" : "NOT MET") << " (" << t.row.reached + t.row.justified << " of "
-            << t.row.total << " goals)\n";
+            << t.row.total << (t.threshold.criterion == "mcdc" ? " conditions)\n" : " goals)\n");
     }
     out << "\n" << (o.reports_failed ? "FAILED (a report was not written)" : s.all_passed() ? "PASSED" : "FAILED") << "\n";
 }

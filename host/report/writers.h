@@ -27,6 +27,10 @@ std::string step_where(const CaseResult& c, int32_t step);
 std::string case_problem(const Result& result, const CaseResult& c);
 // The warning for a goal that is justified as unreachable and was reached.
 std::string contradiction_text(const Result& result, std::size_t goal);
+// The warning for an MC/DC condition justified as unshowable that was shown.
+std::string mcdc_contradiction_text(const Result& result, std::size_t decision, std::size_t condition);
+// "TF- -> F": an MC/DC vector, its conditions in evaluation order, then the outcome.
+std::string mcdc_vector_text(const McdcVector& v);
 // Goals in report order (by goal number, which groups them by unit and criterion).
 std::vector<std::size_t> goal_order(const Result& result);
 // "ID 1564 KIV_G15"

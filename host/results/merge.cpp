@@ -25,6 +25,9 @@ std::string identity_text(const std::string& id) {
 void check_same_origin(const std::vector<NamedResult>& in) {
     const NamedResult& first = in.front();
     for (const NamedResult& r : in) {
+        // Pairs of vectors may complete across shares; each result keeps only its own pairs.
+        if (r.result.mcdc)
+            throw Error(r.path + ": holds MC/DC (--mcdc), which is not merged; merge results run without --mcdc");
         if (r.result.run.library_id.empty())
             throw Error(r.path + ": the result records no library identity; it cannot be merged safely");
         const auto differ = [&](const char* what, const std::string& a, const std::string& b) {
@@ -202,6 +205,13 @@ Result merge_results(std::vector<NamedResult> in) {
             if (!goal.reached() || at < goal.first_case) goal.first_case = at, goal.first_step = x.first_step;
         }
     }
+    // A case's unique goals stay unique only when no other result reached them.
+    std::vector<int> reached_in(out.goals.size());
+    for (const NamedResult& r : in)
+        for (std::size_t g = 0; g < r.result.goals.size(); ++g)
+            reached_in[g] += r.result.goals[g].reached();
+    for (CaseResult& c : out.cases)
+        std::erase_if(c.unique_goals, [&](int32_t g) { return reached_in.at(static_cast<std::size_t>(g)) > 1; });
     for (const NamedResult& r : in)
         for (const Threshold& t : r.result.thresholds)
             if (std::none_of(out.thresholds.begin(), out.thresholds.end(), [&](const Threshold& x) {

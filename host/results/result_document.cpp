@@ -121,6 +121,9 @@ public:
                 if (v.get_double().get(c.seconds)) bad("seconds", "has the wrong type");
             } else if (k == "shard") {
                 c.shard = integer<int32_t>(v, "shard");
+            } else if (k == "unique_goals") {
+                for (dom::element g : array(v, "unique_goals"))
+                    c.unique_goals.push_back(integer<int32_t>(g, "unique_goals"));
             } else if (k == "failed_checks") {
                 for (dom::element m : array(v, "failed_checks")) {
                     const dom::object mo = object(m, "failed_checks");
@@ -178,7 +181,7 @@ void put_key(std::string& out, const char (&key)[N]) {
     out.append("\": ", 3);
 }
 
-void put_case(std::string& out, const CaseResult& c) {
+void put_case(std::string& out, const CaseResult& c, const std::vector<GoalResult>& goals) {
     out += '{';
     put_key(out, "suite"), put_string(out, c.suite), out += ", ";
     put_key(out, "name"), put_string(out, c.name), out += ", ";
@@ -195,6 +198,15 @@ void put_case(std::string& out, const CaseResult& c) {
     put_key(out, "mismatches"), put_number(out, c.mismatch_count), out += ", ";
     put_key(out, "seconds"), put_number(out, c.seconds);
     if (c.shard >= 0) out += ", ", put_key(out, "shard"), put_number(out, c.shard);
+    if (!c.unique_goals.empty()) {
+        // By variable ID, as goals are named everywhere else in the file.
+        out += ", ", put_key(out, "unique_goals"), out += '[';
+        for (std::size_t i = 0; i < c.unique_goals.size(); ++i) {
+            if (i) out += ',';
+            put_number(out, goals.at(static_cast<std::size_t>(c.unique_goals[i])).id);
+        }
+        out += ']';
+    }
     out += ", ";
     put_key(out, "failed_checks"), out += '[';
     for (std::size_t i = 0; i < c.mismatches.size(); ++i) {
@@ -263,7 +275,8 @@ std::vector<CaseResult> ResultDocument::cases() const {
     return out;
 }
 
-void write_cases_json(const std::vector<CaseResult>& cases, std::ostream& out, int indent) {
+void write_cases_json(const std::vector<CaseResult>& cases, const std::vector<GoalResult>& goals, std::ostream& out,
+                      int indent) {
     const std::string pad(static_cast<std::size_t>(indent), ' ');
     // Formatted in blocks, a window of blocks at a time on every core, and
     // written in order: formatting is most of writing a merged run's result.
@@ -275,7 +288,7 @@ void write_cases_json(const std::vector<CaseResult>& cases, std::ostream& out, i
         for (std::size_t i = first; i < std::min(first + kBlock, cases.size()); ++i) {
             buf += i ? ",\n" : "\n";
             buf += pad;
-            put_case(buf, cases[i]);
+            put_case(buf, cases[i], goals);
         }
     };
     out << '[';

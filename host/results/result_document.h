@@ -24,7 +24,8 @@ public:
     // The document without its "cases" array.
     const nlohmann::json& rest() const { return rest_; }
     // The cases; throws Error as the result reader does for a missing field
-    // or one of the wrong type.
+    // or one of the wrong type. Unique goals are left as the file's variable
+    // IDs, for the reader to turn into indices once it has the goals.
     std::vector<CaseResult> cases() const;
 
 private:
@@ -35,6 +36,8 @@ private:
 };
 
 // The cases as a JSON array, one case a line; `indent` spaces before each.
-void write_cases_json(const std::vector<CaseResult>& cases, std::ostream& out, int indent);
+// A case's unique goals (indices into `goals`) are written as variable IDs.
+void write_cases_json(const std::vector<CaseResult>& cases, const std::vector<GoalResult>& goals, std::ostream& out,
+                      int indent);
 
 }  // namespace kiv

@@ -99,13 +99,21 @@ private:
             error(row.line, goal_cell ? goal_cell->column : 1, "no goal; expected " + goal_forms());
             return;
         }
-        const auto goal = goal_of(*goal_cell, row.line);
+        const bool mcdc = ascii_lower(goal_cell->text).rfind("mcdc:", 0) == 0;
+        const auto goal = mcdc ? mcdc_condition(*goal_cell, row.line) : goal_of(*goal_cell, row.line);
         if (!goal) return;
         const CsvCell* reason_cell = cell_at(row, reason_col_);
         const std::string reason = reason_cell ? one_line(reason_cell->text) : "";
         if (reason.empty()) {
             error(row.line, reason_cell ? reason_cell->column : 1,
-                  "empty reason for " + label(*goal) + "; expected text saying why no input can reach it");
+                  "empty reason for " + (mcdc ? std::string(goal_cell->text) : label(*goal)) +
+                      "; expected text saying why no input can reach it");
+            return;
+        }
+        if (mcdc) {  // its repeats are found once the condition is resolved
+            const auto colon = goal_cell->text.find(':', 5);
+            out_.push_back({SIZE_MAX, reason, file_, row.line, std::string(goal_cell->text.substr(5, colon - 5)),
+                            std::string(goal_cell->text.substr(colon + 1)), goal_cell->column});
             return;
         }
         if (auto it = seen_.find(*goal); it != seen_.end()) {
@@ -114,7 +122,7 @@ private:
                       "; expected each goal once across all justification files");
             return;
         }
-        out_.push_back({*goal, reason, file_, row.line});
+        out_.push_back({*goal, reason, file_, row.line, "", "", goal_cell->column});
         seen_[*goal] = file_ + ":" + std::to_string(row.line);
     }
 
@@ -142,6 +150,28 @@ private:
             for (std::size_t g = 0; g < goals.size(); ++g)
                 if (goals[g].info && goals[g].info->goal == *n) return g;
         error(line, cell.column, "unknown goal '" + t + "'; expected " + goal_forms());
+        return std::nullopt;
+    }
+
+    // Checks "MCDC:<decision>:<condition>" as far as the schema knows decisions.
+    std::optional<std::size_t> mcdc_condition(const CsvCell& cell, int line) {
+        const std::string t(cell.text);
+        const auto colon = t.find(':', 5);
+        if (colon == std::string::npos || colon == 5 || colon + 1 == t.size()) {
+            error(line, cell.column,
+                  "'" + t + "': expected MCDC:<decision record>:<condition index or record> for an MC/DC condition");
+            return std::nullopt;
+        }
+        const std::string decision = t.substr(5, colon - 5);
+        std::string example;
+        for (const auto& g : schema_.goals)
+            if (g.info && g.info->kind == "DC") {
+                if (g.info->record == decision) return SIZE_MAX;
+                if (example.empty()) example = " such as " + g.info->record;
+            }
+        error(line, cell.column,
+              "'" + decision + "' is not a decision record" + (schema_.from_catalog ? "" : " known without the catalog") +
+                  "; expected one" + example + " in MCDC:<decision record>:<condition index or record>");
         return std::nullopt;
     }
 

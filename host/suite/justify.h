@@ -12,15 +12,20 @@
 namespace kiv {
 
 struct Justification {
-    std::size_t goal = 0;  // into Schema::goals
+    std::size_t goal = 0;  // into Schema::goals; unused for an MC/DC condition
     std::string reason;
     std::string file;  // where it was written, for reports and warnings
     int32_t line = 0;
+    // An MC/DC condition no pair can show, "MCDC:<decision record>:<condition
+    // index or record>"; resolved against the catalog by the MC/DC analysis.
+    std::string mcdc_decision, mcdc_condition;
+    int32_t column = 0;  // of the goal cell
 };
 
 // Parses one justification file (columns 'goal' and 'reason', optionally
 // 'note') and appends its rows to list. A goal is named by its variable ID or,
-// with a catalog, as KIV_G<n>; a goal already in list is an error. Throws
+// with a catalog, as KIV_G<n> or MCDC:<decision>:<condition>; a goal already
+// in list is an error. Throws
 // SuiteError with every problem found; on error list is left as it was.
 void parse_justifications(const std::string& file, const std::string& text, const Schema& schema,
                           std::vector<Justification>& list);

@@ -56,6 +56,11 @@ const Malformed kMalformed[] = {
     {"GoalTwiceByIdAndName", "goal,reason\n1852,a\nKIV_G155,b\n", "3:1",
      "KIV_G155 (ID 1852) is already justified at j.csv:2"},
     {"CellBeyondTheHeader", "goal,reason\n1564,x,y\n", "2:8", "cell beyond the last column"},
+    {"McdcUnknownDecision", "goal,reason\nMCDC:TU18ixa_cc_cond1:0,x\n", "2:1",
+     "'TU18ixa_cc_cond1' is not a decision record"},
+    {"McdcWithoutCondition", "goal,reason\nMCDC:TU18ixa_dc_cond1,x\n", "2:1",
+     "expected MCDC:<decision record>:<condition index or record>"},
+    {"McdcEmptyReason", "goal,reason\nMCDC:TU18ixa_dc_cond1:0,\n", "2:25", "empty reason for MCDC:TU18ixa_dc_cond1:0"},
 };
 
 class KivrunMalformedJustification : public testing::TestWithParam<Malformed> {};
