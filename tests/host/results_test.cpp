@@ -196,6 +196,7 @@ void expect_same_run(const kiv::Result& parts, const kiv::Result& whole) {
         EXPECT_EQ(parts.cases[c].checks, whole.cases[c].checks);
         EXPECT_EQ(parts.cases[c].step_lines, whole.cases[c].step_lines);
         EXPECT_GE(parts.cases[c].shard, 0);
+        EXPECT_EQ(parts.cases[c].unique_goals, whole.cases[c].unique_goals) << whole.cases[c].id();
     }
     ASSERT_EQ(parts.goals.size(), whole.goals.size());
     for (std::size_t g = 0; g < whole.goals.size(); ++g) {
