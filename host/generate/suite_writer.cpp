@@ -1,6 +1,7 @@
 // Generated suites as CSV text, and writing files whole or not at all.
 #include "suite_writer.h"
 
+#include "csv_write.h"
 #include "error.h"
 
 #include <sys/stat.h>
@@ -24,19 +25,6 @@ struct Table {
     std::vector<std::map<std::string, std::string>> rows;
 };
 
-std::string quoted(const std::string& s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s)
-        q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-std::string scope_name(const Schema& schema, int32_t uid) {
-    for (const auto& s : schema.scopes)
-        if (s.uid == uid && !s.names.empty()) return s.names.front();
-    return std::to_string(uid);
-}
 
 // Lays out cases as rows: a cell where an input changes, an expectation where
 // an output of the step's scope changed or the scope did.
@@ -86,14 +74,14 @@ struct Layout {
         for (std::size_t to; (to = comment.find('\n', from)) != std::string::npos; from = to + 1)
             out += "# " + comment.substr(from, to - from) + "\n";
         for (std::size_t i = 0; i < cols.size(); ++i)
-            out += (i ? "," : "") + quoted(cols[i].second);
+            out += (i ? "," : "") + csv_field(cols[i].second);
         out += "\n";
         for (const auto& row : rows) {
             std::string line;
             for (std::size_t i = 0; i < cols.size(); ++i) {
                 if (i) line += ",";
                 for (const auto& [key, text] : row)
-                    if (key == cols[i].first) line += quoted(text);
+                    if (key == cols[i].first) line += csv_field(text);
             }
             while (!line.empty() && line.back() == ',')
                 line.pop_back();

@@ -2,6 +2,7 @@
 #include "record.h"
 
 #include "csv.h"
+#include "csv_write.h"
 
 #include <set>
 
@@ -9,21 +10,6 @@ namespace kiv {
 
 namespace {
 
-std::string quoted(const std::string& s) {
-    const bool plain = !s.empty() && s.find_first_of(",;\"\r\n") == std::string::npos && s.front() != ' ' &&
-                       s.back() != ' ' && s.front() != '#';
-    if (plain || s.empty()) return s;
-    std::string q = "\"";
-    for (char c : s)
-        q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-std::string scope_name(const Schema& schema, int32_t uid) {
-    for (const auto& s : schema.scopes)
-        if (s.uid == uid && !s.names.empty()) return s.names.front();
-    return std::to_string(uid);
-}
 
 // The step's scope is on the line already: names without it read better.
 std::string short_name(const std::string& name) {
@@ -62,9 +48,9 @@ void SuiteRecorder::write(std::ostream& out) const {
     out << "# Recorded by kivrun: every expect cell holds the value the output had after the step.\n";
     out << "case,scope";
     for (int i : inputs_)
-        out << "," << quoted(schema_.inputs[i].name);
+        out << "," << csv_field(schema_.inputs[i].name);
     for (int o : outputs_)
-        out << "," << quoted("expect " + schema_.outputs[o].name);
+        out << "," << csv_field("expect " + schema_.outputs[o].name);
     out << "\n";
     std::set<std::string> names;
     std::size_t row = 0;
@@ -78,7 +64,7 @@ void SuiteRecorder::write(std::ostream& out) const {
         for (uint32_t s = 0; s < pc.n_steps; ++s, ++row) {
             if (setup) continue;
             const PlanStep& st = plan_.steps[pc.first_step + s];
-            out << quoted(s == 0 ? name : std::string()) << "," << quoted(scope_name(schema_, st.scope));
+            out << csv_field(s == 0 ? name : std::string()) << "," << csv_field(scope_name(schema_, st.scope));
             for (int i : inputs_) {
                 out << ",";
                 // The last value the step writes wins, as in the library.
