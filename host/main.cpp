@@ -94,7 +94,7 @@ struct RunCommand {
     std::string shard;
     std::optional<uint64_t> seed;
     bool list = false;
-    bool show_outputs = false, record_all = false;
+    bool show_outputs = false, record_all = false, fail_fast = false;
     std::string record;
     kiv::SourceReports source;
 };
@@ -216,7 +216,8 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
-    ro.case_goals = o.trace || !o.json.empty();  // each case's own goals, for the reports that show them
+    ro.case_goals = o.trace || !o.json.empty();
+    ro.fail_fast = o.fail_fast;  // each case's own goals, for the reports that show them
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
     std::optional<kiv::McdcSection> mcdc_section;
@@ -314,6 +315,8 @@ void add_run_command(CLI::App& app, Action& action) {
                      "Run the cases whose name or suite:case matches the glob; a leading '-' excludes (repeatable)")
         ->type_name("GLOB")
         ->allow_extra_args(false);
+    run_cmd->add_flag("--fail-fast", run_opts.fail_fast,
+                      "Start no case after one that failed, crashed or timed out; the rest are not run");
     run_cmd->add_flag("--list", run_opts.list,
                       "List the selected cases with suite, line, steps and checks; run nothing");
     run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")

@@ -39,6 +39,7 @@ Ledger::Ledger(LedgerCase* cases, std::size_t n_cases, LedgerLane* lanes, std::s
 }
 
 int64_t Ledger::claim(std::size_t lane, int64_t max, int64_t* end) {
+    if (closed()) return -1;
     const auto n = static_cast<int64_t>(n_cases_);
     int64_t first = -1, last = -1, got = 0;
     auto take_from = [&](int64_t c) {
@@ -82,6 +83,7 @@ void Ledger::finish(std::size_t lane, const CaseOutcome& outcome) {
     cases_[c].outcome = outcome;
     cases_[c].word.store(word(final, lane), std::memory_order_release);
     finished_.fetch_add(1, std::memory_order_relaxed);
+    if (fail_fast_ && outcome.status != CaseStatus::passed) closed_.store(true, std::memory_order_relaxed);
 }
 
 void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
@@ -95,6 +97,7 @@ void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
         o.fault_step = l.step.load();
         cases_[c].outcome = o;
         cases_[c].word.store(word(final, lane), std::memory_order_release);
+        if (fail_fast_) closed_.store(true, std::memory_order_relaxed);
         finished_.fetch_add(1, std::memory_order_relaxed);
     }
     for (std::size_t k = 0; k < n_cases_; ++k)
@@ -108,6 +111,7 @@ void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
 }
 
 bool Ledger::any_open() const {
+    if (closed()) return false;
     // Only a reopened case can be open below the hint: without one, fork
     // isolation's check before every spawn stays short.
     const auto from = reopened_ ? 0 : static_cast<std::size_t>(hint_.load());

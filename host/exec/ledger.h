@@ -57,6 +57,10 @@ public:
     const std::atomic<uint64_t>& token_of(std::size_t lane) const { return lanes_[lane].beat; }
     bool busy(std::size_t lane) const { return lanes_[lane].case_index.load(std::memory_order_relaxed) >= 0; }
     bool any_open() const;
+    // --fail-fast: once a case ends other than passed, the ledger is closed:
+    // nothing more is claimed or started, and what was not started is not run.
+    void set_fail_fast(bool on) { fail_fast_ = on; }
+    bool closed() const { return closed_.load(std::memory_order_relaxed); }
     uint64_t finished() const { return finished_.load(std::memory_order_relaxed); }
     // The final outcome, or not_run.
     CaseOutcome result(int64_t c) const;
@@ -64,7 +68,9 @@ public:
 private:
     std::atomic<int64_t> hint_{0};  // below it every case was claimed once; reopened ones are found by a full scan
     std::atomic<uint64_t> finished_{0};
-    bool reopened_ = false;  // parent's own: cases below the hint may be open
+    bool reopened_ = false;
+    bool fail_fast_ = false;          // set before any worker starts
+    std::atomic<bool> closed_{false};  // parent's own: cases below the hint may be open
     LedgerCase* cases_;
     std::size_t n_cases_;
     LedgerLane* lanes_;

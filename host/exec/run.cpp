@@ -73,6 +73,7 @@ public:
                   options.case_goals),
           ledger_(shared_.ledger()),
           lanes_(static_cast<std::size_t>(options.workers)) {
+        ledger_.set_fail_fast(options.fail_fast);
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
         for (std::size_t i = 0; i < lanes_.size(); ++i)
             workers_.push_back(std::make_unique<Worker>(
@@ -105,6 +106,7 @@ public:
         RunResult r;
         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         r.stopped = stopped_;
+        if (r.stopped.empty() && ledger_.closed()) r.stopped = "--fail-fast: a case did not pass";
         for (std::size_t c = 0; c < shared_.cases(); ++c)
             r.cases.push_back(ledger_.result(static_cast<int64_t>(c)));
         for (std::size_t g = 0; g < shared_.goals(); ++g) {

@@ -46,6 +46,7 @@ struct RunOptions {
     double step_timeout = 1.0;  // seconds one step may take
     bool progress = false;      // a progress line on stdout while running
     bool case_goals = false;    // record every goal each case reaches (RunResult::case_goals)
+    bool fail_fast = false;     // start no case after one that did not pass
 };
 
 struct RunResult {

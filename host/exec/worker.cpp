@@ -126,7 +126,7 @@ void Worker::main() {
     int64_t last = -1;
     for (int64_t end, first; (first = ledger_.claim(lane_, chunk, &end)) >= 0;)
         for (int64_t c = first; c < end; ++c) {
-            if (!ledger_.owned(lane_, c)) continue;
+            if (!ledger_.owned(lane_, c) || ledger_.closed()) continue;
             // A goal is unwatched once an earlier case reached it; a case
             // reopened behind us may reach it earlier still.
             if (last < 0 || c < last) {

@@ -55,7 +55,7 @@ std::string case_problem(const Result&, const CaseResult& c) {
                 : step_where(c, c.fault_step) + " ran longer than the step timeout";
         s += c.goals_kept ? "; goals reached before it are kept" : "; goals of that step are lost";
     }
-    if (c.verdict == Verdict::not_run) s = "did not run to its end";
+    if (c.verdict == Verdict::not_run) s = "not run";
     if (c.mismatch_count) {
         if (!s.empty()) s += "; ";
         if (!c.mismatches.empty()) {

@@ -61,6 +61,10 @@ const Invocation kInvocations[] = {
      "FAILED (a report was not written)", "writing /dev/full failed"},
     {"ReportOverTheSuiteIsRefused", "run {lib} {suite} --json {suite}", kPassing, 2, "",
      "that is an input of the run"},
+    {"FailFastLeavesTheCasesAfterAFailureNotRun", "run {lib} {suite} --fail-fast",
+     "case,scope,959,966,968,970,980,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+     "wrong,955,30,1,1,0,0,1\nlater,955,30,1,1,0,0,0\n",
+     1, "1 failed, 0 crashed, 0 timed out, 1 not run", "--fail-fast: a case did not pass"},
     {"TwoReportsInOneFileAreRefused", "run {lib} {suite} --json {dir}/r --junit {dir}/r", kPassing, 2, "",
      "the same file as --json"},
     {"UnknownIsolationExitsTwo", "run {lib} {suite} --isolation thread", kPassing, 2, "", "--isolation"},
