@@ -28,7 +28,8 @@ for n in "${sizes[@]}"; do
     wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
     if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
       best=$wall
-      split=$(grep '^kivrun: whole run' "$tmp/out" | awk '{print $9, $12, $15}')
+      # "kivrun: N cases, M steps, T s (parse P, run R, report Q; ...)"
+      split=$(grep -m1 '^kivrun: .* cases, ' "$tmp/out" | sed -E 's/.*\(parse ([0-9.]+), run ([0-9.]+), report ([0-9.]+);.*/\1 \2 \3/')
       rss=$(awk '{printf "%.0f", $1 / 1024}' "$tmp/rss")
     fi
   done
