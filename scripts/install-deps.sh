@@ -4,7 +4,7 @@
 # Extra package names given as arguments are needed too.
 set -euo pipefail
 need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsimdjson-dev libelf-dev binutils
-  lcov libxml2-utils python3
+  lcov libxml2-utils python3 python3-junitparser
   libclang-14-dev llvm-14-dev clang-14 "$@")
 missing=()
 for pkg in "${need[@]}"; do

@@ -138,6 +138,12 @@ TEST(KivrunReports, JUnitIsValidXmlWithEachCaseAndEachThresholdAsATestcase) {
     ASSERT_EQ(r.code, 1) << r.err;
     const auto lint = kivtest::run_command("xmllint --noout " + xml);
     EXPECT_EQ(lint.code, 0) << lint.err;
+    // Read as CI tools read it: every suite's tests and failures, the coverage suite last.
+    const auto parsed = kivtest::run_command(
+        "/usr/bin/python3 -c \"import sys, junitparser as j; x = j.JUnitXml.fromfile(sys.argv[1]); "
+        "print(' '.join(f'{s.name.rsplit(chr(47), 1)[-1]}:{s.tests}/{s.failures}/{s.errors}' for s in x))\" " +
+        xml);
+    EXPECT_EQ(parsed.out, "junit.csv:3/1/0 coverage:2/1/0\n") << parsed.err;
     const std::string x = kivtest::read_file(xml);
     auto count = [&](const std::string& what) {
         int n = 0;
