@@ -4,6 +4,8 @@
 #include "commands.h"
 #include "error.h"
 #include "justify.h"
+#include "mcdc_measure.h"
+#include "mcdc_pairs.h"
 #include "suite_writer.h"
 #include "supervise.h"
 #include "target.h"
@@ -26,7 +28,7 @@ struct GenerateCommand {
     uint64_t plateau = 20000;
     double step_timeout = 1.0;
     std::vector<std::string> justify;
-    bool force = false, quiet = false;
+    bool force = false, quiet = false, mcdc = false;
 };
 
 std::string with_commas(uint64_t n) {
@@ -82,12 +84,18 @@ int generate(const GenerateCommand& o) {
     // The unit's comparison constants and case labels, from the catalog
     // (empty in a catalog written before they were recorded).
     gen::Runner runner(target, target.catalog().constants);
+    McdcSetup mcdc;
+    if (o.mcdc) {
+        mcdc = prepare_mcdc(target, {}, true);
+        runner.watch_decisions(mcdc.watched);
+    }
     gen::GenerateOptions go;
     go.seed = o.seed;
     go.limits.max_executions = o.max_executions;
     go.limits.seconds = o.time_budget;
     go.limits.plateau = o.plateau;
     go.step_timeout = o.step_timeout;
+    go.mcdc = mcdc.expressions;
     go.wanted.assign(schema.goals.size(), 1);
     for (const auto& j : justified)
         go.wanted[j.goal] = 0;
@@ -140,6 +148,13 @@ int generate(const GenerateCommand& o) {
     out << "suite: " << o.output << ", " << count(g.suite.size(), "case") << ", " << count(steps, "step")
         << " (expectations observed on this build: review them)"
         << (g.shortened ? "" : "; not shortened, since shortening killed the process") << "\n";
+    if (o.mcdc) {
+        gen::Pairs shown(mcdc.expressions);
+        for (const auto& c : g.suite)
+            shown.note(c.seen.vectors);
+        out << "mcdc: " << shown.shown() << " of " << shown.total()
+            << " conditions shown independent by the suite (check with kivrun run --mcdc)\n";
+    }
     if (!g.crashes.empty())
         out << "crashes: " << count(g.deaths, "case") << " killed the library, " << count(g.crashes.size(), "kind")
             << ", written to " << crashes_path << "\n";
@@ -185,6 +200,8 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_option("--justify", o.justify, "CSV of goals no input can reach, with reasons (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    cmd->add_flag("--mcdc", o.mcdc,
+                  "Also search for cases that show a condition's MC/DC independence pair, and keep them");
     cmd->add_flag("--force", o.force, "Overwrite an existing output file");
     cmd->add_flag("-q,--quiet", o.quiet, "Summary only: no lists of crashes and justified goals");
     cmd->callback([&action, opts] { action = [opts] { return generate(*opts); }; });

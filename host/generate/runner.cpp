@@ -54,6 +54,7 @@ void Runner::execute(const Case& c, Observation& obs) {
     obs.outputs.resize(c.size() * out_addr_.size());
     obs.reached.resize(space_.goals);
     uint8_t* out = obs.outputs.data();
+    vectors_.clear();
     for (std::size_t k = 0; k < c.size(); ++k) {
         const Step& st = c[k];
         if (beat_) {
@@ -66,12 +67,28 @@ void Runner::execute(const Case& c, Observation& obs) {
                 current_[x.input] = x.value;
             }
         *api_.KIV_SCOPE_UID = st.scope;
+        if (flags_) flags_->before();
         api_.kiv_dll_step();
+        if (flags_) {
+            flags_->after();
+            // A decision evaluated more than once in the step left no vector
+            // that can be trusted: none is taken, as in the run's replay.
+            for (std::size_t d = 0; d < flags_->size(); ++d)
+                if (flags_->status(d) == mcdc::once) {
+                    mcdc::Vector v{std::string(flags_->width(d), '-'), flags_->outcome(d)};
+                    for (std::size_t k = 0; k < v.values.size(); ++k)
+                        v.values[k] = flags_->value(d, k);
+                    vectors_.emplace(d, std::move(v));
+                }
+        }
         for (auto* a : out_addr_)
             *out++ = *a;
     }
     for (std::size_t g = 0; g < space_.goals; ++g)
         obs.reached[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g)) != 0;
+    obs.vectors.clear();
+    for (const auto& [d, v] : vectors_)
+        encode_vector(d, v, obs.vectors);
     snapshot_.restore();
 }
 

@@ -3,12 +3,16 @@
 // load, as `kivrun run` would run the suite it becomes.
 #pragma once
 
+#include "mcdc_flags.h"
+#include "mcdc_pairs.h"
 #include "search.h"
 #include "snapshot.h"
 #include "target.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <vector>
 
 namespace kiv::gen {
@@ -30,6 +34,11 @@ public:
     // step when given, so a watcher can tell a hung step from a slow search.
     void execute(const Case& c, Observation& obs);
     void watch(std::atomic<uint64_t>* beat, std::atomic<int32_t>* step) { beat_ = beat, step_ = step; }
+    // From now on execute() also gives the distinct vectors each of these
+    // decisions had in the case, in the encoding of mcdc_pairs.h.
+    void watch_decisions(const std::vector<mcdc::Watched>& decisions) {
+        flags_ = std::make_unique<mcdc::StepFlags>(decisions);
+    }
 
 private:
     const Exports& api_;
@@ -40,6 +49,8 @@ private:
     std::vector<std::size_t> outputs_;
     std::atomic<uint64_t>* beat_ = nullptr;
     std::atomic<int32_t>* step_ = nullptr;
+    std::unique_ptr<mcdc::StepFlags> flags_;
+    std::set<DecisionVector> vectors_;
 };
 
 }  // namespace kiv::gen

@@ -26,6 +26,7 @@ Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t>
 
 void Engine::adopt(Entry e) {
     note_outputs(e.outputs);
+    if (extra.note) extra.note(Observation{e.reached, e.outputs, e.vectors});
     for (std::size_t g = 0; g < e.reached.size() && g < reached_.size(); ++g)
         if (e.reached[g] && !reached_[g]) {
             reached_[g] = 1;
@@ -73,7 +74,7 @@ Stop Engine::run(const Limits& limits) {
             feedback(Case{Step{sc, {}}});
     uint64_t tries = 0, skipped = 0;
     for (;; ++tries) {
-        if (open_ == 0) return Stop::goals;
+        if (open_ == 0 && !(extra.open && extra.open())) return Stop::goals;
         if (limits.max_executions && progress_.executions >= limits.max_executions) return Stop::executions;
         if (progress_.executions - std::max(progress_.last_new_goal, last_state_) >= limits.plateau)
             return Stop::plateau;
@@ -114,8 +115,12 @@ bool Engine::feedback(const Case& c) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
     if (note_outputs(obs_.outputs)) fresh = true;
+    if (extra.note && extra.note(obs_)) {
+        fresh = true;
+        last_state_ = progress_.executions;  // progress towards the pairs: no plateau
+    }
     if (!fresh) return false;
-    corpus_.push_back({c, obs_.reached, obs_.outputs});
+    corpus_.push_back({c, obs_.reached, obs_.outputs, obs_.vectors});
     if (on_entry) on_entry(corpus_.back());
     return true;
 }

@@ -42,11 +42,13 @@ struct Space {
     std::size_t outputs = 0;  // read after every step
 };
 
-// What a run of one case showed: the goals reached (non-zero) and the outputs
-// after each step, steps * outputs of them.
+// What a run of one case showed: the goals reached (non-zero), the outputs
+// after each step, steps * outputs of them, and with MC/DC the distinct
+// decision vectors it evaluated (see mcdc_pairs.h; empty without).
 struct Observation {
     std::vector<uint8_t> reached;
     std::vector<uint8_t> outputs;
+    std::vector<uint8_t> vectors;
 };
 
 // Runs a case from the target's state at load and fills the observation.
@@ -56,6 +58,14 @@ struct Entry {  // a corpus case and what its run showed
     Case steps;
     std::vector<uint8_t> reached;
     std::vector<uint8_t> outputs;
+    std::vector<uint8_t> vectors;
+};
+
+// Coverage beyond the goals (MC/DC pairs): note() takes a run's observation
+// and says whether it showed something new; open() whether anything is left.
+struct Extra {
+    std::function<bool(const Observation&)> note;
+    std::function<bool()> open;
 };
 
 struct Limits {
@@ -86,6 +96,9 @@ public:
     std::function<void(const Case&)> before_run;
     // Called for every case added to the corpus.
     std::function<void(const Entry&)> on_entry;
+    // With it, a case that shows something new to it is kept like one that
+    // reaches a new goal, and the search goes on while it is open.
+    Extra extra;
 
     // Adds a case found earlier (a restart after a crash) without running it.
     void adopt(Entry e);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <map>
 #include <utility>
 
@@ -248,10 +249,16 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
         bool got_end = false;
         auto body = [&](int fd) {
             Engine engine(runner.space(), exec, o.seed + round * 0x9E3779B97F4A7C15ull, o.wanted);
-            for (const Entry& e : out.corpus)
-                engine.adopt(e);
             for (const Case& f : fatal)
                 engine.avoid(f);
+            std::optional<Pairs> pairs;
+            if (!o.mcdc.empty()) {
+                pairs.emplace(o.mcdc);
+                engine.extra = {[&](const Observation& obs) { return pairs->note(obs.vectors); },
+                                [&] { return pairs->open(); }};
+            }
+            for (const Entry& e : out.corpus)
+                engine.adopt(e);
             engine.resume(out.progress, start);
             engine.before_run = [&](const Case& c) {
                 publish(*sh, c);
@@ -263,6 +270,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 w.steps(e.steps);
                 w.bytes(e.reached);
                 w.bytes(e.outputs);
+                w.bytes(e.vectors);
                 w.put(engine.progress());
                 send(fd, 'E', w.buf);
             };
@@ -279,6 +287,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 e.steps = rd.steps();
                 e.reached = rd.bytes();
                 e.outputs = rd.bytes();
+                e.vectors = rd.bytes();
                 out.progress = rd.get<Progress>();
                 out.corpus.push_back(std::move(e));
             } else if (tag == 'P') {
@@ -311,10 +320,16 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
         publish(*sh, c);
         runner.execute(c, obs);
     };
+    std::optional<Pairs> pairs;
+    if (!o.mcdc.empty()) {
+        pairs.emplace(o.mcdc);
+        for (const Entry& e : out.corpus)
+            pairs->note(e.vectors);
+    }
     for (bool shorten : {true, false}) {
         std::vector<Chosen> suite;
         auto body = [&](int fd) {
-            for (const Chosen& c : minimise(out.corpus, exec_published, shorten)) {
+            for (const Chosen& c : minimise(out.corpus, exec_published, shorten, pairs ? &*pairs : nullptr)) {
                 Writer w;
                 w.steps(c.steps);
                 w.put(static_cast<uint32_t>(c.goals.size()));
@@ -322,6 +337,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                     w.put(static_cast<uint64_t>(g));
                 w.bytes(c.seen.reached);
                 w.bytes(c.seen.outputs);
+                w.bytes(c.seen.vectors);
                 send(fd, 'M', w.buf);
             }
             send(fd, 'Z', "");
@@ -334,6 +350,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 g = static_cast<std::size_t>(rd.get<uint64_t>());
             c.seen.reached = rd.bytes();
             c.seen.outputs = rd.bytes();
+            c.seen.vectors = rd.bytes();
             suite.push_back(std::move(c));
         };
         ChildEnd end = run_child(*sh, o.step_timeout, body, on_message);

@@ -3,6 +3,7 @@
 // to it, records the case as a finding and starts a new child with the corpus.
 #pragma once
 
+#include "mcdc.h"
 #include "minimise.h"
 #include "runner.h"
 #include "search.h"
@@ -26,6 +27,9 @@ struct GenerateOptions {
     double step_timeout = 1.0;    // seconds a step may take before its child is killed
     std::vector<uint8_t> wanted;  // per goal: searched for (not justified)
     std::size_t max_restarts = 64;
+    // With --mcdc: per decision the runner watches, its expression; a case
+    // showing a new independence pair is kept, and the suite keeps the pairs.
+    std::vector<mcdc::Expression> mcdc;
 };
 
 struct Generated {

@@ -4,7 +4,6 @@
 #include "mcdc_replay.h"
 
 #include "error.h"
-#include "instrumentation/probe_records.h"
 #include "snapshot.h"
 
 #include <fcntl.h>
@@ -23,11 +22,6 @@
 namespace kiv::mcdc {
 
 namespace {
-
-constexpr std::size_t kDcFalse = offsetof(IXA_DC_RECORD, falseSeen), kDcTrue = offsetof(IXA_DC_RECORD, trueSeen);
-constexpr std::size_t kCcFalse = offsetof(IXA_CC_RECORD, falseSeen), kCcTrue = offsetof(IXA_CC_RECORD, trueSeen);
-
-enum Status : uint8_t { not_evaluated, once, repeated };
 
 // Steps of case c to replay: those before its fault, none when it did not run.
 uint32_t steps_to_replay(const Plan& plan, const RunResult& run, std::size_t c) {
@@ -48,39 +42,11 @@ std::size_t message_size(const std::vector<Watched>& watched) {
     return n;
 }
 
-// One flag pair of a record: cleared before a step, read and merged back after it.
-struct FlagPair {
-    volatile uint8_t* f;
-    volatile uint8_t* t;
-    uint8_t old_f = 0, old_t = 0, new_f = 0, new_t = 0;
-    void clear() {
-        old_f = *f;
-        old_t = *t;
-        *f = 0;
-        *t = 0;
-    }
-    // The record ends as if never cleared: flags only ever go from 0 to 1.
-    void collect() {
-        new_f = *f;
-        new_t = *t;
-        *f = static_cast<uint8_t>(old_f | new_f);
-        *t = static_cast<uint8_t>(old_t | new_t);
-    }
-    char value() const { return new_t && !new_f ? 'T' : new_f && !new_t ? 'F' : '-'; }
-};
-
 // snapshot: restored before each case; null: this process runs one case only.
 [[noreturn]] void child(const Target& target, const Plan& plan, const RunResult& run,
                         const std::vector<Watched>& watched, const Snapshot* snapshot, std::size_t from, int fd) {
     const Exports& api = target.library().api();
-    std::vector<FlagPair> decisions;
-    std::vector<std::vector<FlagPair>> conditions;
-    for (const auto& w : watched) {
-        decisions.push_back({w.decision + kDcFalse, w.decision + kDcTrue});
-        conditions.emplace_back();
-        for (auto* c : w.conditions)
-            conditions.back().push_back({c + kCcFalse, c + kCcTrue});
-    }
+    StepFlags flags(watched);
     std::vector<char> msg(message_size(watched));
     for (std::size_t c = from; c < plan.cases.size(); ++c) {
         const uint32_t n = steps_to_replay(plan, run, c);
@@ -89,11 +55,7 @@ struct FlagPair {
         if (snapshot) snapshot->restore();
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < n; ++s) {
-            for (std::size_t d = 0; d < decisions.size(); ++d) {
-                decisions[d].clear();
-                for (auto& f : conditions[d])
-                    f.clear();
-            }
+            flags.before();
             const PlanStep& st = plan.steps[pc.first_step + s];
             for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
                 api.kiv_dll_set_input_int(plan.inputs[i].index, plan.inputs[i].value);
@@ -104,26 +66,13 @@ struct FlagPair {
             std::memcpy(msg.data(), &ci, sizeof ci);
             std::memcpy(msg.data() + sizeof ci, &si, sizeof si);
             char* at = msg.data() + sizeof ci + sizeof si;
-            for (std::size_t d = 0; d < decisions.size(); ++d) {
-                FlagPair& dec = decisions[d];
-                dec.collect();
-                for (auto& f : conditions[d])
-                    f.collect();
-                // Two evaluations with different vectors always differ in a
-                // condition both evaluated (the first where they part), so a
-                // condition or the decision with both flags set is the only
-                // sign of more than one vector in the step.
-                Status status = !dec.new_f && !dec.new_t ? not_evaluated : dec.new_f && dec.new_t ? repeated : once;
-                for (const auto& f : conditions[d])
-                    if (status == once && f.new_f && f.new_t) status = repeated;
-                at[0] = static_cast<char>(status);
-                at[1] = dec.value() == 'T';
-                if (conditions[d].empty())
-                    at[2] = dec.value();
-                else
-                    for (std::size_t k = 0; k < conditions[d].size(); ++k)
-                        at[2 + k] = conditions[d][k].value();
-                at += 2 + std::max<std::size_t>(conditions[d].size(), 1);
+            flags.after();
+            for (std::size_t d = 0; d < flags.size(); ++d) {
+                at[0] = static_cast<char>(flags.status(d));
+                at[1] = flags.outcome(d);
+                for (std::size_t k = 0; k < flags.width(d); ++k)
+                    at[2 + k] = flags.value(d, k);
+                at += 2 + flags.width(d);
             }
             for (std::size_t off = 0; off < msg.size();) {
                 const ssize_t w = write(fd, msg.data() + off, msg.size() - off);

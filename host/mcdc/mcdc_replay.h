@@ -8,6 +8,7 @@
 #pragma once
 
 #include "mcdc.h"
+#include "mcdc_flags.h"
 #include "plan.h"
 #include "run.h"
 #include "target.h"
@@ -16,12 +17,6 @@
 #include <vector>
 
 namespace kiv::mcdc {
-
-// A decision's probe record and its conditions' records, in evaluation order.
-struct Watched {
-    volatile uint8_t* decision = nullptr;
-    std::vector<volatile uint8_t*> conditions;
-};
 
 struct Where {
     int64_t case_index = -1;

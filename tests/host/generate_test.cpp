@@ -1,14 +1,17 @@
 // kivrun generate: the same seed gives the same suite, what it writes passes
 // `kivrun run` with every expectation, minimising loses no goal, a crashing
-// library leaves findings and a search that went on, and bad input writes nothing.
+// library leaves findings and a search that went on, --mcdc keeps the MC/DC
+// pairs, and bad input writes nothing.
 #include "kivrun.h"
 #include "minimise.h"
 #include "runner.h"
 #include "search.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "host_test.h"
@@ -38,6 +41,40 @@ TEST(KivrunGenerate, TheSameSeedWritesTheSameSuiteAndItPassesRunWithEveryExpecta
     EXPECT_NE(run.out.find("0 failed, 0 crashed"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("total             153         23    176"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("(0 checks)"), std::string::npos) << "a case without expectations:\n" << run.out;
+}
+
+// Conditions `kivrun run --mcdc` shows independent on a suite, and their count
+// as the line of generate's report claims it.
+std::set<std::string> shown_by(const std::string& suite) {
+    const std::string json = fresh_path("mcdc.json");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --mcdc --json " + json);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    std::set<std::string> shown;
+    const auto report = nlohmann::json::parse(kivtest::read_file(json));
+    EXPECT_TRUE(report.contains("mcdc")) << r.out << report.dump().substr(0, 300);
+    for (const auto& d : report["mcdc"]["decisions"])
+        for (const auto& c : d["conditions"])
+            if (c["shown"].get<bool>()) shown.insert(d["record"].get<std::string>() + "/" + c["record"].get<std::string>());
+    return shown;
+}
+
+// With --mcdc the suite keeps cases for pairs, not only for goals: it shows
+// every condition the hand-written example shows (all but the wrapper's
+// constant ones), no fewer than a suite generated for the goals alone, and
+// the figure generate reports is the one the run measures.
+TEST(KivrunGenerate, McdcSuiteShowsEveryConditionTheExampleShows) {
+    const std::string plain = fresh_path("plain.csv"), mcdc = fresh_path("mcdc.csv");
+    const auto rp = kivtest::kivrun("generate " + kLib + " -o " + plain + " --seed 7 -q --justify " + kJustify);
+    ASSERT_EQ(rp.code, 0) << rp.out << rp.err;
+    const auto rm = kivtest::kivrun("generate " + kLib + " -o " + mcdc + " --seed 7 -q --mcdc --justify " + kJustify);
+    ASSERT_EQ(rm.code, 0) << rm.out << rm.err;
+    const auto example = shown_by(std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv");
+    const auto with = shown_by(mcdc);
+    ASSERT_EQ(example.size(), 19u);
+    for (const auto& c : example)
+        EXPECT_TRUE(with.count(c)) << c << " not shown by the --mcdc suite";
+    EXPECT_GE(with.size(), shown_by(plain).size());
+    EXPECT_NE(rm.out.find("mcdc: " + std::to_string(with.size()) + " of 23 conditions"), std::string::npos) << rm.out;
 }
 
 // The cover and the shortening of a partial corpus (a short search, so not
