@@ -234,34 +234,18 @@ int run(const RunCommand& o) {
     kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
     result.mcdc = std::move(mcdc_section);
     const kiv::Summary summary = kiv::summarize(result);
-    std::vector<std::string> failures;
-    auto write = [&](const std::string& path, auto writer) {
-        if (path.empty()) return;
-        try {
-            kiv::write_report_file(path, writer);
-        } catch (const kiv::Error& e) {
-            failures.push_back(e.what());
-        }
-    };
     result.run.report_seconds = since(report_start);
     result.run.seconds = since(start);
-    write(o.json, [&](std::ostream& out) { kiv::write_json(result, out); });
-    write(o.junit, [&](std::ostream& out) { kiv::write_junit(result, summary, out); });
-    kiv::write_source_reports(result, source, failures);
+    kiv::ReportWrites writes;
+    writes.file(o.json, [&](std::ostream& out) { kiv::write_json(result, out); });
+    writes.file(o.junit, [&](std::ostream& out) { kiv::write_junit(result, summary, out); });
+    kiv::write_source_reports(result, source, writes);
     kiv::TextOptions text;
     text.verbosity = o.quiet ? 0 : o.verbose ? 2 : 1;
     text.trace = o.trace;
-    text.reports_failed = !failures.empty();
+    text.reports_failed = writes.failed();
     kiv::write_text(result, summary, std::cout, text);
-    std::cout.flush();
-    // A report that did not reach its file is a failed run, whatever the cases did.
-    for (const auto& f : failures)
-        std::cerr << "kivrun: " << f << "\n";
-    if (!failures.empty() || !std::cout) {
-        std::cerr << "kivrun: a report was not written; the run counts as failed\n";
-        return 2;
-    }
-    return summary.all_passed() ? 0 : 1;
+    return writes.finish(summary.all_passed() ? 0 : 1);
 }
 
 }  // namespace

@@ -58,33 +58,18 @@ int render(ReportCommand o) {
     if (!o.catalog.empty()) inputs.push_back(o.catalog);
     check_outputs(outputs, inputs);
 
-    std::vector<std::string> failures;
-    auto write = [&](const std::string& path, auto writer) {
-        if (path.empty()) return;
-        try {
-            write_report_file(path, writer);
-        } catch (const Error& e) {
-            failures.push_back(e.what());
-        }
-    };
-    write(o.json, [&](std::ostream& out) { write_json(r, out); });
-    write(o.junit, [&](std::ostream& out) { write_junit(r, summary, out); });
-    write_source_reports(r, o.source, failures);
+    ReportWrites writes;
+    writes.file(o.json, [&](std::ostream& out) { write_json(r, out); });
+    writes.file(o.junit, [&](std::ostream& out) { write_junit(r, summary, out); });
+    write_source_reports(r, o.source, writes);
     const bool any_file = !o.json.empty() || !o.junit.empty() || !o.source.lcov.empty() ||
                           !o.source.cobertura.empty() || !o.source.html.empty();
     if (o.text || !any_file) {
         TextOptions text;
-        text.reports_failed = !failures.empty();
+        text.reports_failed = writes.failed();
         write_text(r, summary, std::cout, text);
-        std::cout.flush();
     }
-    for (const auto& f : failures)
-        std::cerr << "kivrun: " << f << "\n";
-    if (!failures.empty() || !std::cout) {
-        std::cerr << "kivrun: a report was not written\n";
-        return 2;
-    }
-    return summary.all_passed() ? 0 : 1;
+    return writes.finish(summary.all_passed() ? 0 : 1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 namespace kiv {
 
@@ -79,6 +80,30 @@ void write_report_file(const std::string& path, const std::function<void(std::os
         std::remove(target.c_str());
         throw Error("cannot write " + path + ": " + std::strerror(err));
     }
+}
+
+void ReportWrites::file(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    if (!path.empty()) attempt([&] { write_report_file(path, write); });
+}
+
+void ReportWrites::attempt(const std::function<void()>& write) {
+    try {
+        write();
+    } catch (const Error& e) {
+        failures_.push_back(e.what());
+    }
+}
+
+int ReportWrites::finish(int verdict) const {
+    std::cout.flush();
+    for (const auto& f : failures_)
+        std::cerr << "kivrun: " << f << "\n";
+    // A report that did not reach its file is a failed run, whatever the cases did.
+    if (failed() || !std::cout) {
+        std::cerr << "kivrun: a report was not written; the run counts as failed\n";
+        return 2;
+    }
+    return verdict;
 }
 
 }  // namespace kiv

@@ -27,4 +27,21 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
 // file otherwise.
 void write_report_file(const std::string& path, const std::function<void(std::ostream&)>& write);
 
+// The report files of one run: each is tried, one that cannot be written is
+// remembered and the others are still written; the run then fails once.
+class ReportWrites {
+public:
+    // write_report_file for a requested path; an empty path was not requested.
+    void file(const std::string& path, const std::function<void(std::ostream&)>& write);
+    // Any other writing (a folder of files) that throws Error when it fails.
+    void attempt(const std::function<void()>& write);
+    bool failed() const { return !failures_.empty(); }
+    // Names every failure on stderr; exit 2 when a report (or standard output)
+    // was not written, else `verdict`.
+    int finish(int verdict) const;
+
+private:
+    std::vector<std::string> failures_;
+};
+
 }  // namespace kiv

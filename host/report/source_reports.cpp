@@ -37,21 +37,10 @@ void check_source_reports(SourceReports& o, bool have_positions, std::vector<Out
     }
 }
 
-void write_source_reports(const Result& result, const SourceReports& o, std::vector<std::string>& failures) {
-    auto attempt = [&](const std::string& path, auto write) {
-        if (path.empty()) return;
-        try {
-            write();
-        } catch (const Error& e) {
-            failures.push_back(e.what());
-        }
-    };
-    attempt(o.lcov,
-            [&] { write_report_file(o.lcov, [&](std::ostream& out) { write_lcov(result, out, o.source_root); }); });
-    attempt(o.cobertura, [&] {
-        write_report_file(o.cobertura, [&](std::ostream& out) { write_cobertura(result, out, o.source_root); });
-    });
-    attempt(o.html, [&] { write_html(result, o.html, o.source_root); });
+void write_source_reports(const Result& result, const SourceReports& o, ReportWrites& writes) {
+    writes.file(o.lcov, [&](std::ostream& out) { write_lcov(result, out, o.source_root); });
+    writes.file(o.cobertura, [&](std::ostream& out) { write_cobertura(result, out, o.source_root); });
+    if (!o.html.empty()) writes.attempt([&] { write_html(result, o.html, o.source_root); });
 }
 
 }  // namespace kiv

@@ -24,7 +24,7 @@ void add_source_report_options(CLI::App& cmd, SourceReports& o);
 // a warning that names it, and the other reports are still written.
 void check_source_reports(SourceReports& o, bool have_positions, std::vector<OutputPath>& outputs);
 
-// Writes each requested report; a report that could not be written is added to `failures`.
-void write_source_reports(const Result& result, const SourceReports& o, std::vector<std::string>& failures);
+// Writes each requested report through `writes`.
+void write_source_reports(const Result& result, const SourceReports& o, ReportWrites& writes);
 
 }  // namespace kiv
