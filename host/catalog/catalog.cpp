@@ -2,15 +2,16 @@
 #include "catalog.h"
 
 #include "error.h"
+#include "identity.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <climits>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <set>
 
 namespace kiv {
@@ -194,12 +195,16 @@ void check_unique(const Catalog& c) {
 }  // namespace
 
 Catalog load_catalog(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw Error("cannot read catalog " + path);
+    std::ifstream in(path, std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in && !in.eof()) throw Error("cannot read catalog " + path);
     try {
-        Catalog c = parse(nlohmann::json::parse(in));
+        const auto j = nlohmann::json::parse(text);
+        Catalog c = parse(j);
         check_unique(c);
+        if (j.contains("library")) c.library = j.at("library").get<std::string>();
         c.path = path;
+        c.id = text_sha256(text);
         return c;
     } catch (const std::exception& e) {
         throw Error("catalog " + path + " is malformed: " + e.what());

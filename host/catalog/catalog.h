@@ -67,7 +67,9 @@ inline constexpr Criterion kCriteria[] = {{"statement", "STM"},    {"decision", 
                                           {"call", "DCF"},         {"switch case", "SC"}};
 
 struct Catalog {
-    std::string path;  // empty when the library came without one
+    std::string path;     // empty when the library came without one
+    std::string id;       // sha256 of the file's bytes, naming the catalog in results
+    std::string library;  // identity of the library build it was written beside; empty when unknown
     std::vector<CatalogScope> scopes;
     std::vector<CatalogInput> inputs;
     std::vector<CatalogOutput> outputs;

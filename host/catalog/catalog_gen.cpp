@@ -1,6 +1,7 @@
 // catalog_gen: expands the library's own tables into the JSON catalog that
 // kivrun reads beside the .so (what each variable ID, scope and goal means).
 #include "catalog_gen_scan.h"
+#include "identity.h"
 
 #include <nlohmann/json.hpp>
 
@@ -317,12 +318,21 @@ nlohmann::json build(const Positions& at) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The library built from the same tables, when given, is named in the
+    // catalog so that kivrun can trust it to list that build's IDs.
+    std::string library;
+    if (argc > 2 && std::string(argv[1]) == "--library") {
+        library = kiv::library_identity(argv[2]);
+        if (library.empty()) fail(std::string("cannot read ") + argv[2]);
+        argc -= 2, argv += 2;
+    }
     if (argc < 4) {
-        std::cerr << "usage: catalog_gen OUTPUT.json REPOSITORY_ROOT UNIT_SOURCE...\n";
+        std::cerr << "usage: catalog_gen [--library LIBRARY.so] OUTPUT.json REPOSITORY_ROOT UNIT_SOURCE...\n";
         return 2;
     }
-    const std::string text =
-        build(scan_sources(argv[2], std::vector<std::string>(argv + 3, argv + argc))).dump(1) + "\n";
+    nlohmann::json catalog = build(scan_sources(argv[2], std::vector<std::string>(argv + 3, argv + argc)));
+    if (!library.empty()) catalog["library"] = library;
+    const std::string text = catalog.dump(1) + "\n";
     const std::string tmp = std::string(argv[1]) + ".tmp";
     std::ofstream out(tmp);
     out << text;

@@ -5,9 +5,11 @@
 #include <gelf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -19,14 +21,16 @@ namespace {
 class Sha256 {
 public:
     void update(const unsigned char* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            block_[used_++] = p[i];
+        bytes_ += n;
+        while (n > 0) {
+            const std::size_t take = std::min(n, 64 - used_);
+            std::memcpy(block_ + used_, p, take);
+            used_ += take, p += take, n -= take;
             if (used_ == 64) {
                 compress();
                 used_ = 0;
             }
         }
-        bytes_ += n;
     }
     std::string hex() {
         const uint64_t bits = bytes_ * 8;
@@ -130,6 +134,12 @@ std::string file_sha256(const std::string& path) {
         in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
         h.update(reinterpret_cast<const unsigned char*>(buf.data()), static_cast<std::size_t>(in.gcount()));
     }
+    return "sha256:" + h.hex();
+}
+
+std::string text_sha256(std::string_view bytes) {
+    Sha256 h;
+    h.update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return "sha256:" + h.hex();
 }
 

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kiv {
 
 // "sha256:<hex>" of the file's bytes; empty when it cannot be read.
 std::string file_sha256(const std::string& path);
+// The same of bytes already read.
+std::string text_sha256(std::string_view bytes);
 
 // "build-id:<hex>" from the GNU build-id note of an ELF file, else its
 // file_sha256; empty when the file cannot be read.

@@ -2,10 +2,12 @@
 #include "target.h"
 
 #include "error.h"
+#include "identity.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <set>
 
 namespace kiv {
@@ -52,6 +54,7 @@ Target::Target(const std::string& library_path, std::optional<std::string> catal
             catalog_ = load_catalog(beside);
         }
     }
+    library_id_ = library_identity(library_path);
     std::vector<int32_t> writable, readonly;
     scan_ids(writable, readonly);
     if (catalog_.present()) {
@@ -80,18 +83,26 @@ Target::~Target() {
 }
 
 // Asks the library for every possible ID: the first registry call, in the
-// host calling order, and the source of truth for what exists.
+// host calling order, and the source of truth for what exists. A catalog
+// written beside this very build lists all its IDs, so only those are asked
+// for; the wide search costs more than the rest of a small run.
 void Target::scan_ids(std::vector<int32_t>& writable, std::vector<int32_t>& readonly) const {
     const Exports& api = lib_->api();
-    std::set<int32_t> ids;
-    for (int32_t id = 0; id < (catalog_.present() ? kCheckLimit : kScanLimit); ++id)
-        ids.insert(id);
+    std::vector<int32_t> ids;
+    const bool same_build = catalog_.present() && !library_id_.empty() && catalog_.library == library_id_;
+    if (!same_build)
+        for (int32_t id = 0; id < (catalog_.present() ? kCheckLimit : kScanLimit); ++id)
+            ids.push_back(id);
     for (const auto& i : catalog_.inputs)
-        ids.insert(i.id);
+        ids.push_back(i.id);
     for (const auto& g : catalog_.goals)
-        ids.insert(g.id);
+        ids.push_back(g.id);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    char text[16];
     for (int32_t id : ids) {
-        const int32_t kind = api.kiv_nr_registered_functions(std::to_string(id).c_str());
+        *std::to_chars(text, text + sizeof text - 1, id).ptr = '\0';
+        const int32_t kind = api.kiv_nr_registered_functions(text);
         if (kind == 2)
             writable.push_back(id);
         else if (kind == 1)

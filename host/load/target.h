@@ -63,6 +63,8 @@ public:
     const Library& library() const { return *lib_; }
     const Catalog& catalog() const { return catalog_; }
     const Schema& schema() const { return schema_; }
+    // The library's build-id, else the SHA-256 of its file.
+    const std::string& library_id() const { return library_id_; }
 
 private:
     void scan_ids(std::vector<int32_t>& writable, std::vector<int32_t>& readonly) const;
@@ -71,6 +73,7 @@ private:
     void register_ids();
 
     std::unique_ptr<Library> lib_;
+    std::string library_id_;
     Catalog catalog_;
     Schema schema_;
 };

@@ -34,9 +34,9 @@ std::string signal_name(int sig) {
 Result make_result(const Target& target, const Plan& plan, const RunResult& run, RunDescription desc,
                    const std::vector<Justification>& justifications, std::vector<Threshold> thresholds) {
     Result r;
-    desc.library_id = library_identity(desc.library);
+    desc.library_id = target.library_id();
     desc.catalog = target.catalog().path;
-    desc.catalog_id = desc.catalog.empty() ? "" : file_sha256(desc.catalog);
+    desc.catalog_id = target.catalog().id;
     desc.suites = plan.files;
     desc.run_seconds = run.seconds;
     r.run = std::move(desc);

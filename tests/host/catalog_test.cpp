@@ -46,4 +46,44 @@ TEST_P(SpoiledCatalog, IsRefusedNamingTheFileAndTheField) {
 INSTANTIATE_TEST_SUITE_P(Catalog, SpoiledCatalog, testing::ValuesIn(kSpoiled),
                          [](const testing::TestParamInfo<Spoiled>& p) { return std::string(p.param.name); });
 
+// A catalog that does not describe the library is refused. One written
+// beside this very build is trusted to list its IDs, so only the IDs it names
+// are looked up; any other catalog is checked against the library's IDs.
+struct Mismatch {
+    const char* name;
+    const char* library;  // the catalog's "library"; null: as written, "": none
+    bool drop_goal;       // the catalog loses goal 0, which the library still has
+    const char* says;
+};
+
+const Mismatch kMismatches[] = {
+    {"ThisBuildNamingAGoalTheLibraryLacks", nullptr, false, "is not a read-only goal of the library"},
+    {"OlderCatalogMissingAGoal", "", true, "is not in the catalog"},
+    {"OtherBuildMissingAGoal", "build-id:00", true, "is not in the catalog"},
+};
+
+class MismatchedCatalog : public testing::TestWithParam<Mismatch> {};
+
+TEST_P(MismatchedCatalog, IsRefused) {
+    const Mismatch& m = GetParam();
+    auto j = nlohmann::json::parse(kivtest::read_file(KIV_CATALOG_PATH));
+    ASSERT_TRUE(j.contains("library"));
+    if (m.library && !*m.library) j.erase("library");
+    if (m.library && *m.library) j["library"] = m.library;
+    if (m.drop_goal)
+        j["goals"].erase(0);
+    else
+        j["goals"][0]["id"] = 99999;
+    const std::string path = kivtest::write_file(std::string(m.name) + ".catalog.json", j.dump());
+    try {
+        kiv::Target target(KIV_LIBRARY_PATH, path);
+        FAIL() << "accepted " << path;
+    } catch (const kiv::Error& e) {
+        EXPECT_NE(std::string(e.what()).find(m.says), std::string::npos) << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalog, MismatchedCatalog, testing::ValuesIn(kMismatches),
+                         [](const testing::TestParamInfo<Mismatch>& p) { return std::string(p.param.name); });
+
 }  // namespace

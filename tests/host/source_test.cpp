@@ -148,7 +148,7 @@ TEST_P(CatalogGenOnSources, NamesTheRecordOfEveryMisplacedProbeCall) {
     fs::copy_file(KIV_SOURCE_DIR "/src/unit/Wrapper_seat_heating_control.cpp",
                   root / "src/unit/Wrapper_seat_heating_control.cpp", fs::copy_options::overwrite_existing);
     const std::string out = (root / "catalog.json").string(), err = (root / "stderr.txt").string();
-    const int status = std::system((std::string(KIV_CATALOG_GEN_PATH) + " " + out + " " + root.string() + " " +
+    const int status = std::system((std::string(KIV_CATALOG_GEN_PATH) + " --library " KIV_LIBRARY_PATH " " + out + " " + root.string() + " " +
                                     (root / "src/unit/Wrapper_seat_heating_control.cpp").string() + " " +
                                     (root / "src/unit/seat_heating_control.cpp").string() + " 2>" + err)
                                        .c_str());
