@@ -3,6 +3,7 @@
 
 #include "csv.h"
 #include "csv_write.h"
+#include "suite.h"
 
 #include <set>
 
@@ -11,10 +12,6 @@ namespace kiv {
 namespace {
 
 
-// The step's scope is on the line already: names without it read better.
-std::string short_name(const std::string& name) {
-    return name.substr(name.find('.') + 1);
-}
 
 bool in_scope(int32_t owner, int32_t scope) {
     return owner == 0 || owner == scope;

@@ -73,11 +73,6 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
-// A name without its scope: "runa1.SeatOccupied" -> "SeatOccupied".
-std::string_view short_name(std::string_view name) {
-    const auto dot = name.find('.');
-    return dot == std::string_view::npos ? name : name.substr(dot + 1);
-}
 
 std::size_t distance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);
@@ -118,43 +113,48 @@ std::string suggest(std::string_view word, const std::vector<std::string>& known
 }
 
 // The names of a file's cases, to find one that reappears: open addressing
-// over indices into Plan::cases, so a hundred thousand cases cost no
-// allocation each.
+// over indices into Plan::cases, each kept with its name's hash, so a hundred
+// thousand cases cost no allocation each and a probe rarely reads a name.
 class CaseNames {
 public:
     // Adds case c named name; when the name is taken, returns the index of
     // the case that has it and adds nothing.
     const uint32_t* insert(const std::vector<PlanCase>& cases, std::string_view name, uint32_t c) {
-        if (2 * (count_ + 1) > slots_.size()) grow(cases);
-        for (std::size_t i = hash(name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i] == kEmpty) {
-                slots_[i] = c, ++count_;
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        const uint32_t h = hash(name);
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            Slot& s = slots_[i];
+            if (s.c == kEmpty) {
+                s = {h, c}, ++count_;
                 return nullptr;
             }
-            if (cases[slots_[i]].name == name) return &slots_[i];
+            if (s.hash == h && cases[s.c].name == name) return &s.c;
         }
     }
 
 private:
     static constexpr uint32_t kEmpty = UINT32_MAX;
-    static std::size_t hash(std::string_view s) {
+    struct Slot {
+        uint32_t hash, c;
+    };
+    static uint32_t hash(std::string_view s) {
         uint64_t h = 14695981039346656037u;  // FNV-1a
         for (char c : s)
             h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
-        return static_cast<std::size_t>(h ^ (h >> 29));
+        return static_cast<uint32_t>(h ^ (h >> 32));
     }
-    void grow(const std::vector<PlanCase>& cases) {
-        std::vector<uint32_t> old(std::max<std::size_t>(64, 2 * slots_.size()), kEmpty);
+    void grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()), Slot{0, kEmpty});
         old.swap(slots_);
-        for (uint32_t c : old)
-            if (c != kEmpty)
-                for (std::size_t i = hash(cases[c].name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1))
-                    if (slots_[i] == kEmpty) {
-                        slots_[i] = c;
+        for (const Slot& s : old)
+            if (s.c != kEmpty)
+                for (std::size_t i = s.hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1))
+                    if (slots_[i].c == kEmpty) {
+                        slots_[i] = s;
                         break;
                     }
     }
-    std::vector<uint32_t> slots_;
+    std::vector<Slot> slots_;
     std::size_t count_ = 0;
 };
 
@@ -616,6 +616,11 @@ Plan load_suites(const std::vector<std::string>& files, const Schema& schema, co
     }
     if (!all.empty()) throw SuiteError(std::move(all));
     return plan;
+}
+
+std::string_view short_name(std::string_view name) {
+    const auto dot = name.find('.');
+    return dot == std::string_view::npos ? name : name.substr(dot + 1);
 }
 
 std::string expect_text(const Plan& plan, const PlanExpect& x) {

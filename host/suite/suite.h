@@ -6,6 +6,7 @@
 #include "target.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -23,5 +24,8 @@ void parse_suite(const std::string& file, const std::string& text, const Schema&
 // Reads and parses every file; an unreadable file is a diagnostic like any
 // other. Throws SuiteError listing the problems of all files.
 Plan load_suites(const std::vector<std::string>& files, const Schema& schema, const SuiteOptions& options);
+
+// A name without its scope: "runa1.SeatOccupied" -> "SeatOccupied".
+std::string_view short_name(std::string_view name);
 
 }  // namespace kiv
