@@ -9,7 +9,7 @@ namespace kiv {
 
 namespace {
 
-std::string seconds(double v) {
+std::string time_attr(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.6f", v);
     return buf;
@@ -64,7 +64,7 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out << "<testsuites name=\"kivrun\" tests=\"" << r.cases.size() + s.thresholds.size() << "\" failures=\""
         << s.failed + failed_thresholds << "\" errors=\"" << s.crashed + s.timed_out + s.not_run << "\" time=\""
-        << seconds(r.run.seconds) << "\" timestamp=\"" << xml_text(r.run.started) << "\">\n";
+        << time_attr(r.run.seconds) << "\" timestamp=\"" << xml_text(r.run.started) << "\">\n";
     for (const std::string& suite : r.run.suites) {
         std::size_t tests = 0, failures = 0, errors = 0;
         double time = 0;
@@ -76,12 +76,12 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
                 time += c.seconds;
             }
         out << "  <testsuite name=\"" << xml_text(suite) << "\" tests=\"" << tests << "\" failures=\"" << failures
-            << "\" errors=\"" << errors << "\" time=\"" << seconds(time) << "\" timestamp=\"" << xml_text(r.run.started)
+            << "\" errors=\"" << errors << "\" time=\"" << time_attr(time) << "\" timestamp=\"" << xml_text(r.run.started)
             << "\">\n";
         for (const auto& c : r.cases) {
             if (c.suite != suite) continue;
             out << "    <testcase name=\"" << xml_text(c.name) << "\" classname=\"" << xml_text(suite) << "\" file=\""
-                << xml_text(suite) << "\" line=\"" << c.line << "\" time=\"" << seconds(c.seconds) << "\"";
+                << xml_text(suite) << "\" line=\"" << c.line << "\" time=\"" << time_attr(c.seconds) << "\"";
             if (c.verdict == Verdict::passed) {
                 out << "/>\n";
                 continue;

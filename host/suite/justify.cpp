@@ -14,7 +14,7 @@ namespace kiv {
 
 namespace {
 
-enum class Column { goal, reason, note };
+enum class Heading { goal, reason, note };
 
 std::optional<int64_t> parse_number(const std::string& s) {
     int64_t v = 0;
@@ -60,23 +60,23 @@ public:
 
 private:
     void header(const CsvRow& row) {
-        std::map<Column, int> taken;
+        std::map<Heading, int> taken;
         for (const auto& cell : row.cells) {
             const std::string h = ascii_lower(cell.text);
-            Column col = Column::note;
+            Heading col = Heading::note;
             if (h == "goal")
-                col = Column::goal;
+                col = Heading::goal;
             else if (h == "reason")
-                col = Column::reason;
+                col = Heading::reason;
             else if (h != "note")
                 error(row.line, cell.column,
                       (cell.text.empty() ? std::string("empty column header") : "unknown column '" + std::string(cell.text) + "'") +
                           "; expected goal, reason or note");
-            if (col != Column::note && !taken.emplace(col, cell.column).second)
+            if (col != Heading::note && !taken.emplace(col, cell.column).second)
                 error(row.line, cell.column,
                       "column '" + std::string(cell.text) + "' repeats the column at column " + std::to_string(taken[col]));
-            if (col == Column::goal && goal_col_ < 0) goal_col_ = static_cast<int>(columns_);
-            if (col == Column::reason && reason_col_ < 0) reason_col_ = static_cast<int>(columns_);
+            if (col == Heading::goal && goal_col_ < 0) goal_col_ = static_cast<int>(columns_);
+            if (col == Heading::reason && reason_col_ < 0) reason_col_ = static_cast<int>(columns_);
             ++columns_;
         }
         if (goal_col_ < 0)
