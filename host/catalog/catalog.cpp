@@ -11,7 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <set>
 
 namespace kiv {
@@ -196,8 +196,10 @@ void check_unique(const Catalog& c) {
 
 Catalog load_catalog(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in && !in.eof()) throw Error("cannot read catalog " + path);
+    if (!in) throw Error("cannot read catalog " + path);
+    std::ostringstream buf;
+    buf << in.rdbuf();  // an empty file reads as "" and is then reported as malformed
+    const std::string text = std::move(buf).str();
     try {
         const auto j = nlohmann::json::parse(text);
         Catalog c = parse(j);
