@@ -111,7 +111,8 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
       lane_(lane),
       snapshot_(snapshot),
       values_(shared.goals()),
-      hits_(shared.goals()) {
+      hits_(shared.goals()),
+      fault_hits_(shared.goals()) {
     for (const auto& o : target.schema().outputs)
         outputs_.push_back(o.address);
     watch_.reserve(shared.goals());  // refilled in place, never reallocated in a worker
@@ -156,20 +157,17 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
         std::erase_if(watch_,
                       [&](int32_t g) { return shared_.reach(g).load(std::memory_order_relaxed) < reach_code(c, 0); });
     }
+    // Goal flags stay raised for the rest of a case, so with a snapshot to
+    // go back to, one read at the case's end tells whether it reached a goal
+    // no earlier case did; only such a case, a rare one, is run again with a
+    // read after every step to find each goal's first step. Without a
+    // snapshot every step is read, and so in the checked case, whose first
+    // run must be the one in a fresh process.
+    exact_ = record && (!snapshot_ || checking_);
     for (uint32_t s = 0; s < pc.n_steps; ++s) {
         const PlanStep& st = plan_.steps[pc.first_step + s];
         step_ = static_cast<int32_t>(s);
-        ledger_.step(lane_, step_);
-        // One armed call per step: the step, then the goals it may have
-        // raised, read before any host code looks at them.
-        const int sig = guarded([&] {
-            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
-                api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
-            *api_.KIV_SCOPE_UID = st.scope;
-            api_.kiv_dll_step();
-            if (record) read_watched();
-        });
-        if (sig) fault(sig);
+        if (const int sig = run_step(st)) fault(sig);
         for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
             const PlanExpect& x = plan_.expects[e];
             const uint8_t actual = *outputs_[x.output];
@@ -181,12 +179,24 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
                 outcome_.actual = actual;
             }
         }
-        if (record) record_reached(c, step_);
+        if (exact_) record_reached(c, step_);
         if (output_hash)
             for (auto* o : outputs_)
                 if (o) *output_hash = *output_hash * 131 + *o + 1;
     }
     if (!record) return;
+    const double seconds = now() - case_started_;
+    if (!exact_) {
+        if (const int sig = guarded([&] { read_watched(); })) fault(sig);
+        if (n_hits_ > 0) {
+            n_hits_ = 0;
+            if (const int sig = rerun_reading(c, pc.n_steps)) {
+                char why[128];
+                std::snprintf(why, sizeof why, "it ended with %s when run again after a restore", signal_name(sig));
+                refuse(why);
+            }
+        }
+    }
     if (uint64_t* bits = shared_.case_goals(static_cast<std::size_t>(c))) {
         // Goals accumulate over the case's steps, so the flags now are the case's goals.
         const std::size_t n = shared_.goals();
@@ -197,8 +207,36 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
             fault(sig);
     }
     outcome_.status = outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed;
-    outcome_.seconds = static_cast<float>(now() - case_started_);
+    outcome_.seconds = static_cast<float>(seconds);
     ledger_.finish(lane_, outcome_);
+}
+
+// One armed call per step: its inputs, the step, then (exact_) the goals
+// it may have raised, read before any host code looks at them. Returns the
+// signal that ended the step, or 0.
+int Worker::run_step(const PlanStep& st) {
+    ledger_.step(lane_, step_);
+    return guarded([&] {
+        for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
+            api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
+        *api_.KIV_SCOPE_UID = st.scope;
+        api_.kiv_dll_step();
+        if (exact_) read_watched();
+    });
+}
+
+// Runs the first `steps` steps of case c again from the snapshot, recording
+// the goals each reaches first; returns the signal that ended a step, or 0.
+int Worker::rerun_reading(int64_t c, uint32_t steps) {
+    snapshot_->restore();
+    exact_ = true;
+    const PlanCase& pc = plan_.cases[c];
+    for (uint32_t s = 0; s < steps; ++s) {
+        step_ = static_cast<int32_t>(s);
+        if (const int sig = run_step(plan_.steps[pc.first_step + s])) return sig;
+        record_reached(c, step_);
+    }
+    return 0;
 }
 
 // Finds the watched goals the library reports as reached; a goal is rarely
@@ -275,6 +313,21 @@ void Worker::fault(int sig) {
         api_.kiv_dll_exception();
         if (!second_run_) read_watched();
     }) == 0;
+    if (kept && !second_run_ && !exact_ && n_hits_ > 0) {
+        // Read only now: the goals reached before the faulting step are
+        // found by running those steps again from the snapshot; the rest
+        // were first reached by the faulting step or the exception entry.
+        std::size_t n = 0;
+        for (std::size_t k = 0; k < n_hits_; ++k)
+            fault_hits_[n++] = watch_[hits_[k]];
+        n_hits_ = 0;
+        const int32_t fault_step = step_;
+        rerun_reading(case_, static_cast<uint32_t>(fault_step));  // a fault there only ends it early
+        step_ = fault_step;
+        const auto first = fault_hits_.begin(), last = first + static_cast<std::ptrdiff_t>(n);
+        for (std::size_t i = 0; i < watch_.size(); ++i)
+            if (std::find(first, last, watch_[i]) != last) hits_[n_hits_++] = static_cast<uint32_t>(i);
+    }
     if (kept && !second_run_) record_reached(case_, step_);
     if (second_run_) {
         char why[128];

@@ -29,6 +29,8 @@ private:
     void check_case(int64_t c);
     void read_watched();
     void record_reached(int64_t c, int32_t step);
+    int run_step(const PlanStep& st);
+    int rerun_reading(int64_t c, uint32_t steps);
     void read_goals();
     [[noreturn]] void fault(int sig);
     [[noreturn]] void refuse(const char* why);
@@ -49,6 +51,8 @@ private:
     int32_t step_ = -1;
     double case_started_ = 0;  // monotonic seconds, for the case's time
     bool checking_ = false, second_run_ = false;
+    bool exact_ = false;  // goals are read after every step, not once at the case's end
+    std::vector<int32_t> fault_hits_;  // goals found reached at a fault, before they are placed
     CaseOutcome outcome_;  // of the case being run, so far
 };
 

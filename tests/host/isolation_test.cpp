@@ -104,6 +104,31 @@ TEST_P(KivrunFaultyLibrary, GoalsRaisedBeforeAFaultAreKeptThroughTheExceptionEnt
     }
 }
 
+// A goal's first reach names the step that raised it, also when the case
+// goes on for more steps or faults in a later one. Not in the first case,
+// which a snapshot run checks step by step anyway.
+TEST_P(KivrunFaultyLibrary, AFirstReachNamesItsStep) {
+    struct Row {
+        const char* name;
+        const char* suite;
+        int32_t id;
+        int64_t first_case;
+        int32_t step;
+    };
+    const Row rows[] = {
+        {"LaterStep", "case,scope,10,expect kiv_haux1\na,1,5,6\nc,1,5,6\n,1,5,6\n,1,2,3\n,1,5,6\n", 107, 1, 2},
+        {"StepBeforeAFault", "case,scope,10,expect kiv_haux1\na,1,5,6\nc,1,5,6\n,1,2,3\n,2,,\n", 107, 1, 1},
+        {"TheFaultingStep", "case,scope,10,expect kiv_haux1\na,1,5,6\nc,1,5,6\n,1,2,3\n,2,,\n", 101, 1, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto r = run(row.suite);
+        const auto& g = r.goals[goal_index(row.id)];
+        EXPECT_EQ(g.case_index, row.first_case);
+        EXPECT_EQ(g.step, row.step);
+    }
+}
+
 TEST_P(KivrunFaultyLibrary, AFailedCheckNamesItsFirstMismatch) {
     const auto r = run("case,scope,10,expect kiv_haux1\nc,1,1,2\n,1,4,9\n,1,5,7\n");
     ASSERT_EQ(r.cases[0].status, CaseStatus::failed);
