@@ -167,10 +167,12 @@ Result merge_results(std::vector<NamedResult> in) {
     for (uint32_t i = 0; i < in.size(); ++i)
         for (uint32_t c = 0; c < in[i].result.cases.size(); ++c) {
             const CaseResult& cr = in[i].result.cases[c];
-            auto [at, fresh] = suite_pos.emplace(cr.suite, suite_pos.size());
-            if (fresh) out.run.suites.push_back(cr.suite);
-            const std::size_t pos = at->second;
-            refs.push_back({pos, cr.line, i, c});
+            auto at = suite_pos.find(cr.suite);  // not emplace: it would build a node for every case
+            if (at == suite_pos.end()) {
+                at = suite_pos.emplace(cr.suite, suite_pos.size()).first;
+                out.run.suites.push_back(cr.suite);
+            }
+            refs.push_back({at->second, cr.line, i, c});
         }
     std::stable_sort(refs.begin(), refs.end(), [](const Ref& a, const Ref& b) {
         return a.suite != b.suite ? a.suite < b.suite : a.line < b.line;
