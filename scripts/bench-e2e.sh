@@ -2,7 +2,8 @@
 # End-to-end timing of kivrun, from start to exit (load, parse, run, report):
 # suites of ten-step cases with four checks per step, written by
 # scripts/bench-suite.awk, each run a few times; prints the fastest wall time,
-# its split as kivrun reports it, and the peak resident memory.
+# its split as kivrun reports it, and the peak resident memory; then the
+# wall time of kivrun merge over 64 such results.
 #   scripts/bench-e2e.sh [build dir] [cases...]   (default: 10000 100000)
 set -euo pipefail
 build=$(realpath -m "${1:-build}")
@@ -36,3 +37,24 @@ for n in "${sizes[@]}"; do
   read -r parse run report <<<"$split"
   printf '%-8s %10.3f %10.3f %10.3f %10.3f %10s\n' "$n" "$best" "$parse" "$run" "$report" "$rss"
 done
+
+# kivrun merge end to end: 64 results of 10,000 cases (copies of one suite
+# under 64 names, each run alone), merged into one file; fastest of three.
+mkdir "$tmp/merge"
+awk -v n=10000 -f scripts/bench-suite.awk >"$tmp/merge/suite.csv"
+for k in $(seq -w 0 63); do cp "$tmp/merge/suite.csv" "$tmp/merge/part$k.csv"; done
+rm "$tmp/merge/suite.csv"
+ls "$tmp"/merge/part*.csv | xargs -P "${JOBS:-$(nproc)}" -I{} \
+  "$build/host/kivrun" run -q "$build/libdllharness.so" {} --json {}.json >/dev/null
+best=
+for _ in 1 2 3; do
+  t0=$(date +%s.%N)
+  /usr/bin/time -f '%M' -o "$tmp/rss" "$build/host/kivrun" merge "$tmp"/merge/part*.json -o "$tmp/merged.json" >/dev/null
+  t1=$(date +%s.%N)
+  wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
+  if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+    best=$wall rss=$(awk '{printf "%.0f", $1 / 1024}' "$tmp/rss")
+  fi
+done
+printf '\nkivrun merge, 64 results of 10,000 cases: %.3f s wall, %s MB max RSS (%s MB in, %s MB out)\n' "$best" "$rss" \
+  "$(du -cm "$tmp"/merge/part*.json | tail -1 | cut -f1)" "$(du -m "$tmp/merged.json" | cut -f1)"
