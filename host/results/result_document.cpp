@@ -155,81 +155,111 @@ private:
 
 // ---- writing ----
 
-void put_string(std::string& out, const std::string& s) {
+// Text written through a raw cursor: a case is some thirty small pieces, and
+// the checks std::string makes on every append cost more than the copying.
+class TextBuffer {
+public:
+    void clear() { size_ = 0; }
+    // Room for n more bytes at the returned cursor, valid until the next call.
+    char* room(std::size_t n) {
+        if (size_ + n > data_.size()) data_.resize(std::max(2 * data_.size(), size_ + n));
+        return data_.data() + size_;
+    }
+    void commit(const char* end) { size_ = static_cast<std::size_t>(end - data_.data()); }
+    const char* data() const { return data_.data(); }
+    std::size_t size() const { return size_; }
+
+private:
+    std::vector<char> data_;
+    std::size_t size_ = 0;
+};
+
+template <std::size_t N>
+void put(char*& p, const char (&text)[N]) {
+    std::memcpy(p, text, N - 1);
+    p += N - 1;
+}
+
+void put(char*& p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+}
+
+// At most 6 bytes a byte, quotes included for a text of 1 byte or more.
+constexpr std::size_t kStringBound = 6;
+
+void put_string(char*& p, const std::string& s) {
     bool plain = true;
     for (unsigned char ch : s)
         plain = plain && ch >= 0x20 && ch < 0x7f && ch != '"' && ch != '\\';
     if (plain) {
-        out += '"', out += s, out += '"';
+        *p++ = '"', put(p, s), *p++ = '"';
         return;
     }
     // Escapes, and bytes that are not UTF-8 replaced, as the rest of the file is written.
-    out += nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    put(p, nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 template <class T>
-void put_number(std::string& out, T v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
+void put_number(char*& p, T v) {
+    p = std::to_chars(p, p + 32, v).ptr;
 }
 
-template <std::size_t N>
-void put_key(std::string& out, const char (&key)[N]) {
-    out += '"';
-    out.append(key, N - 1);
-    out.append("\": ", 3);
+// Bytes put_case writes at most for c.
+std::size_t case_bound(const CaseResult& c) {
+    std::size_t n = 512 + kStringBound * (c.suite.size() + c.name.size() + c.signal.size() + 2) +
+                    24 * (c.step_lines.size() + c.unique_goals.size());
+    for (const Mismatch& m : c.mismatches)
+        n += 128 + kStringBound * (m.output.size() + m.expected.size() + 2);
+    return n;
 }
 
-void put_case(std::string& out, const CaseResult& c, const std::vector<GoalResult>& goals) {
-    out += '{';
-    put_key(out, "suite"), put_string(out, c.suite), out += ", ";
-    put_key(out, "name"), put_string(out, c.name), out += ", ";
-    put_key(out, "line"), put_number(out, c.line), out += ", ";
-    put_key(out, "status"), out += '"', out += verdict_name(c.verdict), out += "\", ";
-    put_key(out, "steps"), put_number(out, c.step_lines.size()), out += ", ";
-    put_key(out, "step_lines"), out += '[';
+void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult>& goals) {
+    char* const start = buf.room(case_bound(c));
+    char* p = start;
+    put(p, "{\"suite\": "), put_string(p, c.suite);
+    put(p, ", \"name\": "), put_string(p, c.name);
+    put(p, ", \"line\": "), put_number(p, c.line);
+    put(p, ", \"status\": \""), put(p, verdict_name(c.verdict));
+    put(p, "\", \"steps\": "), put_number(p, c.step_lines.size());
+    put(p, ", \"step_lines\": [");
     for (std::size_t i = 0; i < c.step_lines.size(); ++i) {
-        if (i) out += ',';
-        put_number(out, c.step_lines[i]);
+        if (i) *p++ = ',';
+        put_number(p, c.step_lines[i]);
     }
-    out += "], ";
-    put_key(out, "checks"), put_number(out, c.checks), out += ", ";
-    put_key(out, "mismatches"), put_number(out, c.mismatch_count), out += ", ";
-    put_key(out, "seconds"), put_number(out, c.seconds);
-    if (c.shard >= 0) out += ", ", put_key(out, "shard"), put_number(out, c.shard);
+    put(p, "], \"checks\": "), put_number(p, c.checks);
+    put(p, ", \"mismatches\": "), put_number(p, c.mismatch_count);
+    put(p, ", \"seconds\": "), put_number(p, c.seconds);
+    if (c.shard >= 0) put(p, ", \"shard\": "), put_number(p, c.shard);
     if (!c.unique_goals.empty()) {
         // By variable ID, as goals are named everywhere else in the file.
-        out += ", ", put_key(out, "unique_goals"), out += '[';
+        put(p, ", \"unique_goals\": [");
         for (std::size_t i = 0; i < c.unique_goals.size(); ++i) {
-            if (i) out += ',';
-            put_number(out, goals.at(static_cast<std::size_t>(c.unique_goals[i])).id);
+            if (i) *p++ = ',';
+            put_number(p, goals.at(static_cast<std::size_t>(c.unique_goals[i])).id);
         }
-        out += ']';
+        *p++ = ']';
     }
-    out += ", ";
-    put_key(out, "failed_checks"), out += '[';
+    put(p, ", \"failed_checks\": [");
     for (std::size_t i = 0; i < c.mismatches.size(); ++i) {
         const Mismatch& m = c.mismatches[i];
-        out += i ? ", {" : "{";
-        put_key(out, "step"), put_number(out, m.step), out += ", ";
-        put_key(out, "line"), put_number(out, m.line), out += ", ";
-        put_key(out, "output"), put_string(out, m.output), out += ", ";
-        put_key(out, "expected"), put_string(out, m.expected), out += ", ";
-        put_key(out, "actual"), put_number(out, m.actual), out += '}';
+        put(p, i ? ", {\"step\": " : "{\"step\": "), put_number(p, m.step);
+        put(p, ", \"line\": "), put_number(p, m.line);
+        put(p, ", \"output\": "), put_string(p, m.output);
+        put(p, ", \"expected\": "), put_string(p, m.expected);
+        put(p, ", \"actual\": "), put_number(p, m.actual), *p++ = '}';
     }
-    out += ']';
+    *p++ = ']';
     if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out) {
         const bool known = c.fault_step >= 1 && c.fault_step <= static_cast<int32_t>(c.step_lines.size());
-        out += ", ";
-        put_key(out, "fault"), out += '{';
-        put_key(out, "step"), put_number(out, c.fault_step), out += ", ";
-        put_key(out, "line"), put_number(out, known ? c.step_lines[static_cast<std::size_t>(c.fault_step - 1)] : 0);
-        out += ", ";
-        put_key(out, "signal"), put_string(out, c.signal), out += ", ";
-        put_key(out, "goals_kept"), out += c.goals_kept ? "true" : "false", out += '}';
+        put(p, ", \"fault\": {\"step\": "), put_number(p, c.fault_step);
+        put(p, ", \"line\": "), put_number(p, known ? c.step_lines[static_cast<std::size_t>(c.fault_step - 1)] : 0);
+        put(p, ", \"signal\": "), put_string(p, c.signal);
+        put(p, ", \"goals_kept\": "), put(p, c.goals_kept ? std::string_view("true") : std::string_view("false"));
+        *p++ = '}';
     }
-    out += '}';
+    *p++ = '}';
+    buf.commit(p);
 }
 
 }  // namespace
@@ -282,12 +312,13 @@ void write_cases_json(const std::vector<CaseResult>& cases, const std::vector<Go
     // written in order: formatting is most of writing a merged run's result.
     constexpr std::size_t kBlock = 16384;
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::string> blocks(std::min(cores, (cases.size() + kBlock - 1) / kBlock));
-    auto format = [&](std::size_t first, std::string& buf) {
+    std::vector<TextBuffer> blocks(std::min(cores, (cases.size() + kBlock - 1) / kBlock));
+    auto format = [&](std::size_t first, TextBuffer& buf) {
         buf.clear();
         for (std::size_t i = first; i < std::min(first + kBlock, cases.size()); ++i) {
-            buf += i ? ",\n" : "\n";
-            buf += pad;
+            char* p = buf.room(2 + pad.size());
+            put(p, i ? std::string_view(",\n") : std::string_view("\n")), put(p, pad);
+            buf.commit(p);
             put_case(buf, cases[i], goals);
         }
     };
