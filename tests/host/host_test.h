@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -54,6 +55,32 @@ inline Outcome run_command(const std::string& command) {
 // Runs kivrun with the given arguments (shell words) and collects its output.
 inline Outcome kivrun(const std::string& args) {
     return run_command(std::string(KIVRUN_PATH) + " " + args);
+}
+
+// A report as its golden file holds it: the source and build folders as
+// <ROOT> and <BUILD>, and times, dates and build identities as 0.
+inline std::string normalised(std::string text) {
+    const std::string root = KIV_SOURCE_DIR, build = std::filesystem::path(KIV_LIBRARY_PATH).parent_path().string();
+    for (const auto& [from, to] : {std::pair{build, "<BUILD>"}, std::pair{root, "<ROOT>"}})
+        for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+            text.replace(at, from.size(), to);
+    static const std::pair<std::regex, const char*> kVarying[] = {
+        {std::regex(R"re((time|timestamp)="[^"]*")re"), R"re($1="0")re"},
+        {std::regex(R"re("(seconds|parse_seconds|run_seconds|report_seconds)": [-+.e0-9]+)re"), R"re("$1": 0)re"},
+        {std::regex(R"re("(started|library_id|catalog_id)": "[^"]*")re"), R"re("$1": "0")re"},
+        {std::regex(R"re([0-9.]+ s \(parse [0-9.]+, run [0-9.]+, report [0-9.]+;)re"), "0 s (parse 0, run 0, report 0;"},
+    };
+    for (const auto& [pattern, replacement] : kVarying)
+        text = std::regex_replace(text, pattern, replacement);
+    return text;
+}
+
+// Compares a written report with tests/host/data/<golden>; KIV_GENGOLDEN=1
+// in the environment rewrites the golden file instead.
+inline void expect_golden(const std::string& text, const std::string& golden) {
+    const std::string path = std::string(KIV_SOURCE_DIR) + "/tests/host/data/" + golden, got = normalised(text);
+    if (std::getenv("KIV_GENGOLDEN")) std::ofstream(path) << got;
+    EXPECT_EQ(got, read_file(path)) << "differs from " << golden << "; KIV_GENGOLDEN=1 regenerates it";
 }
 
 // A malformed input file and where and what its first diagnostic must say.

@@ -96,6 +96,34 @@ TEST_P(KivrunCommandLine, ExitsWithItsCodeAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(Invocations, KivrunCommandLine, testing::ValuesIn(kInvocations),
                          [](const testing::TestParamInfo<Invocation>& p) { return std::string(p.param.name); });
 
+// The text, JSON and JUnit reports of the example suite and of one that
+// fails on purpose, against golden files in data/ (times, dates, build
+// identities and folders normalised); after an intended change regenerate
+// them with KIV_GENGOLDEN=1 ctest -R KivrunGoldenReports and review the diff.
+struct GoldenRun {
+    const char* name;
+    std::string suite;
+    int code;
+};
+
+class KivrunGoldenReports : public testing::TestWithParam<GoldenRun> {};
+
+TEST_P(KivrunGoldenReports, MatchTheirGoldenFiles) {
+    const GoldenRun& g = GetParam();
+    const std::string json = kivtest::write_file(std::string(g.name) + ".json", "");
+    const std::string junit = kivtest::write_file(std::string(g.name) + ".xml", "");
+    const auto run = kivtest::kivrun("run " + kLib + " " + g.suite + " --json " + json + " --junit " + junit);
+    ASSERT_EQ(run.code, g.code) << run.err;
+    kivtest::expect_golden(run.out, std::string(g.name) + ".txt");
+    kivtest::expect_golden(kivtest::read_file(json), std::string(g.name) + ".json");
+    kivtest::expect_golden(kivtest::read_file(junit), std::string(g.name) + ".junit.xml");
+}
+
+INSTANTIATE_TEST_SUITE_P(Suites, KivrunGoldenReports,
+                         testing::Values(GoldenRun{"seat_heater", kExample, 0},
+                                         GoldenRun{"failing", std::string(KIV_SOURCE_DIR) + "/tests/host/data/failing.csv", 1}),
+                         [](const testing::TestParamInfo<GoldenRun>& p) { return std::string(p.param.name); });
+
 TEST(KivrunReports, JsonHoldsCoverageTraceabilityAndTheFirstMismatch) {
     const std::string suite = kivtest::write_file("json.csv", kFailing);
     const std::string json = kivtest::write_file("r.json", "");

@@ -33,18 +33,6 @@ std::string scratch() {
     return dir.string() + "/";
 }
 
-std::string normalised(std::string text) {
-    for (std::size_t at; (at = text.find(kRoot)) != std::string::npos;)
-        text.replace(at, kRoot.size(), "<ROOT>");
-    return std::regex_replace(text, std::regex("timestamp=\"[0-9]+\""), "timestamp=\"0\"");
-}
-
-void expect_golden(const std::string& written, const std::string& golden) {
-    const std::string text = normalised(read_file(written));
-    if (std::getenv("KIV_GENGOLDEN")) std::ofstream(kData + golden) << text;
-    EXPECT_EQ(text, read_file(kData + golden)) << "differs from " << golden << "; KIV_GENGOLDEN=1 regenerates it";
-}
-
 // The example suite's reports: lcov and Cobertura as the golden files, read
 // without a warning by lcov, genhtml and xmllint against the Cobertura DTD;
 // the HTML's marks and index agree with the JSON; and `kivrun report` from the
@@ -55,8 +43,8 @@ TEST(SourceReports, OfTheExampleSuiteAreReadByTheirConsumersAndAgreeWithTheJson)
                       "r.xml --html " + d + "html");
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    expect_golden(d + "r.info", "seat_heater.info");
-    expect_golden(d + "r.xml", "seat_heater.cobertura.xml");
+    kivtest::expect_golden(read_file(d + "r.info"), "seat_heater.info");
+    kivtest::expect_golden(read_file(d + "r.xml"), "seat_heater.cobertura.xml");
 
     for (const std::string& consumer :
          {"lcov --rc lcov_branch_coverage=1 --summary " + d + "r.info",
