@@ -20,25 +20,40 @@ namespace {
 
 namespace dom = simdjson::dom;
 
-// Reads the rest of the stream with the padding simdjson wants behind the
-// text; a file straight into its buffer.
-simdjson::padded_string slurp(std::istream& in) {
-    std::string text;
+// Reads the rest of the stream into `buf`, followed by the padding simdjson
+// wants behind the text; returns the text's length. A file goes straight into
+// the buffer, which a thread keeps for its next document.
+std::size_t slurp(std::istream& in, std::vector<char>& buf) {
+    std::size_t size = 0;
     const auto start = in.tellg();
     if (start >= 0 && in.seekg(0, std::ios::end)) {
-        const auto size = static_cast<std::size_t>(in.tellg() - start);
+        const auto expected = static_cast<std::size_t>(in.tellg() - start);
         in.seekg(start);
-        simdjson::padded_string padded(size);
-        in.read(padded.data(), static_cast<std::streamsize>(size));
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (got == size && in.peek() == std::char_traits<char>::eof()) return padded;
-        text.assign(padded.data(), got);  // it changed while read: whatever is there now
-        in.clear();
-    } else {
-        in.clear();
+        buf.resize(std::max(buf.size(), expected + 1 + simdjson::SIMDJSON_PADDING));
+        in.read(buf.data(), static_cast<std::streamsize>(expected + 1));  // one more: a file that grew is read on
+        size = static_cast<std::size_t>(in.gcount());
     }
-    text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return simdjson::padded_string(text);
+    in.clear();
+    // Whatever is left: a stream that cannot seek, or a file that grew.
+    while (in) {
+        buf.resize(std::max(buf.size(), size + 65536 + simdjson::SIMDJSON_PADDING));
+        in.read(buf.data() + size, 65536);
+        size += static_cast<std::size_t>(in.gcount());
+    }
+    std::memset(buf.data() + size, 0, simdjson::SIMDJSON_PADDING);
+    return size;
+}
+
+// What a thread keeps between documents: a parser's buffers and the text
+// buffer grow to the largest document read, and a merge reads dozens of
+// documents of one size. A document holds its parser until it goes.
+struct ThreadBuffers {
+    std::vector<char> text;
+    std::vector<std::unique_ptr<simdjson::dom::parser>> idle;
+};
+ThreadBuffers& thread_buffers() {
+    thread_local ThreadBuffers buffers;
+    return buffers;
 }
 
 class CaseReader {
@@ -229,7 +244,8 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
     }
     put(p, "], \"checks\": "), put_number(p, c.checks);
     put(p, ", \"mismatches\": "), put_number(p, c.mismatch_count);
-    put(p, ", \"seconds\": "), put_number(p, c.seconds);
+    // Four significant digits: a case's time is a measurement, not an identity.
+    put(p, ", \"seconds\": "), p = std::to_chars(p, p + 32, c.seconds, std::chars_format::general, 4).ptr;
     if (c.shard >= 0) put(p, ", \"shard\": "), put_number(p, c.shard);
     if (!c.unique_goals.empty()) {
         // By variable ID, as goals are named everywhere else in the file.
@@ -265,7 +281,7 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
 }  // namespace
 
 struct ResultDocument::Parsed {
-    dom::parser parser;
+    std::unique_ptr<dom::parser> parser;
     dom::element root;
     bool has_cases = false;
     dom::element cases;
@@ -273,10 +289,19 @@ struct ResultDocument::Parsed {
 
 ResultDocument::ResultDocument(std::istream& in, const std::string& what)
     : parsed_(std::make_unique<Parsed>()), what_(what) {
-    const simdjson::padded_string text = slurp(in);
+    ThreadBuffers& buffers = thread_buffers();
+    const std::size_t size = slurp(in, buffers.text);
     Parsed& p = *parsed_;
-    // The parser keeps its own copy of the document's strings; `text` may go.
-    if (p.parser.parse(text).get(p.root)) throw Error(what + ": not a kivrun result (not JSON)");
+    if (buffers.idle.empty()) {
+        p.parser = std::make_unique<dom::parser>();
+    } else {
+        p.parser = std::move(buffers.idle.back());
+        buffers.idle.pop_back();
+    }
+    // The parser keeps its own copy of the document's strings; the text
+    // buffer is free for the next document.
+    if (p.parser->parse(buffers.text.data(), size, false).get(p.root))
+        throw Error(what + ": not a kivrun result (not JSON)");
     dom::object root;
     if (p.root.get_object().get(root)) {
         rest_ = nlohmann::json::parse(simdjson::minify(p.root));
@@ -292,7 +317,9 @@ ResultDocument::ResultDocument(std::istream& in, const std::string& what)
     }
 }
 
-ResultDocument::~ResultDocument() = default;
+ResultDocument::~ResultDocument() {
+    if (parsed_->parser) thread_buffers().idle.push_back(std::move(parsed_->parser));
+}
 
 std::vector<CaseResult> ResultDocument::cases() const {
     const CaseReader reader(what_);
