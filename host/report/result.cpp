@@ -406,33 +406,10 @@ Result read_json(std::istream& in, const std::string& what) {
         d.shard_count = field<int32_t>(run["shard"], "count", what);
     }
     r.cases = doc.cases();
-    for (const json& jg : field<json>(j, "goals", what)) {
-        GoalResult g;
-        g.id = field<int32_t>(jg, "id", what);
-        g.criterion = field<std::string>(jg, "criterion", what);
-        g.goal = optional_field<int32_t>(jg, "goal", 0, what);
-        g.kind = optional_field<std::string>(jg, "kind", "", what);
-        g.record = optional_field<std::string>(jg, "record", "", what);
-        g.field = optional_field<std::string>(jg, "field", "", what);
-        g.function = optional_field<std::string>(jg, "function", "", what);
-        g.meaning = optional_field<std::string>(jg, "meaning", "", what);
-        g.file = optional_field<std::string>(jg, "file", "", what);
-        g.line = optional_field<int32_t>(jg, "line", 0, what);
-        g.column = optional_field<int32_t>(jg, "column", 0, what);
-        g.decision = optional_field<std::string>(jg, "decision", "", what);
-        if (jg.contains("first")) {
-            g.first_case = field<int64_t>(jg["first"], "case_index", what);
-            g.first_step = field<int32_t>(jg["first"], "step", what);
-            if (g.first_case < 0 || static_cast<std::size_t>(g.first_case) >= r.cases.size())
-                throw Error(what + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
-        }
-        if (jg.contains("justification")) {
-            const json& js = jg["justification"];
-            g.justification = Justified{field<std::string>(js, "reason", what), field<std::string>(js, "file", what),
-                                        field<int32_t>(js, "line", what)};
-        }
-        r.goals.push_back(std::move(g));
-    }
+    r.goals = doc.goals();
+    for (const GoalResult& g : r.goals)
+        if (g.reached() && static_cast<std::size_t>(g.first_case) >= r.cases.size())
+            throw Error(what + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
     std::map<int32_t, int32_t> index_of;
     for (std::size_t g = 0; g < r.goals.size(); ++g)
         index_of[r.goals[g].id] = static_cast<int32_t>(g);

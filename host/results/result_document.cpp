@@ -164,6 +164,41 @@ public:
         return c;
     }
 
+    // A goal of the "goals" list; the fields after id and criterion may be
+    // missing in a result written without a catalog.
+    GoalResult read_goal(dom::element e) const {
+        const dom::object o = object(e, "goals");
+        GoalResult g;
+        g.id = integer<int32_t>(o, "id");
+        g.criterion = string(get(o, "criterion"), "criterion");
+        const auto text = [&](const char* key, std::string& to) {
+            dom::element v;
+            if (!o[key].get(v)) to = string(v, key);
+        };
+        const auto number = [&](const char* key, int32_t& to) {
+            dom::element v;
+            if (!o[key].get(v)) to = integer<int32_t>(v, key);
+        };
+        number("goal", g.goal);
+        text("kind", g.kind), text("record", g.record), text("field", g.field), text("function", g.function);
+        text("meaning", g.meaning), text("file", g.file), text("decision", g.decision);
+        number("line", g.line), number("column", g.column);
+        dom::element v;
+        if (!o["first"].get(v)) {
+            const dom::object first = object(v, "first");
+            g.first_case = integer<int64_t>(first, "case_index");
+            g.first_step = integer<int32_t>(first, "step");
+            if (g.first_case < 0)
+                throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
+        }
+        if (!o["justification"].get(v)) {
+            const dom::object j = object(v, "justification");
+            g.justification = Justified{string(get(j, "reason"), "reason"), string(get(j, "file"), "file"),
+                                        integer<int32_t>(j, "line")};
+        }
+        return g;
+    }
+
 private:
     const std::string& what_;
 };
@@ -283,8 +318,8 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
 struct ResultDocument::Parsed {
     std::unique_ptr<dom::parser> parser;
     dom::element root;
-    bool has_cases = false;
-    dom::element cases;
+    bool has_cases = false, has_goals = false;
+    dom::element cases, goals;
 };
 
 ResultDocument::ResultDocument(std::istream& in, const std::string& what)
@@ -309,8 +344,13 @@ ResultDocument::ResultDocument(std::istream& in, const std::string& what)
     }
     rest_ = nlohmann::json::object();
     for (dom::key_value_pair kv : root) {
+        // The two long lists are read from the parsed document directly.
         if (kv.key == "cases") {
             p.has_cases = true, p.cases = kv.value;
+            continue;
+        }
+        if (kv.key == "goals") {
+            p.has_goals = true, p.goals = kv.value;
             continue;
         }
         rest_[std::string(kv.key)] = nlohmann::json::parse(simdjson::minify(kv.value));
@@ -319,6 +359,17 @@ ResultDocument::ResultDocument(std::istream& in, const std::string& what)
 
 ResultDocument::~ResultDocument() {
     if (parsed_->parser) thread_buffers().idle.push_back(std::move(parsed_->parser));
+}
+
+std::vector<GoalResult> ResultDocument::goals() const {
+    const CaseReader reader(what_);
+    if (!parsed_->has_goals) reader.bad("goals", nullptr);
+    const dom::array list = reader.array(parsed_->goals, "goals");
+    std::vector<GoalResult> out;
+    out.reserve(list.size());
+    for (dom::element e : list)
+        out.push_back(reader.read_goal(e));
+    return out;
 }
 
 std::vector<CaseResult> ResultDocument::cases() const {

@@ -21,8 +21,10 @@ public:
     ResultDocument(std::istream& in, const std::string& what);
     ~ResultDocument();
 
-    // The document without its "cases" array.
+    // The document without its "cases" and "goals" lists.
     const nlohmann::json& rest() const { return rest_; }
+    // The goals, in the file's order; throws Error as cases() does.
+    std::vector<GoalResult> goals() const;
     // The cases; throws Error as the result reader does for a missing field
     // or one of the wrong type. Unique goals are left as the file's variable
     // IDs, for the reader to turn into indices once it has the goals.
