@@ -239,9 +239,9 @@ void put(char*& p, std::string_view text) {
 constexpr std::size_t kStringBound = 6;
 
 void put_string(char*& p, const std::string& s) {
-    bool plain = true;
-    for (unsigned char ch : s)
-        plain = plain && ch >= 0x20 && ch < 0x7f && ch != '"' && ch != '\\';
+    const bool plain = std::all_of(s.begin(), s.end(), [](unsigned char ch) {
+        return ch >= 0x20 && ch < 0x7f && ch != '"' && ch != '\\';
+    });
     if (plain) {
         *p++ = '"', put(p, s), *p++ = '"';
         return;
