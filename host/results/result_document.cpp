@@ -361,26 +361,30 @@ ResultDocument::~ResultDocument() {
     if (parsed_->parser) thread_buffers().idle.push_back(std::move(parsed_->parser));
 }
 
+namespace {
+
+// Each element of a list the document must hold, read by `read`.
+template <class Read>
+auto read_list(const CaseReader& reader, bool present, dom::element list, const char* key, Read read) {
+    if (!present) reader.bad(key, nullptr);
+    const dom::array items = reader.array(list, key);
+    std::vector<decltype(read(dom::element()))> out;
+    out.reserve(items.size());
+    for (dom::element e : items)
+        out.push_back(read(e));
+    return out;
+}
+
+}  // namespace
+
 std::vector<GoalResult> ResultDocument::goals() const {
     const CaseReader reader(what_);
-    if (!parsed_->has_goals) reader.bad("goals", nullptr);
-    const dom::array list = reader.array(parsed_->goals, "goals");
-    std::vector<GoalResult> out;
-    out.reserve(list.size());
-    for (dom::element e : list)
-        out.push_back(reader.read_goal(e));
-    return out;
+    return read_list(reader, parsed_->has_goals, parsed_->goals, "goals", [&](dom::element e) { return reader.read_goal(e); });
 }
 
 std::vector<CaseResult> ResultDocument::cases() const {
     const CaseReader reader(what_);
-    if (!parsed_->has_cases) reader.bad("cases", nullptr);
-    const dom::array list = reader.array(parsed_->cases, "cases");
-    std::vector<CaseResult> out;
-    out.reserve(list.size());
-    for (dom::element e : list)
-        out.push_back(reader.read(e));
-    return out;
+    return read_list(reader, parsed_->has_cases, parsed_->cases, "cases", [&](dom::element e) { return reader.read(e); });
 }
 
 void write_cases_json(const std::vector<CaseResult>& cases, const std::vector<GoalResult>& goals, std::ostream& out,
