@@ -1,10 +1,14 @@
 // Summary table of a benchmark run, on the console and as JSON.
 #include "summary.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace kivbench {
 
@@ -154,6 +158,26 @@ bool SummaryReporter::finish(const std::string& json_path) {
         std::fclose(json);
     }
     return all_met;
+}
+
+int run_benchmarks(int argc, char** argv) {
+    std::string summary_out;
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--kiv_summary_out=", 18) == 0)
+            summary_out = argv[i] + 18;
+        else
+            rest.push_back(argv[i]);
+    }
+    int rest_argc = static_cast<int>(rest.size());
+    benchmark::Initialize(&rest_argc, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(rest_argc, rest.data())) return 2;
+    SummaryReporter reporter(isatty(STDOUT_FILENO) != 0);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    // A missed target is a finding to report, not a failure of the run.
+    reporter.finish(summary_out);
+    return 0;
 }
 
 }  // namespace kivbench

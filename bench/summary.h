@@ -67,6 +67,10 @@ private:
     std::map<std::string, Best> best_;
 };
 
+// The benchmarks registered so far, run with a SummaryReporter; takes
+// --kiv_summary_out=<file> before Google Benchmark's own options.
+int run_benchmarks(int argc, char** argv);
+
 // Registers "min" as a statistic of a benchmark; its JSON then carries it.
 benchmark::internal::Benchmark* with_min(benchmark::internal::Benchmark* b);
 

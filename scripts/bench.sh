@@ -19,6 +19,12 @@ bench="$build/bench/kiv_bench"
   --benchmark_out="$build/bench.json" --benchmark_out_format=json \
   --kiv_summary_out="$build/bench-summary.json" "$@"
 
+# kivinst on both plain units (writes <build>/bench-kivinst.json), when built.
+if cmake --build "$build" -j "$jobs" --target kiv_kivinst_bench >/dev/null 2>&1; then
+  echo
+  "$build/bench/kiv_kivinst_bench" --benchmark_repetitions=5 --kiv_summary_out="$build/bench-kivinst.json"
+fi
+
 # kivrun generate over 20 seeds (writes <build>/bench-generate.json).
 echo
 "$build/bench/kiv_generate_bench" --json "$build/bench-generate.json"
