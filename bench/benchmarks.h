@@ -6,7 +6,6 @@ namespace kivbench {
 void register_step_benchmarks();
 void register_registry_benchmarks();
 void register_host_benchmarks();
-void register_merge_benchmarks();
 
 // Runs a fixed number of steps and exits; see step_bench.cpp for the format.
 int run_count_mode(const char* mode);

@@ -16,6 +16,5 @@ int main(int argc, char** argv) {
     kivbench::register_step_benchmarks();
     kivbench::register_registry_benchmarks();
     kivbench::register_host_benchmarks();
-    kivbench::register_merge_benchmarks();
     return kivbench::run_benchmarks(argc, argv);
 }

@@ -19,6 +19,11 @@ bench="$build/bench/kiv_bench"
   --benchmark_out="$build/bench.json" --benchmark_out_format=json \
   --kiv_summary_out="$build/bench-summary.json" "$@"
 
+# kivrun merge (writes <build>/bench-merge.json).
+cmake --build "$build" -j "$jobs" --target kiv_merge_bench >/dev/null
+echo
+"$build/bench/kiv_merge_bench" --benchmark_repetitions=5 --kiv_summary_out="$build/bench-merge.json"
+
 # kivinst on both plain units (writes <build>/bench-kivinst.json), when built.
 if cmake --build "$build" -j "$jobs" --target kiv_kivinst_bench >/dev/null 2>&1; then
   echo
