@@ -406,10 +406,7 @@ Result read_json(std::istream& in, const std::string& what) {
         d.shard_count = field<int32_t>(run["shard"], "count", what);
     }
     r.cases = doc.cases();
-    r.goals = doc.goals();
-    for (const GoalResult& g : r.goals)
-        if (g.reached() && static_cast<std::size_t>(g.first_case) >= r.cases.size())
-            throw Error(what + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
+    r.goals = doc.goals(r.cases.size());
     std::map<int32_t, int32_t> index_of;
     for (std::size_t g = 0; g < r.goals.size(); ++g)
         index_of[r.goals[g].id] = static_cast<int32_t>(g);

@@ -164,9 +164,10 @@ public:
         return c;
     }
 
-    // A goal of the "goals" list; the fields after id and criterion may be
-    // missing in a result written without a catalog.
-    GoalResult read_goal(dom::element e) const {
+    // A goal of the "goals" list, whose first reach names one of `cases`
+    // cases; the fields after id and criterion may be missing in a result
+    // written without a catalog.
+    GoalResult read_goal(dom::element e, std::size_t cases) const {
         const dom::object o = object(e, "goals");
         GoalResult g;
         g.id = integer<int32_t>(o, "id");
@@ -188,7 +189,7 @@ public:
             const dom::object first = object(v, "first");
             g.first_case = integer<int64_t>(first, "case_index");
             g.first_step = integer<int32_t>(first, "step");
-            if (g.first_case < 0)
+            if (g.first_case < 0 || static_cast<std::size_t>(g.first_case) >= cases)
                 throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + " names no case)");
         }
         if (!o["justification"].get(v)) {
@@ -377,14 +378,16 @@ auto read_list(const CaseReader& reader, bool present, dom::element list, const 
 
 }  // namespace
 
-std::vector<GoalResult> ResultDocument::goals() const {
+std::vector<GoalResult> ResultDocument::goals(std::size_t cases) const {
     const CaseReader reader(what_);
-    return read_list(reader, parsed_->has_goals, parsed_->goals, "goals", [&](dom::element e) { return reader.read_goal(e); });
+    return read_list(reader, parsed_->has_goals, parsed_->goals, "goals",
+                     [&](dom::element e) { return reader.read_goal(e, cases); });
 }
 
 std::vector<CaseResult> ResultDocument::cases() const {
     const CaseReader reader(what_);
-    return read_list(reader, parsed_->has_cases, parsed_->cases, "cases", [&](dom::element e) { return reader.read(e); });
+    return read_list(reader, parsed_->has_cases, parsed_->cases, "cases",
+                     [&](dom::element e) { return reader.read(e); });
 }
 
 void write_cases_json(const std::vector<CaseResult>& cases, const std::vector<GoalResult>& goals, std::ostream& out,

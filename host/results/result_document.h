@@ -23,8 +23,9 @@ public:
 
     // The document without its "cases" and "goals" lists.
     const nlohmann::json& rest() const { return rest_; }
-    // The goals, in the file's order; throws Error as cases() does.
-    std::vector<GoalResult> goals() const;
+    // The goals, in the file's order; throws Error as cases() does, and when
+    // a goal's first reach names no case of the `cases` the result holds.
+    std::vector<GoalResult> goals(std::size_t cases) const;
     // The cases; throws Error as the result reader does for a missing field
     // or one of the wrong type. Unique goals are left as the file's variable
     // IDs, for the reader to turn into indices once it has the goals.

@@ -79,6 +79,13 @@ const Refusal kRefusals[] = {
          return std::vector<json>{half(0), bad};
      },
      "not a kivrun result (missing 'name')"},
+    {"AGoalReachedByNoCase",
+     [] {
+         json bad = half(1);
+         bad["goals"][0]["first"] = {{"case_index", bad["cases"].size()}, {"step", 1}};
+         return std::vector<json>{half(0), bad};
+     },
+     "names no case"},
     {"AMissingShard",
      [] {
          json a = half(0), b = half(1);
