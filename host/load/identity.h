@@ -7,13 +7,11 @@
 
 namespace kiv {
 
-// "sha256:<hex>" of the file's bytes; empty when it cannot be read.
-std::string file_sha256(const std::string& path);
-// The same of bytes already read.
+// "sha256:<hex>" of bytes already read.
 std::string text_sha256(std::string_view bytes);
 
 // "build-id:<hex>" from the GNU build-id note of an ELF file, else its
-// file_sha256; empty when the file cannot be read.
+// SHA-256 as text_sha256 gives it; empty when the file cannot be read.
 std::string library_identity(const std::string& path);
 
 }  // namespace kiv

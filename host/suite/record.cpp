@@ -11,8 +11,6 @@ namespace kiv {
 
 namespace {
 
-
-
 bool in_scope(int32_t owner, int32_t scope) {
     return owner == 0 || owner == scope;
 }
