@@ -3,7 +3,7 @@
 // search in one forked worker, then minimisation), and how small the suite is.
 //   kiv_generate_bench [--json FILE]
 #include "kivrun.h"
-#include "supervise.h"
+#include "generate/supervise.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include "summary.h"
 
 #include "kivrun.h"
-#include "merge.h"
+#include "compare/merge.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Reading the catalog JSON and the lookups kivrun makes in it.
-#include "catalog.h"
+#include "catalog/catalog.h"
 
 #include "error.h"
-#include "identity.h"
+#include "load/identity.h"
 
 #include <nlohmann/json.hpp>
 

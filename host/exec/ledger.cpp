@@ -1,5 +1,5 @@
 // Moving cases between states; the only writer of LedgerCase::word.
-#include "ledger.h"
+#include "exec/ledger.h"
 
 #include <new>
 

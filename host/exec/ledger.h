@@ -4,7 +4,7 @@
 // got there is reported as not run, so no case is lost or counted twice.
 #pragma once
 
-#include "run.h"
+#include "exec/run.h"
 
 #include <atomic>
 #include <cstddef>

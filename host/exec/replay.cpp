@@ -1,8 +1,8 @@
 // The replay child and the parent's reading of its outputs through a pipe.
-#include "replay.h"
+#include "exec/replay.h"
 
 #include "error.h"
-#include "snapshot.h"
+#include "exec/snapshot.h"
 
 #include <poll.h>
 #include <signal.h>

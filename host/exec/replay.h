@@ -4,8 +4,8 @@
 // step. The run's own path (workers, ledger) stays as it is.
 #pragma once
 
-#include "plan.h"
-#include "target.h"
+#include "suite/plan.h"
+#include "load/target.h"
 
 #include <cstdint>
 #include <functional>

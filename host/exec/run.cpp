@@ -1,9 +1,9 @@
 // The parent of a run: starts workers, replaces those that die, stops hung
 // steps, and gathers the results from shared memory.
-#include "run.h"
+#include "exec/run.h"
 
-#include "shared_state.h"
-#include "worker.h"
+#include "exec/shared_state.h"
+#include "exec/worker.h"
 
 #include <malloc.h>
 #include <signal.h>

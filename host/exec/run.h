@@ -3,8 +3,8 @@
 #pragma once
 
 #include "error.h"
-#include "plan.h"
-#include "target.h"
+#include "suite/plan.h"
+#include "load/target.h"
 
 #include <cstdint>
 #include <string>

@@ -2,8 +2,8 @@
 // first step that reached each goal, and the snapshot check's state.
 #pragma once
 
-#include "ledger.h"
-#include "run.h"
+#include "exec/ledger.h"
+#include "exec/run.h"
 
 #include <atomic>
 #include <cstddef>

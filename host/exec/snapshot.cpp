@@ -1,5 +1,5 @@
 // Saving and restoring a library's writable segments.
-#include "snapshot.h"
+#include "exec/snapshot.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // case starts from the state the library had when it was loaded.
 #pragma once
 
-#include "library.h"
+#include "load/library.h"
 
 #include <vector>
 

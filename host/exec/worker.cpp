@@ -1,5 +1,5 @@
 // The worker's case loop, its fault handling and the snapshot check.
-#include "worker.h"
+#include "exec/worker.h"
 
 #include <setjmp.h>
 #include <signal.h>

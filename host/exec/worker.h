@@ -2,9 +2,9 @@
 // turning a fault or a hung step into a reported case instead of a lost run.
 #pragma once
 
-#include "run.h"
-#include "shared_state.h"
-#include "snapshot.h"
+#include "exec/run.h"
+#include "exec/shared_state.h"
+#include "exec/snapshot.h"
 
 #include <cstdint>
 #include <string>

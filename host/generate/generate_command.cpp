@@ -1,15 +1,15 @@
 // `kivrun generate`: searches step sequences for every reachable goal, writes
 // the minimised suite with its observed outputs as expectations, and reports
 // what was reached, justified and missed.
-#include "commands.h"
+#include "cli/commands.h"
 #include "error.h"
-#include "justify.h"
-#include "mcdc_measure.h"
-#include "mcdc_pairs.h"
-#include "suite_writer.h"
-#include "supervise.h"
-#include "target.h"
-#include "writers.h"
+#include "suite/justify.h"
+#include "mcdc/mcdc_measure.h"
+#include "generate/mcdc_pairs.h"
+#include "generate/suite_writer.h"
+#include "generate/supervise.h"
+#include "load/target.h"
+#include "formats/writers.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,5 +1,5 @@
 // Pairs shown so far, re-analysed per decision only when it gains a vector.
-#include "mcdc_pairs.h"
+#include "generate/mcdc_pairs.h"
 
 #include "error.h"
 

@@ -4,7 +4,7 @@
 // decision's index (two bytes), its outcome and one 'T'/'F'/'-' per condition.
 #pragma once
 
-#include "mcdc.h"
+#include "mcdc/mcdc.h"
 
 #include <cstddef>
 #include <cstdint>

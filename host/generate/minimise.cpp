@@ -1,5 +1,5 @@
 // Set cover and delta-debugging style shortening of generated cases.
-#include "minimise.h"
+#include "generate/minimise.h"
 
 #include <algorithm>
 #include <set>

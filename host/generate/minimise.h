@@ -2,8 +2,8 @@
 // then each chosen case shortened while it still reaches what it is chosen for.
 #pragma once
 
-#include "mcdc_pairs.h"
-#include "search.h"
+#include "generate/mcdc_pairs.h"
+#include "generate/search.h"
 
 #include <cstddef>
 #include <vector>

@@ -1,5 +1,5 @@
 // Running a generated case in-process against the loaded library.
-#include "runner.h"
+#include "generate/runner.h"
 
 #include <algorithm>
 

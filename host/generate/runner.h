@@ -3,11 +3,11 @@
 // load, as `kivrun run` would run the suite it becomes.
 #pragma once
 
-#include "mcdc_flags.h"
-#include "mcdc_pairs.h"
-#include "search.h"
-#include "snapshot.h"
-#include "target.h"
+#include "mcdc/mcdc_flags.h"
+#include "generate/mcdc_pairs.h"
+#include "generate/search.h"
+#include "exec/snapshot.h"
+#include "load/target.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The search loop: pick a corpus case, mutate it, run it, keep it when it
 // raised a goal or showed an output value no case showed before.
-#include "search.h"
+#include "generate/search.h"
 
 #include <algorithm>
 

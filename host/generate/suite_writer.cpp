@@ -1,7 +1,7 @@
 // Generated suites as CSV text, and writing files whole or not at all.
-#include "suite_writer.h"
+#include "generate/suite_writer.h"
 
-#include "csv_write.h"
+#include "suite/csv_write.h"
 #include "error.h"
 
 #include <sys/stat.h>

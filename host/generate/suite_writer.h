@@ -2,9 +2,9 @@
 // a value changes, expectations as observed, cases named for what they reach.
 #pragma once
 
-#include "runner.h"
-#include "supervise.h"
-#include "target.h"
+#include "generate/runner.h"
+#include "generate/supervise.h"
+#include "load/target.h"
 
 #include <string>
 #include <vector>

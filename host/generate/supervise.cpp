@@ -1,7 +1,7 @@
 // The parent of the search: forks the child that searches (or minimises),
 // reads what it streams back through a pipe, and when it dies takes the case
 // it had published to shared memory before running it as a finding.
-#include "supervise.h"
+#include "generate/supervise.h"
 
 #include "error.h"
 

@@ -3,10 +3,10 @@
 // to it, records the case as a finding and starts a new child with the corpus.
 #pragma once
 
-#include "mcdc.h"
-#include "minimise.h"
-#include "runner.h"
-#include "search.h"
+#include "mcdc/mcdc.h"
+#include "generate/minimise.h"
+#include "generate/runner.h"
+#include "generate/search.h"
 
 #include <string>
 #include <vector>

@@ -1,5 +1,5 @@
 // File identities: the GNU build-id note through libelf, else SHA-256.
-#include "identity.h"
+#include "load/identity.h"
 
 #include <fcntl.h>
 #include <gelf.h>

@@ -1,6 +1,6 @@
 // Loading a harness library: dlopen, dlsym per export, libelf for the local
 // symbols, dl_iterate_phdr for the writable segments.
-#include "library.h"
+#include "load/library.h"
 
 #include "error.h"
 

@@ -1,8 +1,8 @@
 // Registering a library's IDs and checking them against its catalog.
-#include "target.h"
+#include "load/target.h"
 
 #include "error.h"
-#include "identity.h"
+#include "load/identity.h"
 
 #include <unistd.h>
 

@@ -2,8 +2,8 @@
 // the index tables, and the schema a suite is checked against.
 #pragma once
 
-#include "catalog.h"
-#include "library.h"
+#include "catalog/catalog.h"
+#include "load/library.h"
 
 #include <cstdint>
 #include <memory>

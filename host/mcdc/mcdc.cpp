@@ -1,5 +1,5 @@
 // Parsing a decision's formula, evaluating it as C does, and finding pairs.
-#include "mcdc.h"
+#include "mcdc/mcdc.h"
 
 #include "error.h"
 

@@ -1,5 +1,5 @@
 // The records' layouts stay out of the header: only kivrun_core sees src/.
-#include "mcdc_flags.h"
+#include "mcdc/mcdc_flags.h"
 
 #include "instrumentation/probe_records.h"
 

@@ -3,7 +3,7 @@
 // end as if never touched and the goals read from them are unchanged.
 #pragma once
 
-#include "mcdc.h"
+#include "mcdc/mcdc.h"
 
 #include <algorithm>
 #include <cstddef>

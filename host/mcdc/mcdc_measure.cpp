@@ -1,5 +1,5 @@
 // Checks for --mcdc before a run, and the MC/DC section after it.
-#include "mcdc_measure.h"
+#include "mcdc/mcdc_measure.h"
 
 #include "error.h"
 #include "instrumentation/probe_records.h"

@@ -3,13 +3,13 @@
 // section of the result from a replay of the run's cases.
 #pragma once
 
-#include "justify.h"
-#include "mcdc.h"
-#include "mcdc_replay.h"
-#include "plan.h"
-#include "result.h"
-#include "run.h"
-#include "target.h"
+#include "suite/justify.h"
+#include "mcdc/mcdc.h"
+#include "mcdc/mcdc_replay.h"
+#include "suite/plan.h"
+#include "model/result.h"
+#include "exec/run.h"
+#include "load/target.h"
 
 #include <map>
 #include <utility>

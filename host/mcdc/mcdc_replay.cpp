@@ -1,10 +1,10 @@
 // The MC/DC replay: a child steps the cases again with the watched records'
 // flags cleared around each step and sends one message per step through a
 // pipe; the parent gathers them and survives a child that dies or hangs.
-#include "mcdc_replay.h"
+#include "mcdc/mcdc_replay.h"
 
 #include "error.h"
-#include "snapshot.h"
+#include "exec/snapshot.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -7,11 +7,11 @@
 // after it, and keep what the cases before a lost one gave.
 #pragma once
 
-#include "mcdc.h"
-#include "mcdc_flags.h"
-#include "plan.h"
-#include "run.h"
-#include "target.h"
+#include "mcdc/mcdc.h"
+#include "mcdc/mcdc_flags.h"
+#include "suite/plan.h"
+#include "exec/run.h"
+#include "load/target.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,5 +1,5 @@
 // The CSV reader for suite and justification files.
-#include "csv.h"
+#include "suite/csv.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Writing suites back as CSV.
-#include "csv_write.h"
+#include "suite/csv_write.h"
 
 namespace kiv {
 

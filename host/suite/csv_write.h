@@ -2,7 +2,7 @@
 // what the suite reader reads back unchanged.
 #pragma once
 
-#include "target.h"
+#include "load/target.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // Parsing justification files, with a located message for every problem.
-#include "justify.h"
+#include "suite/justify.h"
 
-#include "csv.h"
+#include "suite/csv.h"
 #include "error.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // reason, read from CSV files and checked against the schema before a run.
 #pragma once
 
-#include "target.h"
+#include "load/target.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Writing replayed outputs as a suite, and showing them per step.
-#include "record.h"
+#include "suite/record.h"
 
-#include "csv.h"
-#include "csv_write.h"
-#include "suite.h"
+#include "suite/csv.h"
+#include "suite/csv_write.h"
+#include "suite/suite.h"
 
 #include <set>
 

@@ -2,8 +2,8 @@
 // (--show-outputs).
 #pragma once
 
-#include "plan.h"
-#include "target.h"
+#include "suite/plan.h"
+#include "load/target.h"
 
 #include <cstdint>
 #include <ostream>

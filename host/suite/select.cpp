@@ -1,5 +1,5 @@
 // Selecting, sharding, repeating and shuffling the cases of a plan.
-#include "select.h"
+#include "suite/select.h"
 
 #include "error.h"
 

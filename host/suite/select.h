@@ -3,7 +3,7 @@
 // steps: only the list of cases changes.
 #pragma once
 
-#include "plan.h"
+#include "suite/plan.h"
 
 #include <cstdint>
 #include <optional>

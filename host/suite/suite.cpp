@@ -1,7 +1,7 @@
 // Parsing suite files into a Plan, with a located message for every problem.
-#include "suite.h"
+#include "suite/suite.h"
 
-#include "csv.h"
+#include "suite/csv.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,8 +2,8 @@
 // compiled into a Plan before anything runs.
 #pragma once
 
-#include "plan.h"
-#include "target.h"
+#include "suite/plan.h"
+#include "load/target.h"
 
 #include <string>
 #include <string_view>

@@ -3,9 +3,9 @@
 // library leaves findings and a search that went on, --mcdc keeps the MC/DC
 // pairs, and bad input writes nothing.
 #include "kivrun.h"
-#include "minimise.h"
-#include "runner.h"
-#include "search.h"
+#include "generate/minimise.h"
+#include "generate/runner.h"
+#include "generate/search.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

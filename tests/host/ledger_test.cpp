@@ -2,7 +2,7 @@
 // that arrive late must neither lose a case, count one twice, nor let a case
 // that did not finish pass.
 #include "kivrun.h"
-#include "ledger.h"
+#include "exec/ledger.h"
 
 #include <gtest/gtest.h>
 

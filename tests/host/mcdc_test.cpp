@@ -1,7 +1,7 @@
 // MC/DC: the analysis against a brute-force reference (C++'s own && and ||
 // give the vectors, a pair is checked by trying every full assignment), and
 // kivrun run --mcdc on the real library.
-#include "mcdc.h"
+#include "mcdc/mcdc.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

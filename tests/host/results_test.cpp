@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "host_test.h"
-#include "merge.h"
+#include "compare/merge.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The terminal report, and the phrases every format shares.
-#include "writers.h"
+#include "formats/writers.h"
 
 #include <algorithm>
 #include <cmath>

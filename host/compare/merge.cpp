@@ -1,6 +1,6 @@
 // Merging results: identities checked first, then cases put back in suite
 // order and each goal's first reach taken from whichever share came first.
-#include "merge.h"
+#include "compare/merge.h"
 
 #include "error.h"
 

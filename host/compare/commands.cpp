@@ -1,10 +1,10 @@
 // `kivrun merge` and `kivrun diff`: results in, a result or a comparison out.
-#include "commands.h"
-#include "diff.h"
+#include "cli/commands.h"
+#include "compare/diff.h"
 #include "error.h"
-#include "merge.h"
-#include "report_files.h"
-#include "writers.h"
+#include "compare/merge.h"
+#include "formats/report_files.h"
+#include "formats/writers.h"
 
 #include <iostream>
 #include <memory>

@@ -1,9 +1,9 @@
 // The executor's outcome as a result: names instead of indices, every case in
 // exactly one final state.
-#include "from_run.h"
+#include "model/from_run.h"
 
-#include "identity.h"
-#include "replay.h"
+#include "load/identity.h"
+#include "exec/replay.h"
 
 #include <ostream>
 

@@ -1,11 +1,11 @@
 // The result model: its summary, thresholds compared exactly, and its JSON
 // form, which reads back into the same model.
-#include "result.h"
+#include "model/result.h"
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 #include "error.h"
-#include "result_document.h"
-#include "writers.h"
+#include "model/result_document.h"
+#include "formats/writers.h"
 
 #include <nlohmann/json.hpp>
 

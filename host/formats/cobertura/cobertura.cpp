@@ -2,7 +2,7 @@
 // method per function. Lines are those with statement or branch goals (hits
 // from their block's statement goal); branches are the outcomes of decision,
 // condition, comparison, switch-case and cast probes.
-#include "formats.h"
+#include "formats/source.h"
 
 #include "error.h"
 

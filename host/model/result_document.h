@@ -3,7 +3,7 @@
 // everything else stays nlohmann JSON for the result model's own reader.
 #pragma once
 
-#include "result.h"
+#include "model/result.h"
 
 #include <nlohmann/json.hpp>
 

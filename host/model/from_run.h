@@ -2,11 +2,11 @@
 // self-contained result every report is written from.
 #pragma once
 
-#include "justify.h"
-#include "plan.h"
-#include "result.h"
-#include "run.h"
-#include "target.h"
+#include "suite/justify.h"
+#include "suite/plan.h"
+#include "model/result.h"
+#include "exec/run.h"
+#include "load/target.h"
 
 namespace kiv {
 

@@ -1,7 +1,7 @@
 // JUnit XML for CI: a testsuite per suite file with its own cases, and a
 // testsuite "coverage" that holds the run-wide figures and one test case per
 // threshold, so a coverage shortfall is red wherever JUnit is read.
-#include "writers.h"
+#include "formats/writers.h"
 
 #include <cstdio>
 

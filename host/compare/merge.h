@@ -2,7 +2,7 @@
 // suites against one library build, merged into a result every report reads.
 #pragma once
 
-#include "result.h"
+#include "model/result.h"
 
 #include <string>
 #include <vector>

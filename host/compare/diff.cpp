@@ -1,9 +1,9 @@
 // Comparing two results: coverage per criterion, goals by ID, cases by
 // suite:case; written as text for people and as JSON for tools.
-#include "diff.h"
+#include "compare/diff.h"
 
-#include "catalog.h"
-#include "writers.h"
+#include "catalog/catalog.h"
+#include "formats/writers.h"
 
 #include <nlohmann/json.hpp>
 

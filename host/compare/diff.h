@@ -4,7 +4,7 @@
 // makes. Goals are matched by variable ID, cases by suite:case.
 #pragma once
 
-#include "result.h"
+#include "model/result.h"
 
 #include <ostream>
 #include <string>

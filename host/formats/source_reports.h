@@ -2,8 +2,8 @@
 // `run` and `report` share them: checked before anything runs, written after.
 #pragma once
 
-#include "report_files.h"
-#include "result.h"
+#include "formats/report_files.h"
+#include "model/result.h"
 
 #include <CLI/CLI.hpp>
 

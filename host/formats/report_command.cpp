@@ -1,12 +1,12 @@
 // `kivrun report RESULT.json`: any report written again from a saved result,
 // without running anything, through the same writers as `run`.
-#include "commands.h"
+#include "cli/commands.h"
 #include "error.h"
-#include "formats.h"
-#include "source_reports.h"
-#include "writers.h"
+#include "formats/source.h"
+#include "formats/source_reports.h"
+#include "formats/writers.h"
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 
 #include <iostream>
 #include <memory>

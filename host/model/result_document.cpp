@@ -1,6 +1,6 @@
 // Result JSON with simdjson for the cases: a merge of 64 shards reads some
 // 200 MB, which a DOM of nlohmann nodes takes seconds to build and free.
-#include "result_document.h"
+#include "model/result_document.h"
 
 #include "error.h"
 

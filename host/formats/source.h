@@ -3,7 +3,7 @@
 // goal at the probe call the catalog located for it.
 #pragma once
 
-#include "result.h"
+#include "model/result.h"
 
 #include <ostream>
 #include <string>

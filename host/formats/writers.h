@@ -3,7 +3,7 @@
 // caller's to check (see report_files.h).
 #pragma once
 
-#include "result.h"
+#include "model/result.h"
 
 #include <ostream>
 #include <string>

@@ -1,11 +1,11 @@
 // The HTML report: an index of coverage per criterion and per function, and a
 // page per source file with a mark for every goal on its line. Self-contained
 // (inline style and a few lines of script, no assets), so it opens from file://.
-#include "formats.h"
+#include "formats/source.h"
 
 #include "error.h"
-#include "report_files.h"
-#include "writers.h"
+#include "formats/report_files.h"
+#include "formats/writers.h"
 
 #include <array>
 #include <cstring>

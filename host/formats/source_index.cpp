@@ -1,6 +1,6 @@
 // Goals grouped by the source file and line of their probe calls, shared by
 // the lcov, Cobertura and HTML writers so that they count the same lines.
-#include "formats.h"
+#include "formats/source.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // Checking and writing the reports on the source for `run` and `report`.
-#include "source_reports.h"
+#include "formats/source_reports.h"
 
 #include "error.h"
-#include "formats.h"
+#include "formats/source.h"
 
 #include <iostream>
 

@@ -1,5 +1,5 @@
 // Report files: same-file checks by device and inode, writes checked after close.
-#include "report_files.h"
+#include "formats/report_files.h"
 
 #include "error.h"
 

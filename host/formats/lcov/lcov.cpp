@@ -2,7 +2,7 @@
 // and the outcomes of every decision, condition, comparison, switch case and
 // cast probe as one BRDA block per probe record. A goal counts once, hit or
 // not: the result keeps whether it was reached, not how often.
-#include "formats.h"
+#include "formats/source.h"
 
 #include <map>
 #include <set>

@@ -1,0 +1,60 @@
+// `kivrun info LIBRARY`: the library's scopes, inputs, outputs and goal counts.
+#include "cli/commands.h"
+#include "cli/target_options.h"
+#include "load/target.h"
+
+#include <iostream>
+#include <map>
+
+namespace kiv {
+
+namespace {
+
+using kiv::CommonOptions;
+
+int info(const CommonOptions& o) {
+    auto target = open_target(o);
+    const kiv::Schema& s = target->schema();
+    std::cout << "library: " << o.library
+              << "\ncatalog: " << (target->catalog().present() ? target->catalog().path : "none") << "\n";
+    for (const auto& sc : target->catalog().scopes) {
+        std::cout << "\nscope " << sc.uid << "  " << sc.name << "  (runs " << sc.unit << ")\n";
+        for (const auto& in : target->catalog().inputs)
+            if (in.scope == sc.uid)
+                std::cout << "  input  " << in.id << "  " << in.name << "  "
+                          << (in.setter == kiv::Setter::boolean ? "0/1" : "0..255") << "  " << in.variable << " -> "
+                          << in.feeds << "\n";
+        for (const auto& out : s.outputs)
+            if (out.scope == sc.uid)
+                std::cout << "  output " << out.name << "  " << out.variable << (out.address ? "" : "  (no symbol)")
+                          << "\n";
+    }
+    if (!target->catalog().present()) {
+        std::cout << "\nwritable IDs:";
+        for (const auto& in : s.inputs)
+            std::cout << " " << in.id;
+        std::cout << "\nharness variables readable by symbol:";
+        for (const auto& out : s.outputs)
+            std::cout << " " << out.variable;
+        std::cout << "\n";
+    }
+    std::map<std::string, int> per;
+    for (const auto& g : s.goals)
+        per[g.info ? g.info->criterion : "unclassified"]++;
+    std::cout << "\ngoals: " << s.goals.size() << "\n";
+    for (const auto& c : kiv::kCriteria)
+        if (per.count(c.name)) std::cout << "  " << c.name << " " << per[c.name] << "\n";
+    if (per.count("unclassified")) std::cout << "  unclassified " << per["unclassified"] << "\n";
+    return 0;
+}
+
+}  // namespace
+
+void add_info_command(CLI::App& app, Action& action) {
+    auto opts = std::make_shared<CommonOptions>();
+    auto* cmd = app.add_subcommand("info", "List the library's scopes, inputs, outputs and goal counts");
+    add_common(*cmd, *opts);
+    cmd->callback([&action, opts] { action = [opts] { return info(*opts); }; });
+}
+
+}  // namespace kiv
