@@ -6,6 +6,11 @@
 #include "instrument.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -41,12 +46,39 @@ struct Edit {
     std::string text;
 };
 
+// A path as the output names it: relative to root, never absolute, so the
+// output is the same in every checkout.
+std::string relative_path(const std::string& path, const std::string& root) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path abs = fs::absolute(path, ec).lexically_normal();
+    const fs::path base = fs::absolute(root.empty() ? "." : root, ec).lexically_normal();
+    fs::path rel = abs.lexically_relative(base);
+    return rel.empty() ? fs::path(path).filename().generic_string() : rel.generic_string();
+}
+
+std::string json_string(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\', out += c;
+        else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else
+            out += c;
+    }
+    return out + "\"";
+}
+
 constexpr int kBranchDepth = -20;
 constexpr int kMarkerDepth = -10;
 
 class Instrumenter {
 public:
-    Instrumenter(ASTContext& ctx, int unit, Output& out) : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(unit), out_(out) {
+    Instrumenter(ASTContext& ctx, const Options& options, Output& out)
+        : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(options.unit), root_(options.root), out_(out) {
         auto& diags = ctx.getDiagnostics();
         warn_ = diags.getCustomDiagID(DiagnosticsEngine::Warning, "%0; left as it is");
     }
@@ -64,7 +96,7 @@ public:
 private:
     // ---- numbering ------------------------------------------------------
 
-    std::string allocate(const std::string& kind, const std::string& text, int& number) {
+    std::string allocate(const std::string& kind, const std::string& text, SourceLocation at, int& number) {
         // Conditions and switch cases share one sequence per unit.
         const std::string counter = kind == "SC" ? "CC" : kind;
         number = ++counters_[counter];
@@ -77,15 +109,39 @@ private:
             for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             name = tu + "ixa_" + lower + "_cond" + std::to_string(number);
         }
-        out_.records.push_back({kind, name, function_, text});
+        Record r;
+        r.kind = kind;
+        r.name = name;
+        r.function = function_;
+        r.text = text;
+        place(r, at);
+        out_.records.push_back(std::move(r));
         return name;
     }
 
-    std::string probe(const std::string& macro, const std::string& kind, const std::string& text) {
+    // The record's construct as written: a macro argument where it is written,
+    // anything else from a macro at the macro's invocation.
+    void place(Record& r, SourceLocation at) {
+        const SourceLocation loc = sm_.getFileLoc(at);
+        if (loc.isInvalid()) return;
+        const auto [fid, offset] = sm_.getDecomposedLoc(loc);
+        r.line = sm_.getLineNumber(fid, offset);
+        r.column = sm_.getColumnNumber(fid, offset);
+        auto known = files_.find(fid);
+        if (known == files_.end()) {
+            std::string name;
+            if (const FileEntry* fe = sm_.getFileEntryForID(fid)) name = fe->getName().str();
+            known = files_.emplace(fid, relative_path(name, root_)).first;
+        }
+        r.file = known->second;
+    }
+
+    std::string probe(const std::string& macro, const std::string& kind, const std::string& text, SourceLocation at) {
         int number = 0;
-        const std::string rec = allocate(kind, text, number);
+        const std::string rec = allocate(kind, text, at, number);
         return macro + "(" + std::to_string(number) + ", &" + rec;
     }
+    Record& last() { return out_.records.back(); }
 
     // ---- locations --------------------------------------------------------
 
@@ -199,8 +255,8 @@ private:
         function_ = fd->getNameAsString();
         parents_ = std::make_unique<ParentMap>(body);
         const unsigned at = after_token(body->getLBracLoc());
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry") + ");");
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body") + ");");
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
         statements(body);
         parents_.reset();
     }
@@ -220,7 +276,7 @@ private:
                 Span sp = span(s->getSourceRange());
                 if (sp.ok)
                     insert(sp.begin, 2, kMarkerDepth,
-                           probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc())) + "); ");
+                           probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc()), s->getBeginLoc()) + "); ");
                 else
                     warn(s->getBeginLoc(), "a statement from a macro expansion starts a block");
             }
@@ -238,7 +294,7 @@ private:
     // so that its probe and it stay one statement.
     void branch(Stmt* s, const std::string& what) {
         if (auto* cs = dyn_cast<CompoundStmt>(s)) {
-            insert(after_token(cs->getLBracLoc()), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what) + ");");
+            insert(after_token(cs->getLBracLoc()), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
             statements(cs);
             return;
         }
@@ -247,7 +303,7 @@ private:
             warn(s->getBeginLoc(), "a branch from a macro expansion is not instrumented");
             return;
         }
-        insert(sp.begin, 2, kBranchDepth, "{ " + probe("IXA_STM", "STM", what) + "); ");
+        insert(sp.begin, 2, kBranchDepth, "{ " + probe("IXA_STM", "STM", what, s->getBeginLoc()) + "); ");
         insert(statement_end(s), 0, kBranchDepth, " }");
         statement(s);
     }
@@ -259,12 +315,17 @@ private:
             what = "case " + (sp.ok ? source_text(sp) : std::string("?"));
         }
         const unsigned at = after_token(sc->getColonLoc());
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what) + ");");
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what, sc->getBeginLoc()) + ");");
+        last().constants.emplace();
+        if (auto* cs = dyn_cast<CaseStmt>(sc)) {
+            Expr::EvalResult v;
+            if (cs->getLHS()->EvaluateAsInt(v, ctx_)) last().constants->push_back(v.Val.getInt().getExtValue());
+        }
         if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
             label(inner);  // fall-through labels: each its own case probe, one block
             return;
         }
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what) + ");");
+        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, sc->getBeginLoc()) + ");");
         statement(sc->getSubStmt());
     }
 
@@ -358,9 +419,13 @@ private:
 
     // Outcome probes take 32 or 64 bits of integer; anything else is tested
     // against zero first, which is what C's truth test does.
-    void outcome(Expr* e, int depth, const std::string& family, const std::string& kind) {
+    // Returns the record's index, or -1 where no probe could be placed.
+    long outcome(Expr* e, int depth, const std::string& family, const std::string& kind) {
         Span sp = span(e->getSourceRange());
-        if (!sp.ok) return warn(e->getBeginLoc(), "a " + family + " from a macro expansion is not instrumented");
+        if (!sp.ok) {
+            warn(e->getBeginLoc(), "a " + family + " from a macro expansion is not instrumented");
+            return -1;
+        }
         QualType t = e->IgnoreParenImpCasts()->getType();
         std::string variant = "S", close = ")";
         std::string open_extra;
@@ -369,27 +434,67 @@ private:
         else
             open_extra = "(", close = ") != 0)";
         const std::string text = source_text(sp);
-        wrap(sp, depth, probe("IXA_" + kind + "_" + variant, kind, text) + ", " + open_extra, close);
+        wrap(sp, depth, probe("IXA_" + kind + "_" + variant, kind, text, e->getBeginLoc()) + ", " + open_extra, close);
+        return static_cast<long>(out_.records.size()) - 1;
     }
 
     void decision(Expr* e, int depth) {
+        std::vector<long> leaves;
         if (BinaryOperator* chain = logical_of(e))
-            conditions(chain, depth + 1);
+            conditions(chain, depth + 1, leaves);
         else
             expr(e, depth + 1);
-        outcome(e, depth, "decision", "DC");
+        const long dc = outcome(e, depth, "decision", "DC");
+        if (dc < 0) return;
+        Record& r = out_.records[static_cast<std::size_t>(dc)];
+        for (long cc : leaves) {
+            if (cc < 0) {  // a condition without its probe: the formula would name a record that is not there
+                r.conditions.clear();
+                break;
+            }
+            out_.records[static_cast<std::size_t>(cc)].decision = r.name;
+            r.conditions.push_back(out_.records[static_cast<std::size_t>(cc)].name);
+        }
+        int k = 0;
+        r.expression = r.conditions.empty() ? "c" : formula(e, k);
+    }
+
+    // The decision over its conditions c0..cN-1, as the source groups them.
+    static std::string formula(Expr* e, int& k) {
+        e = e->IgnoreImpCasts();
+        if (!logical_of(e)) return "c" + std::to_string(k++);
+        if (auto* p = dyn_cast<ParenExpr>(e)) return "(" + formula(p->getSubExpr(), k) + ")";
+        if (auto* u = dyn_cast<UnaryOperator>(e)) return "!" + formula(u->getSubExpr(), k);
+        auto* bo = cast<BinaryOperator>(e);
+        std::string left = formula(bo->getLHS(), k);
+        return left + (bo->getOpcode() == BO_LAnd ? " && " : " || ") + formula(bo->getRHS(), k);
+    }
+
+    // An integer literal as written, possibly signed or parenthesised: "1u", "-3", "(0x10)".
+    static std::optional<int64_t> integer_literal(std::string t) {
+        t.erase(std::remove(t.begin(), t.end(), ' '), t.end());
+        while (t.size() >= 3 && t.front() == '(' && t.back() == ')') t = t.substr(1, t.size() - 2);
+        bool negative = false;
+        if (!t.empty() && (t[0] == '-' || t[0] == '+')) negative = t[0] == '-', t.erase(0, 1);
+        while (!t.empty() && std::strchr("uUlL", t.back())) t.pop_back();
+        if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return std::nullopt;
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(t.c_str(), &end, 0);
+        if (*end != '\0' || errno != 0 || v > 9223372036854775807ull) return std::nullopt;
+        return negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
     }
 
     // The operands of a chain of && and ||, nested chains flattened: each leaf
     // is one condition, evaluated (and probed) only where C evaluates it.
-    void conditions(BinaryOperator* bo, int depth) {
+    void conditions(BinaryOperator* bo, int depth, std::vector<long>& leaves) {
         for (Expr* side : {bo->getLHS(), bo->getRHS()}) {
             if (BinaryOperator* chain = logical_of(side)) {
-                conditions(chain, depth);
+                conditions(chain, depth, leaves);
                 continue;
             }
             expr(side, depth + 1);
-            outcome(side, depth, "condition", "CC");
+            leaves.push_back(outcome(side, depth, "condition", "CC"));
         }
     }
 
@@ -409,7 +514,10 @@ private:
         if (!whole.ok || !lhs.ok || !rhs.ok)
             return warn(bo->getOperatorLoc(), "a comparison from a macro expansion is not instrumented");
         const std::string sig = is_unsigned(t) ? (width(t) > 32 ? "UU_LL" : "UU") : (width(t) > 32 ? "SS_LL" : "SS");
-        wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole)) + ", ", ")");
+        wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole), bo->getBeginLoc()) + ", ", ")");
+        last().constants.emplace();
+        for (const Span& operand : {lhs, rhs})
+            if (auto v = integer_literal(source_text(operand))) last().constants->push_back(*v);
         edits_.push_back({lhs.end, 1, depth, seq_++, rhs.begin - lhs.end, ", "});
     }
 
@@ -480,7 +588,7 @@ private:
                                                 "' to '" + to.getAsString() + "'");
         }
         const std::string open = (implicit ? "(" + to.getAsString() + ")" : std::string()) +
-                                 probe(macro, "CAST", source_text(sp) + " to " + to.getAsString()) + ", ";
+                                 probe(macro, "CAST", source_text(sp) + " to " + to.getAsString(), sub->getBeginLoc()) + ", ";
         wrap(sp, depth, open, ", " + bounds + ")");
     }
 
@@ -499,7 +607,7 @@ private:
             if (variant == "FD") cast_back = "(" + rhs->getType().getAsString() + ")";
         } else
             return;
-        wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp)) + ", ", ")");
+        wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp), rhs->getBeginLoc()) + ", ", ")");
     }
 
     void call(CallExpr* ce, int depth) {
@@ -514,7 +622,7 @@ private:
         if (!sp.ok)
             warn(ce->getBeginLoc(), "a call from a macro expansion is not instrumented");
         else
-            wrap(sp, depth, "(" + probe("IXA_DCF", "DCF", "call of " + name) + ", \"" + name + "\"), ", ")");
+            wrap(sp, depth, "(" + probe("IXA_DCF", "DCF", "call of " + name, ce->getBeginLoc()) + ", \"" + name + "\"), ", ")");
         if (!ce->getDirectCallee()) expr(ce->getCallee(), depth + 1);
         for (Expr* arg : ce->arguments()) value(arg, depth + 1);
     }
@@ -561,7 +669,9 @@ private:
     ASTContext& ctx_;
     SourceManager& sm_;
     int unit_;
+    std::string root_;
     Output& out_;
+    std::map<FileID, std::string> files_;
     unsigned warn_ = 0;
     std::map<std::string, int> counters_;
     std::string function_;
@@ -572,39 +682,39 @@ private:
 
 class Consumer : public ASTConsumer {
 public:
-    Consumer(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
+    Consumer(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
     void HandleTranslationUnit(ASTContext& ctx) override {
         if (ctx.getDiagnostics().hasErrorOccurred()) return;
-        Instrumenter(ctx, unit_, out_).run();
+        Instrumenter(ctx, options_, out_).run();
         done_ = true;
     }
 
 private:
-    int unit_;
+    const Options& options_;
     Output& out_;
     bool& done_;
 };
 
 class Action : public ASTFrontendAction {
 public:
-    Action(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
+    Action(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
     std::unique_ptr<ASTConsumer> CreateASTConsumer(CompilerInstance&, StringRef) override {
-        return std::make_unique<Consumer>(unit_, out_, done_);
+        return std::make_unique<Consumer>(options_, out_, done_);
     }
 
 private:
-    int unit_;
+    const Options& options_;
     Output& out_;
     bool& done_;
 };
 
 class Factory : public tooling::FrontendActionFactory {
 public:
-    Factory(int unit, Output& out, bool& done) : unit_(unit), out_(out), done_(done) {}
-    std::unique_ptr<FrontendAction> create() override { return std::make_unique<Action>(unit_, out_, done_); }
+    Factory(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
+    std::unique_ptr<FrontendAction> create() override { return std::make_unique<Action>(options_, out_, done_); }
 
 private:
-    int unit_;
+    const Options& options_;
     Output& out_;
     bool& done_;
 };
@@ -622,7 +732,7 @@ bool instrument(const Options& options, Output& out) {
     tooling::ClangTool tool(db, {options.source});
     Output result;
     bool done = false;
-    Factory factory(options.unit, result, done);
+    Factory factory(options, result, done);
     const int rc = tool.run(&factory);
     if (rc != 0 || !done) return false;
     std::ostringstream src;
@@ -656,8 +766,36 @@ std::string records_def(const Options& options, const std::vector<Record>& recor
         function = r.function;
         def << "IXA_RECORD(" << r.kind << ", " << r.name << ", " << r.function << ", \"" << r.text << "\")\n";
     }
-    def << "\n#undef IXA_RECORD\n";
+    // A unit's records.def includes every table of the unit under one IXA_RECORD.
+    def << "\n#ifndef IXA_RECORD_KEEP\n#undef IXA_RECORD\n#endif\n";
     return def.str();
+}
+
+std::string sites_json(const Options& options, const std::vector<Record>& records) {
+    std::ostringstream js;
+    js << "{\"format\": 1, \"unit\": " << options.unit
+       << ", \"source\": " << json_string(relative_path(options.source, options.root)) << ",\n \"sites\": [";
+    const char* sep = "\n  ";
+    for (const Record& r : records) {
+        js << sep << "{\"record\": " << json_string(r.name) << ", \"kind\": " << json_string(r.kind)
+           << ", \"function\": " << json_string(r.function) << ", \"file\": " << json_string(r.file)
+           << ", \"line\": " << r.line << ", \"column\": " << r.column;
+        if (r.kind == "CC") js << ", \"decision\": " << json_string(r.decision);
+        if (r.kind == "DC") {
+            js << ", \"conditions\": [";
+            for (std::size_t i = 0; i < r.conditions.size(); ++i) js << (i ? ", " : "") << json_string(r.conditions[i]);
+            js << "], \"expression\": " << json_string(r.expression);
+        }
+        if (r.constants) {
+            js << ", \"constants\": [";
+            for (std::size_t i = 0; i < r.constants->size(); ++i) js << (i ? ", " : "") << (*r.constants)[i];
+            js << "]";
+        }
+        js << "}";
+        sep = ",\n  ";
+    }
+    js << "\n]}\n";
+    return js.str();
 }
 
 }  // namespace kivinst

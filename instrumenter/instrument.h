@@ -2,6 +2,8 @@
 // instrumented source and its probe record table.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,12 +14,23 @@ struct Record {
     std::string name;      // TU<n>ixa_<kind>_cond<k>, TU<n>_RELOP_<k>, TU<n>_CAST_<k>
     std::string function;  // the function whose body holds the probe call
     std::string text;      // what the call site observes, for people only
+    // Where the construct is written: the plain file (a header for a static
+    // inline function), relative to Options::root, line and column from 1.
+    std::string file;
+    unsigned line = 0, column = 0;
+    std::string decision;                 // CC: its decision's record
+    std::vector<std::string> conditions;  // DC: its conditions' records, in evaluation order
+    std::string expression;               // DC: over c0..cN-1 with && || ! ( ), "c" without conditions
+    // RELOP: the integer literals among its operands; SC: its case label
+    // (none under default). Unset for other kinds.
+    std::optional<std::vector<int64_t>> constants;
 };
 
 struct Options {
     int unit = 0;
     std::string source;          // the C file to instrument
     std::string records_include; // how the instrumented source names its record table
+    std::string root = ".";      // positions in the sites file are relative to it
     std::vector<std::string> compiler_args;
 };
 
@@ -33,5 +46,9 @@ bool instrument(const Options& options, Output& out);
 
 // The record table as a .def file of IXA_RECORD rows.
 std::string records_def(const Options& options, const std::vector<Record>& records);
+
+// Where each record's construct stands in the plain sources, as JSON: what
+// the catalog and the reports show instead of the instrumented text.
+std::string sites_json(const Options& options, const std::vector<Record>& records);
 
 }  // namespace kivinst

@@ -14,21 +14,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Written whole or not at all: a reader never sees half a file.
-bool write_file(const std::string& path, const std::string& text) {
-    const std::string tmp = path + ".tmp";
-    {
+// Written whole or not at all: every file goes to a temporary beside it
+// first, and only when all of them are complete are they renamed in place.
+bool write_files(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<std::string> written;
+    auto discard = [&] {
+        std::error_code ignored;
+        for (const auto& tmp : written) fs::remove(tmp, ignored);
+    };
+    for (const auto& [path, text] : files) {
+        const std::string tmp = path + ".tmp";
         std::ofstream out(tmp, std::ios::binary);
+        written.push_back(tmp);
         out << text;
         if (!out.flush()) {
             std::cerr << "kivinst: " << path << ": cannot be written\n";
+            discard();
             return false;
         }
     }
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    if (ec) std::cerr << "kivinst: " << path << ": " << ec.message() << "\n";
-    return !ec;
+    for (const auto& [path, text] : files) {
+        std::error_code ec;
+        fs::rename(path + ".tmp", path, ec);
+        if (ec) {
+            std::cerr << "kivinst: " << path << ": " << ec.message() << "\n";
+            discard();
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -46,16 +60,17 @@ int main(int argc, char** argv) {
 
     CLI::App app{
         "kivinst: instrument a C unit for the probe runtime.\n"
-        "  kivinst -u N [-o OUT.cpp] [-r RECORDS.def] [-I DIR]... [-D NAME[=VALUE]]... SOURCE.c [-- COMPILER ARGS]\n"
+        "  kivinst -u N [-o OUT.c] [-r RECORDS.def] [--root DIR] [-I DIR]... [-D NAME[=VALUE]]... SOURCE.c [-- COMPILER ARGS]\n"
         "  kivinst --goals [--first N] [--skip-function NAME]... RECORDS.def..."};
     bool goals = false;
     int unit = 0, first = 1;
-    std::string source, output, records;
+    std::string source, output, records, root = ".";
     std::vector<std::string> includes, defines, skipped, tables;
     app.add_flag("--goals", goals, "propose a goal table for record tables instead of instrumenting");
     app.add_option("-u,--unit", unit, "translation unit number, the N of TU<N> in record names")->check(CLI::Range(1, 99999));
     app.add_option("-o,--output", output, "instrumented source (default: standard output)");
     app.add_option("-r,--records", records, "record table (default: OUTPUT's stem + _records.def)");
+    app.add_option("--root", root, "positions in the sites file are relative to this folder (default: the current one)");
     app.add_option("-I", includes, "include directory")->allow_extra_args(false);
     app.add_option("-D", defines, "macro definition")->allow_extra_args(false);
     app.add_option("--first", first, "--goals: number of the first goal")->check(CLI::PositiveNumber);
@@ -101,8 +116,21 @@ int main(int argc, char** argv) {
         records = (fs::path(output).parent_path() / fs::path(output).stem()).string() + "_records.def";
     }
 
+    if (!fs::is_directory(root)) {
+        std::cerr << "kivinst: --root " << root << ": no such folder\n";
+        return 2;
+    }
+    std::string sites = records;
+    const std::string suffix = "_records.def";
+    if (sites.size() > suffix.size() && sites.compare(sites.size() - suffix.size(), suffix.size(), suffix) == 0)
+        sites.resize(sites.size() - suffix.size());
+    else
+        sites = (fs::path(records).parent_path() / fs::path(records).stem()).string();
+    sites += "_sites.json";
+
     kivinst::Options opt;
     opt.unit = unit;
+    opt.root = root;
     opt.source = source;
     opt.records_include = fs::path(records).filename().string();
     for (const auto& dir : includes) opt.compiler_args.push_back("-I" + dir);
@@ -114,10 +142,10 @@ int main(int argc, char** argv) {
         std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
         return 2;
     }
-    if (!write_file(records, kivinst::records_def(opt, out.records))) return 2;
-    if (output.empty()) {
-        std::cout << out.source;
-        return 0;
-    }
-    return write_file(output, out.source) ? 0 : 2;
+    std::vector<std::pair<std::string, std::string>> files = {{records, kivinst::records_def(opt, out.records)},
+                                                              {sites, kivinst::sites_json(opt, out.records)}};
+    if (!output.empty()) files.emplace_back(output, out.source);
+    if (!write_files(files)) return 2;
+    if (output.empty()) std::cout << out.source;
+    return 0;
 }

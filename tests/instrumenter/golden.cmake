@@ -1,5 +1,5 @@
-# One golden case: kivinst on DIR/NAME.c must write DIR/NAME.cpp and
-# DIR/NAME_records.def exactly, and print DIR/NAME.stderr when that exists.
+# One golden case: kivinst on DIR/NAME.c must write DIR/NAME.cpp,
+# DIR/NAME_records.def and DIR/NAME_sites.json exactly, and print DIR/NAME.stderr when that exists.
 # Without DIR/NAME.cpp the input must be refused: exit 2, nothing written.
 # KIV_GENGOLDEN=1 in the environment writes the expectations instead.
 # The instrumented source must also compile, warning-free, against the probe
@@ -15,7 +15,7 @@ string(REPLACE "${DIR}/" "" err "${err}")
 
 if(DEFINED ENV{KIV_GENGOLDEN})
   if(rc EQUAL 0)
-    file(COPY ${out}/${NAME}.cpp ${out}/${NAME}_records.def DESTINATION ${DIR})
+    file(COPY ${out}/${NAME}.cpp ${out}/${NAME}_records.def ${out}/${NAME}_sites.json DESTINATION ${DIR})
     if(err)
       file(WRITE ${DIR}/${NAME}.stderr "${err}")
     endif()
@@ -25,7 +25,7 @@ if(DEFINED ENV{KIV_GENGOLDEN})
 endif()
 
 if(NOT EXISTS ${DIR}/${NAME}.cpp)
-  if(NOT rc EQUAL 2 OR EXISTS ${out}/${NAME}.cpp OR EXISTS ${out}/${NAME}_records.def)
+  if(NOT rc EQUAL 2 OR EXISTS ${out}/${NAME}.cpp OR EXISTS ${out}/${NAME}_records.def OR EXISTS ${out}/${NAME}_sites.json)
     message(FATAL_ERROR "${NAME}.c must be refused with exit 2 and nothing written; exit ${rc}\n${err}")
   endif()
   if(NOT err MATCHES "${NAME}\\.c:[0-9]+:[0-9]+: error")
@@ -37,7 +37,7 @@ endif()
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "kivinst exited ${rc}\n${err}")
 endif()
-foreach(file ${NAME}.cpp ${NAME}_records.def)
+foreach(file ${NAME}.cpp ${NAME}_records.def ${NAME}_sites.json)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${DIR}/${file} ${out}/${file} RESULT_VARIABLE diff)
   if(diff)
     execute_process(COMMAND diff -u ${DIR}/${file} ${out}/${file})
