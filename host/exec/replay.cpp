@@ -2,15 +2,15 @@
 #include "exec/replay.h"
 
 #include "error.h"
+#include "exec/child.h"
 #include "exec/snapshot.h"
+#include "exec/step.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 namespace kiv {
@@ -27,87 +27,49 @@ bool write_all(int fd, const uint8_t* p, std::size_t n) {
     return true;
 }
 
-[[noreturn]] void child(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, int fd) {
-    // A fault must end this process for the parent to see it, whatever
-    // handlers the embedding program installed.
-    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS, SIGPIPE})
-        signal(s, SIG_DFL);
-    const Exports& api = target.library().api();
-    const auto& outputs = target.schema().outputs;
+void child(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, int fd) {
+    const StepDriver drive(target);
     Snapshot at_load;
     at_load.take(target.library().writable());
-    std::vector<uint8_t> values(outputs.size());
+    std::vector<uint8_t> values;
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < pc.n_steps; ++s) {
-            const PlanStep& st = plan.steps[pc.first_step + s];
-            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
-                api.kiv_dll_set_input_int(plan.inputs[i].index, plan.inputs[i].value);
-            *api.KIV_SCOPE_UID = st.scope;
-            api.kiv_dll_step();
-            for (std::size_t o = 0; o < outputs.size(); ++o)
-                values[o] = outputs[o].address ? *outputs[o].address : 0;
+            drive.step(plan, plan.steps[pc.first_step + s]);
+            drive.outputs(values);
             if (!write_all(fd, values.data(), values.size())) _exit(1);
         }
         at_load.restore();
     }
-    _exit(0);
 }
 
 }  // namespace
 
 void replay(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, double step_timeout,
             const StepOutputs& each_step) {
-    int fds[2];
-    if (pipe(fds) != 0) throw Error(std::string("cannot replay cases: pipe: ") + std::strerror(errno));
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]), close(fds[1]);
-        throw Error(std::string("cannot replay cases: fork: ") + std::strerror(errno));
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        child(target, plan, cases, fds[1]);
-    }
-    close(fds[1]);
-    const std::size_t n = target.schema().outputs.size();
-    std::vector<uint8_t> values(n);
-    const int timeout_ms = static_cast<int>(std::ceil(step_timeout * 1000));
-    std::string failure;
+    ChildOptions co;
+    co.step_timeout = step_timeout;
+    Child ch("cannot replay cases", [&](int fd) { child(target, plan, cases, fd); }, co);
+    std::vector<uint8_t> values(target.schema().outputs.size());
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
-        for (uint32_t s = 0; s < pc.n_steps && failure.empty(); ++s) {
-            std::size_t got = 0;
-            while (got < n) {
-                pollfd p{fds[0], POLLIN, 0};
-                const int ready = poll(&p, 1, timeout_ms);
-                if (ready < 0 && errno == EINTR) continue;
-                const ssize_t k = ready > 0 ? read(fds[0], values.data() + got, n - got) : -1;
-                if (k < 0 && errno == EINTR) continue;
-                if (k <= 0) {
-                    failure = (ready == 0 ? "took longer than the step timeout" : "ended the replay") +
-                              std::string(" at step ") + std::to_string(s + 1) + " (line " +
-                              std::to_string(plan.steps[pc.first_step + s].line) + ")";
-                    break;
-                }
-                got += static_cast<std::size_t>(k);
+        for (uint32_t s = 0; s < pc.n_steps; ++s) {
+            const Child::Read r = ch.read(values.data(), values.size());
+            if (r == Child::Read::ok) {
+                each_step(c, s, values);
+                continue;
             }
-            if (failure.empty()) each_step(c, s, values);
-        }
-        if (!failure.empty()) {
-            kill(pid, SIGKILL);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            close(fds[0]);
+            const int status = ch.wait();
+            std::string failure = (r == Child::Read::timed_out ? "took longer than the step timeout" : "ended the replay") +
+                                  std::string(" at step ") + std::to_string(s + 1) + " (line " +
+                                  std::to_string(plan.steps[pc.first_step + s].line) + ")";
             if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
                 failure += ": " + std::string(strsignal(WTERMSIG(status)));
             throw Error("replaying case '" + case_id(plan, pc) + "' to see its outputs: the library " + failure +
                         "; no outputs were recorded");
         }
     }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = ch.wait();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw Error("the replay of cases ended abnormally");
 }
 

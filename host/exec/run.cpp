@@ -2,6 +2,7 @@
 // steps, and gathers the results from shared memory.
 #include "exec/run.h"
 
+#include "exec/child.h"
 #include "exec/shared_state.h"
 #include "exec/worker.h"
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace kiv {
 namespace detail {
@@ -57,11 +59,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct LaneWatch {  // the parent's view of one worker slot
-    pid_t pid = 0;
-    uint64_t last_beat = 0;
-    Clock::time_point last_change;
-    uint64_t timeout_token = 0;  // the token the timeout signal carried; 0 none sent
-    Clock::time_point kill_at;
+    std::optional<Child> child;  // empty: no worker in the slot
+    ProgressWatch progress;
 };
 
 class Supervisor {
@@ -73,16 +72,16 @@ public:
                   options.case_goals),
           ledger_(shared_.ledger()),
           lanes_(static_cast<std::size_t>(options.workers)) {
+        for (auto& l : lanes_)
+            l.progress = ProgressWatch(options.step_timeout);
         ledger_.set_fail_fast(options.fail_fast);
         if (options.isolation == Isolation::snapshot) snapshot_.take(target.library().writable());
         for (std::size_t i = 0; i < lanes_.size(); ++i)
             workers_.push_back(std::make_unique<Worker>(
                 target, plan, shared_, i, options.isolation == Isolation::snapshot ? &snapshot_ : nullptr));
         const double t = options.step_timeout;
-        timeout_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t));
         poll_ =
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(t / 8, 0.001, 0.05)));
-        grace_ = std::max(timeout_, std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(500)));
     }
 
     RunResult run() {
@@ -140,7 +139,7 @@ private:
             const std::size_t want = checked ? lanes_.size() : 1;
             if (stopped_.empty() && alive() < want && ledger_.any_open())
                 for (std::size_t i = 0; i < lanes_.size() && alive() < want; ++i)
-                    if (!lanes_[i].pid) spawn(i);
+                    if (!lanes_[i].child) spawn(i);
             if (!alive()) break;
             wait_for_children();
             watch_timeouts();
@@ -157,38 +156,33 @@ private:
     std::size_t alive() const {
         std::size_t k = 0;
         for (const auto& l : lanes_)
-            k += l.pid != 0;
+            k += l.child.has_value();
         return k;
     }
 
     // Starts a worker in lane i. Whatever the ledger records for the lane from
     // here on is the child's: it may run cases before fork() has returned here.
     void spawn(std::size_t i) {
-        std::fflush(stdout);
         LaneWatch& w = lanes_[i];
-        w = LaneWatch{};
-        w.last_beat = ledger_.token(i);
-        w.last_change = Clock::now();
+        w.progress.reset(ledger_.token(i));
         // The child starts with the timeout signal blocked, so one that comes
         // before its handler is in place waits for it instead of killing it.
         sigset_t usr2, mask = old_mask_;
         sigemptyset(&usr2);
-        sigaddset(&usr2, SIGUSR2);
-        sigaddset(&mask, SIGUSR2);
+        sigaddset(&usr2, kTimeoutSignal);
+        sigaddset(&mask, kTimeoutSignal);
         sigset_t parent_mask;
         sigprocmask(SIG_BLOCK, &usr2, &parent_mask);
-        const pid_t pid = fork();
-        if (pid != 0) sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
-        if (pid < 0) throw Error(std::string("cannot start a worker process: ") + std::strerror(errno));
-        if (pid == 0) {
-            sigprocmask(SIG_SETMASK, &mask, nullptr);
-            try {
-                workers_[i]->main();
-            } catch (...) {
-            }
-            _exit(5);  // never back into the parent's code
+        ChildOptions co;
+        co.pipe = false;
+        co.mask = &mask;
+        try {
+            w.child.emplace("cannot start a worker process", [this, i](int) { workers_[i]->main(); }, co);
+        } catch (...) {
+            sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
+            throw;
         }
-        w.pid = pid;
+        sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
     }
 
     // Sleeps until a child changes state or a poll period passes, then reaps
@@ -202,7 +196,7 @@ private:
         sigtimedwait(&chld, nullptr, &ts);
         for (std::size_t i = 0; i < lanes_.size(); ++i) {
             int status = 0;
-            if (lanes_[i].pid && waitpid(lanes_[i].pid, &status, WNOHANG) == lanes_[i].pid) reaped(i, status);
+            if (lanes_[i].child && lanes_[i].child->try_wait(status)) reaped(i, status);
         }
     }
 
@@ -210,9 +204,9 @@ private:
     void reaped(std::size_t i, int status) {
         LaneWatch& w = lanes_[i];
         const bool started = ledger_.busy(i);
-        ledger_.abandon(i, WIFSIGNALED(status) ? WTERMSIG(status) : 0, w.timeout_token);
+        ledger_.abandon(i, WIFSIGNALED(status) ? WTERMSIG(status) : 0, w.progress.timed_out_token());
         if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
-        w.pid = 0;
+        w.child.reset();
         const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         failed_starts_ = started || clean ? 0 : failed_starts_ + 1;
         if (failed_starts_ > 3)  // the cases left are reported as not run
@@ -223,32 +217,21 @@ private:
         const auto now = Clock::now();
         for (std::size_t i = 0; i < lanes_.size(); ++i) {
             LaneWatch& w = lanes_[i];
-            if (!w.pid) continue;
-            const uint64_t beat = ledger_.token(i);
-            if (beat != w.last_beat) {  // progress: a signal already sent carries a stale token
-                w.last_beat = beat;
-                w.last_change = now;
-                w.timeout_token = 0;
-                continue;
-            }
-            if (!ledger_.busy(i)) continue;
-            if (!w.timeout_token && now - w.last_change > timeout_) {
-                w.timeout_token = beat;
-                w.kill_at = now + grace_;
-                sigval token{};
-                token.sival_ptr = reinterpret_cast<void*>(static_cast<uintptr_t>(beat));
-                sigqueue(w.pid, SIGUSR2, token);
-            } else if (w.timeout_token && now > w.kill_at) {
-                kill(w.pid, SIGKILL);
+            if (!w.child) continue;
+            const uint64_t token = ledger_.token(i);
+            // Progress is noted idle or busy; only a busy lane can time out.
+            if (token == w.progress.token() && !ledger_.busy(i)) continue;
+            switch (w.progress.check(token, now)) {
+                case ProgressWatch::Due::timed_out: w.child->signal_timeout(kTimeoutSignal, token); break;
+                case ProgressWatch::Due::kill: w.child->kill(); break;
+                case ProgressWatch::Due::nothing: break;
             }
         }
     }
 
     void stop_all() {
         for (auto& w : lanes_)
-            if (w.pid) kill(w.pid, SIGKILL);
-        for (auto& w : lanes_)
-            if (w.pid) waitpid(w.pid, nullptr, 0), w.pid = 0;
+            w.child.reset();  // killed and reaped
     }
 
     const Plan& plan_;
@@ -259,7 +242,7 @@ private:
     Snapshot snapshot_;  // the library's data as loaded; the parent never steps it
     std::vector<std::unique_ptr<Worker>> workers_;
     sigset_t old_mask_{};
-    Clock::duration timeout_{}, poll_{}, grace_{};
+    Clock::duration poll_{};
     int failed_starts_ = 0;  // workers in a row that died before starting a case
     std::string stopped_;
 };

@@ -1,6 +1,8 @@
 // The worker's case loop, its fault handling and the snapshot check.
 #include "exec/worker.h"
 
+#include "exec/child.h"
+
 #include <setjmp.h>
 #include <signal.h>
 #include <time.h>
@@ -28,9 +30,8 @@ volatile sig_atomic_t g_signal = 0;  // the signal that ended it
 const std::atomic<uint64_t>* g_token = nullptr;  // the lane's timeout token, read in the handler
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "the handler reads the token");
 
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
 constexpr const char* kFaultNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS"};
-constexpr int kTimeoutSignal = SIGUSR2;  // from the parent, with the token of the step it gave up on
+static_assert(std::size(kFaultNames) == std::size(kFaultSignals));
 
 extern "C" void on_signal(int sig, siginfo_t* info, void*) {
     // A token that is no longer the lane's is for a step that has ended since
@@ -106,6 +107,7 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
     : target_(target),
       plan_(plan),
       api_(target.library().api()),
+      drive_(target),
       shared_(shared),
       ledger_(shared.ledger()),
       lane_(lane),
@@ -113,8 +115,6 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
       values_(shared.goals()),
       hits_(shared.goals()),
       fault_hits_(shared.goals()) {
-    for (const auto& o : target.schema().outputs)
-        outputs_.push_back(o.address);
     watch_.reserve(shared.goals());  // refilled in place, never reallocated in a worker
 }
 
@@ -170,7 +170,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
         if (const int sig = run_step(st)) fault(sig);
         for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
             const PlanExpect& x = plan_.expects[e];
-            const uint8_t actual = *outputs_[x.output];
+            const uint8_t actual = drive_.output(x.output);
             ++outcome_.checks;
             if (!accepts(plan_, x, actual) && outcome_.mismatches++ == 0) {
                 outcome_.mismatch_step = step_;
@@ -181,8 +181,8 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
         }
         if (exact_) record_reached(c, step_);
         if (output_hash)
-            for (auto* o : outputs_)
-                if (o) *output_hash = *output_hash * 131 + *o + 1;
+            for (std::size_t o = 0; o < drive_.n_outputs(); ++o)
+                if (drive_.has_output(o)) *output_hash = *output_hash * 131 + drive_.output(o) + 1;
     }
     if (!record) return;
     const double seconds = now() - case_started_;
@@ -217,10 +217,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
 int Worker::run_step(const PlanStep& st) {
     ledger_.step(lane_, step_);
     return guarded([&] {
-        for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
-            api_.kiv_dll_set_input_int(plan_.inputs[i].index, plan_.inputs[i].value);
-        *api_.KIV_SCOPE_UID = st.scope;
-        api_.kiv_dll_step();
+        drive_.step(plan_, st);
         if (exact_) read_watched();
     });
 }
@@ -244,7 +241,7 @@ int Worker::rerun_reading(int64_t c, uint32_t steps) {
 void Worker::read_watched() {
     n_hits_ = 0;
     for (std::size_t i = 0; i < watch_.size(); ++i)
-        if (api_.kiv_dll_get_output_int(watch_[i]) != 0) hits_[n_hits_++] = static_cast<uint32_t>(i);
+        if (drive_.reached(watch_[i])) hits_[n_hits_++] = static_cast<uint32_t>(i);
 }
 
 // Records what read_watched found and stops watching it; from the last hit

@@ -5,12 +5,16 @@
 #include "exec/run.h"
 #include "exec/shared_state.h"
 #include "exec/snapshot.h"
+#include "exec/step.h"
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kiv::detail {
+
+inline constexpr int kTimeoutSignal = SIGUSR2;  // from the parent, with the token of the step it gave up on
 
 // Built in the parent, copied into each child by fork: whatever it prepares
 // up front a child inherits instead of allocating.
@@ -38,11 +42,11 @@ private:
     const Target& target_;
     const Plan& plan_;
     const Exports& api_;
+    StepDriver drive_;
     SharedState& shared_;
     Ledger& ledger_;
     std::size_t lane_;
     const Snapshot* snapshot_;
-    std::vector<volatile uint8_t*> outputs_;  // per Schema::outputs
     std::vector<int32_t> watch_;              // goal indices no earlier case has reached
     std::vector<int64_t> values_;             // goal values read by read_goals, per goal
     std::vector<uint32_t> hits_;              // positions in watch_ read_watched found reached

@@ -19,14 +19,14 @@ std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const s
     return out;
 }
 
-Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : api_(target.library().api()) {
+Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : drive_(target) {
     const Schema& s = target.schema();
     for (const auto& sc : s.scopes)
         space_.scopes.push_back(sc.uid);
     // The inputs' values at load are the calibration the unit ships with,
     // worth trying in any input; the registered index of input i is i.
     for (std::size_t i = 0; i < s.inputs.size(); ++i)
-        at_load_.push_back(static_cast<uint8_t>(api_.kiv_dll_get_input_int(static_cast<int32_t>(i))));
+        at_load_.push_back(static_cast<uint8_t>(drive_.api().kiv_dll_get_input_int(static_cast<int32_t>(i))));
     const std::vector<uint8_t> dictionary = dictionary_for(at_load_, constants);
     for (const auto& slot : s.inputs) {
         InputSpace in;
@@ -36,10 +36,7 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : ap
         space_.inputs.push_back(std::move(in));
     }
     for (std::size_t o = 0; o < s.outputs.size(); ++o)
-        if (s.outputs[o].address) {
-            outputs_.push_back(o);
-            out_addr_.push_back(s.outputs[o].address);
-        }
+        if (drive_.has_output(o)) outputs_.push_back(o);
     space_.at_load = at_load_;
     space_.goals = s.goals.size();
     space_.outputs = outputs_.size();
@@ -51,7 +48,7 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : ap
 // the written suite drive the library alike.
 void Runner::execute(const Case& c, Observation& obs) {
     current_ = at_load_;
-    obs.outputs.resize(c.size() * out_addr_.size());
+    obs.outputs.resize(c.size() * outputs_.size());
     obs.reached.resize(space_.goals);
     uint8_t* out = obs.outputs.data();
     vectors_.clear();
@@ -63,12 +60,11 @@ void Runner::execute(const Case& c, Observation& obs) {
         }
         for (const Set& x : st.sets)
             if (current_[x.input] != x.value) {
-                api_.kiv_dll_set_input_int(x.input, x.value);
+                drive_.set(x.input, x.value);
                 current_[x.input] = x.value;
             }
-        *api_.KIV_SCOPE_UID = st.scope;
         if (flags_) flags_->before();
-        api_.kiv_dll_step();
+        drive_.step(st.scope);
         if (flags_) {
             flags_->after();
             // A decision evaluated more than once in the step left no vector
@@ -81,11 +77,11 @@ void Runner::execute(const Case& c, Observation& obs) {
                     vectors_.emplace(d, std::move(v));
                 }
         }
-        for (auto* a : out_addr_)
-            *out++ = *a;
+        for (std::size_t o : outputs_)
+            *out++ = drive_.output(o);
     }
     for (std::size_t g = 0; g < space_.goals; ++g)
-        obs.reached[g] = api_.kiv_dll_get_output_int(static_cast<int32_t>(g)) != 0;
+        obs.reached[g] = drive_.reached(static_cast<int32_t>(g));
     obs.vectors.clear();
     for (const auto& [d, v] : vectors_)
         encode_vector(d, v, obs.vectors);

@@ -7,6 +7,7 @@
 #include "generate/mcdc_pairs.h"
 #include "generate/search.h"
 #include "exec/snapshot.h"
+#include "exec/step.h"
 #include "load/target.h"
 
 #include <atomic>
@@ -41,11 +42,10 @@ public:
     }
 
 private:
-    const Exports& api_;
+    StepDriver drive_;
     Snapshot snapshot_;
     Space space_;
     std::vector<uint8_t> at_load_, current_;
-    std::vector<volatile uint8_t*> out_addr_;
     std::vector<std::size_t> outputs_;
     std::atomic<uint64_t>* beat_ = nullptr;
     std::atomic<int32_t>* step_ = nullptr;

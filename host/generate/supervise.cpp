@@ -4,8 +4,8 @@
 #include "generate/supervise.h"
 
 #include "error.h"
+#include "exec/child.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -136,66 +136,38 @@ struct ChildEnd {
     Finding death;
 };
 
-// Forks a child running body(fd), hands every message it sends to on_message,
-// and kills it when a step makes no progress for step_timeout seconds.
+// Runs body(fd) in a child, hands every message it sends to on_message, and
+// kills it when a step makes no progress for the step timeout.
 ChildEnd run_child(Shared& sh, double step_timeout, const std::function<void(int)>& body,
                    const std::function<void(char, Reader&)>& on_message) {
-    int fds[2];
-    if (pipe(fds) != 0) throw Error(std::string("generate: cannot create a pipe: ") + std::strerror(errno));
     sh.case_size.store(0);
-    const pid_t pid = fork();
-    if (pid < 0) throw Error(std::string("generate: cannot fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        close(fds[0]);
-        // The library's faults end this process with their own signal, even
-        // where a sanitizer runtime would catch them and exit otherwise.
-        for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-            signal(s, SIG_DFL);
-        body(fds[1]);
-        _exit(0);
-    }
-    close(fds[1]);
+    ChildOptions co;
+    co.step_timeout = step_timeout;
+    co.token = &sh.beat;
+    Child ch("generate: cannot start the search", body, co);
     std::string buf;
-    bool done = false, timed_out = false;
-    uint64_t beat = sh.beat.load();
-    auto changed = Clock::now();
-    const auto limit = std::chrono::duration<double>(step_timeout);
+    bool done = false;
     while (!done) {
-        pollfd p{fds[0], POLLIN, 0};
-        const int r = poll(&p, 1, 20);
-        if (r < 0 && errno != EINTR) break;
-        if (r > 0) {
-            char chunk[1 << 16];
-            const ssize_t n = read(fds[0], chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            buf.append(chunk, static_cast<std::size_t>(n));
-            std::size_t at = 0;
-            while (buf.size() - at >= 5) {
-                uint32_t len;
-                std::memcpy(&len, buf.data() + at + 1, sizeof len);
-                if (buf.size() - at - 5 < len) break;
-                Reader rd{buf.data() + at + 5, buf.data() + at + 5 + len};
-                if (buf[at] == 'Z')
-                    done = true;
-                else
-                    on_message(buf[at], rd);
-                at += 5 + len;
-            }
-            buf.erase(0, at);
+        char chunk[1 << 16];
+        const long n = ch.read_some(chunk, sizeof chunk);
+        if (n <= 0) break;
+        buf.append(chunk, static_cast<std::size_t>(n));
+        std::size_t at = 0;
+        while (buf.size() - at >= 5) {
+            uint32_t len;
+            std::memcpy(&len, buf.data() + at + 1, sizeof len);
+            if (buf.size() - at - 5 < len) break;
+            Reader rd{buf.data() + at + 5, buf.data() + at + 5 + len};
+            if (buf[at] == 'Z')
+                done = true;
+            else
+                on_message(buf[at], rd);
+            at += 5 + len;
         }
-        if (const uint64_t b = sh.beat.load(); b != beat) {
-            beat = b;
-            changed = Clock::now();
-        } else if (!timed_out && Clock::now() - changed > limit) {
-            timed_out = true;
-            kill(pid, SIGKILL);
-        }
+        buf.erase(0, at);
     }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const bool timed_out = ch.timed_out();
+    const int status = ch.wait();
     ChildEnd end;
     end.finished = done && !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (end.finished) return end;

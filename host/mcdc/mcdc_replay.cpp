@@ -4,11 +4,10 @@
 #include "mcdc/mcdc_replay.h"
 
 #include "error.h"
+#include "exec/child.h"
 #include "exec/snapshot.h"
+#include "exec/step.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,9 +42,9 @@ std::size_t message_size(const std::vector<Watched>& watched) {
 }
 
 // snapshot: restored before each case; null: this process runs one case only.
-[[noreturn]] void child(const Target& target, const Plan& plan, const RunResult& run,
-                        const std::vector<Watched>& watched, const Snapshot* snapshot, std::size_t from, int fd) {
-    const Exports& api = target.library().api();
+void child(const Target& target, const Plan& plan, const RunResult& run, const std::vector<Watched>& watched,
+           const Snapshot* snapshot, std::size_t from, int fd) {
+    const StepDriver drive(target);
     StepFlags flags(watched);
     std::vector<char> msg(message_size(watched));
     for (std::size_t c = from; c < plan.cases.size(); ++c) {
@@ -56,11 +55,7 @@ std::size_t message_size(const std::vector<Watched>& watched) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < n; ++s) {
             flags.before();
-            const PlanStep& st = plan.steps[pc.first_step + s];
-            for (uint32_t i = st.first_input; i < st.first_input + st.n_inputs; ++i)
-                api.kiv_dll_set_input_int(plan.inputs[i].index, plan.inputs[i].value);
-            *api.KIV_SCOPE_UID = st.scope;
-            api.kiv_dll_step();
+            drive.step(plan, plan.steps[pc.first_step + s]);
             const auto ci = static_cast<int64_t>(c);
             const auto si = static_cast<int32_t>(s);
             std::memcpy(msg.data(), &ci, sizeof ci);
@@ -82,7 +77,6 @@ std::size_t message_size(const std::vector<Watched>& watched) {
             }
         }
     }
-    _exit(0);
 }
 
 class Gatherer {
@@ -131,22 +125,6 @@ private:
     Observations out_;
 };
 
-// Reads exactly n bytes unless the child ends or stays silent past the timeout.
-enum class Read { ok, ended, silent };
-Read read_message(int fd, char* buf, std::size_t n, int timeout_ms) {
-    for (std::size_t got = 0; got < n;) {
-        pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, timeout_ms);
-        if (r < 0 && errno == EINTR) continue;
-        if (r == 0) return Read::silent;
-        const ssize_t k = read(fd, buf + got, n - got);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return Read::ended;
-        got += static_cast<std::size_t>(k);
-    }
-    return Read::ok;
-}
-
 }  // namespace
 
 Observations replay(const Target& target, const Plan& plan, const RunResult& run, const std::vector<Watched>& watched,
@@ -155,8 +133,6 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
     if (isolation == Isolation::snapshot) snapshot.take(target.library().writable());
     Gatherer gather(plan, run, watched);
     std::vector<char> msg(message_size(watched));
-    // A step is given its timeout and the same grace the workers get.
-    const int timeout_ms = static_cast<int>(step_timeout * 1000) + 500;
     std::size_t c = 0;
     uint32_t s = 0;
     auto skip_empty = [&] {
@@ -164,35 +140,29 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
             ++c, s = 0;
     };
     skip_empty();
+    ChildOptions co;
+    co.step_timeout = step_timeout;
     while (c < plan.cases.size()) {
         const std::size_t start = c;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) throw Error(std::string("--mcdc: cannot start the replay: ") + std::strerror(errno));
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid < 0) throw Error(std::string("--mcdc: cannot start the replay: ") + std::strerror(errno));
-        if (pid == 0) {
-            close(fds[0]);
-            signal(SIGPIPE, SIG_DFL);
-            child(target, plan, run, watched, isolation == Isolation::snapshot ? &snapshot : nullptr, c, fds[1]);
-        }
-        close(fds[1]);
-        Read r = Read::ok;
-        while (c < plan.cases.size() && (r = read_message(fds[0], msg.data(), msg.size(), timeout_ms)) == Read::ok) {
+        Child ch(
+            "--mcdc: cannot start the replay",
+            [&](int fd) {
+                child(target, plan, run, watched, isolation == Isolation::snapshot ? &snapshot : nullptr, c, fd);
+            },
+            co);
+        Child::Read r = Child::Read::ok;
+        while (c < plan.cases.size() && (r = ch.read(msg.data(), msg.size())) == Child::Read::ok) {
             if (!gather.take(msg.data(), c, s)) {
-                r = Read::ended;  // out of step with the schedule: trust nothing more from this child
+                r = Child::Read::ended;  // out of step with the schedule: trust nothing more from this child
                 break;
             }
             ++s;
             skip_empty();
         }
-        if (r == Read::silent) kill(pid, SIGKILL);
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        const int status = ch.wait();
         // A child that ran its cases to the end and exited; else it died or
         // hung in case c, and the rest of that case is lost.
-        const bool done = r == Read::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
+        const bool done = r == Child::Read::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
         if (c < plan.cases.size() && !done) {
             gather.lost(steps_to_replay(plan, run, c) - s);
             ++c, s = 0;

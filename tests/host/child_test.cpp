@@ -1,0 +1,115 @@
+// Starting a child process that fails, in every place kivrun starts one: the
+// run's workers, the replay of failed checks, the MC/DC replay and the
+// generator. Each must say why and leave no descriptor and no process behind.
+#include "exec/child.h"
+#include "generate/supervise.h"
+#include "kivrun.h"
+#include "mcdc/mcdc_replay.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "host_test.h"
+
+namespace {
+
+const std::string kLib = KIV_LIBRARY_PATH;
+const std::string kExample = std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv";
+
+std::size_t open_descriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+pid_t failing_fork() {
+    errno = EAGAIN;
+    return -1;
+}
+
+enum class Failure { fork, pipe };
+
+struct Starter {
+    const char* name;
+    Failure failure;
+    const char* message;  // the Error names what could not start
+    std::function<void(const kiv::Target&, const kiv::Plan&)> start;
+};
+
+kiv::RunResult all_passed(const kiv::Plan& plan) {
+    kiv::RunResult r;
+    r.cases.resize(plan.cases.size());
+    for (auto& c : r.cases)
+        c.status = kiv::CaseStatus::passed;
+    return r;
+}
+
+void replay_failed_checks(const kiv::Target& t, const kiv::Plan& p) {
+    kiv::replay(t, p, {0, 1}, 1.0, [](std::size_t, uint32_t, const std::vector<uint8_t>&) {});
+}
+void replay_mcdc(const kiv::Target& t, const kiv::Plan& p) {
+    kiv::mcdc::replay(t, p, all_passed(p), {}, kiv::Isolation::snapshot, 1.0);
+}
+void run_workers(const kiv::Target& t, const kiv::Plan& p) {
+    kiv::run(t, p, {});
+}
+void search(const kiv::Target& t, const kiv::Plan&) {
+    kiv::gen::Runner runner(t, {});
+    kiv::gen::GenerateOptions o;
+    o.limits.max_executions = 10;
+    kiv::gen::generate(runner, o);
+}
+
+const Starter kStarters[] = {
+    {"ReplayOfFailedChecksWhenForkFails", Failure::fork, "cannot replay cases: cannot fork", replay_failed_checks},
+    {"ReplayOfFailedChecksWhenPipeFails", Failure::pipe, "cannot replay cases: cannot create a pipe",
+     replay_failed_checks},
+    {"McdcReplayWhenForkFails", Failure::fork, "--mcdc: cannot start the replay: cannot fork", replay_mcdc},
+    {"McdcReplayWhenPipeFails", Failure::pipe, "--mcdc: cannot start the replay: cannot create a pipe", replay_mcdc},
+    {"RunWorkersWhenForkFails", Failure::fork, "cannot start a worker process: cannot fork", run_workers},
+    {"GeneratorWhenForkFails", Failure::fork, "generate: cannot start the search: cannot fork", search},
+    {"GeneratorWhenPipeFails", Failure::pipe, "generate: cannot start the search: cannot create a pipe", search},
+};
+
+class ChildThatCannotStart : public ::testing::TestWithParam<Starter> {};
+
+TEST_P(ChildThatCannotStart, SaysWhyAndLeavesNoDescriptorOrProcess) {
+    const Starter& row = GetParam();
+    kiv::Target target(kLib);
+    const kiv::Plan plan = kiv::load_suites({kExample}, target.schema(), {});
+    const std::size_t before = open_descriptors();
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    std::string message;
+    if (row.failure == Failure::fork) kiv::detail::fork_process = failing_fork;
+    if (row.failure == Failure::pipe) {
+        // No room for a new descriptor: the limit is the lowest one free.
+        const int lowest_free = dup(0);
+        close(lowest_free);
+        rlimit low = old;
+        low.rlim_cur = static_cast<rlim_t>(lowest_free);
+        setrlimit(RLIMIT_NOFILE, &low);
+    }
+    try {
+        row.start(target, plan);
+    } catch (const kiv::Error& e) {
+        message = e.what();
+    }
+    kiv::detail::fork_process = ::fork;
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_NE(message.find(row.message), std::string::npos) << message;
+    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Starters, ChildThatCannotStart, ::testing::ValuesIn(kStarters),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
