@@ -11,6 +11,7 @@
 #include "load/target.h"
 #include "formats/writers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -27,6 +28,7 @@ struct GenerateCommand {
     double time_budget = 0;
     uint64_t max_executions = 0;
     uint64_t plateau = 20000;
+    std::size_t max_steps = 256;
     double step_timeout = 1.0;
     std::vector<std::string> justify;
     bool force = false, quiet = false, mcdc = false;
@@ -54,7 +56,9 @@ std::string stop_text(gen::Stop stop, const GenerateCommand& o, const gen::Gener
         case gen::Stop::time:
             return "--time-budget " + seconds(o.time_budget) + " spent";
         case gen::Stop::plateau:
-            return "no new goal or component state in the last " + with_commas(o.plateau) + " executions";
+            return std::to_string(g.progress.plateaus) + " plateaus, the last " + with_commas(g.progress.plateau) +
+                   " executions without a new goal, component state or nearer distance, with cases up to " +
+                   std::to_string(g.progress.steps_cap) + " steps";
         case gen::Stop::halted:
             return std::to_string(g.deaths) + " cases killed the search's process";
     }
@@ -91,6 +95,8 @@ int generate(const GenerateCommand& o) {
     go.limits.max_executions = o.max_executions;
     go.limits.seconds = o.time_budget;
     go.limits.plateau = o.plateau;
+    go.limits.max_steps = o.max_steps;
+    go.limits.first_steps = std::min<std::size_t>(go.limits.first_steps, o.max_steps);
     go.step_timeout = o.step_timeout;
     go.mcdc = mcdc.expressions;
     go.wanted.assign(schema.goals.size(), 1);
@@ -168,8 +174,14 @@ int generate(const GenerateCommand& o) {
     if (!open.empty()) {
         out << "\nGoals missed (" << open.size() << "): no input found in " << with_commas(g.progress.executions)
             << " executions, " << g.progress.states << " distinct component states seen\n";
-        for (std::size_t i : open)
+        const std::vector<gen::Closest> near = gen::closest(g.corpus, schema.goals.size());
+        for (std::size_t i : open) {
             out << "  " << goal_line(schema.goals[i]) << "\n";
+            if (near[i].distance != gen::kFar)
+                out << "      closest: " << with_commas(near[i].distance) << " away, at step " << near[i].step + 1
+                    << " of search case " << near[i].entry + 1 << " ("
+                    << count(g.corpus[near[i].entry].steps.size(), "step", "steps") << ")\n";
+        }
     }
     return open.empty() && g.crashes.empty() ? 0 : 1;
 }
@@ -191,8 +203,11 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_option("--max-executions", o.max_executions, "Cases the search may run")
         ->check(CLI::PositiveNumber)
         ->default_str("no limit");
-    cmd->add_option("--plateau", o.plateau, "Give up after this many executions without a new goal or state")
+    cmd->add_option("--plateau", o.plateau,
+                    "Executions without a new goal, state or nearer distance that make a plateau, for a small unit "
+                    "and short cases (it grows with both); the search stops after two plateaus at full case length")
         ->check(CLI::PositiveNumber);
+    cmd->add_option("--max-steps", o.max_steps, "Steps a case may grow to")->check(CLI::Range(1, 4096));
     cmd->add_option("--step-timeout", o.step_timeout, "Seconds a step may take")->check(CLI::Range(0.001, 3600.0));
     cmd->add_option("--justify", o.justify, "CSV of goals no input can reach, with reasons (repeatable)")
         ->type_name("FILE")

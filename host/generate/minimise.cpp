@@ -101,7 +101,7 @@ std::vector<Chosen> minimise(const std::vector<Entry>& corpus, const Execute& ex
     Shortener s(execute, pairs);
     Observation obs;
     for (auto& c : first) {
-        Entry e{shorten ? s.shorten(c.steps, c.goals, c.keep) : c.steps, {}, {}, {}};
+        Entry e{shorten ? s.shorten(c.steps, c.goals, c.keep) : c.steps, {}, {}, {}, {}, {}};
         execute(e.steps, obs);
         e.reached = obs.reached;
         e.vectors = obs.vectors;

@@ -5,29 +5,31 @@
 
 namespace kiv::gen {
 
-std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants) {
-    std::vector<int64_t> v{0, 1, 2, 254, 255};
+std::vector<int64_t> dictionary_for(const std::vector<int64_t>& at_load, const std::vector<int64_t>& constants,
+                                    int64_t min, int64_t max) {
+    std::vector<int64_t> v{0, 1, 2, max - 1, max};
+    if (min < 0) v.insert(v.end(), {min, min + 1, -1});
     v.insert(v.end(), at_load.begin(), at_load.end());
     for (int64_t c : constants)
         for (int64_t d : {c - 1, c, c + 1})
             v.push_back(d);
-    std::vector<uint8_t> out;
+    std::vector<int64_t> out;
     for (int64_t x : v)
-        if (x >= 0 && x <= 255) out.push_back(static_cast<uint8_t>(x));
+        if (x >= min && x <= max) out.push_back(x);
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
-Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : drive_(target) {
+Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : drive_(target), near_(target) {
     const Schema& s = target.schema();
     for (const auto& sc : s.scopes)
         space_.scopes.push_back(sc.uid);
     // The inputs' values at load are the calibration the unit ships with,
     // worth trying in any input; the registered index of input i is i.
     for (std::size_t i = 0; i < s.inputs.size(); ++i)
-        at_load_.push_back(static_cast<uint8_t>(drive_.api().kiv_dll_get_input_int(static_cast<int32_t>(i))));
-    const std::vector<uint8_t> dictionary = dictionary_for(at_load_, constants);
+        at_load_.push_back(drive_.api().kiv_dll_get_input_int(static_cast<int32_t>(i)));
+    const std::vector<int64_t> dictionary = dictionary_for(at_load_, constants);
     for (const auto& slot : s.inputs) {
         InputSpace in;
         in.scope = slot.scope;
@@ -52,6 +54,7 @@ void Runner::execute(const Case& c, Observation& obs) {
     obs.reached.resize(space_.goals);
     uint8_t* out = obs.outputs.data();
     vectors_.clear();
+    near_.start();
     for (std::size_t k = 0; k < c.size(); ++k) {
         const Step& st = c[k];
         if (beat_) {
@@ -79,9 +82,14 @@ void Runner::execute(const Case& c, Observation& obs) {
         }
         for (std::size_t o : outputs_)
             *out++ = drive_.output(o);
+        near_.after_step(static_cast<uint32_t>(k));
     }
     for (std::size_t g = 0; g < space_.goals; ++g)
         obs.reached[g] = drive_.reached(static_cast<int32_t>(g));
+    if (near_.empty())
+        obs.distance.clear(), obs.near_step.clear();
+    else
+        near_.finish(obs.reached, obs);
     obs.vectors.clear();
     for (const auto& [d, v] : vectors_)
         encode_vector(d, v, obs.vectors);

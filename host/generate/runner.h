@@ -5,6 +5,7 @@
 
 #include "mcdc/mcdc_flags.h"
 #include "generate/mcdc_pairs.h"
+#include "generate/nearness.h"
 #include "generate/search.h"
 #include "exec/snapshot.h"
 #include "exec/step.h"
@@ -18,9 +19,12 @@
 
 namespace kiv::gen {
 
-// Values worth trying for a plain input: 0, 1, 2, 254, 255, the inputs' values
-// at load, and each constant the unit compares against with one below and one above.
-std::vector<uint8_t> dictionary_for(const std::vector<uint8_t>& at_load, const std::vector<int64_t>& constants);
+// Values worth trying for a plain input: 0, 1, 2, the two largest and, when
+// signed, the two smallest of its range, the inputs' values at load, and each
+// constant the unit compares against with one below and one above, all within
+// [min, max].
+std::vector<int64_t> dictionary_for(const std::vector<int64_t>& at_load, const std::vector<int64_t>& constants,
+                                    int64_t min = 0, int64_t max = 255);
 
 class Runner {
 public:
@@ -28,7 +32,7 @@ public:
     Runner(const Target& target, const std::vector<int64_t>& constants);
 
     const Space& space() const { return space_; }
-    const std::vector<uint8_t>& at_load() const { return at_load_; }  // per input
+    const std::vector<int64_t>& at_load() const { return at_load_; }  // per input
     const std::vector<std::size_t>& outputs() const { return outputs_; }  // Space output -> Schema::outputs
 
     // Runs c from the state at load, then restores it. Bumps *beat before each
@@ -45,11 +49,12 @@ private:
     StepDriver drive_;
     Snapshot snapshot_;
     Space space_;
-    std::vector<uint8_t> at_load_, current_;
+    std::vector<int64_t> at_load_, current_;
     std::vector<std::size_t> outputs_;
     std::atomic<uint64_t>* beat_ = nullptr;
     std::atomic<int32_t>* step_ = nullptr;
     std::unique_ptr<mcdc::StepFlags> flags_;
+    Nearness near_;
     std::set<DecisionVector> vectors_;
 };
 

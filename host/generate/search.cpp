@@ -1,10 +1,21 @@
 // The search loop: pick a corpus case, mutate it, run it, keep it when it
-// raised a goal or showed an output value no case showed before.
+// raised a goal, showed an output value no case showed before, or came nearer
+// to a goal not yet reached than any case before.
 #include "generate/search.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace kiv::gen {
+
+std::vector<Closest> closest(const std::vector<Entry>& corpus, std::size_t goals) {
+    std::vector<Closest> out(goals);
+    for (std::size_t e = 0; e < corpus.size(); ++e)
+        for (std::size_t g = 0; g < goals && g < corpus[e].distance.size(); ++g)
+            if (corpus[e].distance[g] < out[g].distance)
+                out[g] = {corpus[e].distance[g], e, corpus[e].near_step[g]};
+    return out;
+}
 
 Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t> wanted)
     : space_(std::move(space)),
@@ -13,7 +24,9 @@ Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t>
       wanted_(std::move(wanted)),
       reached_(space_.goals, 0),
       seen_(space_.outputs * 256, 0),
-      values_of_(space_.outputs, 0) {
+      values_of_(space_.outputs, 0),
+      best_(space_.goals, kFar),
+      holder_(space_.goals, 0) {
     wanted_.resize(space_.goals, 1);
     open_ = static_cast<std::size_t>(std::count(wanted_.begin(), wanted_.end(), 1));
     for (int32_t sc : space_.scopes) {
@@ -26,7 +39,7 @@ Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t>
 
 void Engine::adopt(Entry e) {
     note_outputs(e.outputs);
-    if (extra.note) extra.note(Observation{e.reached, e.outputs, e.vectors});
+    if (extra.note) extra.note(Observation{e.reached, e.outputs, e.vectors, {}, {}});
     for (std::size_t g = 0; g < e.reached.size() && g < reached_.size(); ++g)
         if (e.reached[g] && !reached_[g]) {
             reached_[g] = 1;
@@ -34,10 +47,11 @@ void Engine::adopt(Entry e) {
             if (wanted_[g]) --open_;
         }
     corpus_.push_back(std::move(e));
+    note_distances(corpus_.back().distance, corpus_.size() - 1);
 }
 
 void Engine::avoid(const Case& c) {
-    std::vector<uint8_t> v = space_.at_load;
+    std::vector<int64_t> v = space_.at_load;
     v.resize(space_.inputs.size(), 0);
     for (const Step& st : c)
         for (const Set& x : st.sets)
@@ -51,7 +65,7 @@ void Engine::avoid(const Case& c) {
 
 bool Engine::fatal(const Case& c) const {
     if (fatal_.empty()) return false;
-    std::pair<int32_t, std::vector<uint8_t>> key{0, space_.at_load};
+    std::pair<int32_t, std::vector<int64_t>> key{0, space_.at_load};
     key.second.resize(space_.inputs.size(), 0);
     for (const Step& st : c) {
         for (const Set& x : st.sets)
@@ -62,11 +76,22 @@ bool Engine::fatal(const Case& c) const {
     return false;
 }
 
+// Executions without progress that make a plateau: more for a unit with more
+// goals, and more once cases may grow longer, since each find then takes more
+// tries.
+uint64_t Engine::plateau_window(const Limits& limits) const {
+    const double size = 1.0 + static_cast<double>(space_.goals) / 256.0;
+    const double length = 1.0 + static_cast<double>(max_steps_) / 256.0;
+    return static_cast<uint64_t>(static_cast<double>(limits.plateau) * size * length);
+}
+
 Stop Engine::run(const Limits& limits) {
     using Clock = std::chrono::steady_clock;
     if (!started_) start_ = Clock::now();
     last_state_ = progress_.executions;
-    max_steps_ = std::max<std::size_t>(limits.max_steps, 1);
+    const std::size_t most = std::max<std::size_t>(limits.max_steps, 1);
+    max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, most);
+    progress_.steps_cap = static_cast<uint32_t>(max_steps_);
     if (space_.scopes.empty()) return Stop::goals;
     // Seeds: one step in each scope with every input as it is at load.
     if (corpus_.empty())
@@ -76,13 +101,31 @@ Stop Engine::run(const Limits& limits) {
     for (;; ++tries) {
         if (open_ == 0 && !(extra.open && extra.open())) return Stop::goals;
         if (limits.max_executions && progress_.executions >= limits.max_executions) return Stop::executions;
-        if (progress_.executions - std::max(progress_.last_new_goal, last_state_) >= limits.plateau)
-            return Stop::plateau;
+        const uint64_t since = std::max(progress_.last_new_goal, last_state_);
+        const uint64_t window = plateau_window(limits);
+        if (progress_.executions - since >= window) {
+            // A plateau is a reason to try longer cases, not yet to stop:
+            // a counter may need more steps than the cap allowed. Stop on a
+            // plateau at full length, and never on the first.
+            progress_.plateau = window;
+            ++progress_.plateaus;
+            if (max_steps_ < most) {
+                max_steps_ = std::min(most, max_steps_ * 4);
+                progress_.steps_cap = static_cast<uint32_t>(max_steps_);
+            } else if (progress_.plateaus >= 2) {
+                return Stop::plateau;
+            }
+            last_state_ = progress_.executions;
+        }
         if (skipped >= limits.plateau) return Stop::plateau;  // every variation repeats a fatal step
         if (limits.seconds > 0 && (tries & 63) == 0 &&
             std::chrono::duration<double>(Clock::now() - start_).count() >= limits.seconds)
             return Stop::time;
-        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick_entry()].steps;
+        std::size_t focus = 0;
+        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick_entry(focus)].steps;
+        // A case that came near a goal at some step is cut there half the
+        // time, so what follows (a repeat, a held input) builds on that step.
+        if (focus && focus < c.size() && pick(2)) c.resize(focus);
         const std::size_t n = 1 + pick(3);
         for (std::size_t i = 0; i < n; ++i)
             mutate(c);
@@ -119,10 +162,34 @@ bool Engine::feedback(const Case& c) {
         fresh = true;
         last_state_ = progress_.executions;  // progress towards the pairs: no plateau
     }
-    if (!fresh) return false;
-    corpus_.push_back({c, obs_.reached, obs_.outputs, obs_.vectors});
+    const bool nearer = note_distances(obs_.distance, corpus_.size());  // the index it gets if kept
+    if (nearer) last_state_ = progress_.executions;
+    if (!fresh && !nearer) return false;
+    corpus_.push_back({c, obs_.reached, obs_.outputs, obs_.vectors, obs_.distance, obs_.near_step});
     if (on_entry) on_entry(corpus_.back());
     return true;
+}
+
+// Notes the distances of the run that is (or, if kept, becomes) corpus case
+// `index`. True when it came nearer to a goal that is wanted and not reached
+// than any case before.
+bool Engine::note_distances(const std::vector<uint64_t>& distance, std::size_t index) {
+    if (distance.size() < space_.goals) return false;
+    bool nearer = false;
+    for (std::size_t g = 0; g < space_.goals; ++g)
+        if (distance[g] < best_[g] && wanted_[g] && !reached_[g]) {
+            best_[g] = distance[g];
+            holder_[g] = index;
+            nearer = true;
+        }
+    if (nearer) {
+        leaders_.clear();
+        for (std::size_t g = 0; g < space_.goals; ++g)
+            if (wanted_[g] && !reached_[g] && best_[g] != kFar) leaders_.push_back(holder_[g]);
+        std::sort(leaders_.begin(), leaders_.end());
+        leaders_.erase(std::unique(leaders_.begin(), leaders_.end()), leaders_.end());
+    }
+    return nearer;
 }
 
 // Marks each (output, value) pair seen. True when one is new for an output
@@ -147,8 +214,20 @@ bool Engine::note_outputs(const std::vector<uint8_t>& outputs) {
     return fresh;
 }
 
+// 1, 2, 4, ... up to limit, each power as likely as the next: short runs are
+// tried as often as long ones, and a counter of any size is met in a few tries.
+std::size_t Engine::geometric(std::size_t limit) {
+    if (limit <= 1) return 1;
+    const auto powers = static_cast<std::size_t>(std::bit_width(limit));
+    return std::min(limit, std::size_t{1} << pick(powers));
+}
+
+// The six classic mutations most of the time; the time mutations (repeat,
+// hold, nudge, extend) a quarter of it, which leaves a unit without counters
+// searched about as fast as without them.
 void Engine::mutate(Case& c) {
-    switch (pick(6)) {
+    const std::size_t r = pick(24);
+    switch (r < 18 ? r / 3 : 6 + (r - 18) * 4 / 6) {
         case 0: {  // another scope; cells of inputs it does not read go
             Step& s = c[pick(c.size())];
             const std::size_t k = pick(space_.scopes.size());
@@ -173,7 +252,7 @@ void Engine::mutate(Case& c) {
         case 4:
             if (c.size() > 1) c.erase(c.begin() + static_cast<std::ptrdiff_t>(pick(c.size())));
             break;
-        default: {  // splice: a prefix of this case, a suffix of another
+        case 5: {  // splice: a prefix of this case, a suffix of another
             const Case& o = corpus_[pick(corpus_.size())].steps;
             const std::size_t keep = 1 + pick(c.size()), from = pick(o.size());
             c.resize(keep);
@@ -181,15 +260,102 @@ void Engine::mutate(Case& c) {
                 c.push_back(o[i]);
             break;
         }
+        case 6:
+            repeat_block(c);
+            break;
+        case 7:
+            hold_input(c);
+            break;
+        case 8:
+            nudge_value(c);
+            break;
+        default: {  // extend from the end: the last step again, k times
+            const std::size_t k = geometric(max_steps_ - std::min(max_steps_, c.size()));
+            const Step last = c.back();
+            for (std::size_t i = 0; i < k && c.size() < max_steps_; ++i)
+                c.push_back(last);
+            break;
+        }
     }
+}
+
+// A step or a block of up to four steps repeated k times in place, k
+// geometric: what a counter or a timer needs to run out.
+void Engine::repeat_block(Case& c) {
+    const std::size_t at = pick(c.size());
+    const std::size_t len = 1 + pick(std::min<std::size_t>(4, c.size() - at));
+    if (c.size() + len > max_steps_) return;
+    const std::size_t k = geometric((max_steps_ - c.size()) / len);
+    const Case block(c.begin() + static_cast<std::ptrdiff_t>(at), c.begin() + static_cast<std::ptrdiff_t>(at + len));
+    Case out(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(at + len));
+    for (std::size_t i = 0; i < k; ++i)
+        out.insert(out.end(), block.begin(), block.end());
+    out.insert(out.end(), c.begin() + static_cast<std::ptrdiff_t>(at + len), c.end());
+    c = std::move(out);
+}
+
+// One input held at a value for a run of steps, then switched to another:
+// a button pressed long enough, then released. The case grows when the run
+// goes past its end.
+void Engine::hold_input(Case& c) {
+    const std::size_t at = pick(c.size());
+    const std::size_t k = scope_index(c[at].scope);
+    if (k >= inputs_of_.size() || inputs_of_[k].empty()) return;
+    const uint16_t in = inputs_of_[k][pick(inputs_of_[k].size())];
+    const int64_t held = value_for(space_.inputs[in]), then = value_for(space_.inputs[in]);
+    const std::size_t run = geometric(max_steps_ - at);
+    const Step model = c[at];
+    auto put = [&](Step& s, int64_t v) {
+        auto it = std::lower_bound(s.sets.begin(), s.sets.end(), in, [](const Set& x, uint16_t i) { return x.input < i; });
+        if (it != s.sets.end() && it->input == in)
+            it->value = v;
+        else
+            s.sets.insert(it, Set{in, v});
+    };
+    for (std::size_t i = at; i <= at + run && i < max_steps_; ++i) {
+        if (i == c.size()) c.push_back(model);
+        const std::size_t ks = scope_index(c[i].scope);
+        if (std::binary_search(inputs_of_[ks].begin(), inputs_of_[ks].end(), in)) put(c[i], i < at + run ? held : then);
+    }
+}
+
+// A value already in the case moved by a power of two up or down, within the
+// input's range: how a current is walked towards a limit the unit compares it with.
+void Engine::nudge_value(Case& c) {
+    Step& s = c[pick(c.size())];
+    if (s.sets.empty()) return set_random_input(s);
+    Set& x = s.sets[pick(s.sets.size())];
+    const InputSpace& in = space_.inputs[x.input];
+    if (in.boolean) {
+        x.value = 1 - x.value;
+        return;
+    }
+    const auto span = static_cast<uint64_t>(in.max - in.min);
+    const int bits = std::max(1, static_cast<int>(std::bit_width(span)));
+    const int64_t delta = int64_t{1} << pick(static_cast<std::size_t>(bits));
+    const int64_t v = pick(2) ? x.value + delta : x.value - delta;
+    x.value = std::clamp(v, in.min, in.max);
 }
 
 // Half the time one of the newest cases: each found something no older case
 // had, and a sequence that must be built step by step (a stage counted up
-// press by press) grows from the newest one.
-std::size_t Engine::pick_entry() {
+// press by press) grows from the newest one. A third of the time a case that
+// came nearest to some goal not reached; focus is then the step after the
+// one where it came nearest (0: none).
+std::size_t Engine::pick_entry(std::size_t& focus) {
     constexpr std::size_t kNewest = 8;
     const std::size_t n = corpus_.size();
+    focus = 0;
+    if (!leaders_.empty() && pick(3) == 0) {
+        const std::size_t e = leaders_[pick(leaders_.size())];
+        // The step of one of the goals it leads on.
+        std::vector<std::size_t> goals;
+        for (std::size_t g = 0; g < space_.goals; ++g)
+            if (holder_[g] == e && wanted_[g] && !reached_[g] && best_[g] != kFar) goals.push_back(g);
+        if (!goals.empty() && e < n && !corpus_[e].near_step.empty())
+            focus = corpus_[e].near_step[goals[pick(goals.size())]] + std::size_t{1};
+        return e;
+    }
     if (n > kNewest && pick(2)) return n - 1 - pick(kNewest);
     return pick(n);
 }
@@ -202,12 +368,16 @@ Step Engine::random_step() {
     return s;
 }
 
+std::size_t Engine::scope_index(int32_t scope) const {
+    return static_cast<std::size_t>(std::find(space_.scopes.begin(), space_.scopes.end(), scope) -
+                                    space_.scopes.begin());
+}
+
 void Engine::set_random_input(Step& s) {
-    const auto k = static_cast<std::size_t>(std::find(space_.scopes.begin(), space_.scopes.end(), s.scope) -
-                                            space_.scopes.begin());
+    const std::size_t k = scope_index(s.scope);
     if (k >= inputs_of_.size() || inputs_of_[k].empty()) return;
     const uint16_t in = inputs_of_[k][pick(inputs_of_[k].size())];
-    const uint8_t v = value_for(space_.inputs[in]);
+    const int64_t v = value_for(space_.inputs[in]);
     auto at = std::lower_bound(s.sets.begin(), s.sets.end(), in, [](const Set& x, uint16_t i) { return x.input < i; });
     if (at != s.sets.end() && at->input == in)
         at->value = v;
@@ -215,10 +385,19 @@ void Engine::set_random_input(Step& s) {
         s.sets.insert(at, Set{in, v});
 }
 
-uint8_t Engine::value_for(const InputSpace& in) {
-    if (in.boolean) return static_cast<uint8_t>(pick(2));
-    if (in.dictionary.empty() || pick(5) == 0) return static_cast<uint8_t>(pick(256));
-    return in.dictionary[pick(in.dictionary.size())];
+// A dictionary value most of the time; otherwise a random one, uniform over a
+// byte-sized range and over magnitudes (a random power of two, scaled) for a
+// wider one, where a uniform draw would almost never be small.
+int64_t Engine::value_for(const InputSpace& in) {
+    if (in.boolean) return static_cast<int64_t>(pick(2));
+    if (!in.dictionary.empty() && pick(5) != 0) return in.dictionary[pick(in.dictionary.size())];
+    const auto span = static_cast<uint64_t>(in.max - in.min);
+    if (span < 256) return in.min + static_cast<int64_t>(pick(static_cast<std::size_t>(span) + 1));
+    const int bits = static_cast<int>(std::bit_width(span));
+    const uint64_t top = uint64_t{1} << pick(static_cast<std::size_t>(bits));
+    const uint64_t mag = std::uniform_int_distribution<uint64_t>(0, top)(rng_);
+    const int64_t v = (in.min < 0 && pick(2)) ? -static_cast<int64_t>(mag) : static_cast<int64_t>(mag);
+    return std::clamp(v, in.min, in.max);
 }
 
 }  // namespace kiv::gen

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -16,7 +17,7 @@ namespace kiv::gen {
 
 struct Set {  // one cell: input `input` takes `value` before the step
     uint16_t input;
-    uint8_t value;
+    int64_t value;
     bool operator==(const Set&) const = default;
 };
 
@@ -30,14 +31,15 @@ using Case = std::vector<Step>;
 
 struct InputSpace {
     int32_t scope = 0;                // the only scope a step may set it in; 0: any
-    std::vector<uint8_t> dictionary;  // values worth trying, besides random bytes
+    std::vector<int64_t> dictionary;  // values worth trying, besides random ones
     bool boolean = false;             // takes only 0 and 1
+    int64_t min = 0, max = 255;       // what the input's type holds
 };
 
 struct Space {
     std::vector<int32_t> scopes;
     std::vector<InputSpace> inputs;
-    std::vector<uint8_t> at_load;  // per input, its value when a case starts
+    std::vector<int64_t> at_load;  // per input, its value when a case starts
     std::size_t goals = 0;
     std::size_t outputs = 0;  // read after every step
 };
@@ -45,10 +47,16 @@ struct Space {
 // What a run of one case showed: the goals reached (non-zero), the outputs
 // after each step, steps * outputs of them, and with MC/DC the distinct
 // decision vectors it evaluated (see mcdc_pairs.h; empty without).
+// With distances, per goal how near the case came to reaching it (0: it
+// did; kFar: no measure) and the step where it came that near.
+constexpr uint64_t kFar = std::numeric_limits<uint64_t>::max();
+
 struct Observation {
     std::vector<uint8_t> reached;
     std::vector<uint8_t> outputs;
     std::vector<uint8_t> vectors;
+    std::vector<uint64_t> distance;   // per goal; empty: the target measures none
+    std::vector<uint32_t> near_step;  // per goal, from 0
 };
 
 // Runs a case from the target's state at load and fills the observation.
@@ -59,7 +67,17 @@ struct Entry {  // a corpus case and what its run showed
     std::vector<uint8_t> reached;
     std::vector<uint8_t> outputs;
     std::vector<uint8_t> vectors;
+    std::vector<uint64_t> distance;
+    std::vector<uint32_t> near_step;
 };
+
+// Per goal, the nearest any corpus case came to it, and where.
+struct Closest {
+    uint64_t distance = kFar;
+    std::size_t entry = 0;  // corpus index
+    uint32_t step = 0;      // from 0
+};
+std::vector<Closest> closest(const std::vector<Entry>& corpus, std::size_t goals);
 
 // Coverage beyond the goals (MC/DC pairs): note() takes a run's observation
 // and says whether it showed something new; open() whether anything is left.
@@ -71,8 +89,11 @@ struct Extra {
 struct Limits {
     uint64_t max_executions = 0;  // 0: none
     double seconds = 0;           // 0: none
-    uint64_t plateau = 20000;     // executions without a new goal or state before giving up
-    std::size_t max_steps = 24;   // a case grows no longer
+    // Executions without a new goal, state or nearer distance that make a
+    // plateau, for a small unit and short cases; it grows with both.
+    uint64_t plateau = 20000;
+    std::size_t max_steps = 256;  // a case grows no longer
+    std::size_t first_steps = 32;  // cases start this short; each plateau makes it 4 times longer, up to max_steps
 };
 
 enum class Stop { goals, executions, time, plateau, halted };
@@ -83,6 +104,9 @@ struct Progress {
     double seconds_to_last_goal = 0;
     std::size_t states = 0;  // distinct (output, value) pairs seen
     std::size_t reached = 0;
+    uint64_t plateau = 0;       // executions the last plateau took
+    uint32_t plateaus = 0;      // plateaus passed
+    uint32_t steps_cap = 0;     // how long a case could grow at the end
 };
 
 class Engine {
@@ -125,11 +149,18 @@ private:
     bool feedback(const Case& c);
     bool fatal(const Case& c) const;
     bool note_outputs(const std::vector<uint8_t>& outputs);
+    bool note_distances(const std::vector<uint64_t>& distance, std::size_t index);
     void mutate(Case& c);
-    std::size_t pick_entry();
+    void repeat_block(Case& c);
+    void hold_input(Case& c);
+    void nudge_value(Case& c);
+    std::size_t pick_entry(std::size_t& focus);
     Step random_step();
     void set_random_input(Step& s);
-    uint8_t value_for(const InputSpace& in);
+    std::size_t scope_index(int32_t scope) const;
+    int64_t value_for(const InputSpace& in);
+    uint64_t plateau_window(const Limits& limits) const;
+    std::size_t geometric(std::size_t limit);
     std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
 
     Space space_;
@@ -140,15 +171,18 @@ private:
     uint64_t last_state_ = 0;                       // executions when the last new state appeared
     std::vector<std::vector<uint16_t>> inputs_of_;  // per scope index: inputs a step there may set
     std::vector<Entry> corpus_;
-    std::set<std::pair<int32_t, std::vector<uint8_t>>> fatal_;  // (scope, input values) of steps that killed
+    std::set<std::pair<int32_t, std::vector<int64_t>>> fatal_;  // (scope, input values) of steps that killed
     std::map<int32_t, int> deaths_in_;                          // per scope
     std::set<int32_t> fatal_scopes_;                            // scopes no longer run
     Observation obs_;
     Progress progress_;
     std::size_t open_ = 0;  // wanted goals not yet reached
+    std::vector<uint64_t> best_;        // per goal: nearest distance seen
+    std::vector<std::size_t> holder_;   // per goal: the corpus case that came that near
+    std::vector<std::size_t> leaders_;  // corpus cases nearest to some open goal
     std::chrono::steady_clock::time_point start_;
     bool started_ = false;
-    std::size_t max_steps_ = 24;
+    std::size_t max_steps_ = 32;  // the cap on case length now
 };
 
 }  // namespace kiv::gen

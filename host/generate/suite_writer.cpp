@@ -38,7 +38,7 @@ struct Layout {
         : schema(s), runner(r), input_used(s.inputs.size(), 0), output_used(r.outputs().size(), 0) {}
 
     void add(const std::string& name, const Case& c, const Observation* seen, const std::string& note) {
-        std::vector<uint8_t> current = runner.at_load();
+        std::vector<int64_t> current = runner.at_load();
         const std::size_t n_out = runner.outputs().size();
         for (std::size_t k = 0; k < c.size(); ++k) {
             std::vector<std::pair<std::string, std::string>> row{{"case", name}};

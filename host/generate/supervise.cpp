@@ -34,9 +34,10 @@ struct Writer {
     void put(T v) {
         buf.append(reinterpret_cast<const char*>(&v), sizeof v);
     }
-    void bytes(const std::vector<uint8_t>& v) {
+    template <class T>
+    void bytes(const std::vector<T>& v) {
         put(static_cast<uint32_t>(v.size()));
-        buf.append(reinterpret_cast<const char*>(v.data()), v.size());
+        buf.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
     }
     void steps(const Case& c) {
         put(static_cast<uint32_t>(c.size()));
@@ -60,11 +61,14 @@ struct Reader {
         at += sizeof v;
         return v;
     }
-    std::vector<uint8_t> bytes() {
+    template <class T = uint8_t>
+    std::vector<T> bytes() {
         const auto n = get<uint32_t>();
-        if (static_cast<std::size_t>(end - at) < n) throw Error("generate: a child sent a truncated message");
-        std::vector<uint8_t> v(at, at + n);
-        at += n;
+        if (static_cast<std::size_t>(end - at) / sizeof(T) < n)
+            throw Error("generate: a child sent a truncated message");
+        std::vector<T> v(n);
+        if (n) std::memcpy(v.data(), at, n * sizeof(T));
+        at += n * sizeof(T);
         return v;
     }
     Case steps() {
@@ -74,14 +78,14 @@ struct Reader {
             s.sets.resize(get<uint32_t>());
             for (Set& x : s.sets) {
                 x.input = get<uint16_t>();
-                x.value = get<uint8_t>();
+                x.value = get<int64_t>();
             }
         }
         return c;
     }
 };
 
-constexpr std::size_t kCaseBytes = 1 << 16;
+constexpr std::size_t kCaseBytes = 1 << 20;  // a case of --max-steps steps, each setting many inputs
 
 struct Shared {  // one anonymous shared page set between parent and child
     std::atomic<uint64_t> beat;        // bumped before every step
@@ -243,6 +247,8 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 w.bytes(e.reached);
                 w.bytes(e.outputs);
                 w.bytes(e.vectors);
+                w.bytes(e.distance);
+                w.bytes(e.near_step);
                 w.put(engine.progress());
                 send(fd, 'E', w.buf);
             };
@@ -260,6 +266,8 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 e.reached = rd.bytes();
                 e.outputs = rd.bytes();
                 e.vectors = rd.bytes();
+                e.distance = rd.bytes<uint64_t>();
+                e.near_step = rd.bytes<uint32_t>();
                 out.progress = rd.get<Progress>();
                 out.corpus.push_back(std::move(e));
             } else if (tag == 'P') {

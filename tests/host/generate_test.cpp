@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -66,7 +67,7 @@ TEST(KivrunGenerate, McdcSuiteShowsEveryConditionTheExampleShows) {
     const std::string plain = fresh_path("plain.csv"), mcdc = fresh_path("mcdc.csv");
     const auto rp = kivtest::kivrun("generate " + kLib + " -o " + plain + " --seed 7 -q --justify " + kJustify);
     ASSERT_EQ(rp.code, 0) << rp.out << rp.err;
-    const auto rm = kivtest::kivrun("generate " + kLib + " -o " + mcdc + " --seed 7 -q --mcdc --justify " + kJustify);
+    const auto rm = kivtest::kivrun("generate " + kLib + " -o " + mcdc + " --seed 7 -q --mcdc --plateau 4000 --justify " + kJustify);
     ASSERT_EQ(rm.code, 0) << rm.out << rm.err;
     const auto example = shown_by(std::string(KIV_SOURCE_DIR) + "/examples/seat_heater.csv");
     const auto with = shown_by(mcdc);
@@ -105,6 +106,83 @@ TEST(KivrunGenerate, MinimisingKeepsEveryGoalTheCorpusReached) {
         EXPECT_EQ(kept, engine.reached());
         EXPECT_LT(steps, corpus_steps);
     }
+}
+
+// A counter behind a comparison, as a search sees it: input 0 at 1 counts a
+// step, anything else resets the count; goal 0 is "count reached 20", goal 1
+// "input 0 was 1 once". The distance of goal 0 is 20 minus the highest count.
+struct Counter {
+    int target = 20;
+    kiv::gen::Space space() const {
+        kiv::gen::Space s;
+        s.scopes = {1};
+        kiv::gen::InputSpace in;
+        in.dictionary = {0, 1, 2};
+        s.inputs = {in};
+        s.at_load = {0};
+        s.goals = 2;
+        return s;
+    }
+    void operator()(const kiv::gen::Case& c, kiv::gen::Observation& o) const {
+        int64_t value = 0;
+        int count = 0, most = 0;
+        uint32_t at = 0;
+        for (std::size_t k = 0; k < c.size(); ++k) {
+            for (const auto& x : c[k].sets)
+                value = x.value;
+            count = value == 1 ? count + 1 : 0;
+            if (count > most) most = count, at = static_cast<uint32_t>(k);
+        }
+        o.reached = {uint8_t(most >= target), uint8_t(most > 0)};
+        o.distance = {most >= target ? 0u : uint64_t(target - most), most > 0 ? 0u : kiv::gen::kFar};
+        o.near_step = {at, 0};
+    }
+};
+
+// The goal is reached, and each case kept for coming nearer to it came
+// nearer than the one before: the search climbs the counter, it does not
+// stumble on the goal. The same seed gives the same corpus.
+TEST(KivrunGenerate, AGoalBehindACounterIsReachedAsItsDistanceShrinks) {
+    std::vector<std::vector<kiv::gen::Case>> corpora;
+    for (int run = 0; run < 2; ++run) {
+        kiv::gen::Engine engine(Counter{}.space(), Counter{}, 5, {});
+        std::vector<uint64_t> nearer;
+        engine.on_entry = [&](const kiv::gen::Entry& e) {
+            if (!e.distance.empty() && (nearer.empty() || e.distance[0] < nearer.back())) nearer.push_back(e.distance[0]);
+        };
+        kiv::gen::Limits limits;
+        limits.max_executions = 20000;
+        EXPECT_EQ(engine.run(limits), kiv::gen::Stop::goals);
+        EXPECT_EQ(engine.reached(), (std::vector<uint8_t>{1, 1}));
+        ASSERT_GE(nearer.size(), 3u);
+        EXPECT_EQ(nearer.back(), 0u);
+        EXPECT_TRUE(std::is_sorted(nearer.rbegin(), nearer.rend()));
+        const auto near = kiv::gen::closest(engine.corpus(), 2);
+        EXPECT_EQ(near[0].distance, 0u);
+        std::vector<kiv::gen::Case> cases;
+        for (const auto& e : engine.corpus())
+            cases.push_back(e.steps);
+        corpora.push_back(std::move(cases));
+    }
+    EXPECT_EQ(corpora[0], corpora[1]);
+}
+
+// With a goal out of reach the search does not stop on its first plateau:
+// it lets cases grow, up to --max-steps, and stops on a plateau at that
+// length, with the nearest distance and the step where it was seen.
+TEST(KivrunGenerate, AnUnreachableGoalEndsOnAPlateauAtFullLengthWithItsClosestDistance) {
+    const Counter far{100};  // more presses than the longest case allowed
+    kiv::gen::Engine engine(far.space(), far, 3, {});
+    kiv::gen::Limits limits;
+    limits.plateau = 500;
+    limits.first_steps = 4;
+    limits.max_steps = 64;
+    EXPECT_EQ(engine.run(limits), kiv::gen::Stop::plateau);
+    EXPECT_EQ(engine.progress().steps_cap, 64u);
+    EXPECT_EQ(engine.progress().plateaus, 3u);  // at 4 and 16 cases grow, at 64 it stops
+    const auto near = kiv::gen::closest(engine.corpus(), 2);
+    EXPECT_EQ(near[0].distance, 100u - 64u);  // a whole case of presses
+    EXPECT_EQ(near[0].step, 63u);
 }
 
 // The stand-in library segfaults in scope 1 on input 254 and raises goal 107
