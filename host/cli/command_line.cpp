@@ -11,10 +11,12 @@
 namespace kiv {
 
 int command_line(int argc, char** argv) {
+    // Named here, or the usage line would show argv[0], the binary's whole path.
     CLI::App app{
         "kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"
         "Exit codes: 0 all passed; 1 a check failed, a case crashed or timed out, or coverage fell short "
-        "of --fail-under; 2 bad input."};
+        "of --fail-under; 2 bad input.",
+        "kivrun"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "kivrun " KIV_VERSION);
     // Every option's default shows in --help.
@@ -33,6 +35,8 @@ int command_line(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -107,10 +107,8 @@ std::string verdict_text(const std::optional<Verdict>& v) {
 void goal_list(const char* title, const std::vector<GoalChange>& goals, const char* how, std::ostream& out) {
     if (goals.empty()) return;
     out << "\n" << title << " (" << goals.size() << "):\n";
-    char line[96];
     for (const GoalChange& c : goals) {
-        std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(c.goal).c_str(), criterion_of(c.goal).c_str());
-        out << line << c.goal.meaning << "\n      " << how << " " << c.reached << "\n";
+        out << format("  %-16s %-12s ", goal_label(c.goal).c_str(), criterion_of(c.goal).c_str()) << c.goal.meaning << "\n      " << how << " " << c.reached << "\n";
     }
 }
 

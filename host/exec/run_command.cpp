@@ -161,8 +161,8 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
-    ro.case_goals = o.trace || !o.json.empty();
-    ro.fail_fast = o.fail_fast;  // each case's own goals, for the reports that show them
+    ro.case_goals = o.trace || !o.json.empty();  // each case's own goals, for the reports that show them
+    ro.fail_fast = o.fail_fast;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
     std::optional<kiv::McdcSection> mcdc_section;

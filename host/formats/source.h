@@ -3,6 +3,7 @@
 // goal at the probe call the catalog located for it.
 #pragma once
 
+#include "formats/writers.h"
 #include "model/result.h"
 
 #include <ostream>
@@ -40,8 +41,6 @@ struct LineHits {
 };
 std::vector<LineHits> line_hits(const Result& result, const FileGoals& file);
 
-// Text safe in XML and HTML content and attribute values.
-std::string escape_markup(const std::string& text);
 
 // `source_root` makes the SF paths absolute, as genhtml needs to find the code.
 void write_lcov(const Result& result, std::ostream& out, const std::string& source_root);

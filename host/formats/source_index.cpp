@@ -72,30 +72,4 @@ std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
     return out;
 }
 
-std::string escape_markup(const std::string& s) {
-    std::string out;
-    for (char ch : s) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t' ? ' ' : ch;
-        }
-    }
-    return out;
-}
-
 }  // namespace kiv

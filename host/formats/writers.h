@@ -38,6 +38,9 @@ std::string goal_label(const GoalResult& g);
 // A percentage with as many decimals as make a threshold verdict visible:
 // never "80.1 < 80.1".
 std::string percent_text(double value, double against = -1);
+// printf into a string of whatever length it takes: a column never cuts a row.
+[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...);
+
 // "1 case", "2 cases"
 std::string count(std::size_t n, const char* singular, const char* plural);
 // Text safe to put in XML: escaped, control bytes and bytes that are not

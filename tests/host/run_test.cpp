@@ -28,6 +28,18 @@ const char* const kFailing =
     "wrong,955,30,1,1,0,0,0\n"
     ",,,,,,1,0\n";
 
+// Two failed checks whose expect cells are long sets: the table of failed
+// checks must keep each row whole, the actual value and the newline included.
+const std::string kLongSets = [] {
+    std::string without0, without1 = "0";
+    for (int v = 1; v <= 255; ++v)
+        without0 += (v > 1 ? "|" : "") + std::to_string(v);
+    for (int v = 2; v <= 255; ++v)
+        without1 += "|" + std::to_string(v);
+    return "case,scope,959,966,968,970,980,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+           "long,955,30,1,1,0,0," + without0 + "\n,,,,,,1," + without1 + "\n";
+}();
+
 struct Invocation {
     const char* name;
     const char* args;   // {lib}, {suite}, {dir} are replaced
@@ -70,6 +82,9 @@ const Invocation kInvocations[] = {
     {"UnknownIsolationExitsTwo", "run {lib} {suite} --isolation thread", kPassing, 2, "", "--isolation"},
     {"NoSubcommandExitsTwo", "", nullptr, 2, "", "subcommand"},
     {"HelpExitsZero", "run --help", nullptr, 0, "--step-timeout", ""},
+    {"HelpNamesTheProgramNotItsPath", "--help", nullptr, 0, "Usage: kivrun [OPTIONS] SUBCOMMAND", ""},
+    {"VersionExitsZero", "--version", nullptr, 0, "kivrun ", ""},
+    {"LongFailedCheckRowsAreWhole", "run {lib} {suite}", kLongSets.c_str(), 1, "|253|254|255        1\n", ""},
     {"InfoListsScopesAndGoals", "info {lib}", nullptr, 0, "scope 981  runa2", ""},
     {"ForkIsolationWithTwoWorkers", "run {lib} {suite} --isolation fork -j 2", kFailing, 1, "1 passed, 1 failed", ""},
 };

@@ -63,6 +63,42 @@ TEST(SourceReports, OfTheExampleSuiteAreReadByTheirConsumersAndAgreeWithTheJson)
     fs::remove_all(d);
 }
 
+// Source roots whose bytes XML cannot hold as they are: the Cobertura and HTML
+// reports must still be read by a strict parser.
+struct OddRoot {
+    const char* name;
+    const char* root;
+};
+
+const OddRoot kOddRoots[] = {
+    {"Latin1Byte", "src\xe9"},
+    {"Surrogate", "src\xed\xa0\x80"},
+    {"OverlongSlash", "src\xc0\xaf"},
+    {"ControlCharacter", "src\x01"},
+    {"MarkupCharacters", "src&<>\""},
+};
+
+class SourceReportsOfAnOddRoot : public ::testing::TestWithParam<OddRoot> {};
+
+TEST_P(SourceReportsOfAnOddRoot, AreWellFormedXml) {
+    const std::string d = scratch();
+    const std::string root = d + GetParam().root;
+    fs::create_directories(root);
+    auto run = kivrun("run " + std::string(KIV_LIBRARY_PATH) + " " + kRoot + "/examples/seat_heater.csv -q --source-root '" +
+                      root + "' --cobertura " + d + "odd.xml --html " + d + "odd");
+    ASSERT_EQ(run.code, 0) << run.err;
+    for (const std::string& check : {"xmllint --nonet --noout --dtdvalid " + kData + "coverage-04.dtd " + d + "odd.xml",
+                                     "xmllint --nonet --noout --html --encode utf-8 " + d + "odd/index.html"}) {
+        auto c = run_command(check);
+        EXPECT_EQ(c.code, 0) << check << "\n" << c.out << c.err;
+        EXPECT_EQ(c.out + c.err, "") << check;
+    }
+    fs::remove_all(d);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roots, SourceReportsOfAnOddRoot, ::testing::ValuesIn(kOddRoots),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // What `kivrun report` and the source reports do with input they cannot use.
 struct BadSource {
     const char* name;

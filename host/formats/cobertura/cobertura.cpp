@@ -78,14 +78,14 @@ void write_cobertura(const Result& result, std::ostream& out, const std::string&
         << "<coverage " << total.rates() << " lines-covered=\"" << total.lines_hit << "\" lines-valid=\"" << total.lines
         << "\" branches-covered=\"" << total.branches_hit << "\" branches-valid=\"" << total.branches
         << "\" complexity=\"0\" version=\"kivrun\" timestamp=\"" << epoch_of(result.run.started) * 1000 << "\">\n"
-        << "  <sources>\n    <source>" << escape_markup(source_path(source_root, "."))
+        << "  <sources>\n    <source>" << xml_text(source_path(source_root, "."))
         << "</source>\n  </sources>\n  <packages>\n";
     for (const auto& [folder, files] : packages) {
         Tally pkg;
         for (const File& f : files)
             for (const LineHits& l : f.lines)
                 pkg.add(l);
-        out << "    <package name=\"" << escape_markup(folder.empty() ? "." : folder) << "\" " << pkg.rates()
+        out << "    <package name=\"" << xml_text(folder.empty() ? "." : folder) << "\" " << pkg.rates()
             << " complexity=\"0\">\n      <classes>\n";
         for (const File& f : files) {
             Tally cls;
@@ -94,14 +94,14 @@ void write_cobertura(const Result& result, std::ostream& out, const std::string&
                 cls.add(l);
                 methods[l.function].push_back(l);
             }
-            out << "        <class name=\"" << escape_markup(std::filesystem::path(f.name).stem().string())
-                << "\" filename=\"" << escape_markup(f.name) << "\" " << cls.rates()
+            out << "        <class name=\"" << xml_text(std::filesystem::path(f.name).stem().string())
+                << "\" filename=\"" << xml_text(f.name) << "\" " << cls.rates()
                 << " complexity=\"0\">\n          <methods>\n";
             for (const auto& [name, lines] : methods) {
                 Tally m;
                 for (const LineHits& l : lines)
                     m.add(l);
-                out << "            <method name=\"" << escape_markup(name) << "\" signature=\"()\" " << m.rates()
+                out << "            <method name=\"" << xml_text(name) << "\" signature=\"()\" " << m.rates()
                     << " complexity=\"0\">\n";
                 write_lines(lines, out, "              ");
                 out << "            </method>\n";

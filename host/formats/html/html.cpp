@@ -86,9 +86,9 @@ std::string mark(const Result& r, const GoalResult& g, const std::string& id) {
         detail = "missed: " + g.meaning;
     }
     return "<span class=\"goal " + std::string(state_of(g)) + " c-" + css_name(g.criterion) + "\"" +
-           (id.empty() ? "" : " id=\"" + id + "\"") + " data-goal=\"" + escape_markup(g.name()) + "\"><b>" +
-           escape_markup(g.criterion + " " + outcome(g)) + "</b> " + escape_markup(g.name()) + " · " +
-           escape_markup(detail) + "</span>";
+           (id.empty() ? "" : " id=\"" + id + "\"") + " data-goal=\"" + xml_text(g.name()) + "\"><b>" +
+           xml_text(g.criterion + " " + outcome(g)) + "</b> " + xml_text(g.name()) + " · " +
+           xml_text(detail) + "</span>";
 }
 
 std::vector<std::string> source_lines(const std::string& path, bool& found) {
@@ -101,7 +101,7 @@ std::vector<std::string> source_lines(const std::string& path, bool& found) {
 }
 
 void page_head(std::ostream& out, const std::string& title, const std::set<std::string>& criteria) {
-    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escape_markup(title)
+    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << xml_text(title)
         << "</title>\n<style>" << kStyle << "\n";
     for (const auto& c : criteria)
         out << "body.hide-" << css_name(c) << " .c-" << css_name(c) << "{display:none}\n";
@@ -118,9 +118,9 @@ void file_page(const Result& r, const FileGoals& f, const std::string& source_ro
         if (!std::strcmp(state_of(r.goals[g]), "missed")) ++missed;
     }
     page_head(out, f.file, criteria);
-    out << "<div class=\"bar\"><a href=\"index.html\">index</a> · <b>" << escape_markup(f.file) << "</b> · show: ";
+    out << "<div class=\"bar\"><a href=\"index.html\">index</a> · <b>" << xml_text(f.file) << "</b> · show: ";
     for (const auto& c : criteria)
-        out << "<label><input type=\"checkbox\" checked data-criterion=\"" << css_name(c) << "\"> " << escape_markup(c)
+        out << "<label><input type=\"checkbox\" checked data-criterion=\"" << css_name(c) << "\"> " << xml_text(c)
             << "</label>";
     out << " · " << count(missed, "missed goal", "missed goals");
     if (missed)
@@ -131,7 +131,7 @@ void file_page(const Result& r, const FileGoals& f, const std::string& source_ro
     const std::string path = source_path(source_root, f.file);
     std::vector<std::string> code = source_lines(path, found);
     if (!found)
-        out << "<p class=\"meta\">The source is not at " << escape_markup(path)
+        out << "<p class=\"meta\">The source is not at " << xml_text(path)
             << "; goals are listed by line without it (see --source-root).</p>\n";
     int32_t last = static_cast<int32_t>(code.size());
     if (!on_line.empty()) last = std::max(last, on_line.rbegin()->first);
@@ -154,7 +154,7 @@ void file_page(const Result& r, const FileGoals& f, const std::string& source_ro
                 : has       ? " class=\"has-goals\""
                             : "")
             << "><td class=\"n\"><a href=\"#L" << n << "\">" << n << "</a></td><td><pre>"
-            << escape_markup(n <= static_cast<int32_t>(code.size()) ? code[n - 1] : "")
+            << xml_text(n <= static_cast<int32_t>(code.size()) ? code[n - 1] : "")
             << "</pre></td><td class=\"marks\">" << marks << "</td></tr>\n";
     }
     out << "</table>\n" << kScript << "\n</body></html>\n";
@@ -171,10 +171,10 @@ std::string row(std::size_t reached, std::size_t justified, std::size_t total) {
 void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostream& out) {
     const Summary s = summarize(r);
     page_head(out, "kivrun coverage", {});
-    out << "<h1>Coverage on the source</h1>\n<p class=\"meta\">" << escape_markup(r.run.library) << " · ";
+    out << "<h1>Coverage on the source</h1>\n<p class=\"meta\">" << xml_text(r.run.library) << " · ";
     for (const auto& suite : r.run.suites)
-        out << escape_markup(suite) << " ";
-    out << "· started " << escape_markup(r.run.started) << " · " << count(s.cases(), "case", "cases") << ": "
+        out << xml_text(suite) << " ";
+    out << "· started " << xml_text(r.run.started) << " · " << count(s.cases(), "case", "cases") << ": "
         << s.passed << " passed, " << s.failed << " failed, " << s.crashed << " crashed, " << s.timed_out
         << " timed out" << (s.not_run ? ", " + std::to_string(s.not_run) + " not run" : "") << "</p>\n";
     const char* head =
@@ -185,9 +185,9 @@ void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostre
     out << "<h2>Per criterion</h2>\n<table class=\"summary\">\n";
     header("criterion");
     for (const CoverageRow& c : s.criteria)
-        out << "<tr class=\"criterion\" data-criterion=\"" << escape_markup(c.criterion) << "\" data-reached=\""
+        out << "<tr class=\"criterion\" data-criterion=\"" << xml_text(c.criterion) << "\" data-reached=\""
             << c.reached << "\" data-justified=\"" << c.justified << "\" data-total=\"" << c.total << "\"><td>"
-            << escape_markup(c.criterion) << "</td>" << row(c.reached, c.justified, c.total) << "</tr>\n";
+            << xml_text(c.criterion) << "</td>" << row(c.reached, c.justified, c.total) << "</tr>\n";
     out << "<tr class=\"total\"><th>total</th>" << row(s.total.reached, s.total.justified, s.total.total)
         << "</tr>\n</table>\n";
 
@@ -205,13 +205,13 @@ void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostre
             if (!entry.count(goal.function) || goal.criterion == "function") entry[goal.function] = goal.line;
         }
         for (const auto& [fn, t] : per)
-            out << "<tr><td><a href=\"" << escape_markup(page_of(f.file)) << "#L" << entry[fn] << "\">"
-                << escape_markup(fn) << "</a> <span class=\"meta\">" << escape_markup(f.file) << "</span></td>"
+            out << "<tr><td><a href=\"" << xml_text(page_of(f.file)) << "#L" << entry[fn] << "\">"
+                << xml_text(fn) << "</a> <span class=\"meta\">" << xml_text(f.file) << "</span></td>"
                 << row(t[0], t[1], t[2]) << "</tr>\n";
     }
     out << "</table>\n<h2>Files</h2>\n<ul>\n";
     for (const FileGoals& f : files)
-        out << "<li><a href=\"" << escape_markup(page_of(f.file)) << "\">" << escape_markup(f.file) << "</a> ("
+        out << "<li><a href=\"" << xml_text(page_of(f.file)) << "\">" << xml_text(f.file) << "</a> ("
             << count(f.goals.size(), "goal", "goals") << ")</li>\n";
     out << "</ul>\n</body></html>\n";
 }

@@ -15,47 +15,7 @@ std::string time_attr(double v) {
     return buf;
 }
 
-// Length of the UTF-8 sequence at s[i], or 0 when it is not well formed.
-std::size_t utf8_length(const std::string& s, std::size_t i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-    if (n == 2 && b < 0xC2) return 0;  // overlong
-    return n;
-}
-
 }  // namespace
-
-std::string xml_text(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_length(s, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
-            ++i;
-            continue;
-        }
-        if (n > 1) {
-            out.append(s, i, n);
-            i += n;
-            continue;
-        }
-        const char ch = s[i++];
-        switch (ch) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            case '\t': out += "&#9;"; break;
-            default: out += (static_cast<unsigned char>(ch) < 0x20 && ch != '\n') || ch == 0x7F ? '?' : ch;
-        }
-    }
-    return out;
-}
 
 void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     std::size_t failed_thresholds = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 namespace kiv {
@@ -10,9 +11,7 @@ namespace kiv {
 namespace {
 
 std::string fixed(double v, int digits) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-    return buf;
+    return format("%.*f", digits, v);
 }
 
 const char* tag_of(Verdict v) {
@@ -27,6 +26,18 @@ const char* tag_of(Verdict v) {
 }
 
 }  // namespace
+
+std::string format(const char* fmt, ...) {
+    va_list args, again;
+    va_start(args, fmt);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, again);
+    va_end(again);
+    return s;
+}
 
 std::string count(std::size_t n, const char* singular, const char* plural) {
     return std::to_string(n) + " " + (n == 1 ? singular : plural);
@@ -127,15 +138,10 @@ void cases_text(const Result& r, const Summary& s, std::ostream& out, const Text
         out << ": " << case_problem(r, c) << "\n";
         // Every failed check, not only the first.
         if (c.mismatches.size() > 1 || (c.mismatches.size() == 1 && c.verdict != Verdict::failed)) {
-            char line[256];
-            std::snprintf(line, sizeof line, "        %-5s %-6s %-44s %10s %8s\n", "step", "line", "output",
-                          "expected", "actual");
-            out << line;
-            for (const Mismatch& m : c.mismatches) {
-                std::snprintf(line, sizeof line, "        %-5d %-6d %-44s %10s %8lld\n", m.step, m.line,
-                              m.output.c_str(), m.expected.c_str(), static_cast<long long>(m.actual));
-                out << line;
-            }
+            out << format("        %-5s %-6s %-44s %10s %8s\n", "step", "line", "output", "expected", "actual");
+            for (const Mismatch& m : c.mismatches)
+                out << format("        %-5d %-6d %-44s %10s %8lld\n", m.step, m.line, m.output.c_str(),
+                              m.expected.c_str(), static_cast<long long>(m.actual));
         }
     }
     if (left_out)
@@ -146,15 +152,12 @@ void coverage_text(const Result& r, const Summary& s, std::ostream& out) {
     const bool justifying = !r.run.justification_files.empty();
     out << (justifying ? "\nCoverage        reached  justified  total  reached %  covered %\n"
                        : "\nCoverage        reached  total      %\n");
-    char line[128];
     auto row = [&](const CoverageRow& c) {
         if (justifying)
-            std::snprintf(line, sizeof line, "  %-13s %7zu %10zu %6zu %10.1f %10.1f\n", c.criterion.c_str(), c.reached,
-                          c.justified, c.total, c.percent(), c.covered_percent());
+            out << format("  %-13s %7zu %10zu %6zu %10.1f %10.1f\n", c.criterion.c_str(), c.reached, c.justified,
+                          c.total, c.percent(), c.covered_percent());
         else
-            std::snprintf(line, sizeof line, "  %-13s %7zu %6zu  %5.1f\n", c.criterion.c_str(), c.reached, c.total,
-                          c.percent());
-        out << line;
+            out << format("  %-13s %7zu %6zu  %5.1f\n", c.criterion.c_str(), c.reached, c.total, c.percent());
     };
     for (const auto& c : s.criteria)
         row(c);
@@ -204,10 +207,8 @@ void mcdc_text(const Result& r, const Summary& s, std::ostream& out) {
 }
 
 void goal_line(const GoalResult& g, std::ostream& out) {
-    char line[96];
-    std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(g).c_str(),
-                  g.criterion.empty() ? "unclassified" : g.criterion.c_str());
-    out << line << g.meaning << "\n";
+    out << format("  %-16s %-12s ", goal_label(g).c_str(), g.criterion.empty() ? "unclassified" : g.criterion.c_str())
+        << g.meaning << "\n";
 }
 
 // Goals not reached: the justified ones with their reasons, then the open ones.
@@ -254,9 +255,7 @@ void write_text(const Result& r, const Summary& s, std::ostream& out, const Text
         for (std::size_t g : goal_order(r))
             if (const GoalResult& goal = r.goals[g]; goal.reached()) {
                 const CaseResult& c = r.cases[static_cast<std::size_t>(goal.first_case)];
-                char line[96];
-                std::snprintf(line, sizeof line, "  %-16s %-12s ", goal_label(goal).c_str(), goal.criterion.c_str());
-                out << line << c.id() << ", " << step_where(c, goal.first_step) << ": " << goal.meaning << "\n";
+                out << format("  %-16s %-12s ", goal_label(goal).c_str(), goal.criterion.c_str()) << c.id() << ", " << step_where(c, goal.first_step) << ": " << goal.meaning << "\n";
             }
     }
     if (o.trace) {
