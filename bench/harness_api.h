@@ -51,11 +51,11 @@ void close_registries();
 // i of the host's index table holds ID k...Ids[i].
 inline constexpr int32_t kInputIds[] = {
 #define KIV_INPUT_ID(id, n, setter) id,
-#include "harness/harness_ids.def"
+#include "unit/harness_ids.def"
 };
 inline constexpr int32_t kGoalIds[] = {
 #define KIV_GOAL_ID(id, n) id,
-#include "harness/harness_ids.def"
+#include "unit/harness_ids.def"
 };
 inline constexpr int kInputCount = sizeof kInputIds / sizeof kInputIds[0];
 inline constexpr int kGoalCount = sizeof kGoalIds / sizeof kGoalIds[0];

@@ -4,11 +4,9 @@
 #include "dllharness.h"
 
 #include "frame/scope_frames.h"
-#include "unit/Wrapper_seat_heating_control.h"
-#include "unit/seat_heating_control.h"
 
-#define KIV_HAUX(n, scope, direction, unit_variable) uint8_t kiv_haux##n;
-#include "frame/harness_variables.def"
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) type kiv_haux##n;
+#include "unit/harness_variables.def"
 
 int32_t KIV_SCOPE_UID = 0;
 
@@ -24,11 +22,11 @@ void normal_step() {
 
 void kiv_dll_step(void) {
     switch (KIV_SCOPE_UID) {
-#define KIV_SCOPE(uid, step, unit, init) \
+#define KIV_SCOPE(uid, name, step, unit, init) \
     case uid:                            \
         normal_step<uid, init, unit>();  \
         break;
-#include "frame/scopes.def"
+#include "unit/scopes.def"
         default:
             break;
     }

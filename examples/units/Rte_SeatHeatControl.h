@@ -5,6 +5,10 @@
 
 #include <stdint.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 uint8_t Rte_IRead_SeatHeatControl_runa1_SeatOccupied_SeatOccupied(void);
 uint8_t Rte_IRead_SeatHeatControl_runa1_PowerMgtState_PowerMgtState(void);
 uint8_t Rte_IStatus_SeatHeatControl_runa1_PowerMgtState_PowerMgtState(void);
@@ -19,5 +23,9 @@ uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage2(void);
 uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage3(void);
 uint8_t Rte_Call_SeatHeatControl_HeatingRequest_GetButtonPressed(uint8_t* pressed);
 uint8_t Rte_Call_SeatHeatControl_HeatingActivate_SetHeatingCoil(uint8_t temperature);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

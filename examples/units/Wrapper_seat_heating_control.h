@@ -4,6 +4,10 @@
 
 #include <stdint.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct WrapperSeatHeatingControlState {
     uint8_t is_active;    /* 0 until the first step has run, then 1 for good */
     uint8_t tick_counter; /* 0 between steps, 1 while a step runs its runnables */
@@ -27,5 +31,9 @@ void Wrapper_seat_heating_control_initialize(void);
 void Wrapper_seat_heating_control_step(void);
 void Wrapper_seat_heating_control_terminate(void);
 void dummy_caller_rte_funcs(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

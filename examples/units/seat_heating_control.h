@@ -4,6 +4,10 @@
 
 #include <stdint.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct SeatHeatControlState {
     uint8_t StageCounter;      /* current heating stage, 0 to 3 */
     uint8_t PrevPressEdge;     /* edge flag of the previous runa2 call */
@@ -19,5 +23,9 @@ void runa1(void);
 void runa2(void);
 void runa3(void);
 void SeatHeatControl_Init(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -11,11 +11,11 @@ int32_t KIV_SCOPE_UID = 0;
 // no goal evaluation.
 void kiv_dll_step(void) {
     switch (KIV_SCOPE_UID) {
-#define KIV_SCOPE(uid, step, unit, init) \
+#define KIV_SCOPE(uid, name, step, unit, init) \
     case uid:                            \
         step();                          \
         break;
-#include "frame/scopes.def"
+#include "unit/scopes.def"
         default:
             break;
     }

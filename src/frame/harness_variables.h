@@ -1,10 +1,18 @@
-// The harness variables kiv_haux1..kiv_haux26 through which the host feeds and
-// observes each scope. Each is defined in the step unit of its scope.
+// The harness variables kiv_haux<n> through which the host feeds and observes
+// each scope, typed as the unit's harness_variables.def says; defined once,
+// in frame/frames.cpp.
 #pragma once
 
 #include <cstdint>
 
-#define KIV_HAUX(n, scope, direction, unit_variable) extern uint8_t kiv_haux##n;
-#include "frame/harness_variables.def"
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) extern type kiv_haux##n;
+#include "unit/harness_variables.def"
 
-inline constexpr int kKivHarnessVariableCount = 26;
+inline constexpr int kKivHarnessVariableCount = 0
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) +1
+#include "unit/harness_variables.def"
+    ;
+inline constexpr int kKivHarnessInputCount = 0
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) +(#direction[0] == 'I' ? 1 : 0)
+#include "unit/harness_variables.def"
+    ;

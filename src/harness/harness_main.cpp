@@ -2,6 +2,7 @@
 #include "harness/harness_main.h"
 
 #include "dllharness.h"
+#include "harness/harness_1.h"
 #include "harness/harness_all.h"
 #include "harness/mxx_hashtable.h"
 #include "platform/platform.h"
@@ -68,10 +69,11 @@ void kiv_register_object(int32_t count, int32_t index, const char* id, kiv_index
     }
     if (index < 0 || index >= table->length) return;
     fct_pair& entry = table->entries[index];
-    entry = {nullptr, nullptr};
+    entry = {nullptr, nullptr, {nullptr, nullptr}};
     if (id == nullptr) return;
     entry.get_fct = reinterpret_cast<kiv_getter>(mxx_hashtable_find_first(id_get_fct_hash, id));
     entry.set_fct = reinterpret_cast<kiv_setter>(mxx_hashtable_find_first(id_set_fct_hash, id));
+    if (entry.get_fct != nullptr) entry.float_fct = kiv_floating_accessors(entry.get_fct);
 }
 
 // Access by index: one bounds check (which also rejects a kind without a
@@ -89,23 +91,23 @@ void kiv_dll_set_int(int32_t index, const kiv_index_table* table, int64_t value)
     if (set != nullptr) set(value);
 }
 
-// Every accessor is of the integer kind, so the floating access converts.
+// A floating variable is reached through its floating accessors; any other
+// through its integer ones, converting (truncating, NaN as 0, saturating).
 double kiv_dll_get_float(int32_t index, const kiv_index_table* table) {
-    return static_cast<double>(kiv_dll_get_int(index, table));
-}
-
-// Truncates toward zero; NaN gives 0 and values beyond the 64-bit range
-// saturate, where a plain conversion would be undefined.
-int64_t kiv_double_to_int64(double value) {
-    constexpr double kTwoTo63 = 9223372036854775808.0;
-    if (std::isnan(value)) return 0;
-    if (value >= kTwoTo63) return std::numeric_limits<int64_t>::max();
-    if (value < -kTwoTo63) return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(value);
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return 0;
+    const fct_pair& entry = table->entries[index];
+    if (entry.float_fct.get != nullptr) return entry.float_fct.get();
+    return entry.get_fct != nullptr ? static_cast<double>(entry.get_fct()) : 0;
 }
 
 void kiv_dll_set_float(int32_t index, const kiv_index_table* table, double value) {
-    kiv_dll_set_int(index, table, kiv_double_to_int64(value));
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return;
+    const fct_pair& entry = table->entries[index];
+    if (entry.float_fct.set != nullptr) {
+        entry.float_fct.set(value);
+        return;
+    }
+    if (entry.set_fct != nullptr) entry.set_fct(kiv_double_to_int64(value));
 }
 
 }  // namespace

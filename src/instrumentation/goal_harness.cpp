@@ -1,4 +1,5 @@
-// goal_harness: the 176 goal flags and their evaluation from the probe records.
+// goal_harness: the unit's goal flags and their evaluation from its probe
+// records, both expanded from the unit's goals.def and records.def.
 #include "instrumentation/goal_harness.h"
 
 #include "instrumentation/CodeAnnotation.h"
@@ -7,21 +8,10 @@
 // Declared hidden so that each is addressed directly, not through the GOT.
 #define IXA_RECORD(kind, record, function, text) \
     extern IXA_##kind##_RECORD record __attribute__((visibility("hidden")));
-#include "unit/Wrapper_seat_heating_control_records.def"
-#define IXA_RECORD(kind, record, function, text) \
-    extern IXA_##kind##_RECORD record __attribute__((visibility("hidden")));
-#include "unit/seat_heating_control_records.def"
+#include "unit/records.def"
 
 #define KIV_GOAL(n, record, field, rule) uint32_t KIV_G##n;
-#include "instrumentation/goals.def"
-
-namespace {
-constexpr int kGoalRows = 0
-#define KIV_GOAL(n, record, field, rule) +1
-#include "instrumentation/goals.def"
-    ;
-static_assert(kGoalRows == kKivGoalCount, "the goal table must list 176 goals");
-}  // namespace
+#include "unit/goals.def"
 
 // Flag goals rise to 1 once their field is set; statement goals follow the
 // hit count once it is non-zero. Neither ever falls back, so the fold is
@@ -34,5 +24,5 @@ static_assert(kGoalRows == kKivGoalCount, "the goal table must list 176 goals");
 
 void kiv_goals_evaluate() {
 #define KIV_GOAL(n, record, field, rule) KIV_FOLD_##rule(KIV_G##n, record.field)
-#include "instrumentation/goals.def"
+#include "unit/goals.def"
 }

@@ -21,7 +21,7 @@ const std::vector<int>& goalOfIdIndex() {
     static const std::vector<int> table = [] {
         std::vector<int> v;
 #define KIV_GOAL_ID(id, n) v.push_back(n);
-#include "harness/harness_ids.def"
+#include "unit/harness_ids.def"
         return v;
     }();
     return table;

@@ -6,7 +6,7 @@
 #include <array>
 
 #include "dllharness.h"
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 #include "frame/harness_variables.h"
 #include "unit/Wrapper_seat_heating_control.h"
 #include "unit/seat_heating_control.h"

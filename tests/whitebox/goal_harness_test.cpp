@@ -17,7 +17,7 @@ namespace {
 
 uint32_t* const kGoals[] = {
 #define KIV_GOAL(n, record, field, rule) &KIV_G##n,
-#include "instrumentation/goals.def"
+#include "unit/goals.def"
 };
 // goals.def lists the goals in number order, so kGoals[n - 1] is KIV_Gn.
 

@@ -19,8 +19,8 @@ namespace {
 uint8_t* haux(int n) {
     static uint8_t* byNumber[kKivHarnessVariableCount + 1] = {};
     if (byNumber[1] == nullptr) {
-#define KIV_HAUX(n, scope, direction, unit_variable) byNumber[n] = &kiv_haux##n;
-#include "frame/harness_variables.def"
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) byNumber[n] = &kiv_haux##n;
+#include "unit/harness_variables.def"
     }
     return byNumber[n];
 }
@@ -29,7 +29,7 @@ uint32_t* goal(int n) {
     static uint32_t* byNumber[kKivGoalCount + 1] = {};
     if (byNumber[1] == nullptr) {
 #define KIV_GOAL(n, record, field, rule) byNumber[n] = &KIV_G##n;
-#include "instrumentation/goals.def"
+#include "unit/goals.def"
     }
     return byNumber[n];
 }

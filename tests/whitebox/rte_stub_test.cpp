@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
 namespace {
 

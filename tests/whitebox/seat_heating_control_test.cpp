@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 #include "unit/seat_heating_control.h"
 
 #include "record_outcomes.h"

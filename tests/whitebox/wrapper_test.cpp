@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 #include "unit/Wrapper_seat_heating_control.h"
 #include "unit/seat_heating_control.h"
 

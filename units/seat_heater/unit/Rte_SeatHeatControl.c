@@ -1,14 +1,14 @@
 // Calibration parameter access of SeatHeatControl's port TemperatureRanges.
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
-uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage1() {
+uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage1(void) {
     return Rte_Prm_TemperatureRanges_TemperatureStage1_data;
 }
 
-uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage2() {
+uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage2(void) {
     return Rte_Prm_TemperatureRanges_TemperatureStage2_data;
 }
 
-uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage3() {
+uint8_t Rte_Prm_SeatHeatControl_TemperatureRanges_TemperatureStage3(void) {
     return Rte_Prm_TemperatureRanges_TemperatureStage3_data;
 }

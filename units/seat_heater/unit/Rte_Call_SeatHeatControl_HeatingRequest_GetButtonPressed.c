@@ -1,5 +1,5 @@
 // Client-server call stub HeatingRequest.GetButtonPressed, served by its mock.
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
 // pressed must be valid; the call cannot fail, so the status is always 0.
 uint8_t Rte_Call_SeatHeatControl_HeatingRequest_GetButtonPressed(uint8_t* pressed) {

@@ -1,5 +1,6 @@
-// catalog_gen: expands the library's own tables into the JSON catalog that
-// kivrun reads beside the .so (what each variable ID, scope and goal means).
+// catalog_gen: expands a unit's tables into the JSON catalog that kivrun reads
+// beside the .so (what each variable ID, scope and goal means). Built against
+// the unit's root (-I ROOT), so one source serves every harness.
 #include "catalog_gen_scan.h"
 #include "identity.h"
 
@@ -23,28 +24,27 @@ struct Record {
 struct Haux {
     int n, scope;
     bool in;
-    std::string unit_var;
+    std::string type, unit_var, name;
 };
 struct Scope {
     int uid;
-    std::string step, unit, init;
+    std::string name, step, unit, init;
 };
 
 const std::vector<Record> kRecords = {
 #define IXA_RECORD(kind, record, function, text) {#kind, #record, #function, text},
-#include "unit/Wrapper_seat_heating_control_records.def"
-#define IXA_RECORD(kind, record, function, text) {#kind, #record, #function, text},
-#include "unit/seat_heating_control_records.def"
+#include "unit/records.def"
 };
 
 const std::vector<Scope> kScopes = {
-#define KIV_SCOPE(uid, step, unit, init) {uid, #step, #unit, #init},
-#include "frame/scopes.def"
+#define KIV_SCOPE(uid, name, step, unit, init) {uid, name, #step, #unit, #init},
+#include "unit/scopes.def"
 };
 
 const std::vector<Haux> kHaux = {
-#define KIV_HAUX(n, scope, direction, unit_variable) {n, scope, std::string(#direction) == "IN", #unit_variable},
-#include "frame/harness_variables.def"
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
+    {n, scope, std::string(#direction) == "IN", #type, #unit_variable, name},
+#include "unit/harness_variables.def"
 };
 
 struct InputId {
@@ -56,11 +56,11 @@ struct GoalId {
 };
 const std::vector<InputId> kInputIds = {
 #define KIV_INPUT_ID(id, n, setter) {id, n, #setter},
-#include "harness/harness_ids.def"
+#include "unit/harness_ids.def"
 };
 const std::vector<GoalId> kGoalIds = {
 #define KIV_GOAL_ID(id, n) {id, n},
-#include "harness/harness_ids.def"
+#include "unit/harness_ids.def"
 };
 
 struct Goal {
@@ -69,66 +69,12 @@ struct Goal {
 };
 const std::vector<Goal> kGoals = {
 #define KIV_GOAL(n, record, field, rule) {n, #record, #field, #rule},
-#include "instrumentation/goals.def"
+#include "unit/goals.def"
 };
 
 [[noreturn]] void fail(const std::string& why) {
     std::cerr << "catalog_gen: " << why << "\n";
     std::exit(1);
-}
-
-// A scope's short name: its unit function without a model's "_step" suffix.
-std::string scope_name(const Scope& s) {
-    const std::string suffix = "_step";
-    std::string u = s.unit;
-    if (u.size() > suffix.size() && u.compare(u.size() - suffix.size(), suffix.size(), suffix) == 0)
-        u.resize(u.size() - suffix.size());
-    return u;
-}
-
-bool starts(const std::string& s, const std::string& p) {
-    return s.rfind(p, 0) == 0;
-}
-
-std::vector<std::string> split(const std::string& s) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    for (std::size_t at; (at = s.find('_', from)) != std::string::npos; from = at + 1)
-        parts.push_back(s.substr(from, at - from));
-    parts.push_back(s.substr(from));
-    return parts;
-}
-
-// The port element a unit variable carries, by the naming patterns of the RTE
-// stub: Rte_Prm_<port>_<element>_data, RteStub_IF_<port>_<port>_<element>[_err],
-// RteStub_<variable>, dsin_/dsout_<port>_<operation>_<argument>; an array
-// index stays as a suffix.
-std::string port_element(std::string var) {
-    std::string index;
-    if (auto b = var.find('['); b != std::string::npos) {
-        index = var.substr(b);
-        var.resize(b);
-    }
-    std::string element;
-    if (starts(var, "Rte_Prm_") && var.size() > 13 && var.ends_with("_data")) {
-        auto parts = split(var.substr(8, var.size() - 13));
-        element = parts.back();
-    } else if (starts(var, "RteStub_IF_")) {
-        auto parts = split(var.substr(11));
-        if (parts.size() < 3) fail("unexpected port variable " + var);
-        element = parts[2];
-        for (std::size_t i = 3; i < parts.size(); ++i)
-            element += "_" + parts[i];
-    } else if (starts(var, "RteStub_")) {
-        element = var.substr(8);
-    } else if (starts(var, "dsin_") || starts(var, "dsout_")) {
-        auto parts = split(var.substr(var.find('_') + 1));
-        if (parts.size() < 3) fail("unexpected mock variable " + var);
-        element = parts[parts.size() - 2] + "_" + parts.back();
-    } else {
-        fail("no naming rule for unit variable " + var);
-    }
-    return element + index;
 }
 
 const char* criterion(const std::string& kind) {
@@ -249,7 +195,7 @@ nlohmann::json build(const Positions& at) {
     for (const auto& h : kHaux) {
         auto sc = scopes.find(h.scope);
         if (sc == scopes.end()) fail("harness variable in unknown scope " + std::to_string(h.scope));
-        std::string name = scope_name(*sc->second) + "." + port_element(h.unit_var);
+        std::string name = sc->second->name + "." + h.name;
         if (!names.insert(name).second) fail("two variables would be named " + name);
         std::string var = "kiv_haux" + std::to_string(h.n);
         if (h.in) {
@@ -261,10 +207,12 @@ nlohmann::json build(const Positions& at) {
                               {"variable", var},
                               {"scope", h.scope},
                               {"feeds", h.unit_var},
+                              {"type", h.type},
                               {"setter", setter}});
             scope_inputs[h.scope].push_back(id->second->id);
         } else {
-            outputs.push_back({{"name", name}, {"variable", var}, {"scope", h.scope}, {"from", h.unit_var}});
+            outputs.push_back(
+                {{"name", name}, {"variable", var}, {"scope", h.scope}, {"from", h.unit_var}, {"type", h.type}});
             scope_outputs[h.scope].push_back(name);
         }
     }
@@ -273,7 +221,7 @@ nlohmann::json build(const Positions& at) {
     json jscopes = json::array();
     for (const auto& s : kScopes)
         jscopes.push_back({{"uid", s.uid},
-                           {"name", scope_name(s)},
+                           {"name", s.name},
                            {"step", s.step},
                            {"unit", s.unit},
                            {"init", s.init},

@@ -3,7 +3,7 @@
 // narrowing and switch case reports to a probe record of its own.
 #include "unit/seat_heating_control.h"
 
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
 SeatHeatControlState seat_heating_control_ARID_DEF;
 

@@ -1,5 +1,5 @@
 // Heating coil mock: keeps the last temperature it was given for the step frame.
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
 uint8_t dsout_HeatingActivate_SetHeatingCoil_temp;
 

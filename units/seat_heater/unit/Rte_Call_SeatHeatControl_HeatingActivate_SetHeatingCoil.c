@@ -1,5 +1,5 @@
 // Client-server call stub HeatingActivate.SetHeatingCoil, served by its mock.
-#include "frame/Rte_SeatHeatControl.h"
+#include "unit/Rte_SeatHeatControl.h"
 
 // The call cannot fail, so the status is always 0.
 uint8_t Rte_Call_SeatHeatControl_HeatingActivate_SetHeatingCoil(uint8_t temperature) {

@@ -1,8 +1,0 @@
-// runa2_519_step_coverage_post_step_hook: makes the goal flags current after each
-// step of scope 981.
-#include "frame/scope_frames.h"
-#include "instrumentation/goal_harness.h"
-
-void runa2_519_step_coverage_post_step_hook() {
-    kiv_goals_evaluate();
-}

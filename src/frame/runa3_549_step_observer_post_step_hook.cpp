@@ -1,5 +1,0 @@
-// runa3_549_step_observer_post_step_hook: runs after each step of scope 997, once
-// the goals are current; nothing to observe here.
-#include "frame/scope_frames.h"
-
-void runa3_549_step_observer_post_step_hook() {}
