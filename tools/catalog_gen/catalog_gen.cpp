@@ -2,7 +2,7 @@
 // beside the .so (what each variable ID, scope and goal means). Built against
 // the unit's root (-I ROOT), so one source serves every harness.
 #include "catalog_gen_scan.h"
-#include "identity.h"
+#include "load/identity.h"
 
 #include <nlohmann/json.hpp>
 
