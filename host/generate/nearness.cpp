@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <map>
+#include <type_traits>
 
 namespace kiv::gen {
 
@@ -17,27 +18,37 @@ constexpr bool kHasGaps = requires(R r) {
     r.nearBelow;
     r.nearAbove;
 };
+template <class R>
+constexpr bool kHasBounds = requires(R r) {
+    r.nearMin;
+    r.nearMax;
+};
 
 }  // namespace
 
 Nearness::Nearness(const Target& target) : goal_count_(target.schema().goals.size()) {
     find<IXA_RELOP_RECORD>(target);
+    find<IXA_CAST_RECORD>(target);
 }
 
 // A template, so that a build whose records keep no gaps compiles this away.
 template <class R>
 void Nearness::find(const Target& target) {
-    if constexpr (kHasGaps<R>) {
+    constexpr bool relop = std::is_same_v<R, IXA_RELOP_RECORD>;
+    if constexpr (relop ? kHasGaps<R> : kHasBounds<R>) {
         const Library& lib = target.library();
         if (!lib.has_symbol_table()) return;
-        static const std::map<std::string, Field> kFields{{"trueSeen", Field::flip},     {"falseSeen", Field::flip},
-                                                          {"oneBelow", Field::one_below}, {"equal", Field::equal},
-                                                          {"oneAbove", Field::one_above}};
+        // A cast's bound is an equality to cross: the same reading as a
+        // relation's "equal", from the one side each bound is approached.
+        static const std::map<std::string, Field> kFields{
+            {"trueSeen", Field::flip}, {"falseSeen", Field::flip}, {"oneBelow", Field::one_below},
+            {"equal", Field::equal},   {"oneAbove", Field::one_above}, {"belowMin", Field::below_only},
+            {"aboveMax", Field::above_only}};
         std::map<std::string, std::size_t> index;
         const auto& goals = target.schema().goals;
         for (std::size_t g = 0; g < goals.size(); ++g) {
             const CatalogGoal* info = goals[g].info;
-            if (!info || info->record.find("RELOP") == std::string::npos) continue;
+            if (!info || info->record.find(relop ? "RELOP" : "CAST") == std::string::npos) continue;
             const auto f = kFields.find(info->field);
             if (f == kFields.end()) continue;
             auto [it, fresh] = index.emplace(info->record, records_.size());
@@ -48,8 +59,13 @@ void Nearness::find(const Target& target) {
                     continue;
                 }
                 Record r{};
-                r.below = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearBelow));
-                r.above = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearAbove));
+                if constexpr (relop) {
+                    r.below = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearBelow));
+                    r.above = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearAbove));
+                } else {
+                    r.below = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearMin));
+                    r.above = reinterpret_cast<volatile const uint32_t*>(at + offsetof(R, nearMax));
+                }
                 r.at_load_below = *r.below;
                 r.at_load_above = *r.above;
                 records_.push_back(r);
@@ -102,6 +118,14 @@ void Nearness::finish(const std::vector<uint8_t>& reached, Observation& obs) con
             case Field::one_above:  // left - right == 1
                 from_below = above == kFar;
                 d = !from_below ? (above > 1 ? above - 1 : 1 - above) : (below == kFar ? kFar : below + 1);
+                break;
+            case Field::below_only:  // a cast: how far above its minimum the value stayed
+                from_below = true;
+                d = below;
+                break;
+            case Field::above_only:  // and how far below its maximum
+                from_below = false;
+                d = above;
                 break;
         }
         // Not reached, so never 0: a reached goal is nearer than any miss.

@@ -1,6 +1,6 @@
-// How near a case came to each relational goal it did not reach, read from
-// the gaps its comparison probes keep: the search's sense of direction where
-// a goal sits behind a counter or a threshold.
+// How near a case came to each relational and cast goal it did not reach,
+// read from the gaps the comparison and cast probes keep: the search's sense
+// of direction where a goal sits behind a counter or a threshold.
 #pragma once
 
 #include "generate/search.h"
@@ -26,13 +26,15 @@ public:
 
 private:
     struct Record {
-        volatile const uint32_t* below;  // complement of the smallest gap, left under right
-        volatile const uint32_t* above;  // likewise, left at or over right
+        // Complement of the smallest gap seen: left under right (a cast: the
+        // value's gap to its minimum) and left at or over right (to its maximum).
+        volatile const uint32_t* below;
+        volatile const uint32_t* above;
         uint32_t at_load_below = 0, at_load_above = 0;
         uint32_t now_below = 0, now_above = 0;
         uint32_t step_below = 0, step_above = 0;
     };
-    enum class Field : uint8_t { flip, one_below, equal, one_above };
+    enum class Field : uint8_t { flip, one_below, equal, one_above, below_only, above_only };
     template <class R>
     void find(const Target& target);
     struct Goal {
