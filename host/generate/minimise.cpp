@@ -57,6 +57,17 @@ public:
         keep_ = &keep;
         while (c.size() > 1 && keeps(Case(c.begin(), c.end() - 1)))
             c.pop_back();
+        // Blocks first, halving: a long case of repeated steps (a timer run
+        // out) loses its surplus in a few runs rather than one run per step.
+        for (std::size_t block = c.size() / 2; block >= 2; block /= 2)
+            for (std::size_t at = 0; at + block <= c.size() && c.size() > block;) {
+                Case t = c;
+                t.erase(t.begin() + static_cast<std::ptrdiff_t>(at), t.begin() + static_cast<std::ptrdiff_t>(at + block));
+                if (keeps(t))
+                    c = std::move(t);
+                else
+                    at += block;
+            }
         for (bool changed = true; changed;) {
             changed = false;
             for (std::size_t i = c.size(); i-- > 0 && c.size() > 1;) {
