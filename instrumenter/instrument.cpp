@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include <clang/AST/ASTConsumer.h>
 #include <clang/AST/ASTContext.h>
@@ -413,7 +414,7 @@ private:
     void value(Expr* e, int depth) {
         auto* ice = dyn_cast<ImplicitCastExpr>(e);
         if (ice && narrowing(ice->getSubExpr(), ice->getType()))
-            return cast_probe(ice->getSubExpr(), ice->getType(), true, depth);
+            return cast_probe(ice->getSubExpr(), ice->getType(), depth);
         expr(e, depth);
     }
 
@@ -429,9 +430,11 @@ private:
         QualType t = e->IgnoreParenImpCasts()->getType();
         std::string variant = "S", close = ")";
         std::string open_extra;
-        if (t->isIntegerType() || t->isEnumeralType())
+        if (t->isIntegerType() || t->isEnumeralType()) {
             variant = int_variant(t);
-        else
+            std::tie(open_extra, close) = parenthesised(e);
+            close += ")";
+        } else
             open_extra = "(", close = ") != 0)";
         const std::string text = source_text(sp);
         wrap(sp, depth, probe("IXA_" + kind + "_" + variant, kind, text, e->getBeginLoc()) + ", " + open_extra, close);
@@ -505,7 +508,7 @@ private:
         // it fixes the signature.
         QualType t = bo->getLHS()->getType();
         if (!t->isIntegerType() && !t->isEnumeralType())
-            return warn(bo->getOperatorLoc(), "no relational probe for a comparison of '" + t.getAsString() + "' operands");
+            return warn(bo->getOperatorLoc(), "no relational probe for a comparison of '" + type_name(t) + "' operands");
         static const std::map<BinaryOperatorKind, const char*> ops = {{BO_NE, "NEQ"}, {BO_EQ, "EQU"}, {BO_LT, "LES"},
                                                                       {BO_LE, "LEQ"}, {BO_GE, "GEQ"}, {BO_GT, "GRE"}};
         Span whole = span(bo->getSourceRange());
@@ -519,6 +522,26 @@ private:
         for (const Span& operand : {lhs, rhs})
             if (auto v = integer_literal(source_text(operand))) last().constants->push_back(*v);
         edits_.push_back({lhs.end, 1, depth, seq_++, rhs.begin - lhs.end, ", "});
+    }
+
+    // The floating types a probe can take: "F" float, "D" double, "LD" long
+    // double; "H" a half type, which converts exactly to double; "" none.
+    static std::string floating(QualType t) {
+        const auto* bt = t.getCanonicalType()->getAs<BuiltinType>();
+        if (!bt) return "";
+        switch (bt->getKind()) {
+        case BuiltinType::Float: return "F";
+        case BuiltinType::Double: return "D";
+        case BuiltinType::LongDouble: return "LD";
+        case BuiltinType::Half:
+        case BuiltinType::Float16: return "H";
+        default: return "";
+        }
+    }
+
+    // Bits of an integer that a floating type holds exactly (its significand).
+    unsigned exact_bits(QualType t) const {
+        return llvm::APFloat::semanticsPrecision(ctx_.getFloatTypeSemantics(t));
     }
 
     // Narrowing: the target cannot hold every value of the source type. A
@@ -539,8 +562,10 @@ private:
             return !holds;
         }
         if (from_fp && to_int) return true;
-        if (from_fp && to_fp) return width(to) < width(from);
-        if (from_int && to_fp) return width(from) >= 32 && width(to) == 32;
+        if (from_fp && to_fp) return exact_bits(to) < exact_bits(from) || width(to) < width(from);
+        // Integers wider than the target's significand round: float holds 24
+        // bits exactly, double 53.
+        if (from_int && to_fp) return width(from) - (is_unsigned(from) ? 0 : 1) > exact_bits(to);
         return false;
     }
 
@@ -561,35 +586,66 @@ private:
         return min + ", " + max;
     }
 
-    void cast_probe(Expr* sub, QualType to, bool implicit, int depth) {
+    std::string type_name(QualType t) const {
+        PrintingPolicy pp(ctx_.getLangOpts());
+        pp.AnonymousTagLocations = false;  // never a path in the output
+        return t.getAsString(pp);
+    }
+
+    // The cast probe for a conversion, and the bounds it is given; an empty
+    // name where no probe takes the pair.
+    std::pair<std::string, std::string> cast_member(QualType from, QualType to) {
+        from = from.getCanonicalType();
+        to = to.getCanonicalType();
+        const std::string ff = floating(from), tf = floating(to);
+        if (from->isIntegerType() && to->isIntegerType()) {
+            if (width(from) > 64 || width(to) > 64) return {};
+            // A 32-bit value against a 64-bit target's bounds: the _64 members.
+            const std::string suffix = width(from) <= 32 && width(to) > 32 ? "_64" : "";
+            return {"IXA_CAST_" + int_variant(from) + suffix, int_bounds(to)};
+        }
+        if (!ff.empty() && to->isIntegerType()) {
+            if (width(to) > 64) return {};
+            return {"IXA_CAST_" + std::string(ff == "LD" ? "LD" : "D") + "_" + int_variant(to), int_bounds(to)};
+        }
+        if (!ff.empty() && tf == "F")
+            return {"IXA_CAST_" + std::string(ff == "LD" ? "LD" : "D") + "_F",
+                    "-3.4028234663852886e+38, 3.4028234663852886e+38"};
+        if (ff == "LD" && tf == "D") return {"IXA_CAST_LD_D", "-1.7976931348623157e+308, 1.7976931348623157e+308"};
+        if (from->isIntegerType() && width(from) <= 64 && (tf == "F" || tf == "D")) {
+            const std::string sign = is_unsigned(from) ? "U" : "S";
+            if (tf == "F" && width(from) <= 32) return {"IXA_CAST_" + sign + "_32FP", "-16777216.0, 16777216.0"};
+            if (tf == "F") return {"IXA_CAST_" + sign + "_LL_FP", "-16777216.0, 16777216.0"};
+            return {"IXA_CAST_" + sign + "_LL_DP", "-9007199254740992.0, 9007199254740992.0"};
+        }
+        return {};
+    }
+
+    // The probe returns the value in its own type; C converts it to the
+    // target where the plain code did, so no cast is written for an implicit
+    // conversion (and none names a type the unit may not be able to spell).
+    void cast_probe(Expr* sub, QualType to, int depth) {
         expr(sub, depth + 1);
         Span sp = span(sub->getSourceRange());
         if (!sp.ok) return warn(sub->getBeginLoc(), "a conversion from a macro expansion is not instrumented");
-        QualType from = sub->getType().getCanonicalType();
-        QualType target = to.getCanonicalType();
-        std::string macro, bounds;
-        if (from->isIntegerType() && target->isIntegerType()) {
-            macro = "IXA_CAST_" + int_variant(from);
-            bounds = int_bounds(target);
-        } else if (from->isRealFloatingType()) {
-            const std::string src = width(from) > 64 ? "LD" : "D";
-            if (target->isRealFloatingType()) {
-                macro = "IXA_CAST_" + src + "_F";
-                bounds = "-3.4028234663852886e+38, 3.4028234663852886e+38";
-            } else {
-                macro = "IXA_CAST_" + src + "_" + int_variant(target);
-                bounds = int_bounds(target);
-            }
-        } else if (from->isIntegerType() && width(from) == 32) {
-            macro = std::string("IXA_CAST_") + (is_unsigned(from) ? "U" : "S") + "_32FP";
-            bounds = "-16777216.0, 16777216.0";
-        } else {
-            return warn(sub->getBeginLoc(), "no cast probe for a conversion from '" + sub->getType().getAsString() +
-                                                "' to '" + to.getAsString() + "'");
-        }
-        const std::string open = (implicit ? "(" + to.getAsString() + ")" : std::string()) +
-                                 probe(macro, "CAST", source_text(sp) + " to " + to.getAsString(), sub->getBeginLoc()) + ", ";
-        wrap(sp, depth, open, ", " + bounds + ")");
+        const auto [macro, bounds] = cast_member(sub->getType(), to);
+        if (macro.empty())
+            return warn(sub->getBeginLoc(), "no cast probe for a conversion from '" + type_name(sub->getType()) +
+                                                "' to '" + type_name(to) + "'");
+        const auto [open, close] = parenthesised(sub);
+        wrap(sp, depth,
+             probe(macro, "CAST", source_text(sp) + " to " + type_name(to), sub->getBeginLoc()) + ", " + open,
+             close + ", " + bounds + ")");
+    }
+
+    // A wrapped expression becomes a probe's argument: anything but a primary
+    // expression is parenthesised, so a comma operator stays one argument.
+    static std::pair<std::string, std::string> parenthesised(const Expr* e) {
+        e = e->IgnoreImpCasts();
+        if (isa<ParenExpr>(e) || isa<DeclRefExpr>(e) || isa<IntegerLiteral>(e) || isa<FloatingLiteral>(e) ||
+            isa<CharacterLiteral>(e) || isa<CallExpr>(e) || isa<MemberExpr>(e) || isa<ArraySubscriptExpr>(e))
+            return {"", ""};
+        return {"(", ")"};
     }
 
     void divisor(Expr* rhs, int depth) {
@@ -604,10 +660,12 @@ private:
             // The probe returns double; the cast keeps the division in the
             // operand's own type (float -> double -> float is exact).
             variant = width(t) > 64 ? "LD" : width(t) == 32 ? "FD" : "D";
-            if (variant == "FD") cast_back = "(" + rhs->getType().getAsString() + ")";
+            if (variant == "FD") cast_back = "(float)";
         } else
             return;
-        wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp), rhs->getBeginLoc()) + ", ", ")");
+        const auto [open, close] = parenthesised(rhs);
+        wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp), rhs->getBeginLoc()) + ", " + open,
+             close + ")");
     }
 
     void call(CallExpr* ce, int depth) {
@@ -654,7 +712,7 @@ private:
         }
         if (auto* ce = dyn_cast<CallExpr>(e)) return call(ce, depth);
         if (auto* cs = dyn_cast<CStyleCastExpr>(e)) {
-            if (narrowing(cs->getSubExpr(), cs->getType())) return cast_probe(cs->getSubExpr(), cs->getType(), false, depth + 1);
+            if (narrowing(cs->getSubExpr(), cs->getType())) return cast_probe(cs->getSubExpr(), cs->getType(), depth + 1);
             return expr(cs->getSubExpr(), depth + 1);
         }
         if (isa<StmtExpr>(e)) return warn(e->getBeginLoc(), "a statement expression is not instrumented");
@@ -736,14 +794,13 @@ bool instrument(const Options& options, Output& out) {
     const int rc = tool.run(&factory);
     if (rc != 0 || !done) return false;
     std::ostringstream src;
-    src << "// Instrumented by kivinst from " << options.source << " (translation unit " << options.unit
+    src << "// Instrumented by kivinst from " << relative_path(options.source, options.root) << " (translation unit " << options.unit
         << "). Generated: edit the plain source, not this file.\n"
         << "#include \"instrumentation/CodeAnnotation.h\"\n\n"
         << "#define IXA_RECORD(kind, rec, fn, text) IXA_##kind##_RECORD rec;\n"
         << "#include \"" << options.records_include << "\"\n\n"
-        << "// Records start zeroed at load and nothing clears them, so there is nothing to do.\n"
-        << "[[maybe_unused]] static void KIV_TU" << options.unit << "ixa_init_goals() {}\n\n"
-        << "#line 1 \"" << options.source << "\"\n"
+        << "// Records start zeroed at load and nothing clears them: no initialisation.\n\n"
+        << "#line 1 \"" << relative_path(options.source, options.root) << "\"\n"
         << result.source;
     out.source = src.str();
     out.records = std::move(result.records);
@@ -752,7 +809,8 @@ bool instrument(const Options& options, Output& out) {
 
 std::string records_def(const Options& options, const std::vector<Record>& records) {
     std::ostringstream def;
-    def << "// Probe records of translation unit " << options.unit << ", written by kivinst from " << options.source
+    def << "// Probe records of translation unit " << options.unit << ", written by kivinst from "
+        << relative_path(options.source, options.root)
         << ",\n"
         << "// one row per probe call site, in source order.\n"
         << "//\n"

@@ -35,7 +35,7 @@ struct Options {
 };
 
 struct Output {
-    std::string source;           // instrumented source (compiled as C++ against the probe runtime)
+    std::string source;           // instrumented source, C, compiled as C against the probe runtime
     std::vector<Record> records;  // in source order
 };
 

@@ -41,7 +41,7 @@ endfunction()
 
 foreach(unit ${UNITS})
   probe_calls(${HAND}/${unit}.cpp hand)
-  probe_calls(${GENERATED}/${unit}.cpp generated)
+  probe_calls(${GENERATED}/${unit}.c generated)
   if(NOT "${hand}" STREQUAL "${generated}")
     list(REMOVE_ITEM hand ${generated})
     message(SEND_ERROR "${unit}: probe calls differ; hand-written ones not generated: ${hand}")

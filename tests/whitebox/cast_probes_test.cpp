@@ -1,6 +1,7 @@
 // Cast probes (range flags, truncation, saturation, NaN) and divisor probes.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -83,6 +84,21 @@ const CastRow kCastRows[] = {
     {"S_32FP_minus2p24", CAST(IXA_CAST_S_32FP(1, r, -16777216, 0, 0)), 0, 0, -16777216},
     {"S_32FP_minus2p24_minus1", CAST(IXA_CAST_S_32FP(1, r, -16777217, 0, 0)), 1, 0, -16777216},
     {"S_32FP_2p24_plus1", CAST(IXA_CAST_S_32FP(1, r, 16777217, 0, 0)), 0, 1, 16777216},
+    // 64-bit integers to float (2^24) and to double (2^53), at and past the last exact magnitude.
+    {"U_LL_FP_2p24", CAST(IXA_CAST_U_LL_FP(1, r, 16777216, 0, 0)), 0, 0, 16777216},
+    {"U_LL_FP_max_rounds", CAST(IXA_CAST_U_LL_FP(1, r, kUlongMax, 0, 0)), 0, 1, kTwo64},
+    {"S_LL_FP_min", CAST(IXA_CAST_S_LL_FP(1, r, kLongMin, 0, 0)), 1, 0, -kTwo63},
+    {"S_LL_FP_minus2p24_plus1_in", CAST(IXA_CAST_S_LL_FP(1, r, -16777215, 0, 0)), 0, 0, -16777215},
+    {"U_LL_DP_2p53", CAST(IXA_CAST_U_LL_DP(1, r, uint64_t{1} << 53, 0, 0)), 0, 0, 9007199254740992.0L},
+    {"U_LL_DP_2p53_plus1_rounds", CAST(IXA_CAST_U_LL_DP(1, r, (uint64_t{1} << 53) + 1, 0, 0)), 0, 1, 9007199254740992.0L},
+    {"S_LL_DP_minus2p53_minus1", CAST(IXA_CAST_S_LL_DP(1, r, -(int64_t{1} << 53) - 1, 0, 0)), 1, 0, -9007199254740992.0L},
+    {"S_LL_DP_max_rounds", CAST(IXA_CAST_S_LL_DP(1, r, INT64_MAX, 0, 0)), 0, 1, kTwo63},
+    // long double to double keeps double precision and range: 0.1L is the double nearest 0.1, not the float.
+    {"LD_D_tenth", CAST(IXA_CAST_LD_D(1, r, 0.1L, -DBL_MAX, DBL_MAX)), 0, 0, 0.1},
+    {"LD_D_1e300_in", CAST(IXA_CAST_LD_D(1, r, 1e300L, -DBL_MAX, DBL_MAX)), 0, 0, 1e300},
+    {"LD_D_1e400_above", CAST(IXA_CAST_LD_D(1, r, 1e400L, -DBL_MAX, DBL_MAX)), 0, 1, kInf},
+    {"LD_D_minus1e400_below", CAST(IXA_CAST_LD_D(1, r, -1e400L, -DBL_MAX, DBL_MAX)), 1, 0, -kInf},
+    {"LD_D_NaN", CAST(IXA_CAST_LD_D(1, r, kNaN, -DBL_MAX, DBL_MAX)), 0, 0, kNaN},
 };
 #undef CAST
 
