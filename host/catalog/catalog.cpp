@@ -10,6 +10,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <limits>
 #include <fstream>
 #include <sstream>
 #include <set>
@@ -49,7 +50,65 @@ std::string catalog_path_for(const std::string& library_path) {
     return base + ".catalog.json";
 }
 
+int64_t ValueType::min_int() const {
+    if (floating || !is_signed) return 0;
+    return size >= 8 ? INT64_MIN : -(int64_t{1} << (size * 8 - 1));
+}
+
+uint64_t ValueType::max_uint() const {
+    if (boolean) return 1;
+    if (is_signed) return size >= 8 ? uint64_t{INT64_MAX} : (uint64_t{1} << (size * 8 - 1)) - 1;
+    return size >= 8 ? UINT64_MAX : (uint64_t{1} << (size * 8)) - 1;
+}
+
+double ValueType::min_float() const {
+    if (!floating) return static_cast<double>(min_int());
+    return size == 4 ? -static_cast<double>(std::numeric_limits<float>::max()) : -std::numeric_limits<double>::max();
+}
+
+double ValueType::max_float() const {
+    if (!floating) return static_cast<double>(max_uint());
+    return size == 4 ? static_cast<double>(std::numeric_limits<float>::max()) : std::numeric_limits<double>::max();
+}
+
+std::optional<ValueType> value_type_named(const std::string& name) {
+    struct Row {
+        const char* name;
+        int size;
+        bool is_signed, floating, boolean;
+    };
+    // The spellings a unit's table may use: fixed-width types, the plain C
+    // integer types as on this host (LP64), bool and the floating types.
+    static const Row kRows[] = {
+        {"uint8_t", 1, false, false, false},        {"int8_t", 1, true, false, false},
+        {"uint16_t", 2, false, false, false},       {"int16_t", 2, true, false, false},
+        {"uint32_t", 4, false, false, false},       {"int32_t", 4, true, false, false},
+        {"uint64_t", 8, false, false, false},       {"int64_t", 8, true, false, false},
+        {"bool", 1, false, false, true},            {"_Bool", 1, false, false, true},
+        {"char", 1, true, false, false},            {"signed char", 1, true, false, false},
+        {"unsigned char", 1, false, false, false},  {"short", 2, true, false, false},
+        {"unsigned short", 2, false, false, false}, {"int", 4, true, false, false},
+        {"unsigned", 4, false, false, false},       {"unsigned int", 4, false, false, false},
+        {"long", 8, true, false, false},            {"unsigned long", 8, false, false, false},
+        {"long long", 8, true, false, false},       {"unsigned long long", 8, false, false, false},
+        {"float", 4, true, true, false},            {"double", 8, true, true, false},
+    };
+    for (const auto& r : kRows)
+        if (name == r.name) return ValueType{r.name, r.size, r.is_signed, r.floating, r.boolean};
+    return std::nullopt;
+}
+
 namespace {
+
+// A variable's type; absent in catalogs written before types were recorded.
+ValueType type_field(const nlohmann::json& object, const std::string& where) {
+    if (!object.contains("type")) return ValueType{};
+    const auto& value = object["type"];
+    if (!value.is_string()) throw std::runtime_error(where + ".type: expected a type name, got " + value.dump());
+    auto type = value_type_named(value.get<std::string>());
+    if (!type) throw std::runtime_error(where + ".type: unknown type '" + value.get<std::string>() + "'");
+    return *type;
+}
 
 Setter setter_named(const std::string& s) {
     if (s == "plain") return Setter::plain;
@@ -149,11 +208,13 @@ Catalog parse(const nlohmann::json& j) {
     for (const auto& i : j.at("inputs")) {
         const std::string at = item("inputs", n++);
         c.inputs.push_back({int_field(i, "id", at), i.at("name"), i.at("variable"), int_field(i, "scope", at),
-                            i.at("feeds"), setter_named(i.at("setter"))});
+                            i.at("feeds"), setter_named(i.at("setter")), type_field(i, at)});
     }
     n = 0;
-    for (const auto& o : j.at("outputs"))
-        c.outputs.push_back({o.at("name"), o.at("variable"), int_field(o, "scope", item("outputs", n++)), o.at("from")});
+    for (const auto& o : j.at("outputs")) {
+        const std::string at = item("outputs", n++);
+        c.outputs.push_back({o.at("name"), o.at("variable"), int_field(o, "scope", at), o.at("from"), type_field(o, at)});
+    }
     n = 0;
     for (const auto& g : j.at("goals")) {
         const std::string at = item("goals", n++);

@@ -11,6 +11,26 @@ namespace kiv {
 
 enum class Setter { plain, boolean, unknown };
 
+// The C scalar type of a harness variable, as its unit's table spells it.
+struct ValueType {
+    std::string name = "uint8_t";  // older catalogs have no type: the 8-bit variables of then
+    int size = 1;                  // bytes
+    bool is_signed = false;
+    bool floating = false;
+    bool boolean = false;  // C's bool: holds 0 or 1
+
+    // The range of the type's values; for a floating type the finite range of
+    // its values (as doubles), for the integer kinds exact as 64-bit integers.
+    int64_t min_int() const;
+    uint64_t max_uint() const;
+    double min_float() const;
+    double max_float() const;
+};
+
+// The type of that name ("int16_t", "unsigned short", "float", "bool", ...);
+// nullopt for a name that is no C scalar type the harness variables can have.
+std::optional<ValueType> value_type_named(const std::string& name);
+
 struct CatalogInput {
     int32_t id = 0;
     std::string name;      // readable and unique: "<scope name>.<port element>"
@@ -18,6 +38,7 @@ struct CatalogInput {
     int32_t scope = 0;
     std::string feeds;  // the unit variable the scope's frame copies it into
     Setter setter = Setter::unknown;
+    ValueType type{};
 };
 
 struct CatalogOutput {
@@ -25,6 +46,7 @@ struct CatalogOutput {
     std::string variable;  // harness variable; has no ID, read by symbol
     int32_t scope = 0;
     std::string from;  // the unit variable the frame copies it from
+    ValueType type{};
 };
 
 struct CatalogScope {

@@ -149,55 +149,62 @@ const BadSource kBadSource[] = {
 INSTANTIATE_TEST_SUITE_P(Bad, SourceReportsRefuse, ::testing::ValuesIn(kBadSource),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A copy of the repository's unit sources with one edit, and what catalog_gen says of it.
-struct DoctoredSource {
+// A copy of the seat heater's sites files with one edit, and what catalog_gen says of it.
+struct DoctoredSites {
     const char* name;
-    const char* from;  // text in seat_heating_control.cpp
+    const char* from;  // text in seat_heating_control_sites.json
     const char* to;
     int code;
     const char* says;  // in its diagnostic; empty when it must succeed
 };
 
-class CatalogGenOnSources : public ::testing::TestWithParam<DoctoredSource> {};
+class CatalogGenOnSites : public ::testing::TestWithParam<DoctoredSites> {};
 
-TEST_P(CatalogGenOnSources, NamesTheRecordOfEveryMisplacedProbeCall) {
-    const DoctoredSource& d = GetParam();
+TEST_P(CatalogGenOnSites, NamesTheRecordOfEveryMisplacedSite) {
+    const DoctoredSites& d = GetParam();
     const fs::path root = fs::path(::testing::TempDir()) / ("catalog_gen_" + std::to_string(getpid()));
-    fs::create_directories(root / "units/seat_heater/unit");
-    std::string controller = read_file(KIV_SOURCE_DIR "/units/seat_heater/unit/seat_heating_control.cpp");
+    fs::create_directories(root);
+    const std::string unit = KIV_SOURCE_DIR "/units/seat_heater/unit/";
+    std::string controller = read_file(unit + "seat_heating_control_sites.json");
     const auto at = controller.find(d.from);
     ASSERT_NE(at, std::string::npos) << d.from;
     controller.replace(at, std::string(d.from).size(), d.to);
-    std::ofstream(root / "units/seat_heater/unit/seat_heating_control.cpp") << controller;
-    fs::copy_file(KIV_SOURCE_DIR "/units/seat_heater/unit/Wrapper_seat_heating_control.cpp",
-                  root / "units/seat_heater/unit/Wrapper_seat_heating_control.cpp", fs::copy_options::overwrite_existing);
+    std::ofstream(root / "seat_heating_control_sites.json") << controller;
+    fs::copy_file(unit + "Wrapper_seat_heating_control_sites.json", root / "Wrapper_seat_heating_control_sites.json",
+                  fs::copy_options::overwrite_existing);
     const std::string out = (root / "catalog.json").string(), err = (root / "stderr.txt").string();
-    const int status = std::system((std::string(KIV_CATALOG_GEN_PATH) + " --library " KIV_LIBRARY_PATH " " + out + " " + root.string() + " " +
-                                    (root / "units/seat_heater/unit/Wrapper_seat_heating_control.cpp").string() + " " +
-                                    (root / "units/seat_heater/unit/seat_heating_control.cpp").string() + " 2>" + err)
+    const int status = std::system((std::string(KIV_CATALOG_GEN_PATH) + " --library " KIV_LIBRARY_PATH " " + out + " " +
+                                    (root / "Wrapper_seat_heating_control_sites.json").string() + " " +
+                                    (root / "seat_heating_control_sites.json").string() + " 2>" + err)
                                        .c_str());
     const std::string said = read_file(err);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, d.code) << said;
-    if (*d.says)
+    if (*d.says) {
         EXPECT_NE(said.find(d.says), std::string::npos) << said;
-    else  // the sources as they are give the very catalog the build installed
+        EXPECT_FALSE(fs::exists(out)) << "no catalog is written from bad sites";
+    } else {  // the files as they are give the very catalog the build installed
         EXPECT_EQ(read_file(out), read_file(KIV_CATALOG_PATH));
+    }
     fs::remove_all(root);
 }
 
-const DoctoredSource kDoctored[] = {
+#define KIV_STM5_SITE                                                                                              \
+    "{\"record\": \"TU18ixa_stm_cond5\", \"kind\": \"STM\", \"function\": \"runa2\", \"file\": "                     \
+    "\"examples/units/seat_heating_control.c\", \"line\": 29, \"column\": 5},"
+
+const DoctoredSites kDoctored[] = {
     {"Unchanged", "", "", 0, ""},
-    {"RecordInNoCall", "IXA_STM(5, &TU18ixa_stm_cond5);", "", 1,
-     "probe record TU18ixa_stm_cond5 is used in no probe call"},
-    {"RecordInTwoCalls", "IXA_STM(5, &TU18ixa_stm_cond5);",
-     "IXA_STM(5, &TU18ixa_stm_cond5); IXA_STM(5, &TU18ixa_stm_cond5);", 1,
-     "probe record TU18ixa_stm_cond5 is used in 2 probe calls: units/seat_heater/unit/seat_heating_control.cpp:51:5 "
-     "units/seat_heater/unit/seat_heating_control.cpp:51:37"},
-    {"ConditionNotObserved", "IXA_CC_U(1, &TU18ixa_cc_cond1, ButtonPressed) &&",
-     "ButtonPressed && IXA_CC_U(1, &TU18ixa_cc_cond1, ButtonPressed) &&", 1,
-     "units/seat_heater/unit/seat_heating_control.cpp:33:26: decision TU18ixa_dc_cond1 has an operand that is not a condition probe"},
+    {"RecordWithoutSite", KIV_STM5_SITE, "", 2, "TU18ixa_stm_cond5: probe record with no site in the sites files"},
+    {"RecordWithTwoSites", KIV_STM5_SITE, KIV_STM5_SITE "\n  " KIV_STM5_SITE, 2,
+     "TU18ixa_stm_cond5: probe record with 2 sites"},
+    {"SiteOfAnUnknownRecord", "\"record\": \"TU18ixa_stm_cond5\"", "\"record\": \"TU18ixa_stm_cond99\"", 2,
+     "(TU18ixa_stm_cond99): the record is in no records table of the unit"},
+    {"SiteOfAnotherKind", "\"record\": \"TU18ixa_stm_cond5\", \"kind\": \"STM\"",
+     "\"record\": \"TU18ixa_stm_cond5\", \"kind\": \"DC\"", 2,
+     "a DC site, but the records table has a STM record"},
+    {"NotJson", "\"sites\": [", "\"sites\": [[", 2, "seat_heating_control_sites.json: not a sites file"},
 };
-INSTANTIATE_TEST_SUITE_P(Doctored, CatalogGenOnSources, ::testing::ValuesIn(kDoctored),
+INSTANTIATE_TEST_SUITE_P(Doctored, CatalogGenOnSites, ::testing::ValuesIn(kDoctored),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,7 +1,6 @@
 // catalog_gen: expands a unit's tables into the JSON catalog that kivrun reads
 // beside the .so (what each variable ID, scope and goal means). Built against
 // the unit's root (-I ROOT), so one source serves every harness.
-#include "catalog_gen_scan.h"
 #include "load/identity.h"
 
 #include <nlohmann/json.hpp>
@@ -12,6 +11,7 @@
 #include <sstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -105,51 +105,80 @@ std::string meaning(const Record& r, const std::string& field) {
     fail("unknown record field " + field);
 }
 
-using Positions = std::map<std::string, kiv::gen::ProbeCall>;
+// Where a probe record's construct stands in the plain source, as kivinst
+// wrote it into the unit's sites files.
+struct Site {
+    int unit = 0;
+    std::string kind, file;
+    int line = 0, column = 0;
+    std::optional<std::vector<int64_t>> constants;  // RELOP operands, SC case label
+    std::string decision;                           // CC: its decision record
+    std::vector<std::string> conditions;            // DC: its conditions, in evaluation order
+    std::string expression;                         // DC: over c0..cN-1, "c" without conditions
+};
+using Positions = std::map<std::string, Site>;
 
-// Each record's one probe call in the unit sources (paths relative to `root`):
-// a record used by no call or by two is an error, as is a call of an unknown
-// record, so the positions can be trusted to be the record's own.
-Positions scan_sources(const std::string& root, const std::vector<std::string>& sources) {
-    namespace fs = std::filesystem;
-    std::map<std::string, std::vector<kiv::gen::ProbeCall>> uses;
-    for (const auto& src : sources) {
-        std::ifstream in(src);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (!in) fail("cannot read unit source " + src);
-        const std::string rel =
-            fs::weakly_canonical(src).lexically_relative(fs::weakly_canonical(root)).generic_string();
-        try {
-            for (auto& call : kiv::gen::scan_probe_calls(text.str(), rel))
-                uses[call.record].push_back(call);
-        } catch (const std::exception& e) {
-            fail(e.what());
-        }
-    }
+[[noreturn]] void bad_input(const std::string& where, const std::string& why) {
+    std::cerr << "catalog_gen: " << where << ": " << why << "\n";
+    std::exit(2);
+}
+
+// Each record's one site in the sites files: a record of the tables with no
+// site or with two, a site of an unknown record, or one whose kind is not the
+// record's, is an error, so the positions can be trusted to be the record's own.
+Positions read_sites(const std::vector<std::string>& files) {
     std::map<std::string, const Record*> known;
     for (const auto& r : kRecords)
         known[r.name] = &r;
-    for (const auto& [name, calls] : uses) {
-        const auto& c = calls.front();
-        const std::string where = c.file + ":" + std::to_string(c.line) + ":" + std::to_string(c.column);
-        auto r = known.find(name);
-        if (r == known.end()) fail(where + ": probe call of " + name + ", which is in no records table");
-        if (r->second->kind != c.kind)
-            fail(where + ": " + c.macro + " writes a " + c.kind + " record, but " + name + " is " + r->second->kind);
-    }
+    std::map<std::string, std::vector<std::string>> seen;  // record -> the files that place it
     Positions at;
-    for (const auto& r : kRecords) {
-        auto u = uses.find(r.name);
-        if (u == uses.end()) fail("probe record " + r.name + " is used in no probe call of the unit sources");
-        if (u->second.size() > 1) {
-            std::string where;
-            for (const auto& c : u->second)
-                where += " " + c.file + ":" + std::to_string(c.line) + ":" + std::to_string(c.column);
-            fail("probe record " + r.name + " is used in " + std::to_string(u->second.size()) +
-                 " probe calls:" + where);
+    for (const auto& path : files) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!in) bad_input(path, "cannot read the sites file");
+        nlohmann::json doc;
+        try {
+            doc = nlohmann::json::parse(text.str());
+            if (doc.at("format").get<int>() != 1) bad_input(path, "sites file format " + doc.at("format").dump() + ", expected 1");
+            const int unit = doc.at("unit").get<int>();
+            int index = 0;
+            for (const auto& j : doc.at("sites")) {
+                ++index;
+                const std::string record = j.at("record").get<std::string>();
+                const std::string where = path + ": site " + std::to_string(index) + " (" + record + ")";
+                auto r = known.find(record);
+                if (r == known.end()) bad_input(where, "the record is in no records table of the unit");
+                Site site;
+                site.unit = unit;
+                site.kind = j.at("kind").get<std::string>();
+                if (site.kind != r->second->kind)
+                    bad_input(where, "a " + site.kind + " site, but the records table has a " + r->second->kind + " record");
+                site.file = j.at("file").get<std::string>();
+                site.line = j.at("line").get<int>();
+                site.column = j.at("column").get<int>();
+                if (j.contains("constants")) site.constants = j["constants"].get<std::vector<int64_t>>();
+                if (site.kind == "CC") site.decision = j.at("decision").get<std::string>();
+                if (site.kind == "DC") {
+                    site.conditions = j.at("conditions").get<std::vector<std::string>>();
+                    site.expression = j.at("expression").get<std::string>();
+                }
+                seen[record].push_back(where);
+                at[record] = site;
+            }
+        } catch (const nlohmann::json::exception& e) {
+            bad_input(path, std::string("not a sites file: ") + e.what());
         }
-        at[r.name] = u->second.front();
+    }
+    for (const auto& r : kRecords) {
+        auto s = seen.find(r.name);
+        if (s == seen.end()) bad_input(r.name, "probe record with no site in the sites files");
+        if (s->second.size() > 1) {
+            std::string where;
+            for (const auto& w : s->second)
+                where += "\n  " + w;
+            bad_input(r.name, "probe record with " + std::to_string(s->second.size()) + " sites:" + where);
+        }
     }
     return at;
 }
@@ -162,7 +191,7 @@ nlohmann::json records_json(const Positions& at, std::set<int64_t>& constants) {
     for (const auto& r : kRecords) {
         const auto& p = at.at(r.name);
         json j = {{"record", r.name}, {"kind", r.kind}, {"function", r.function}};
-        if (r.name.rfind("TU", 0) == 0) j["unit"] = std::atoi(r.name.c_str() + 2);
+        j["unit"] = p.unit;
         j["file"] = p.file;
         j["line"] = p.line;
         j["column"] = p.column;
@@ -274,11 +303,11 @@ int main(int argc, char** argv) {
         if (library.empty()) fail(std::string("cannot read ") + argv[2]);
         argc -= 2, argv += 2;
     }
-    if (argc < 4) {
-        std::cerr << "usage: catalog_gen [--library LIBRARY.so] OUTPUT.json REPOSITORY_ROOT UNIT_SOURCE...\n";
+    if (argc < 3) {
+        std::cerr << "usage: catalog_gen [--library LIBRARY.so] OUTPUT.json SITES.json...\n";
         return 2;
     }
-    nlohmann::json catalog = build(scan_sources(argv[2], std::vector<std::string>(argv + 3, argv + argc)));
+    nlohmann::json catalog = build(read_sites(std::vector<std::string>(argv + 2, argv + argc)));
     if (!library.empty()) catalog["library"] = library;
     const std::string text = catalog.dump(1) + "\n";
     const std::string tmp = std::string(argv[1]) + ".tmp";
