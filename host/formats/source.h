@@ -29,9 +29,9 @@ bool is_branch_criterion(const std::string& criterion);
 // The absolute path of a catalog file under `source_root`.
 std::string source_path(const std::string& source_root, const std::string& file);
 
-// Hits of a source line for line coverage: its statement goal, or else the
-// statement goal of the block it stands in (the nearest one above it in the
-// same function), since only blocks carry statement probes.
+// Hits of a source line for line coverage, as gcov counts the line: its
+// statement goals; for a line with branch goals only, whether it ran as its
+// probes show (see line_hits in source_index.cpp).
 struct LineHits {
     int32_t line = 0;
     bool statement = false;  // a statement goal stands on the line

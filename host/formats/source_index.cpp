@@ -40,31 +40,48 @@ std::string source_path(const std::string& source_root, const std::string& file)
 }
 
 std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
+    struct Seen {  // a probe that reaches one of its outcomes whenever it runs, and whether one was
+        bool outcome = false, reached = false;
+    };
     std::map<int32_t, LineHits> lines;
+    std::map<int32_t, Seen> seen;
     for (std::size_t g : file.goals) {
         const GoalResult& goal = result.goals[g];
         const bool statement = goal.criterion == "statement";
         if (!statement && !is_branch_criterion(goal.criterion)) continue;
         LineHits& l = lines[goal.line];
+        Seen& k = seen[goal.line];
         l.line = goal.line;
         l.function = goal.function;
         if (statement) {
             l.hits = (l.statement && l.hits) || goal.reached() ? 1 : 0;
             l.statement = true;
-        } else {
-            ++l.branches;
-            if (goal.reached()) ++l.branches_reached;
+            continue;
+        }
+        ++l.branches;
+        if (goal.reached()) ++l.branches_reached;
+        if (goal.criterion != "cast") {
+            k.outcome = true;
+            k.reached = k.reached || goal.reached();
         }
     }
-    // Lines without a statement goal take the hits of their block's statement.
+    // A line without a statement goal: a line of decisions, conditions,
+    // comparisons or a case label ran when one of their outcomes was reached
+    // (the block before a case label, or before an `if` that follows a
+    // nested block, says nothing of it); a cast alone, whose outcomes are its
+    // rare saturations, runs with the statement of the block it stands in
+    // (the nearest above in its function).
     std::map<std::string, int> block;  // per function: hits of the last statement line
     for (auto& [n, l] : lines) {
-        if (l.statement) {
+        const Seen& k = seen[n];
+        if (l.statement)
             block[l.function] = l.hits;
-        } else {
-            auto b = block.find(l.function);
-            l.hits = b != block.end() ? b->second : (l.branches_reached > 0 ? 1 : 0);
-        }
+        else if (k.outcome)
+            l.hits = k.reached ? 1 : 0;
+        else if (auto b = block.find(l.function); b != block.end())
+            l.hits = b->second;
+        else
+            l.hits = l.branches_reached > 0 ? 1 : 0;
     }
     std::vector<LineHits> out;
     for (auto& [n, l] : lines)

@@ -8,8 +8,14 @@
 // and review the diff.
 #include "host_test.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -97,6 +103,137 @@ TEST_P(SourceReportsOfAnOddRoot, AreWellFormedXml) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, SourceReportsOfAnOddRoot, ::testing::ValuesIn(kOddRoots),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// gcov is the anchor users check line coverage against: on a partial suite,
+// in the library built again with gcov's counters, every statement line,
+// decision line and case label the Cobertura and lcov reports list is hit
+// exactly when gcov counts it run, and no branch outcome is reached on a line
+// gcov never ran. (A line holding only an operand of && or ||, or a cast, is
+// not compared for hits: gcov puts the operator's jump on whichever line
+// the compiler chose, so its count there says nothing of the operand.)
+struct PartialSuite {
+    const char* name;
+    const char* suite;  // by bare ID: the gcov build has no catalog
+};
+
+const PartialSuite kPartialSuites[] = {
+    {"Stage1NotStage2", "case,scope,1000,1002,1004,1006,1008\ns1,997,30,35,45,1,1\n"},
+    {"DefaultLabelOnly", "case,scope,1000,1002,1004,1006,1008\nd,997,30,35,45,1,7\n"},
+    {"Stages1And3", "case,scope,1000,1002,1004,1006,1008\ns1,997,30,35,45,1,1\ns3,997,30,35,45,1,3\n"},
+    {"HeatingNotAllowed", "case,scope,1000,1002,1004,1006,1008\noff,997,30,35,45,0,2\n"},
+    {"OnePressThroughTheWrapper",
+     "case,scope,959,961,963,966,968,970,980\np,955,30,35,45,1,1,0,0\np,955,,,,,,,1\n"},
+};
+
+// Per absolute source path and line: gcov's count, from every .gcda under `objects`.
+std::map<std::string, std::map<int, long long>> gcov_counts(const std::string& objects) {
+    std::map<std::string, std::map<int, long long>> counts;
+    for (const auto& e : fs::recursive_directory_iterator(objects)) {
+        if (e.path().extension() != ".gcda") continue;
+        auto g = run_command("gcov --json-format --stdout '" + e.path().string() + "'");
+        std::istringstream lines(g.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.empty()) continue;
+            const auto j = nlohmann::json::parse(line);
+            const fs::path cwd = j.at("current_working_directory").get<std::string>();
+            for (const auto& f : j.at("files")) {
+                const std::string path = fs::weakly_canonical(cwd / f.at("file").get<std::string>()).string();
+                for (const auto& l : f.at("lines"))
+                    counts[path][l.at("line_number").get<int>()] += l.at("count").get<long long>();
+            }
+        }
+    }
+    return counts;
+}
+
+struct ReportLine {
+    std::string file;  // absolute
+    int line = 0;
+    int hits = 0;
+    int branches_reached = 0;
+    std::string where;  // the report and its entry, for messages
+};
+
+// Every line of a Cobertura file and of an lcov tracefile, DA and BRDA alike.
+std::vector<ReportLine> report_lines(const std::string& cobertura, const std::string& lcov) {
+    std::vector<ReportLine> out;
+    static const std::regex kClass(R"re(<class name="[^"]*" filename="([^"]*)")re");
+    static const std::regex kLine(R"re(<line number="(\d+)" hits="(\d+)"(?: branch="true" condition-coverage="\d+% \((\d+)/)?)re");
+    std::string file;
+    std::istringstream xml(read_file(cobertura));
+    for (std::string text; std::getline(xml, text);) {
+        std::smatch m;
+        if (std::regex_search(text, m, kClass)) file = fs::weakly_canonical(fs::path(kRoot) / m[1].str()).string();
+        if (std::regex_search(text, m, kLine))
+            out.push_back({file, std::stoi(m[1]), std::stoi(m[2]), m[3].matched ? std::stoi(m[3]) : 0,
+                           "cobertura " + text});
+    }
+    std::istringstream info(read_file(lcov));
+    for (std::string text; std::getline(info, text);) {
+        if (text.rfind("SF:", 0) == 0) file = fs::weakly_canonical(text.substr(3)).string();
+        int n = 0, hits = 0, block = 0, branch = 0;
+        char taken[16] = "";
+        if (std::sscanf(text.c_str(), "DA:%d,%d", &n, &hits) == 2) out.push_back({file, n, hits, 0, "lcov " + text});
+        if (std::sscanf(text.c_str(), "BRDA:%d,%d,%d,%15s", &n, &block, &branch, taken) == 4)
+            out.push_back({file, n, -1, std::string(taken) == "1" ? 1 : 0, "lcov " + text});
+    }
+    return out;
+}
+
+class SourceReportsOnAPartialSuite : public ::testing::TestWithParam<PartialSuite> {};
+
+TEST_P(SourceReportsOnAPartialSuite, AgreeWithGcovLineByLine) {
+    const std::string d = scratch() + GetParam().name + "/";
+    fs::remove_all(d);
+    fs::create_directories(d);
+    const std::string suite = d + "partial.csv";
+    std::ofstream(suite) << GetParam().suite;
+    // Counters of this row only, under a folder of its own, each beside a copy of its notes file.
+    const std::string counters = d + "gcov";
+    auto drive = run_command("GCOV_PREFIX='" + counters + "' " + KIV_GCOV_DRIVE_PATH + " " + KIV_GCOV_LIBRARY_PATH +
+                             " " + suite);
+    ASSERT_EQ(drive.code, 0) << drive.err;
+    auto run = kivrun("run " + std::string(KIV_LIBRARY_PATH) + " " + suite + " -q --source-root " + kRoot +
+                      " --cobertura " + d + "r.xml --lcov " + d + "r.info --json " + d + "r.json");
+    ASSERT_EQ(run.code, 0) << run.err;
+    for (const auto& e : fs::recursive_directory_iterator(counters))
+        if (e.path().extension() == ".gcda") {
+            const std::string object = e.path().string().substr(counters.size());
+            fs::copy_file(fs::path(object).replace_extension(".gcno"), fs::path(e.path()).replace_extension(".gcno"));
+        }
+    const auto counts = gcov_counts(counters);
+    std::set<std::pair<std::string, int>> anchored;  // lines with a statement, decision or case goal
+    const auto result = nlohmann::json::parse(read_file(d + "r.json"));
+    for (const auto& g : result.at("goals"))
+        if (g.at("criterion") == "statement" || g.at("criterion") == "decision" || g.at("criterion") == "switch case")
+            anchored.emplace(fs::weakly_canonical(fs::path(kRoot) / g.at("file").get<std::string>()).string(),
+                             g.at("line").get<int>());
+    const auto lines = report_lines(d + "r.xml", d + "r.info");
+    std::size_t compared = 0, anchored_compared = 0;
+    for (const ReportLine& l : lines) {
+        const auto f = counts.find(l.file);
+        ASSERT_NE(f, counts.end()) << "gcov counted nothing of " << l.file;
+        // A line inside a longer expression may carry no code of its own for gcov.
+        const auto c = f->second.find(l.line);
+        if (c == f->second.end()) continue;
+        ++compared;
+        if (l.hits >= 0 && anchored.count({l.file, l.line})) {
+            ++anchored_compared;
+            EXPECT_EQ(l.hits > 0, c->second > 0) << l.where << "; gcov counts " << c->second;
+        }
+        if (c->second == 0) {
+            EXPECT_EQ(l.branches_reached, 0) << l.where << "; gcov never ran the line";
+        }
+    }
+    EXPECT_GT(compared, lines.size() * 3 / 4);
+    // Most line entries are statement, decision or case lines gcov counts.
+    EXPECT_GT(anchored_compared, static_cast<std::size_t>(std::count_if(
+                                     lines.begin(), lines.end(), [](const ReportLine& l) { return l.hits >= 0; })) / 2);
+    fs::remove_all(d);
+}
+
+INSTANTIATE_TEST_SUITE_P(Suites, SourceReportsOnAPartialSuite, ::testing::ValuesIn(kPartialSuites),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What `kivrun report` and the source reports do with input they cannot use.

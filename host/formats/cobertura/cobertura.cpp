@@ -1,7 +1,7 @@
 // Cobertura XML: a package per source folder, a class per source file, a
 // method per function. Lines are those with statement or branch goals (hits
-// from their block's statement goal); branches are the outcomes of decision,
-// condition, comparison, switch-case and cast probes.
+// as line_hits counts them, as gcov would); branches are the outcomes of
+// decision, condition, comparison, switch-case and cast probes.
 #include "formats/source.h"
 
 #include "error.h"
