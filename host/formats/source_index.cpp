@@ -65,23 +65,22 @@ std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
             k.reached = k.reached || goal.reached();
         }
     }
-    // A line without a statement goal: a line of decisions, conditions,
-    // comparisons or a case label ran when one of their outcomes was reached
-    // (the block before a case label, or before an `if` that follows a
-    // nested block, says nothing of it); a cast alone, whose outcomes are its
-    // rare saturations, runs with the statement of the block it stands in
-    // (the nearest above in its function).
-    std::map<std::string, int> block;  // per function: hits of the last statement line
+    // A line ran when one of its statement goals or one of its decisions',
+    // conditions', comparisons' or case labels' outcomes was reached: a block's
+    // statement stands at its brace, on the line of the `if` that guards it,
+    // and the `if` runs whether or not its block does. The block before a case
+    // label, or before an `if` that follows a nested block, says nothing of
+    // the line. A cast alone, whose outcomes are its rare saturations, runs
+    // with the statement of the block it stands in (the nearest above in its
+    // function).
+    std::map<std::string, int> block;  // per function: whether the last block's statement was reached
     for (auto& [n, l] : lines) {
         const Seen& k = seen[n];
-        if (l.statement)
-            block[l.function] = l.hits;
-        else if (k.outcome)
-            l.hits = k.reached ? 1 : 0;
-        else if (auto b = block.find(l.function); b != block.end())
-            l.hits = b->second;
+        if (l.statement) block[l.function] = l.hits;
+        if (l.statement || k.outcome)
+            l.hits = l.hits || k.reached ? 1 : 0;
         else
-            l.hits = l.branches_reached > 0 ? 1 : 0;
+            l.hits = block.count(l.function) ? block[l.function] : l.branches_reached > 0 ? 1 : 0;
     }
     std::vector<LineHits> out;
     for (auto& [n, l] : lines)
