@@ -63,15 +63,11 @@ void compare_goals(const Result& a, const Result& b, ResultDiff& d) {
     for (const GoalChange& c : d.lost)
         rows[criterion_of(c.goal)].lost++, d.total.lost++;
     d.total.criterion = "total";
-    for (const auto& c : kCriteria)
-        if (auto it = rows.find(c.name); it != rows.end()) {
-            it->second.criterion = c.name;
+    for (const std::string& name : criterion_order())
+        if (auto it = rows.find(name); it != rows.end()) {
+            it->second.criterion = name;
             d.criteria.push_back(it->second);
         }
-    if (auto it = rows.find("unclassified"); it != rows.end()) {
-        it->second.criterion = "unclassified";
-        d.criteria.push_back(it->second);
-    }
 }
 
 void compare_cases(const Result& a, const Result& b, ResultDiff& d) {

@@ -73,4 +73,19 @@ void replay(const Target& target, const Plan& plan, const std::vector<std::size_
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw Error("the replay of cases ended abnormally");
 }
 
+std::vector<std::vector<FailedCheck>> replay_failed_checks(const Target& target, const Plan& plan,
+                                                           const std::vector<std::size_t>& cases, double step_timeout) {
+    std::vector<std::vector<FailedCheck>> found(cases.size());
+    std::size_t at = 0;  // the entry of `cases` being replayed
+    replay(target, plan, cases, step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+        while (cases[at] != c)
+            ++at;
+        const PlanStep& st = plan.steps[plan.cases[c].first_step + s];
+        for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e)
+            if (!accepts(plan, plan.expects[e], out[plan.expects[e].output]))
+                found[at].push_back({s, e, out[plan.expects[e].output]});
+    });
+    return found;
+}
+
 }  // namespace kiv

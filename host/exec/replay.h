@@ -24,4 +24,18 @@ using StepOutputs = std::function<void(std::size_t, uint32_t, const std::vector<
 void replay(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, double step_timeout,
             const StepOutputs& each_step);
 
+// One failed check seen when replaying a case.
+struct FailedCheck {
+    uint32_t step = 0;    // from 0
+    uint32_t expect = 0;  // into Plan::expects
+    uint8_t actual = 0;
+};
+
+// Replays `cases` and applies their checks as the run's workers do, for
+// every failed check where the workers keep only the first (their shared
+// memory is of fixed size). Per entry of `cases`, its failed checks in step
+// order. Throws Error as replay() does.
+std::vector<std::vector<FailedCheck>> replay_failed_checks(const Target& target, const Plan& plan,
+                                                           const std::vector<std::size_t>& cases, double step_timeout);
+
 }  // namespace kiv

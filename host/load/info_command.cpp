@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/target_options.h"
 #include "load/target.h"
+#include "model/result.h"
 
 #include <iostream>
 #include <map>
@@ -42,9 +43,8 @@ int info(const CommonOptions& o) {
     for (const auto& g : s.goals)
         per[g.info ? g.info->criterion : "unclassified"]++;
     std::cout << "\ngoals: " << s.goals.size() << "\n";
-    for (const auto& c : kiv::kCriteria)
-        if (per.count(c.name)) std::cout << "  " << c.name << " " << per[c.name] << "\n";
-    if (per.count("unclassified")) std::cout << "  unclassified " << per["unclassified"] << "\n";
+    for (const std::string& name : criterion_order())
+        if (per.count(name)) std::cout << "  " << name << " " << per[name] << "\n";
     return 0;
 }
 

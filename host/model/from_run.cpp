@@ -117,21 +117,23 @@ void add_every_failed_check(Result& result, const Target& target, const Plan& pl
     for (std::size_t c = 0; c < result.cases.size(); ++c)
         if (result.cases[c].mismatch_count > 1) failed.push_back(c);
     if (failed.empty()) return;
-    std::vector<std::vector<Mismatch>> found(result.cases.size());
+    std::vector<std::vector<FailedCheck>> checks;
     try {
-        replay(target, plan, failed, step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
-            const PlanCase& pc = plan.cases[c];
-            const PlanStep& st = plan.steps[pc.first_step + s];
-            for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
-                const PlanExpect& x = plan.expects[e];
-                if (accepts(plan, x, out[x.output])) continue;
-                found[c].push_back({static_cast<int32_t>(s) + 1, st.line, target.schema().outputs[x.output].name,
-                                    expect_text_at(plan, pc, static_cast<int32_t>(s), x.output), out[x.output]});
-            }
-        });
+        checks = replay_failed_checks(target, plan, failed, step_timeout);
     } catch (const Error& e) {
         warnings << "kivrun: warning: failed checks beyond the first are not listed: " << e.what() << "\n";
         return;
+    }
+    std::vector<std::vector<Mismatch>> found(result.cases.size());
+    for (std::size_t k = 0; k < failed.size(); ++k) {
+        const PlanCase& pc = plan.cases[failed[k]];
+        for (const FailedCheck& f : checks[k]) {
+            const PlanExpect& x = plan.expects[f.expect];
+            found[failed[k]].push_back({static_cast<int32_t>(f.step) + 1,
+                                        plan.steps[pc.first_step + f.step].line,
+                                        target.schema().outputs[x.output].name,
+                                        expect_text_at(plan, pc, static_cast<int32_t>(f.step), x.output), f.actual});
+        }
     }
     for (std::size_t c : failed) {
         CaseResult& cr = result.cases[c];

@@ -81,6 +81,23 @@ Threshold parse_threshold(const std::string& text) {
     return {*name, p};
 }
 
+const std::vector<std::string>& criterion_order() {
+    static const std::vector<std::string> order = [] {
+        std::vector<std::string> v;
+        for (const auto& c : kCriteria)
+            v.push_back(c.name);
+        v.push_back("unclassified");
+        return v;
+    }();
+    return order;
+}
+
+void check_threshold_criterion(const Threshold& t, bool has_goals, bool without_catalog) {
+    if (t.criterion == "total" || t.criterion == "mcdc" || has_goals) return;
+    throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
+                (without_catalog ? " known without a catalog" : ""));
+}
+
 Summary summarize(const Result& result) {
     Summary s;
     std::map<std::string, CoverageRow> rows;
@@ -94,15 +111,11 @@ Summary summarize(const Result& result) {
         row.total++, row.reached += hit, row.justified += justified && !hit;
         s.total.total++, s.total.reached += hit, s.total.justified += justified && !hit;
     }
-    for (const auto& c : kCriteria)
-        if (auto it = rows.find(c.name); it != rows.end()) {
-            it->second.criterion = c.name;
+    for (const std::string& name : criterion_order())
+        if (auto it = rows.find(name); it != rows.end()) {
+            it->second.criterion = name;
             s.criteria.push_back(it->second);
         }
-    if (auto it = rows.find("unclassified"); it != rows.end()) {
-        it->second.criterion = "unclassified";
-        s.criteria.push_back(it->second);
-    }
     for (const auto& c : result.cases)
         switch (c.verdict) {
             case Verdict::passed: ++s.passed; break;
@@ -131,9 +144,7 @@ Summary summarize(const Result& result) {
             row = *s.mcdc;
         } else if (t.criterion != "total") {
             auto it = rows.find(t.criterion);
-            if (it == rows.end())
-                throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +
-                            (result.run.catalog.empty() ? " known without a catalog" : ""));
+            check_threshold_criterion(t, it != rows.end(), result.run.catalog.empty());
             row = it->second;
         }
         s.thresholds.push_back({t, row, row.meets(t.percent)});

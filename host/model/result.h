@@ -180,6 +180,14 @@ struct Summary {
 // or mcdc in a result without MC/DC.
 Summary summarize(const Result& result);
 
+// Every criterion name in report order: the catalog's criteria, then "unclassified".
+const std::vector<std::string>& criterion_order();
+
+// The one check of a threshold's criterion, before a run or on a result:
+// throws Error when no goal is of it (`without_catalog`: the goals' criteria
+// were not known). "total" and "mcdc" are not criteria of goals; not checked.
+void check_threshold_criterion(const Threshold& t, bool has_goals, bool without_catalog);
+
 // Parses "CRITERION=PERCENT" ("decision=90", "DC=90", "total=85.5").
 Threshold parse_threshold(const std::string& text);
 
