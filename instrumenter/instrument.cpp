@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <tuple>
@@ -151,26 +152,71 @@ private:
         bool ok = false;
     };
 
+    // The text of the main file that is exactly the construct: written there
+    // directly, or whole macro invocations at either end. A construct inside
+    // an invocation (in the macro's body, or in an argument, which the macro
+    // may expand twice or where inserted text changes its meaning) has none:
+    // nothing is ever edited inside a macro invocation.
     Span span(SourceRange range) {
         Span s;
         CharSourceRange r =
             Lexer::makeFileCharRange(CharSourceRange::getTokenRange(range), sm_, ctx_.getLangOpts());
-        if (r.isInvalid() || !sm_.isWrittenInMainFile(r.getBegin())) return s;
+        if (r.isInvalid() || !sm_.isWrittenInMainFile(r.getBegin()) || !sm_.isWrittenInMainFile(r.getEnd())) return s;
+        // makeFileCharRange also maps a construct within one macro argument
+        // to the argument's text; only whole invocations are taken.
+        if (range.getBegin().isMacroID() && r.getBegin() != sm_.getExpansionLoc(range.getBegin())) return s;
+        if (range.getEnd().isMacroID()) {
+            const SourceLocation last = sm_.getExpansionRange(range.getEnd()).getEnd();
+            if (r.getEnd() != Lexer::getLocForEndOfToken(last, 0, sm_, ctx_.getLangOpts())) return s;
+        }
         s.begin = sm_.getFileOffset(r.getBegin());
         s.end = sm_.getFileOffset(r.getEnd());
-        s.ok = true;
+        s.ok = sm_.getFileID(r.getBegin()) == sm_.getMainFileID() && s.begin <= s.end;
         return s;
     }
 
-    unsigned after_token(SourceLocation loc) {
-        return sm_.getFileOffset(Lexer::getLocForEndOfToken(sm_.getExpansionLoc(loc), 0, sm_, ctx_.getLangOpts()));
+    // Just after a token written in the main file; none for a token from a
+    // macro (a brace or a colon that a macro supplies).
+    std::optional<unsigned> after_token(SourceLocation loc) {
+        if (loc.isMacroID() || !sm_.isWrittenInMainFile(loc)) return std::nullopt;
+        return sm_.getFileOffset(Lexer::getLocForEndOfToken(loc, 0, sm_, ctx_.getLangOpts()));
     }
 
-    // The end of a statement with its semicolon, where one ends it.
+    // The end of a statement with its semicolon, where one ends it: after
+    // the whole macro invocation that ends it, never inside one.
     unsigned statement_end(Stmt* s) {
-        SourceLocation end = sm_.getExpansionLoc(s->getEndLoc());
+        const SourceLocation end = sm_.getExpansionRange(s->getEndLoc()).getEnd();
         SourceLocation semi = Lexer::findLocationAfterToken(end, tok::semi, sm_, ctx_.getLangOpts(), false);
-        return semi.isValid() ? sm_.getFileOffset(semi) : after_token(end);
+        return sm_.getFileOffset(semi.isValid() ? semi : Lexer::getLocForEndOfToken(end, 0, sm_, ctx_.getLangOpts()));
+    }
+
+    // Within one macro invocation from its first token to its last: nothing
+    // inside can be edited, so it is observed, at most, as a whole.
+    bool from_macro(const Stmt* s) const {
+        const SourceLocation b = s->getBeginLoc(), e = s->getEndLoc();
+        return b.isMacroID() && e.isMacroID() && sm_.getExpansionLoc(b) == sm_.getExpansionLoc(e);
+    }
+
+    // Whether a subtree holds something kivinst would observe.
+    static bool observable(const Stmt* s) {
+        if (!s) return false;
+        if (const auto* bo = dyn_cast<BinaryOperator>(s))
+            if (bo->isComparisonOp() || bo->isLogicalOp() || bo->getOpcode() == BO_Div || bo->getOpcode() == BO_Rem)
+                return true;
+        if (isa<CallExpr>(s) || isa<ConditionalOperator>(s) || isa<IfStmt>(s) || isa<SwitchStmt>(s) ||
+            isa<WhileStmt>(s) || isa<DoStmt>(s) || isa<ForStmt>(s))
+            return true;
+        for (const Stmt* child : s->children())
+            if (observable(child)) return true;
+        return false;
+    }
+
+    // Once per macro invocation, where the user wrote it.
+    void macro_left_alone(const Stmt* s) {
+        if (!observable(s)) return;
+        const SourceLocation at = sm_.getExpansionLoc(s->getBeginLoc());
+        if (!macros_warned_.insert(at.getRawEncoding()).second) return;
+        warn(s->getBeginLoc(), "what a macro expands to is not instrumented inside its invocation");
     }
 
     void warn(SourceLocation loc, const std::string& what) {
@@ -255,9 +301,11 @@ private:
         if (!body) return;
         function_ = fd->getNameAsString();
         parents_ = std::make_unique<ParentMap>(body);
-        const unsigned at = after_token(body->getLBracLoc());
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
+        if (const auto at = after_token(body->getLBracLoc())) {
+            insert(*at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
+            insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
+        } else
+            warn(body->getLBracLoc(), "a function body opened by a macro has no entry probe");
         statements(body);
         parents_.reset();
     }
@@ -279,7 +327,7 @@ private:
                     insert(sp.begin, 2, kMarkerDepth,
                            probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc()), s->getBeginLoc()) + "); ");
                 else
-                    warn(s->getBeginLoc(), "a statement from a macro expansion starts a block");
+                    warn(s->getBeginLoc(), "a block that starts inside a macro invocation has no statement probe");
             }
             after_control = false;
             statement(s);
@@ -295,13 +343,18 @@ private:
     // so that its probe and it stay one statement.
     void branch(Stmt* s, const std::string& what) {
         if (auto* cs = dyn_cast<CompoundStmt>(s)) {
-            insert(after_token(cs->getLBracLoc()), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
-            statements(cs);
+            if (const auto at = after_token(cs->getLBracLoc())) {
+                insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
+                statements(cs);
+            } else {
+                warn(cs->getLBracLoc(), "a block opened by a macro has no statement probe");
+                statement(cs);
+            }
             return;
         }
         Span sp = span(s->getSourceRange());
         if (!sp.ok) {
-            warn(s->getBeginLoc(), "a branch from a macro expansion is not instrumented");
+            warn(s->getBeginLoc(), "a branch that is part of a macro invocation is not instrumented");
             return;
         }
         insert(sp.begin, 2, kBranchDepth, "{ " + probe("IXA_STM", "STM", what, s->getBeginLoc()) + "); ");
@@ -315,7 +368,12 @@ private:
             Span sp = span(cs->getLHS()->getSourceRange());
             what = "case " + (sp.ok ? source_text(sp) : std::string("?"));
         }
-        const unsigned at = after_token(sc->getColonLoc());
+        const auto colon = after_token(sc->getColonLoc());
+        if (!colon) {
+            warn(sc->getBeginLoc(), "a case label from a macro is not instrumented");
+            return statement(sc->getSubStmt());
+        }
+        const unsigned at = *colon;
         insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what, sc->getBeginLoc()) + ");");
         last().constants.emplace();
         if (auto* cs = dyn_cast<CaseStmt>(sc)) {
@@ -332,6 +390,7 @@ private:
 
     void statement(Stmt* s) {
         if (!s) return;
+        if (!isa<Expr>(s) && from_macro(s)) return macro_left_alone(s);
         if (auto* cs = dyn_cast<CompoundStmt>(s)) return statements(cs);
         if (auto* is = dyn_cast<IfStmt>(s)) {
             if (is->getConditionVariable() || is->getInit()) warn(is->getBeginLoc(), "an if with a declaration");
@@ -443,7 +502,9 @@ private:
 
     void decision(Expr* e, int depth) {
         std::vector<long> leaves;
-        if (BinaryOperator* chain = logical_of(e))
+        if (from_macro(e))
+            macro_left_alone(e);  // observed as a whole, if at all
+        else if (BinaryOperator* chain = logical_of(e))
             conditions(chain, depth + 1, leaves);
         else
             expr(e, depth + 1);
@@ -668,7 +729,21 @@ private:
              close + ")");
     }
 
-    void call(CallExpr* ce, int depth) {
+    // A function defined in a header (static inline, typically) runs in the
+    // unit but only the main file is rewritten: said once, where it is.
+    void header_function(const FunctionDecl* callee) {
+        const FunctionDecl* def = nullptr;
+        if (!callee || !callee->hasBody(def) || !def) return;
+        const SourceLocation at = sm_.getExpansionLoc(def->getLocation());
+        if (sm_.isWrittenInMainFile(at) || sm_.isInSystemHeader(at)) return;
+        if (!headers_warned_.insert(def).second) return;
+        warn(def->getLocation(), "function '" + def->getNameAsString() +
+                                     "' is defined in a header; kivinst instruments the main file only, so its "
+                                     "body has no probes (its calls do)");
+    }
+
+    void call(CallExpr* ce, int depth, bool arguments = true) {
+        header_function(ce->getDirectCallee());
         Span sp = span(ce->getSourceRange());
         std::string name;
         if (const FunctionDecl* fd = ce->getDirectCallee())
@@ -681,12 +756,24 @@ private:
             warn(ce->getBeginLoc(), "a call from a macro expansion is not instrumented");
         else
             wrap(sp, depth, "(" + probe("IXA_DCF", "DCF", "call of " + name, ce->getBeginLoc()) + ", \"" + name + "\"), ", ")");
+        if (!arguments) return;
         if (!ce->getDirectCallee()) expr(ce->getCallee(), depth + 1);
         for (Expr* arg : ce->arguments()) value(arg, depth + 1);
     }
 
     void expr(Expr* e, int depth) {
         if (!e) return;
+        if (from_macro(e)) {
+            // A call that is a whole invocation is still observed as a call.
+            if (auto* ce = dyn_cast<CallExpr>(e)) {
+                if (span(ce->getSourceRange()).ok) {
+                    call(ce, depth, false);
+                    for (Expr* arg : ce->arguments()) macro_left_alone(arg);
+                    return;
+                }
+            }
+            return macro_left_alone(e);
+        }
         if (auto* bo = dyn_cast<BinaryOperator>(e)) {
             if (bo->isLogicalOp()) return decision(bo, depth);
             if (bo->isComparisonOp()) return relation(bo, depth);
@@ -730,6 +817,8 @@ private:
     std::string root_;
     Output& out_;
     std::map<FileID, std::string> files_;
+    std::set<unsigned> macros_warned_;
+    std::set<const FunctionDecl*> headers_warned_;
     unsigned warn_ = 0;
     std::map<std::string, int> counters_;
     std::string function_;
