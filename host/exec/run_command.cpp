@@ -4,7 +4,7 @@
 #include "cli/commands.h"
 #include "cli/target_options.h"
 #include "kivrun.h"
-#include "formats/source_reports.h"
+#include "formats/report_set.h"
 #include "mcdc/mcdc_measure.h"
 
 #include <CLI/CLI.hpp>
@@ -32,7 +32,6 @@ struct RunCommand {
     int workers = 1;
     double step_timeout = 1.0;
     bool wrap = false, trace = false, quiet = false, verbose = false, mcdc = false;
-    std::string json, junit;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
     kiv::Selection selection;
@@ -41,7 +40,7 @@ struct RunCommand {
     bool list = false;
     bool show_outputs = false, record_all = false, fail_fast = false;
     std::string record;
-    kiv::SourceReports source;
+    kiv::ReportSet reports;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -139,17 +138,14 @@ int run(const RunCommand& o) {
     const kiv::McdcSetup mcdc = kiv::prepare_mcdc(*target, mcdc_rows, o.mcdc);
     if (!select(o, plan, desc)) return 0;
     // Checked before the run, so a bad path costs no run and never overwrites an input.
-    std::vector<kiv::OutputPath> outputs;
-    if (!o.json.empty()) outputs.push_back({"--json", o.json});
-    if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
-    if (!o.record.empty()) outputs.push_back({"--record", o.record});
-    kiv::SourceReports source = o.source;
-    kiv::check_source_reports(source, target->catalog().has_positions(), outputs);
+    std::vector<kiv::OutputPath> extra;
+    if (!o.record.empty()) extra.push_back({"--record", o.record});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
-    kiv::check_outputs(outputs, inputs);
+    kiv::ReportSet reports = o.reports;
+    reports.check(target->catalog().has_positions(), inputs, extra);
     desc.parse_seconds = since(start);
     // The replay's time counts as reporting: it only shows and records.
     if (o.show_outputs || !o.record.empty()) replay(o, *target, plan);
@@ -158,7 +154,7 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
-    ro.case_goals = o.trace || !o.json.empty();  // each case's own goals, for the reports that show them
+    ro.case_goals = o.trace || !o.reports.json.empty();  // each case's own goals, for the reports that show them
     ro.fail_fast = o.fail_fast;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
@@ -178,16 +174,10 @@ int run(const RunCommand& o) {
     const kiv::Summary summary = kiv::summarize(result);
     result.run.report_seconds = since(report_start);
     result.run.seconds = since(start);
-    kiv::ReportWrites writes;
-    writes.file(o.json, [&](std::ostream& out) { kiv::write_json(result, out); });
-    writes.file(o.junit, [&](std::ostream& out) { kiv::write_junit(result, summary, out); });
-    kiv::write_source_reports(result, source, writes);
     kiv::TextOptions text;
     text.verbosity = o.quiet ? 0 : o.verbose ? 2 : 1;
     text.trace = o.trace;
-    text.reports_failed = writes.failed();
-    kiv::write_text(result, summary, std::cout, text);
-    const int code = writes.finish(summary.all_passed() ? 0 : 1);
+    const int code = reports.write(result, summary, std::cout, text);
     kiv::keep_until_exit(std::move(target));
     kiv::keep_until_exit(std::move(plan));
     kiv::keep_until_exit(std::move(result));
@@ -212,9 +202,7 @@ void add_run_command(CLI::App& app, Action& action) {
     run_cmd->add_option("--step-timeout", run_opts.step_timeout, "Seconds a step may take")
         ->check(CLI::Range(0.001, 3600.0));
     run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
-    run_cmd->add_option("--json", run_opts.json, "Write the full report as JSON");
-    run_cmd->add_option("--junit", run_opts.junit, "Write a JUnit XML report");
-    kiv::add_source_report_options(*run_cmd, run_opts.source);
+    run_opts.reports.add_options(*run_cmd, "Write the full report as JSON");
     // One value per occurrence, so an option never swallows the suites after it.
     run_cmd
         ->add_option("--justify", run_opts.justify,

@@ -2,9 +2,8 @@
 // without running anything, through the same writers as `run`.
 #include "cli/commands.h"
 #include "error.h"
+#include "formats/report_set.h"
 #include "formats/source.h"
-#include "formats/source_reports.h"
-#include "formats/writers.h"
 
 #include "catalog/catalog.h"
 
@@ -18,9 +17,8 @@ namespace {
 struct ReportCommand {
     std::string result;
     std::string catalog;
-    std::string json, junit;
     bool text = false;
-    SourceReports source;
+    ReportSet reports;
 };
 
 // A result and a catalog belong together when they list the same goals
@@ -50,26 +48,12 @@ int render(ReportCommand o) {
     Result r = read_json_file(o.result);
     if (!o.catalog.empty()) match_catalog(r, o.catalog, o.result);
     const Summary summary = summarize(r);
-    std::vector<OutputPath> outputs;
-    if (!o.json.empty()) outputs.push_back({"--json", o.json});
-    if (!o.junit.empty()) outputs.push_back({"--junit", o.junit});
-    check_source_reports(o.source, has_source_positions(r), outputs);
     std::vector<std::string> inputs{o.result};
     if (!o.catalog.empty()) inputs.push_back(o.catalog);
-    check_outputs(outputs, inputs);
-
-    ReportWrites writes;
-    writes.file(o.json, [&](std::ostream& out) { write_json(r, out); });
-    writes.file(o.junit, [&](std::ostream& out) { write_junit(r, summary, out); });
-    write_source_reports(r, o.source, writes);
-    const bool any_file = !o.json.empty() || !o.junit.empty() || !o.source.lcov.empty() ||
-                          !o.source.cobertura.empty() || !o.source.html.empty();
-    if (o.text || !any_file) {
-        TextOptions text;
-        text.reports_failed = writes.failed();
-        write_text(r, summary, std::cout, text);
-    }
-    return writes.finish(summary.all_passed() ? 0 : 1);
+    o.reports.check(has_source_positions(r), inputs);
+    std::optional<TextOptions> text;
+    if (o.text || !o.reports.any_file()) text.emplace();
+    return o.reports.write(r, summary, std::cout, text);
 }
 
 }  // namespace
@@ -84,9 +68,7 @@ void add_report_command(CLI::App& app, Action& action) {
                     "Check that the result is of this catalog's goals, and place goals by it if the result does not")
         ->type_name("FILE");
     cmd->add_flag("--text", opts->text, "Print the text report (the default when no file is asked for)");
-    cmd->add_option("--json", opts->json, "Write the result as JSON again")->type_name("FILE");
-    cmd->add_option("--junit", opts->junit, "Write a JUnit XML report")->type_name("FILE");
-    add_source_report_options(*cmd, opts->source);
+    opts->reports.add_options(*cmd, "Write the result as JSON again");
     cmd->callback([&action, opts] { action = [opts] { return render(*opts); }; });
 }
 
