@@ -119,13 +119,13 @@ void Nearness::finish(const std::vector<uint8_t>& reached, Observation& obs) con
                 from_below = above == kFar;
                 d = !from_below ? (above > 1 ? above - 1 : 1 - above) : (below == kFar ? kFar : below + 1);
                 break;
-            case Field::below_only:  // a cast: how far above its minimum the value stayed
+            case Field::below_only:  // a cast: one past the gap to its minimum
                 from_below = true;
-                d = below;
+                d = below == kFar ? kFar : below + 1;
                 break;
-            case Field::above_only:  // and how far below its maximum
+            case Field::above_only:  // and to its maximum
                 from_below = false;
-                d = above;
+                d = above == kFar ? kFar : above + 1;
                 break;
         }
         // Not reached, so never 0: a reached goal is nearer than any miss.

@@ -2,6 +2,8 @@
 #include "generate/runner.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 
 namespace kiv::gen {
 
@@ -29,12 +31,24 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : dr
     // worth trying in any input; the registered index of input i is i.
     for (std::size_t i = 0; i < s.inputs.size(); ++i)
         at_load_.push_back(drive_.api().kiv_dll_get_input_int(static_cast<int32_t>(i)));
-    const std::vector<int64_t> dictionary = dictionary_for(at_load_, constants);
+    std::map<int32_t, const ValueType*> type_of;
+    for (const auto& ci : target.catalog().inputs)
+        type_of[ci.id] = &ci.type;
     for (const auto& slot : s.inputs) {
         InputSpace in;
         in.scope = slot.scope;
         in.boolean = slot.setter == Setter::boolean;
-        if (!in.boolean) in.dictionary = dictionary;
+        // The type's range, written through the integer setter: a floating
+        // input takes integers in the 32-bit range.
+        if (const auto t = type_of.find(slot.id); t != type_of.end() && !in.boolean) {
+            const ValueType& vt = *t->second;
+            in.boolean = vt.boolean;
+            in.min = vt.floating ? INT32_MIN : vt.min_int();
+            in.max = vt.floating ? INT32_MAX
+                                 : static_cast<int64_t>(std::min<uint64_t>(vt.max_uint(), INT64_MAX));
+        }
+        if (in.boolean) in.min = 0, in.max = 1;
+        if (!in.boolean) in.dictionary = dictionary_for(at_load_, constants, in.min, in.max);
         space_.inputs.push_back(std::move(in));
     }
     for (std::size_t o = 0; o < s.outputs.size(); ++o)

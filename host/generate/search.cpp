@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 
 namespace kiv::gen {
 
@@ -16,33 +15,6 @@ std::vector<Closest> closest(const std::vector<Entry>& corpus, std::size_t goals
             if (corpus[e].distance[g] < out[g].distance)
                 out[g] = {corpus[e].distance[g], e, corpus[e].near_step[g]};
     return out;
-}
-
-bool set_range(InputSpace& in, const std::string& type) {
-    struct Range {
-        const char* type;
-        int64_t min, max;
-    };
-    static const Range kRanges[] = {
-        {"uint8_t", 0, UINT8_MAX},           {"int8_t", INT8_MIN, INT8_MAX},    {"uint16_t", 0, UINT16_MAX},
-        {"int16_t", INT16_MIN, INT16_MAX},   {"uint32_t", 0, UINT32_MAX},       {"int32_t", INT32_MIN, INT32_MAX},
-        {"uint64_t", 0, INT64_MAX},          {"int64_t", INT64_MIN, INT64_MAX}, {"char", INT8_MIN, INT8_MAX},
-        {"unsigned char", 0, UINT8_MAX},     {"signed char", INT8_MIN, INT8_MAX}, {"short", INT16_MIN, INT16_MAX},
-        {"unsigned short", 0, UINT16_MAX},   {"int", INT32_MIN, INT32_MAX},     {"unsigned int", 0, UINT32_MAX},
-        {"unsigned", 0, UINT32_MAX},         {"long", INT64_MIN, INT64_MAX},    {"unsigned long", 0, INT64_MAX},
-        {"long long", INT64_MIN, INT64_MAX}, {"unsigned long long", 0, INT64_MAX},
-        {"float", INT32_MIN, INT32_MAX},     {"double", INT32_MIN, INT32_MAX},
-    };
-    if (type == "bool" || type == "_Bool") {
-        in.boolean = true, in.min = 0, in.max = 1;
-        return true;
-    }
-    for (const Range& r : kRanges)
-        if (type == r.type) {
-            in.min = r.min, in.max = r.max;
-            return true;
-        }
-    return false;
 }
 
 Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t> wanted)

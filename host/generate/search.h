@@ -10,7 +10,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -36,12 +35,6 @@ struct InputSpace {
     bool boolean = false;             // takes only 0 and 1
     int64_t min = 0, max = 255;       // what the input's type holds
 };
-
-// The range an input of C scalar type `type` holds ("uint16_t", "int32_t",
-// "bool", "float", ...), as values the search writes through the integer
-// setter: floating inputs get the 32-bit signed range. False (and the input
-// left as a byte) for a type it does not know.
-bool set_range(InputSpace& in, const std::string& type);
 
 struct Space {
     std::vector<int32_t> scopes;

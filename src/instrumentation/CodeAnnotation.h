@@ -120,6 +120,13 @@ IXA_PROBE const uint8_t* IXA_CC_PTR_1(int32_t no, IXA_CC_RECORD* rec, const uint
     return object;
 }
 
+/* Keeps the nearest gap as its complement (see the records): one compare and
+ * at most one store, so that the relational probes stay cheap. */
+IXA_PROBE void IXA_NEAR(uint32_t* kept, uint64_t gap) {
+    const uint32_t near = ~(uint32_t)(gap > 0xFFFFFFFFu ? 0xFFFFFFFFu : gap);
+    if (near > *kept) *kept = near;
+}
+
 /* Relational probes IXA_<OP>_<SIG>: return 1 when the relation holds, else 0,
  * and record outcome and boundary flags. Both operands are converted to the
  * signature's evaluation type first. The boundary flags come from the
@@ -149,6 +156,10 @@ IXA_PROBE const uint8_t* IXA_CC_PTR_1(int32_t no, IXA_CC_RECORD* rec, const uint
             if (difference == (IXA_BITS_##EVAL) - 1) rec->oneBelow = 1;                      \
             if (difference == 0) rec->equal = 1;                                             \
             if (difference == 1) rec->oneAbove = 1;                                          \
+            if (l < r)                                                                       \
+                IXA_NEAR(&rec->nearBelow, (IXA_BITS_##EVAL)((IXA_BITS_##EVAL)0 - difference)); \
+            else                                                                             \
+                IXA_NEAR(&rec->nearAbove, difference);                                       \
         }                                                                                    \
         return (l IXA_RELATION_##OP r) ? 1 : 0;                                              \
     }
@@ -167,15 +178,24 @@ IXA_RELOP_OPERATORS(IXA_DEFINE_RELOP_OP)
         (void)no;                                                                  \
         (void)min;                                                                 \
         rec->callerId = IXA_CALLER_ID;                                             \
-        if ((MAX)value > max) rec->aboveMax = 1;                                   \
+        if ((MAX)value > max)                                                      \
+            rec->aboveMax = 1;                                                     \
+        else                                                                       \
+            IXA_NEAR(&rec->nearMax, (uint64_t)max - (uint64_t)(MAX)value);         \
         return value;                                                              \
     }
 #define IXA_DEFINE_CAST_SIGNED(NAME, T, MIN, MAX)                                  \
     IXA_PROBE T IXA_CAST_##NAME(int32_t no, IXA_CAST_RECORD* rec, T value, MIN min, MAX max) { \
         (void)no;                                                                  \
         rec->callerId = IXA_CALLER_ID;                                             \
-        if ((MIN)value < min) rec->belowMin = 1;                                   \
-        if (value > 0 && (MAX)value > max) rec->aboveMax = 1;                      \
+        if ((MIN)value < min)                                                      \
+            rec->belowMin = 1;                                                     \
+        else                                                                       \
+            IXA_NEAR(&rec->nearMin, (uint64_t)(int64_t)value - (uint64_t)(int64_t)min); \
+        if (value > 0 && (MAX)value > max)                                         \
+            rec->aboveMax = 1;                                                     \
+        else /* a value at or below 0 is at least max away */                     \
+            IXA_NEAR(&rec->nearMax, value > 0 ? (uint64_t)max - (uint64_t)(MAX)value : (uint64_t)max); \
         return value;                                                              \
     }
 IXA_DEFINE_CAST_UNSIGNED(U, uint32_t, int32_t, uint32_t)

@@ -53,11 +53,21 @@ typedef struct IXA_RELOP_RECORD {
     uint8_t oneBelow;  /* left + 1 == right, in wrapping arithmetic of the operand width */
     uint8_t equal;
     uint8_t oneAbove;  /* left == right + 1, likewise */
+    /* For a search, how near the operands came, per side: the complement of
+     * the smallest right - left seen with left below right, and of the
+     * smallest left - right with left at or above it, saturated to 32 bits.
+     * A complement, so that a zeroed record reads "never". */
+    uint32_t nearBelow;
+    uint32_t nearAbove;
 } IXA_RELOP_RECORD;
 typedef struct IXA_CAST_RECORD {
     int32_t callerId;
     uint8_t belowMin;
     uint8_t aboveMax;
+    /* Likewise for an integer value within the bounds: the complement of the
+     * smallest value - min and of the smallest max - value seen. */
+    uint32_t nearMin;
+    uint32_t nearMax;
 } IXA_CAST_RECORD;
 typedef struct IXA_DBZ_RECORD {
     int32_t callerId;
