@@ -27,7 +27,10 @@
 #include <clang/Basic/SourceManager.h>
 #include <clang/Frontend/CompilerInstance.h>
 #include <clang/Frontend/FrontendAction.h>
+#include <clang/Frontend/FrontendActions.h>
 #include <clang/Lex/Lexer.h>
+#include <clang/Lex/PPCallbacks.h>
+#include <clang/Lex/Preprocessor.h>
 #include <clang/Tooling/CompilationDatabase.h>
 #include <clang/Tooling/Tooling.h>
 
@@ -842,29 +845,156 @@ private:
     bool& done_;
 };
 
+// Which macros the unit's own files test and which they define, so that the
+// output can refuse a configuration other than the one it was made for.
+struct Configuration {
+    std::set<std::string> tested_undefined;  // tested where no definition was in effect
+    std::set<std::string> defined_in_files;  // #defined by some file of the unit
+};
+
+class ConfigurationWatcher : public PPCallbacks {
+public:
+    ConfigurationWatcher(Preprocessor& pp, Configuration& config) : pp_(pp), sm_(pp.getSourceManager()), config_(config) {}
+    void Ifdef(SourceLocation loc, const Token& name, const MacroDefinition& md) override { note(loc, name, md); }
+    void Ifndef(SourceLocation loc, const Token& name, const MacroDefinition& md) override { note(loc, name, md); }
+    void Defined(const Token& name, const MacroDefinition& md, SourceRange range) override {
+        note(range.getBegin(), name, md);
+    }
+    // An identifier in #if that is no macro counts as 0: tested all the same.
+    void If(SourceLocation loc, SourceRange cond, ConditionValueKind) override { identifiers(loc, cond); }
+    void Elif(SourceLocation loc, SourceRange cond, ConditionValueKind, SourceLocation) override {
+        identifiers(loc, cond);
+    }
+    void MacroDefined(const Token& name, const MacroDirective* md) override {
+        const SourceLocation at = md ? md->getLocation() : SourceLocation();
+        if (at.isValid() && at.isFileID() && !sm_.isWrittenInBuiltinFile(at) && !sm_.isWrittenInCommandLineFile(at) &&
+            sm_.getFileEntryForID(sm_.getFileID(at)))
+            config_.defined_in_files.insert(name.getIdentifierInfo()->getName().str());
+    }
+
+private:
+    // The unit's own files only, and names the program may choose: the
+    // compiler's own (__GNUC__, _WIN32) differ between compilers, not
+    // configurations.
+    bool relevant(SourceLocation loc, StringRef name) const {
+        if (sm_.isInSystemHeader(loc) || name.empty()) return false;
+        return !(name[0] == '_' && name.size() > 1 && (name[1] == '_' || std::isupper(static_cast<unsigned char>(name[1]))));
+    }
+    void note(SourceLocation loc, const Token& name, const MacroDefinition& md) {
+        const StringRef n = name.getIdentifierInfo()->getName();
+        if (!md && relevant(loc, n)) config_.tested_undefined.insert(n.str());
+    }
+    void identifiers(SourceLocation loc, SourceRange cond) {
+        if (sm_.isInSystemHeader(loc)) return;
+        const StringRef text =
+            Lexer::getSourceText(CharSourceRange::getCharRange(cond), sm_, pp_.getLangOpts());
+        std::string word;
+        for (std::size_t i = 0; i <= text.size(); ++i) {
+            const char c = i < text.size() ? text[i] : ' ';
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+                word += c;
+                continue;
+            }
+            if (!word.empty() && !std::isdigit(static_cast<unsigned char>(word[0])) && word != "defined" &&
+                !pp_.isMacroDefined(word) && relevant(loc, word))
+                config_.tested_undefined.insert(word);
+            word.clear();
+        }
+    }
+    Preprocessor& pp_;
+    SourceManager& sm_;
+    Configuration& config_;
+};
+
 class Action : public ASTFrontendAction {
 public:
-    Action(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
+    Action(const Options& options, Output& out, bool& done, Configuration& config)
+        : options_(options), out_(out), done_(done), config_(config) {}
     std::unique_ptr<ASTConsumer> CreateASTConsumer(CompilerInstance&, StringRef) override {
         return std::make_unique<Consumer>(options_, out_, done_);
+    }
+    bool BeginSourceFileAction(CompilerInstance& ci) override {
+        ci.getPreprocessor().addPPCallbacks(std::make_unique<ConfigurationWatcher>(ci.getPreprocessor(), config_));
+        return true;
     }
 
 private:
     const Options& options_;
     Output& out_;
     bool& done_;
+    Configuration& config_;
 };
 
 class Factory : public tooling::FrontendActionFactory {
 public:
-    Factory(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
-    std::unique_ptr<FrontendAction> create() override { return std::make_unique<Action>(options_, out_, done_); }
+    Factory(const Options& options, Output& out, bool& done, Configuration& config)
+        : options_(options), out_(out), done_(done), config_(config) {}
+    std::unique_ptr<FrontendAction> create() override {
+        return std::make_unique<Action>(options_, out_, done_, config_);
+    }
 
 private:
     const Options& options_;
     Output& out_;
     bool& done_;
+    Configuration& config_;
 };
+
+// The -D and -I options among the compiler arguments, in either spelling.
+std::vector<std::pair<char, std::string>> configuration_options(const std::vector<std::string>& args) {
+    std::vector<std::pair<char, std::string>> out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.size() < 2 || a[0] != '-' || (a[1] != 'D' && a[1] != 'I' && a[1] != 'U')) continue;
+        if (a.size() > 2)
+            out.emplace_back(a[1], a.substr(2));
+        else if (i + 1 < args.size())
+            out.emplace_back(a[1], args[++i]);
+    }
+    return out;
+}
+
+bool integer_literal_text(const std::string& v) {
+    std::size_t i = v[0] == '-' ? 1 : 0;
+    if (i >= v.size() || !std::isdigit(static_cast<unsigned char>(v[i]))) return false;
+    for (; i < v.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(v[i]))) return false;
+    return true;
+}
+
+// Preprocessor checks that refuse any other configuration of the macros the
+// unit depends on: each -D as given (its value where it is an integer), and
+// each macro the unit tests while nothing defined it still undefined.
+std::string configuration_checks(const Options& options, const Configuration& config) {
+    std::ostringstream out;
+    const auto given = configuration_options(options.compiler_args);
+    out << "// Made for this configuration:";
+    if (given.empty()) out << " no -D, -I or -U";
+    std::set<std::string> named;
+    for (const auto& [kind, value] : given) {
+        out << " -" << kind << " " << (kind == 'I' ? relative_path(value, options.root) : value);
+        if (kind != 'I') named.insert(value.substr(0, value.find('=')));
+    }
+    out << "\n// A build under another one stops here rather than measure other code.\n";
+    const std::string again = "; instrument the unit again for this configuration";
+    for (const auto& [kind, value] : given) {
+        if (kind == 'I') continue;
+        const std::string name = value.substr(0, value.find('='));
+        if (kind == 'U') {
+            out << "#ifdef " << name << "\n#error \"kivinst: made with " << name << " undefined" << again << "\"\n#endif\n";
+            continue;
+        }
+        const std::string v = value.find('=') == std::string::npos ? "1" : value.substr(value.find('=') + 1);
+        out << "#if !defined(" << name << ")";
+        if (integer_literal_text(v)) out << " || (" << name << ") != (" << v << ")";
+        out << "\n#error \"kivinst: made with -D" << name << "=" << v << again << "\"\n#endif\n";
+    }
+    for (const std::string& name : config.tested_undefined) {
+        if (named.count(name) || config.defined_in_files.count(name)) continue;
+        out << "#ifdef " << name << "\n#error \"kivinst: made with " << name << " undefined" << again << "\"\n#endif\n";
+    }
+    return out.str();
+}
 
 }  // namespace
 
@@ -879,12 +1009,14 @@ bool instrument(const Options& options, Output& out) {
     tooling::ClangTool tool(db, {options.source});
     Output result;
     bool done = false;
-    Factory factory(options, result, done);
+    Configuration config;
+    Factory factory(options, result, done, config);
     const int rc = tool.run(&factory);
     if (rc != 0 || !done) return false;
     std::ostringstream src;
     src << "// Instrumented by kivinst from " << relative_path(options.source, options.root) << " (translation unit " << options.unit
         << "). Generated: edit the plain source, not this file.\n"
+        << configuration_checks(options, config) << "\n"
         << "#include \"instrumentation/CodeAnnotation.h\"\n\n"
         << "#define IXA_RECORD(kind, rec, fn, text) IXA_##kind##_RECORD rec;\n"
         << "#include \"" << options.records_include << "\"\n\n"
@@ -894,6 +1026,29 @@ bool instrument(const Options& options, Output& out) {
     out.source = src.str();
     out.records = std::move(result.records);
     return true;
+}
+
+// The probe runtime's headers as this kivinst knows them, so the check does
+// not depend on where (or whether) they are installed.
+#include "probe_headers.inc"
+
+bool compiles(const Options& options, const std::string& source, const std::string& records) {
+    namespace fs = std::filesystem;
+    const std::string probes = "/kivinst-probe-runtime";
+    std::vector<std::string> args = {"-I" + probes};
+#ifdef KIVINST_RESOURCE_DIR
+    args.insert(args.end(), {"-resource-dir", KIVINST_RESOURCE_DIR});
+#endif
+    args.insert(args.end(), options.compiler_args.begin(), options.compiler_args.end());
+    // The output is checked where it will be compiled: beside its record table.
+    fs::path at = options.output.empty() ? fs::path(options.source).parent_path() / "kivinst_output.c" : fs::path(options.output);
+    at = fs::absolute(at).lexically_normal();
+    const tooling::FileContentMappings files = {
+        {probes + "/instrumentation/CodeAnnotation.h", kCodeAnnotationH},
+        {probes + "/instrumentation/probe_records.h", kProbeRecordsH},
+        {(at.parent_path() / options.records_include).string(), records}};
+    return tooling::runToolOnCodeWithArgs(std::make_unique<SyntaxOnlyAction>(), source, args, at.string(), "kivinst",
+                                          std::make_shared<PCHContainerOperations>(), files);
 }
 
 std::string records_def(const Options& options, const std::vector<Record>& records) {

@@ -31,6 +31,7 @@ struct Options {
     std::string source;          // the C file to instrument
     std::string records_include; // how the instrumented source names its record table
     std::string root = ".";      // positions in the sites file are relative to it
+    std::string output;          // where the instrumented source goes (empty: standard output)
     std::vector<std::string> compiler_args;
 };
 
@@ -43,6 +44,11 @@ struct Output {
 // own warnings (constructs left as they are) go to stderr with file:line:col.
 // Returns false when the file does not parse; out is then untouched.
 bool instrument(const Options& options, Output& out);
+
+// Whether the instrumented source compiles, as C with the unit's flags, where
+// it will be written, beside its record table; the compiler's diagnostics go
+// to stderr.
+bool compiles(const Options& options, const std::string& source, const std::string& records);
 
 // The record table as a .def file of IXA_RECORD rows.
 std::string records_def(const Options& options, const std::vector<Record>& records);

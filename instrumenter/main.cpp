@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
     kivinst::Options opt;
     opt.unit = unit;
     opt.root = root;
+    opt.output = output;
     opt.source = source;
     opt.records_include = fs::path(records).filename().string();
     for (const auto& dir : includes) opt.compiler_args.push_back("-I" + dir);
@@ -142,7 +143,14 @@ int main(int argc, char** argv) {
         std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
         return 2;
     }
-    std::vector<std::pair<std::string, std::string>> files = {{records, kivinst::records_def(opt, out.records)},
+    const std::string table = kivinst::records_def(opt, out.records);
+    if (!kivinst::compiles(opt, out.source, table)) {
+        std::cerr << "kivinst: internal error: the instrumented " << source
+                  << " does not compile where it is to be written (the compiler's diagnostics above, at the plain "
+                     "file's positions; a header beside the plain source needs its folder as -I); nothing written\n";
+        return 2;
+    }
+    std::vector<std::pair<std::string, std::string>> files = {{records, table},
                                                               {sites, kivinst::sites_json(opt, out.records)}};
     if (!output.empty()) files.emplace_back(output, out.source);
     if (!write_files(files)) return 2;

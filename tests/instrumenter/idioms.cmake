@@ -2,11 +2,17 @@
 # (a regular expression; empty: no diagnostics at all), write output that
 # names no absolute path and compiles as C, warning-free, and the program
 # built from it must print what the plain program prints.
+# With each flag of REFUSE added to FLAGS (another configuration) the
+# instrumented source must refuse to compile, with kivinst's message.
 #   -DKIVINST=exe -DNAME=name -DDIR=dir -DOUT=dir -DCC=compiler -DSRC=dir [-DWARN=regex] [-DFLAGS=a;b]
+#   [-DREFUSE=flags]
 set(out ${OUT}/${NAME})
+separate_arguments(FLAGS)
+separate_arguments(REFUSE)
 file(REMOVE_RECURSE ${out})
 file(MAKE_DIRECTORY ${out})
-execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${NAME}.c ${FLAGS} ${NAME}.c
+# Its headers are beside it; the build of the output finds them with -I.
+execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${NAME}.c -I ${DIR} ${FLAGS} ${NAME}.c
   WORKING_DIRECTORY ${DIR} RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_QUIET)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "kivinst exited ${rc}:\n${err}")
@@ -47,3 +53,10 @@ endforeach()
 if(NOT "${plain_out}" STREQUAL "${instrumented_out}")
   message(FATAL_ERROR "the instrumented program computes another value\n  plain:        ${plain_out}  instrumented: ${instrumented_out}")
 endif()
+foreach(other ${REFUSE})
+  execute_process(COMMAND ${CC} -std=c11 -fsyntax-only -I${DIR} -I${SRC} ${FLAGS} ${other} ${out}/${NAME}.c
+    RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(rc EQUAL 0 OR NOT err MATCHES "kivinst: made with")
+    message(FATAL_ERROR "instrumented with '${FLAGS}', the output compiles with '${other}' (exit ${rc}):\n${err}")
+  endif()
+endforeach()

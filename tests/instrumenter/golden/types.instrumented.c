@@ -1,4 +1,7 @@
 // Instrumented by kivinst from types.c (translation unit 7). Generated: edit the plain source, not this file.
+// Made for this configuration: no -D, -I or -U
+// A build under another one stops here rather than measure other code.
+
 #include "instrumentation/CodeAnnotation.h"
 
 #define IXA_RECORD(kind, rec, fn, text) IXA_##kind##_RECORD rec;
