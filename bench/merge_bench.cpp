@@ -74,7 +74,10 @@ public:
         const kiv::Catalog catalog = kiv::load_catalog(KIV_CATALOG_PATH);
         for (int k = 0; k < kShards; ++k) {
             paths_.push_back((dir_ / ("shard" + std::to_string(k) + ".json")).string());
-            kiv::write_report_file(paths_.back(), [&](std::ostream& out) { kiv::write_json(shard_result(catalog, k), out); });
+            kiv::write_report_file(paths_.back(), [&](std::ostream& out) {
+                const kiv::Result r = shard_result(catalog, k);
+                kiv::write_json(r, kiv::summarize(r), out);
+            });
             bytes_ += std::filesystem::file_size(paths_.back());
         }
         merged_path_ = (dir_ / "merged.json").string();
@@ -106,7 +109,7 @@ double seconds_since(Steady::time_point t) {
 }
 
 void write_merged(const kiv::Result& merged) {
-    kiv::write_report_file(fixture().merged_path(), [&](std::ostream& out) { kiv::write_json(merged, out); });
+    kiv::write_report_file(fixture().merged_path(), [&](std::ostream& out) { kiv::write_json(merged, kiv::summarize(merged), out); });
 }
 
 // What `kivrun merge` does, end to end.

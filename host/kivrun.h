@@ -14,6 +14,7 @@
 #include "model/from_run.h"
 #include "formats/report_files.h"
 #include "model/result.h"
+#include "model/result_json.h"
 #include "suite/record.h"
 #include "exec/replay.h"
 #include "exec/run.h"

@@ -22,8 +22,8 @@ int merge(const MergeCommand& o) {
     // Checked first: an output that is one of the inputs would lose it.
     check_outputs({{"-o", o.output}}, o.results);
     Result merged = merge_files(o.results);
-    write_report_file(o.output, [&](std::ostream& out) { write_json(merged, out); });
     const Summary s = summarize(merged);
+    write_report_file(o.output, [&](std::ostream& out) { write_json(merged, s, out); });
     std::cout << "kivrun merge: " << count(o.results.size(), "result", "results") << ", "
               << count(merged.cases.size(), "case", "cases") << " (" << s.passed << " passed), " << s.total.reached
               << " of " << count(s.total.total, "goal", "goals") << " reached -> " << o.output << "\n";

@@ -50,11 +50,11 @@ void ReportSet::check(bool have_positions, const std::vector<std::string>& input
 int ReportSet::write(const Result& result, const Summary& summary, std::ostream& out,
                      std::optional<TextOptions> text) const {
     ReportWrites writes;
-    writes.file(json, [&](std::ostream& o) { write_json(result, o); });
+    writes.file(json, [&](std::ostream& o) { write_json(result, summary, o); });
     writes.file(junit, [&](std::ostream& o) { write_junit(result, summary, o); });
     writes.file(lcov, [&](std::ostream& o) { write_lcov(result, o, source_root); });
     writes.file(cobertura, [&](std::ostream& o) { write_cobertura(result, o, source_root); });
-    if (!html.empty()) writes.attempt([&] { write_html(result, html, source_root); });
+    if (!html.empty()) writes.attempt([&] { write_html(result, summary, html, source_root); });
     if (text) {
         text->reports_failed = writes.failed();
         write_text(result, summary, out, *text);

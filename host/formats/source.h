@@ -48,6 +48,6 @@ void write_cobertura(const Result& result, std::ostream& out, const std::string&
 // Writes DIR/index.html and one page per source file (DIR is created); code is
 // read from `source_root`, and a page says so when its file is not there.
 // Throws Error when DIR cannot be written.
-void write_html(const Result& result, const std::string& dir, const std::string& source_root);
+void write_html(const Result& result, const Summary& summary, const std::string& dir, const std::string& source_root);
 
 }  // namespace kiv

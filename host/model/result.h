@@ -191,11 +191,6 @@ void check_threshold_criterion(const Threshold& t, bool has_goals, bool without_
 // Parses "CRITERION=PERCENT" ("decision=90", "DC=90", "total=85.5").
 Threshold parse_threshold(const std::string& text);
 
-// ---- JSON: written and read back ----
-
-void write_json(const Result& result, std::ostream& out);
-// Throws Error naming `what` (the file) when it is not a kivrun result.
-Result read_json(std::istream& in, const std::string& what);
-Result read_json_file(const std::string& path);
+// Its JSON form: model/result_json.h.
 
 }  // namespace kiv

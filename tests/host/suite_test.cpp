@@ -312,7 +312,7 @@ TEST(KivrunReports, NamesThatAreNotUtf8StillGiveWellFormedReports) {
     r.cases.push_back(c);
     const kiv::Summary s = kiv::summarize(r);
     std::ostringstream json, junit;
-    kiv::write_json(r, json);
+    kiv::write_json(r, kiv::summarize(r), json);
     std::istringstream back(json.str());
     EXPECT_EQ(kiv::read_json(back, "r.json").cases.at(0).mismatches.size(), 1u);
     kiv::write_junit(r, s, junit);

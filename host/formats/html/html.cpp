@@ -168,8 +168,7 @@ std::string row(std::size_t reached, std::size_t justified, std::size_t total) {
            pct(reached + justified) + "%</td>";
 }
 
-void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostream& out) {
-    const Summary s = summarize(r);
+void index_page(const Result& r, const Summary& s, const std::vector<FileGoals>& files, std::ostream& out) {
     page_head(out, "kivrun coverage", {});
     out << "<h1>Coverage on the source</h1>\n<p class=\"meta\">" << xml_text(r.run.library) << " · ";
     for (const auto& suite : r.run.suites)
@@ -218,7 +217,7 @@ void index_page(const Result& r, const std::vector<FileGoals>& files, std::ostre
 
 }  // namespace
 
-void write_html(const Result& result, const std::string& dir, const std::string& source_root) {
+void write_html(const Result& result, const Summary& summary, const std::string& dir, const std::string& source_root) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) throw Error("cannot write --html " + dir + ": " + ec.message());
@@ -227,7 +226,7 @@ void write_html(const Result& result, const std::string& dir, const std::string&
         write_report_file((fs::path(dir) / page_of(f.file)).string(),
                           [&](std::ostream& out) { file_page(result, f, source_root, out); });
     write_report_file((fs::path(dir) / "index.html").string(),
-                      [&](std::ostream& out) { index_page(result, files, out); });
+                      [&](std::ostream& out) { index_page(result, summary, files, out); });
 }
 
 }  // namespace kiv

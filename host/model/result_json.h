@@ -1,6 +1,7 @@
-// A result's JSON read and written at the scale of a sharded run: its cases,
-// the bulk of a large result, go straight between the file and CaseResult;
-// everything else stays nlohmann JSON for the result model's own reader.
+// The result's JSON, the one reader and writer of it: write_json and
+// read_json for every command, and beneath them its cases, the bulk of a large
+// result, read and written straight between the file and CaseResult at the
+// scale of a sharded run.
 #pragma once
 
 #include "model/result.h"
@@ -14,6 +15,12 @@
 #include <vector>
 
 namespace kiv {
+
+// `summary`: summarize(result), computed once by the caller.
+void write_json(const Result& result, const Summary& summary, std::ostream& out);
+// Throws Error naming `what` (the file) when it is not a kivrun result.
+Result read_json(std::istream& in, const std::string& what);
+Result read_json_file(const std::string& path);
 
 class ResultDocument {
 public:
