@@ -31,13 +31,14 @@ void child(const Target& target, const Plan& plan, const std::vector<std::size_t
     const StepDriver drive(target);
     Snapshot at_load;
     at_load.take(target.library().writable());
-    std::vector<uint8_t> values;
+    std::vector<uint64_t> values;
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < pc.n_steps; ++s) {
             drive.step(plan, plan.steps[pc.first_step + s]);
             drive.outputs(values);
-            if (!write_all(fd, values.data(), values.size())) _exit(1);
+            if (!write_all(fd, reinterpret_cast<const uint8_t*>(values.data()), values.size() * sizeof(uint64_t)))
+                _exit(1);
         }
         at_load.restore();
     }
@@ -50,11 +51,11 @@ void replay(const Target& target, const Plan& plan, const std::vector<std::size_
     ChildOptions co;
     co.step_timeout = step_timeout;
     Child ch("cannot replay cases", [&](int fd) { child(target, plan, cases, fd); }, co);
-    std::vector<uint8_t> values(target.schema().outputs.size());
+    std::vector<uint64_t> values(target.schema().outputs.size());
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < pc.n_steps; ++s) {
-            const Child::Read r = ch.read(values.data(), values.size());
+            const Child::Read r = ch.read(values.data(), values.size() * sizeof(uint64_t));
             if (r == Child::Read::ok) {
                 each_step(c, s, values);
                 continue;
@@ -77,7 +78,7 @@ std::vector<std::vector<FailedCheck>> replay_failed_checks(const Target& target,
                                                            const std::vector<std::size_t>& cases, double step_timeout) {
     std::vector<std::vector<FailedCheck>> found(cases.size());
     std::size_t at = 0;  // the entry of `cases` being replayed
-    replay(target, plan, cases, step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+    replay(target, plan, cases, step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint64_t>& out) {
         while (cases[at] != c)
             ++at;
         const PlanStep& st = plan.steps[plan.cases[c].first_step + s];

@@ -16,7 +16,7 @@ namespace kiv {
 // Called in the calling process after each step of each case, in order:
 // the case (index into plan.cases), its step (from 0) and the value of every
 // output (per Schema::outputs; 0 for an output the library has no symbol of).
-using StepOutputs = std::function<void(std::size_t, uint32_t, const std::vector<uint8_t>&)>;
+using StepOutputs = std::function<void(std::size_t, uint32_t, const std::vector<uint64_t>&)>;
 
 // Replays the cases of plan given by `cases`. Throws Error naming the case
 // and step when the library crashes or a step takes longer than
@@ -28,7 +28,7 @@ void replay(const Target& target, const Plan& plan, const std::vector<std::size_
 struct FailedCheck {
     uint32_t step = 0;    // from 0
     uint32_t expect = 0;  // into Plan::expects
-    uint8_t actual = 0;
+    uint64_t actual = 0;  // raw bits of the output's kind (suite/value.h)
 };
 
 // Replays `cases` and applies their checks as the run's workers do, for

@@ -31,7 +31,7 @@ struct CaseOutcome {
     int32_t mismatches = 0;
     int32_t mismatch_step = -1;  // the first mismatch, step from 0
     int32_t mismatch_output = -1;
-    int32_t actual = 0;          // the first mismatch's output value
+    uint64_t actual = 0;         // the first mismatch's output value, raw bits of its kind
     float seconds = 0;  // wall time of the case in its worker; 0 when the worker was killed
 };
 

@@ -91,7 +91,7 @@ void replay(const RunCommand& o, const kiv::Target& target, const kiv::Plan& pla
     for (std::size_t c = 0; c < cases.size(); ++c)
         cases[c] = c;
     kiv::SuiteRecorder recorder(target.schema(), plan, o.record_all);
-    kiv::replay(target, plan, cases, o.step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint8_t>& out) {
+    kiv::replay(target, plan, cases, o.step_timeout, [&](std::size_t c, uint32_t s, const std::vector<uint64_t>& out) {
         if (o.show_outputs) kiv::show_step(std::cout, target.schema(), plan, c, s, out);
         if (!o.record.empty()) recorder.step(c, s, out);
     });

@@ -170,7 +170,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
         if (const int sig = run_step(st)) fault(sig);
         for (uint32_t e = st.first_expect; e < st.first_expect + st.n_expects; ++e) {
             const PlanExpect& x = plan_.expects[e];
-            const uint8_t actual = drive_.output(x.output);
+            const uint64_t actual = drive_.output(x.output);
             ++outcome_.checks;
             if (!accepts(plan_, x, actual) && outcome_.mismatches++ == 0) {
                 outcome_.mismatch_step = step_;

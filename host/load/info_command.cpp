@@ -22,13 +22,16 @@ int info(const CommonOptions& o) {
         std::cout << "\nscope " << sc.uid << "  " << sc.name << "  (runs " << sc.unit << ")\n";
         for (const auto& in : target->catalog().inputs)
             if (in.scope == sc.uid)
-                std::cout << "  input  " << in.id << "  " << in.name << "  "
-                          << (in.setter == kiv::Setter::boolean ? "0/1" : "0..255") << "  " << in.variable << " -> "
-                          << in.feeds << "\n";
+                std::cout << "  input  " << in.id << "  " << in.name << "  " << in.type.name << " "
+                          << (in.setter == kiv::Setter::boolean ? "0/1"
+                              : in.type.floating       ? std::string("float")
+                                                       : std::to_string(in.type.min_int()) + ".." +
+                                                             std::to_string(in.type.max_uint()))
+                          << "  " << in.variable << " -> " << in.feeds << "\n";
         for (const auto& out : s.outputs)
             if (out.scope == sc.uid)
-                std::cout << "  output " << out.name << "  " << out.variable << (out.address ? "" : "  (no symbol)")
-                          << "\n";
+                std::cout << "  output " << out.name << "  " << out.type.name << "  " << out.variable
+                          << (out.address ? "" : "  (no symbol)") << "\n";
     }
     if (!target->catalog().present()) {
         std::cout << "\nwritable IDs:";

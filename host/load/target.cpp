@@ -26,9 +26,9 @@ Schema Schema::of(const Catalog& catalog) {
     Schema s;
     s.from_catalog = true;
     for (const auto& i : catalog.inputs)
-        s.inputs.push_back({i.id, i.name, i.setter, i.scope});
+        s.inputs.push_back({i.id, i.name, i.setter, i.scope, i.type});
     for (const auto& o : catalog.outputs)
-        s.outputs.push_back({o.name, o.variable, o.scope, nullptr});
+        s.outputs.push_back({o.name, o.variable, o.scope, nullptr, o.type});
     for (const auto& g : catalog.goals)
         s.goals.push_back({g.id, &g});
     for (const auto& sc : catalog.scopes)
@@ -133,7 +133,7 @@ void Target::check_catalog(const std::vector<int32_t>& writable, const std::vect
 
 void Target::resolve_outputs() {
     for (auto& o : schema_.outputs)
-        o.address = lib_->data_symbol(o.variable, 1);
+        o.address = lib_->data_symbol(o.variable, static_cast<std::size_t>(o.type.size));
     schema_.outputs_resolved = true;
     if (!schema_.from_catalog) std::erase_if(schema_.outputs, [](const OutputSlot& o) { return o.address == nullptr; });
 }

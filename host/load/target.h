@@ -18,6 +18,7 @@ struct InputSlot {  // position = index in the library's input index table
     std::string name;  // catalog name, or the ID's text without a catalog
     Setter setter = Setter::unknown;
     int32_t scope = 0;  // 0: unknown
+    ValueType type{};   // uint8_t without a catalog
 };
 
 struct OutputSlot {
@@ -25,6 +26,7 @@ struct OutputSlot {
     std::string variable;                 // kiv_haux<n>
     int32_t scope = 0;                    // 0: unknown
     volatile uint8_t* address = nullptr;  // null: the file has no symbol for it
+    ValueType type{};                     // uint8_t without a catalog; address spans its size
 };
 
 struct GoalSlot {  // position = index in the library's output index table

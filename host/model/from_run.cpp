@@ -4,12 +4,25 @@
 
 #include "load/identity.h"
 #include "exec/replay.h"
+#include "suite/value.h"
 
 #include <ostream>
 
 #include <string.h>
 
 namespace kiv {
+
+namespace {
+
+// A failed check's value from the raw bits of its output's type.
+void set_actual(Mismatch& m, const ValueType& type, uint64_t raw) {
+    if (type.floating)
+        m.actual_text = value_text(ValueKind::floating, raw);
+    else
+        m.actual = static_cast<int64_t>(raw);
+}
+
+}  // namespace
 
 namespace {
 
@@ -63,7 +76,7 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             m.line = plan.steps[pc.first_step + o.mismatch_step].line;
             m.output = schema.outputs[o.mismatch_output].name;
             m.expected = expect_text_at(plan, pc, o.mismatch_step, o.mismatch_output);
-            m.actual = o.actual;
+            set_actual(m, schema.outputs[o.mismatch_output].type, o.actual);
             cr.mismatches.push_back(std::move(m));
         }
         if (cr.verdict == Verdict::crashed || cr.verdict == Verdict::timed_out) {
@@ -129,10 +142,11 @@ void add_every_failed_check(Result& result, const Target& target, const Plan& pl
         const PlanCase& pc = plan.cases[failed[k]];
         for (const FailedCheck& f : checks[k]) {
             const PlanExpect& x = plan.expects[f.expect];
-            found[failed[k]].push_back({static_cast<int32_t>(f.step) + 1,
-                                        plan.steps[pc.first_step + f.step].line,
-                                        target.schema().outputs[x.output].name,
-                                        expect_text_at(plan, pc, static_cast<int32_t>(f.step), x.output), f.actual});
+            Mismatch m{static_cast<int32_t>(f.step) + 1, plan.steps[pc.first_step + f.step].line,
+                       target.schema().outputs[x.output].name,
+                       expect_text_at(plan, pc, static_cast<int32_t>(f.step), x.output)};
+            set_actual(m, target.schema().outputs[x.output].type, f.actual);
+            found[failed[k]].push_back(std::move(m));
         }
     }
     for (std::size_t c : failed) {

@@ -26,6 +26,11 @@ struct Mismatch {
     std::string output;
     std::string expected;  // as written in the suite: "35", "30..35", "0|1"
     int64_t actual = 0;
+    // A floating output's value as text (the shortest that reads back the
+    // same); empty for an integer output, whose value is `actual`.
+    std::string actual_text{};
+
+    std::string actual_as_text() const { return actual_text.empty() ? std::to_string(actual) : actual_text; }
 };
 
 struct CaseResult {

@@ -9,6 +9,8 @@
 
 #include "error.h"
 
+#include "suite/value.h"
+
 #include <simdjson.h>
 
 #include <charconv>
@@ -150,9 +152,15 @@ public:
             } else if (k == "failed_checks") {
                 for (dom::element m : array(v, "failed_checks")) {
                     const dom::object mo = object(m, "failed_checks");
-                    c.mismatches.push_back({integer<int32_t>(mo, "step"), integer<int32_t>(mo, "line"),
-                                            string(get(mo, "output"), "output"), string(get(mo, "expected"), "expected"),
-                                            integer<int64_t>(mo, "actual")});
+                    Mismatch mm{integer<int32_t>(mo, "step"), integer<int32_t>(mo, "line"),
+                                string(get(mo, "output"), "output"), string(get(mo, "expected"), "expected")};
+                    const dom::element actual = get(mo, "actual");
+                    double floating = 0;
+                    if (actual.is_double() && !actual.get_double().get(floating))
+                        mm.actual_text = value_text(ValueKind::floating, raw_of(floating));
+                    else
+                        mm.actual = integer<int64_t>(actual, "actual");
+                    c.mismatches.push_back(std::move(mm));
                 }
             } else if (k == "fault") {
                 const dom::object f = object(v, "fault");
@@ -307,7 +315,12 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
         put(p, ", \"line\": "), put_number(p, m.line);
         put(p, ", \"output\": "), put_string(p, m.output);
         put(p, ", \"expected\": "), put_string(p, m.expected);
-        put(p, ", \"actual\": "), put_number(p, m.actual), *p++ = '}';
+        put(p, ", \"actual\": ");
+        if (m.actual_text.empty())
+            put_number(p, m.actual);
+        else
+            put(p, m.actual_text);  // a finite double's shortest text is a JSON number
+        *p++ = '}';
     }
     *p++ = ']';
     if (c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out) {

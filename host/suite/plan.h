@@ -2,7 +2,9 @@
 // checks as output slots, so the worker's loop only indexes and never allocates.
 #pragma once
 
-#include <array>
+#include "suite/value.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,23 +13,26 @@ namespace kiv {
 
 struct PlanInput {
     int32_t index;  // into the library's input index table
+    bool floating;  // written through the _float accessor: value holds a double's bits
     int64_t value;
 };
 
-// The values an `expect` cell accepts: value..high, or (set != 0) only the
-// members of Plan::sets[set - 1], which all lie in value..high.
+// The values an `expect` cell accepts: value..high in the order of `kind`,
+// or (set != 0) only the members of Plan::sets[set - 1], which all lie in
+// value..high. Values are raw bits (suite/value.h).
 struct PlanExpect {
     int32_t output;  // into Schema::outputs
-    uint8_t value;   // the lowest value accepted; the only one for a plain value
-    uint8_t high;
+    ValueKind kind;
     uint16_t set;
+    uint64_t value;  // the lowest value accepted; the only one for a plain value
+    uint64_t high;
 };
 
-// 256 bits, one per value an output can hold.
+// The members of an `expect` set, sorted by their raw bits.
 struct ValueSet {
-    std::array<uint64_t, 4> bits{};
-    void add(uint8_t v) { bits[v >> 6] |= uint64_t{1} << (v & 63); }
-    bool has(uint8_t v) const { return (bits[v >> 6] >> (v & 63)) & 1; }
+    std::vector<uint64_t> members;
+    void add(uint64_t v) { members.insert(std::lower_bound(members.begin(), members.end(), v), v); }
+    bool has(uint64_t v) const { return std::binary_search(members.begin(), members.end(), v); }
 };
 
 struct PlanStep {
@@ -57,8 +62,13 @@ struct Plan {
 };
 
 // Whether an output's value passes a check; the worker's one comparison.
-inline bool accepts(const Plan& plan, const PlanExpect& x, uint8_t actual) {
-    if (actual < x.value || actual > x.high) return false;
+inline bool accepts(const Plan& plan, const PlanExpect& x, uint64_t actual) {
+    if (x.kind == ValueKind::unsigned_int) {  // the common case, the 8-bit outputs included
+        if (actual < x.value || actual > x.high) return false;
+    } else if (value_less(x.kind, actual, x.value) || value_less(x.kind, x.high, actual) ||
+               (x.kind == ValueKind::floating && double_of(actual) != double_of(actual))) {
+        return false;  // a NaN lies in no range
+    }
     return x.set == 0 || plan.sets[x.set - 1].has(actual);
 }
 

@@ -11,6 +11,14 @@ namespace kiv {
 
 namespace {
 
+// An input's value as the suite would write it, by its input's type.
+std::string input_text(const Schema& schema, const PlanInput& in) {
+    const ValueType& t = schema.inputs[static_cast<std::size_t>(in.index)].type;
+    if (in.floating) return value_text(ValueKind::floating, static_cast<uint64_t>(in.value));
+    if (!t.is_signed && t.size >= 8) return value_text(ValueKind::unsigned_int, static_cast<uint64_t>(in.value));
+    return std::to_string(in.value);
+}
+
 bool in_scope(int32_t owner, int32_t scope) {
     return owner == 0 || owner == scope;
 }
@@ -34,7 +42,7 @@ SuiteRecorder::SuiteRecorder(const Schema& schema, const Plan& plan, bool all_ou
             outputs_.push_back(static_cast<int>(o));
 }
 
-void SuiteRecorder::step(std::size_t c, uint32_t s, const std::vector<uint8_t>& outputs) {
+void SuiteRecorder::step(std::size_t c, uint32_t s, const std::vector<uint64_t>& outputs) {
     if (s == 0) cases_.push_back(c);
     seen_.push_back(outputs);
 }
@@ -66,11 +74,12 @@ void SuiteRecorder::write(std::ostream& out) const {
                 const PlanInput* last = nullptr;
                 for (uint32_t k = st.first_input; k < st.first_input + st.n_inputs; ++k)
                     if (plan_.inputs[k].index == i) last = &plan_.inputs[k];
-                if (last) out << last->value;
+                if (last) out << input_text(schema_, *last);
             }
             for (int o : outputs_) {
                 out << ",";
-                if (in_scope(schema_.outputs[o].scope, st.scope)) out << static_cast<int>(seen_[row][o]);
+                if (in_scope(schema_.outputs[o].scope, st.scope))
+                    out << value_text(kind_of(schema_.outputs[o].type), seen_[row][o]);
             }
             out << "\n";
         }
@@ -78,17 +87,18 @@ void SuiteRecorder::write(std::ostream& out) const {
 }
 
 void show_step(std::ostream& out, const Schema& schema, const Plan& plan, std::size_t c, uint32_t s,
-               const std::vector<uint8_t>& outputs) {
+               const std::vector<uint64_t>& outputs) {
     const PlanCase& pc = plan.cases[c];
     const PlanStep& st = plan.steps[pc.first_step + s];
     out << case_id(plan, pc) << " step " << s + 1 << (s < pc.n_setup ? " (setup)" : "") << ", line " << st.line << ", "
         << scope_name(schema, st.scope) << ":";
     for (uint32_t k = st.first_input; k < st.first_input + st.n_inputs; ++k)
-        out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "=" << plan.inputs[k].value;
+        out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "=" << input_text(schema, plan.inputs[k]);
     out << " ->";
     for (std::size_t o = 0; o < schema.outputs.size(); ++o)
         if (in_scope(schema.outputs[o].scope, st.scope) && (!schema.outputs_resolved || schema.outputs[o].address))
-            out << " " << short_name(schema.outputs[o].name) << "=" << static_cast<int>(outputs[o]);
+            out << " " << short_name(schema.outputs[o].name) << "="
+                << value_text(kind_of(schema.outputs[o].type), outputs[o]);
     out << "\n";
 }
 

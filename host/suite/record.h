@@ -21,7 +21,7 @@ namespace kiv {
 class SuiteRecorder {
 public:
     SuiteRecorder(const Schema& schema, const Plan& plan, bool all_outputs);
-    void step(std::size_t c, uint32_t s, const std::vector<uint8_t>& outputs);
+    void step(std::size_t c, uint32_t s, const std::vector<uint64_t>& outputs);
     void write(std::ostream& out) const;
 
 private:
@@ -29,12 +29,12 @@ private:
     const Plan& plan_;
     std::vector<int> inputs_, outputs_;       // columns: slots in schema order
     std::vector<std::size_t> cases_;          // in replay order
-    std::vector<std::vector<uint8_t>> seen_;  // per step replayed
+    std::vector<std::vector<uint64_t>> seen_;  // per step replayed
 };
 
 // One line for a step: its case, step, line and scope, the inputs it sets
 // and the outputs of its scope after it.
 void show_step(std::ostream& out, const Schema& schema, const Plan& plan, std::size_t c, uint32_t s,
-               const std::vector<uint8_t>& outputs);
+               const std::vector<uint64_t>& outputs);
 
 }  // namespace kiv

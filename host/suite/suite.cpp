@@ -388,15 +388,15 @@ private:
                     digits &= static_cast<unsigned>(t[k] - '0') < 10;
                     v = v * 10 + static_cast<unsigned>(t[k] - '0');
                 }
-                if (digits && col.kind == ColumnKind::expect && v <= 255) {
-                    const auto u = static_cast<uint8_t>(v);
-                    out_.expects.push_back({slot, u, u, 0});
+                if (digits && col.kind == ColumnKind::expect && !schema_.outputs[slot].type.floating &&
+                    v <= schema_.outputs[slot].type.max_uint()) {
+                    out_.expects.push_back({slot, kind_of(schema_.outputs[slot].type), 0, v, v});
                     ++st.n_expects;
                     continue;
                 }
-                if (digits && col.kind == ColumnKind::input &&
-                    v <= (schema_.inputs[slot].setter == Setter::boolean ? 1u : 255u)) {
-                    out_.inputs.push_back({slot, v});
+                if (digits && col.kind == ColumnKind::input && !schema_.inputs[slot].type.floating &&
+                    v <= (schema_.inputs[slot].setter == Setter::boolean ? 1u : schema_.inputs[slot].type.max_uint())) {
+                    out_.inputs.push_back({slot, false, v});
                     ++st.n_inputs;
                     continue;
                 }
@@ -502,37 +502,52 @@ private:
         const InputSlot& in = schema_.inputs[slot];
         if (in.scope != 0 && in.scope != scope && !owned(line, cell, "input " + in.name, in.scope, scope)) return;
         const bool boolean = in.setter == Setter::boolean;
-        int64_t v = 0;
-        const Number parsed = parse_int(cell.text, v);
-        const int64_t high = boolean ? 1 : 255;
-        if (parsed == Number::ok && (options_.wrap || (v >= 0 && v <= high))) {
-            out_.inputs.push_back({slot, v});
+        // A boolean setter takes 0 or 1 whatever the variable's type.
+        ValueType type = in.type;
+        if (boolean) type = *value_type_named("bool");
+        uint64_t raw = 0;
+        const ValueParse parsed = parse_value(cell.text, type, raw);
+        if (parsed == ValueParse::ok || (parsed == ValueParse::out_of_type && options_.wrap && !type.floating)) {
+            out_.inputs.push_back({slot, type.floating, static_cast<int64_t>(raw)});
             ++st.n_inputs;
             return;
         }
-        const std::string range =
-            boolean ? "0 or 1 (boolean input " + in.name + ")" : "an integer 0..255 (8-bit input " + in.name + ")";
+        const std::string range = boolean          ? "0 or 1 (boolean input " + in.name + ")"
+                                  : type.name == "uint8_t" ? "an integer 0..255 (8-bit input " + in.name + ")"
+                                                           : range_text(type) + " (" + type.name + " input " + in.name + ")";
         const std::string text(cell.text);
-        if (parsed == Number::not_a_number)
+        if (parsed == ValueParse::not_a_number)
             error(line, cell.column, "'" + text + "' is not a number; expected " + range);
-        else if (parsed == Number::out_of_range)
+        else if (parsed == ValueParse::beyond_64_bits)
             error(line, cell.column, "value " + text + " is out of range (beyond 64 bits); expected " + range);
+        else if (type.floating)
+            error(line, cell.column, "value " + text + " is out of range; expected " + range);
         else
-            error(line, cell.column,
-                  "value " + text + " is out of range; expected " + range + " (the library would store " +
-                      std::to_string(boolean ? (v != 0) : static_cast<int64_t>(static_cast<uint8_t>(v))) +
-                      "; --wrap allows that)");
+            error(line, cell.column, "value " + text + " is out of range; expected " + range + " (the library would store " +
+                                         stored_text(type, boolean, raw) + "; --wrap allows that)");
     }
 
-    // One output value of an expect cell, 0..255.
-    std::optional<uint8_t> output_value(std::string_view text, int line, const CsvCell& cell, const OutputSlot& o) {
-        int64_t v = 0;
-        const Number parsed = parse_int(text, v);
-        if (parsed == Number::ok && v >= 0 && v <= 255) return static_cast<uint8_t>(v);
+    // What the library's setter keeps of an out-of-range integer, by C's conversion.
+    static std::string stored_text(const ValueType& t, bool boolean, uint64_t raw) {
+        if (boolean || t.boolean) return raw != 0 ? "1" : "0";
+        const int bits = t.size * 8;
+        uint64_t v = bits >= 64 ? raw : raw & ((uint64_t{1} << bits) - 1);
+        if (t.is_signed && bits < 64 && (v >> (bits - 1)) & 1) v |= ~uint64_t{0} << bits;
+        return value_text(t.is_signed ? ValueKind::signed_int : ValueKind::unsigned_int, v);
+    }
+
+    // One output value of an expect cell, in the output's type.
+    std::optional<uint64_t> output_value(std::string_view text, int line, const CsvCell& cell, const OutputSlot& o) {
+        uint64_t raw = 0;
+        const ValueParse parsed = parse_value(text, o.type, raw);
+        if (parsed == ValueParse::ok) return raw;
+        const std::string expected = o.type.floating
+                                         ? "a number, a range such as 1.5..2 or a tolerance such as 1.5~0.01"
+                                         : range_text(o.type) + ", a range such as 30..35 or a set such as 0|1";
         error(line, cell.column,
               "'" + std::string(text) + "' " +
-                  (parsed == Number::not_a_number ? "is not a number" : "is out of range") + " for output " + o.name +
-                  "; expected an integer 0..255, a range such as 30..35 or a set such as 0|1");
+                  (parsed == ValueParse::not_a_number ? "is not a number" : "is out of range") + " for output " + o.name +
+                  "; expected " + expected);
         return std::nullopt;
     }
 
@@ -540,37 +555,52 @@ private:
         const OutputSlot& o = schema_.outputs[slot];
         if (o.scope != 0 && o.scope != scope && !owned(line, cell, "output " + o.name, o.scope, scope)) return;
         const std::string_view t = cell.text;
-        PlanExpect x{slot, 0, 0, 0};
-        bool range = false, set = false;
-        for (char c : t)
-            range |= c == '.', set |= c == '|';
-        if (!range && !set) {
+        const ValueKind kind = kind_of(o.type);
+        PlanExpect x{slot, kind, 0, 0, 0};
+        const auto dots = t.find("..");
+        const auto tilde = o.type.floating ? t.find('~') : std::string_view::npos;
+        const bool set = t.find('|') != std::string_view::npos;
+        if (dots == std::string_view::npos && tilde == std::string_view::npos && !set) {
             const auto v = output_value(t, line, cell, o);
             if (!v) return;
             x.value = x.high = *v;
-        } else if (const auto dots = t.find(".."); dots != std::string_view::npos) {
+        } else if (dots != std::string_view::npos) {
             const auto lo = output_value(t.substr(0, dots), line, cell, o);
             const auto hi = lo ? output_value(t.substr(dots + 2), line, cell, o) : std::nullopt;
             if (!hi) return;
-            if (*lo > *hi) {
+            if (value_less(kind, *hi, *lo)) {
                 error(line, cell.column,
                       "range '" + std::string(t) + "' is empty; expected LOW..HIGH with LOW <= HIGH");
                 return;
             }
             x.value = *lo, x.high = *hi;
+        } else if (tilde != std::string_view::npos) {
+            // A floating value within a stated tolerance: VALUE~TOLERANCE.
+            const auto mid = output_value(t.substr(0, tilde), line, cell, o);
+            const auto tol = mid ? output_value(t.substr(tilde + 1), line, cell, o) : std::nullopt;
+            if (!tol) return;
+            const double m = double_of(*mid), d = double_of(*tol);
+            if (!(d >= 0)) {
+                error(line, cell.column,
+                      "tolerance in '" + std::string(t) + "' is negative; expected VALUE~TOLERANCE with TOLERANCE >= 0");
+                return;
+            }
+            x.value = raw_of(m - d), x.high = raw_of(m + d);
         } else {
-            ValueSet set;
-            x.value = 255;
+            ValueSet values;
+            bool first = true;
             for (std::size_t b = 0;;) {
                 const auto e = std::min(t.find('|', b), t.size());
                 const auto v = output_value(t.substr(b, e - b), line, cell, o);
                 if (!v) return;
-                set.add(*v);
-                x.value = std::min(x.value, *v), x.high = std::max(x.high, *v);
+                values.add(*v);
+                if (first || value_less(kind, *v, x.value)) x.value = *v;
+                if (first || value_less(kind, x.high, *v)) x.high = *v;
+                first = false;
                 if (e == t.size()) break;
                 b = e + 1;
             }
-            out_.sets.push_back(set);
+            out_.sets.push_back(std::move(values));
             if (out_.sets.size() > UINT16_MAX) {
                 error(line, cell.column, "too many sets of values in the suites; expected at most 65535");
                 return;
@@ -625,13 +655,15 @@ std::string_view short_name(std::string_view name) {
 
 std::string expect_text(const Plan& plan, const PlanExpect& x) {
     if (x.set) {
+        std::vector<uint64_t> members = plan.sets[x.set - 1].members;
+        std::sort(members.begin(), members.end(), [&](uint64_t l, uint64_t r) { return value_less(x.kind, l, r); });
         std::string s;
-        for (int v = x.value; v <= x.high; ++v)
-            if (plan.sets[x.set - 1].has(static_cast<uint8_t>(v))) s += (s.empty() ? "" : "|") + std::to_string(v);
+        for (uint64_t v : members)
+            s += (s.empty() ? "" : "|") + value_text(x.kind, v);
         return s;
     }
-    if (x.value == x.high) return std::to_string(x.value);
-    return std::to_string(x.value) + ".." + std::to_string(x.high);
+    if (x.value == x.high) return value_text(x.kind, x.value);
+    return value_text(x.kind, x.value) + ".." + value_text(x.kind, x.high);
 }
 
 std::string expect_text_at(const Plan& plan, const PlanCase& c, int32_t step, int32_t output) {

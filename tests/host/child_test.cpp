@@ -52,7 +52,7 @@ kiv::RunResult all_passed(const kiv::Plan& plan) {
 }
 
 void replay_failed_checks(const kiv::Target& t, const kiv::Plan& p) {
-    kiv::replay(t, p, {0, 1}, 1.0, [](std::size_t, uint32_t, const std::vector<uint8_t>&) {});
+    kiv::replay(t, p, {0, 1}, 1.0, [](std::size_t, uint32_t, const std::vector<uint64_t>&) {});
 }
 void replay_mcdc(const kiv::Target& t, const kiv::Plan& p) {
     kiv::mcdc::replay(t, p, all_passed(p), {}, kiv::Isolation::snapshot, 1.0);

@@ -52,7 +52,7 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
                 out << "      <failure type=\"mismatch\" message=\"" << what << "\">";
                 for (const Mismatch& m : c.mismatches)
                     out << xml_text(step_where(c, m.step) + ": " + m.output + " expected " + m.expected + ", got " +
-                                    std::to_string(m.actual) + "\n");
+                                    m.actual_as_text() + "\n");
                 out << "</failure>\n";
             } else {
                 out << "      <error type=\"" << verdict_name(c.verdict) << "\" message=\"" << what << "\"/>\n";

@@ -71,8 +71,8 @@ std::string case_problem(const Result&, const CaseResult& c) {
         if (!s.empty()) s += "; ";
         if (!c.mismatches.empty()) {
             const Mismatch& m = c.mismatches.front();
-            s += step_where(c, m.step) + ": " + m.output + " expected " + m.expected + ", got " +
-                 std::to_string(m.actual) + " (";
+            s += step_where(c, m.step) + ": " + m.output + " expected " + m.expected + ", got " + m.actual_as_text() +
+                 " (";
         } else {
             s += "(";
         }
@@ -140,8 +140,8 @@ void cases_text(const Result& r, const Summary& s, std::ostream& out, const Text
         if (c.mismatches.size() > 1 || (c.mismatches.size() == 1 && c.verdict != Verdict::failed)) {
             out << format("        %-5s %-6s %-44s %10s %8s\n", "step", "line", "output", "expected", "actual");
             for (const Mismatch& m : c.mismatches)
-                out << format("        %-5d %-6d %-44s %10s %8lld\n", m.step, m.line, m.output.c_str(),
-                              m.expected.c_str(), static_cast<long long>(m.actual));
+                out << format("        %-5d %-6d %-44s %10s %8s\n", m.step, m.line, m.output.c_str(),
+                              m.expected.c_str(), m.actual_as_text().c_str());
         }
     }
     if (left_out)

@@ -1,0 +1,57 @@
+// Typed values of harness variables as suites write them and the host reads
+// them: every value travels as 64 raw bits whose meaning its kind gives
+// (a sign-extended integer, a zero-extended one, or a double's bits).
+#pragma once
+
+#include "catalog/catalog.h"
+
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+enum class ValueKind : uint8_t { unsigned_int, signed_int, floating };
+
+inline ValueKind kind_of(const ValueType& t) {
+    return t.floating ? ValueKind::floating : t.is_signed ? ValueKind::signed_int : ValueKind::unsigned_int;
+}
+
+inline uint64_t raw_of(double v) {
+    return std::bit_cast<uint64_t>(v);
+}
+inline double double_of(uint64_t raw) {
+    return std::bit_cast<double>(raw);
+}
+
+// a < b in the order of kind k.
+inline bool value_less(ValueKind k, uint64_t a, uint64_t b) {
+    switch (k) {
+        case ValueKind::unsigned_int:
+            return a < b;
+        case ValueKind::signed_int:
+            return static_cast<int64_t>(a) < static_cast<int64_t>(b);
+        case ValueKind::floating:
+            return double_of(a) < double_of(b);
+    }
+    return false;
+}
+
+// The value as a suite would write it: decimal, and for a floating value the
+// shortest text that reads back as the same double.
+std::string value_text(ValueKind k, uint64_t raw);
+
+enum class ValueParse { ok, not_a_number, beyond_64_bits, out_of_type };
+
+// A cell's value for a variable of type t: decimal, 0x hexadecimal or 0b
+// binary integers with an optional sign, and for a floating type also
+// decimal fractions and exponents. `raw` is set whenever the text is a number
+// of 64 bits (then out_of_type says it lies outside t's range; an integer of
+// the wrong sign or size is given as its 64-bit two's complement).
+ValueParse parse_value(std::string_view text, const ValueType& t, uint64_t& raw);
+
+// "an integer 0..255", "an integer -32768..32767", "a number" (floating).
+std::string range_text(const ValueType& t);
+
+}  // namespace kiv
