@@ -24,6 +24,7 @@ struct typed_inputs {
 };
 extern struct typed_inputs typed_in;
 extern double typed_sum;
+extern int16_t typed_negated;
 
 void typed_step(void);
 void typed_init(void);
