@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "goals.h"
+#include "harness/command.h"
 #include "instrument.h"
 
 namespace {
@@ -48,6 +49,7 @@ bool write_files(const std::vector<std::pair<std::string, std::string>>& files) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "harness") return kivinst::harness::command(argc - 1, argv + 1);
     // Everything after "--" goes to the compiler untouched.
     std::vector<std::string> compiler_args;
     int own = argc;

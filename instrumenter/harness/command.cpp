@@ -1,0 +1,210 @@
+// kivinst harness: the command. Generates the unit set into a folder beside
+// DIR, builds it there through cmake/KivHarness.cmake unless --no-build, and
+// only then swaps it in: DIR is complete or untouched.
+#include "command.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "generate.h"
+#include "model.h"
+
+namespace kivinst::harness {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void write(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out.flush()) throw std::runtime_error(path.string() + ": cannot be written");
+}
+
+std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A CMake bracket argument holds any path without escaping.
+std::string cmake_quote(const std::string& s) {
+    return "[==[" + s + "]==]";
+}
+
+std::string self_path(const char* argv0) {
+    std::error_code ec;
+    fs::path p = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) return p.string();
+    return fs::absolute(argv0).string();
+}
+
+std::string cmake_dir() {
+    if (const char* e = std::getenv("KIV_CMAKE_DIR")) return e;
+#ifdef KIVINST_CMAKE_DIR
+    return KIVINST_CMAKE_DIR;
+#else
+    return "";
+#endif
+}
+
+int run(const std::string& command) {
+    const int rc = std::system(command.c_str());
+    return rc == 0 ? 0 : 1;
+}
+
+std::string shell_quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// The tiny project that builds DIR through the one recipe.
+std::string project(const Options& o, const Generated& g, const std::string& kivinst, const fs::path& out) {
+    std::ostringstream p;
+    p << "# Builds lib" << g.name << ".so through kiv_add_harness; written by kivinst harness.\n"
+      << "cmake_minimum_required(VERSION 3.20)\nproject(kivharness_" << g.name << " C CXX)\n"
+      << "set(KIVINST_EXECUTABLE " << cmake_quote(kivinst) << ")\n"
+      << "include(" << cmake_quote(cmake_dir() + "/KivHarness.cmake") << ")\n"
+      << "kiv_add_harness(" << g.name << "\n  OUTPUT_DIRECTORY " << cmake_quote(out.string()) << "\n  SOURCES";
+    for (const auto& s : o.sources) p << " " << cmake_quote(fs::absolute(s).string());
+    if (!o.entries.empty()) {
+        p << "\n  ENTRIES";
+        for (const auto& e : o.entries) p << " " << e;
+    }
+    if (!o.unit_file.empty()) p << "\n  UNIT " << cmake_quote(fs::absolute(o.unit_file).string());
+    if (!o.includes.empty()) {
+        p << "\n  INCLUDES";
+        for (const auto& i : o.includes) p << " " << cmake_quote(fs::absolute(i).string());
+    }
+    if (!o.defines.empty()) {
+        p << "\n  DEFINES";
+        for (const auto& d : o.defines) p << " " << cmake_quote(d);
+    }
+    p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string()) << ")\n";
+    return p.str();
+}
+
+}  // namespace
+
+int command(int argc, char** argv) {
+    CLI::App app{
+        "kivinst harness: a complete harness library and catalog for a C unit.\n"
+        "  kivinst harness [-I DIR]... [-D NAME[=V]]... [--entry FUNC]... [--unit UNIT.json] -o DIR SOURCE.c..."};
+    app.name("kivinst harness");
+    Options o;
+    bool no_build = false;
+    app.add_option("-I", o.includes, "include directory")->allow_extra_args(false);
+    app.add_option("-D", o.defines, "macro definition")->allow_extra_args(false);
+    app.add_option("--entry", o.entries, "entry function: a scope of its own (default: what the unit does not call)")
+        ->allow_extra_args(false);
+    app.add_option("--unit", o.unit_file, "unit file: overrides of what is inferred")->check(CLI::ExistingFile);
+    app.add_option("-o,--output", o.out_dir, "the harness folder")->required();
+    app.add_option("--name", o.name, "the library is lib<NAME>.so (default: the unit file's name, else the first source's)");
+    app.add_option("--root", o.root, "positions in the sites files are relative to this folder")->capture_default_str();
+    app.add_flag("--no-build", no_build, "write DIR/unit and the ID map only (what kiv_add_harness runs)");
+    app.add_option("sources", o.sources, "the unit's C sources")->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "kivinst harness: " << e.what() << "\n";
+        return 2;
+    }
+
+    const fs::path dir = fs::absolute(o.out_dir).lexically_normal();
+    if (fs::exists(dir) && (!fs::is_directory(dir) || (!fs::is_empty(dir) && !fs::exists(dir / "unit" / "scopes.def")))) {
+        std::cerr << "kivinst harness: " << o.out_dir
+                  << " exists and holds no harness; give a new or empty folder, or one kivinst harness wrote\n";
+        return 2;
+    }
+
+    Generated g;
+    try {
+        g = generate(o);
+    } catch (const BadInput& e) {
+        std::cerr << "kivinst harness: " << e.what() << "\n";
+        return 2;
+    }
+    for (const auto& w : g.warnings) std::cerr << w << "\n";
+
+    const fs::path tmp = dir.parent_path() / ("." + dir.filename().string() + ".kivinst-" + std::to_string(::getpid()));
+    auto cleanup = [&] {
+        std::error_code ec;
+        fs::remove_all(tmp, ec);
+    };
+    try {
+        fs::remove_all(tmp);
+        for (const auto& [path, text] : g.files) write(tmp / path, text);
+        const bool map_inside = fs::absolute(g.map_path).lexically_normal().parent_path() == dir;
+        if (map_inside) write(tmp / fs::path(g.map_path).filename(), g.map_text);
+        write(tmp / "kivinst.stamp", "");
+        if (!no_build) {
+            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), dir));
+            const fs::path build = tmp / "build";
+            // The project builds into DIR's final place; the library and the
+            // catalog are moved into the new folder before the swap.
+            const fs::path staged = tmp / "out";
+            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), staged));
+            std::cerr << "kivinst harness: building lib" << g.name << ".so\n";
+            if (run("cmake -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
+                    " -DCMAKE_BUILD_TYPE=Release > " + shell_quote((tmp / "build.log").string()) + " 2>&1") ||
+                run("cmake --build " + shell_quote(build.string()) + " -j2 >> " +
+                    shell_quote((tmp / "build.log").string()) + " 2>&1")) {
+                std::cerr << read(tmp / "build.log") << "kivinst harness: the harness does not build; " << o.out_dir
+                          << " is untouched\n";
+                cleanup();
+                return 1;
+            }
+            for (const auto& f : {"lib" + g.name + ".so", "lib" + g.name + ".catalog.json"})
+                if (fs::exists(staged / f)) fs::rename(staged / f, tmp / f);
+            fs::remove_all(staged);
+            fs::remove_all(build);
+            fs::remove(tmp / "build.log");
+            // The project stays for a rebuild by hand; it names the final folder.
+            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), dir));
+        }
+        // Files that did not change keep their time, so a build over DIR
+        // recompiles only what changed.
+        if (fs::exists(dir))
+            for (const auto& e : fs::recursive_directory_iterator(tmp)) {
+                if (!e.is_regular_file() || e.path().filename() == "kivinst.stamp") continue;
+                const fs::path old = dir / fs::relative(e.path(), tmp);
+                if (fs::is_regular_file(old) && read(old) == read(e.path()))
+                    fs::last_write_time(e.path(), fs::last_write_time(old));
+            }
+        const fs::path old = dir.parent_path() / ("." + dir.filename().string() + ".old-" + std::to_string(::getpid()));
+        if (fs::exists(dir)) fs::rename(dir, old);
+        fs::rename(tmp, dir);
+        std::error_code ec;
+        fs::remove_all(old, ec);
+        if (!map_inside && (!fs::exists(g.map_path) || read(g.map_path) != g.map_text)) {
+            const std::string t = g.map_path + ".tmp";
+            write(t, g.map_text);
+            fs::rename(t, g.map_path);
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kivinst harness: " << e.what() << "; " << o.out_dir << " is untouched\n";
+        cleanup();
+        return 1;
+    }
+    if (!no_build)
+        std::cout << "kivinst harness: " << (dir / ("lib" + g.name + ".so")).string() << " and its catalog, "
+                  << g.inputs.size() << " inputs:\n";
+    else
+        std::cout << "kivinst harness: " << (dir / "unit").string() << ", " << g.inputs.size() << " inputs:\n";
+    for (const auto& i : g.inputs) std::cout << "  " << i << "\n";
+    return 0;
+}
+
+}  // namespace kivinst::harness

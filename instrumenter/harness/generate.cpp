@@ -1,0 +1,696 @@
+// kivinst harness: decides what becomes what (scopes, inputs, outputs, stubs,
+// IDs) and writes the unit set's tables, glue and instrumented sources.
+#include "generate.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <unistd.h>
+#include <set>
+#include <sstream>
+
+#include "facts.h"
+#include "goals.h"
+#include "instrument.h"
+#include "model.h"
+#include "unit_file.h"
+
+namespace kivinst::harness {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string stem_of(const std::string& path) {
+    return fs::path(path).stem().string();
+}
+
+// "state->count" from a pointer parameter's leaf ".count".
+std::string through_pointer(const std::string& param, const std::string& path) {
+    if (path.empty()) return param;
+    if (path[0] == '.') return param + "->" + path.substr(1);
+    return param + "->" + path;
+}
+
+// The glue of one translation unit and what unit.h declares of it.
+struct Glue {
+    std::map<std::string, std::ostringstream> per_tu;
+    std::vector<std::string> header;  // unit.h declarations, in first-seen order
+    std::set<std::string> declared;
+    std::set<std::string> defined;    // glue names already defined
+
+    void declare(const std::string& d) {
+        if (declared.insert(d).second) header.push_back(d);
+    }
+    // Defines text once under key in tu's glue.
+    bool define(const std::string& tu, const std::string& key, const std::string& text) {
+        if (!defined.insert(key).second) return false;
+        per_tu[tu] << text;
+        return true;
+    }
+};
+
+class Planner {
+public:
+    Planner(const UnitFile& u, Facts& f, Generated& g) : unit_(u), facts_(f), gen_(g) {}
+
+    std::vector<Scope> scopes;
+    Glue glue;
+    std::vector<std::string> pre_step;  // call counters reset before each step
+
+    void plan(const std::vector<std::string>& entries) {
+        for (const auto& e : entries) scopes.push_back(scope(e));
+        for (const auto& o : unit_.scopes)
+            if (std::find(entries.begin(), entries.end(), o.entry) == entries.end())
+                throw BadInput(o.loc.str() + ": the unit file sets scope " + o.entry +
+                               ", which is not an entry (entries: " + join(entries) + ")");
+        int n = 0;
+        for (auto& s : scopes) {
+            for (auto& v : s.vars) v.n = ++n;
+            for (auto& v : s.vars) finish_access(v);
+        }
+    }
+
+    static std::string join(const std::vector<std::string>& v) {
+        std::string s;
+        for (const auto& x : v) s += (s.empty() ? "" : ", ") + x;
+        return s;
+    }
+
+    void warn(const Loc& at, const std::string& what) {
+        const std::string w = at.str() + ": warning: " + what;
+        if (std::find(gen_.warnings.begin(), gen_.warnings.end(), w) == gen_.warnings.end()) gen_.warnings.push_back(w);
+    }
+
+private:
+    const ScopeOverride* override_of(const std::string& entry) const {
+        for (const auto& o : unit_.scopes)
+            if (o.entry == entry) return &o;
+        return nullptr;
+    }
+
+    // A variable the frame reaches directly when the unit's side is a global
+    // scalar or scalar array with external linkage; else through a pointer
+    // the glue of its translation unit defines.
+    Variable on_global(const Global& g, const Leaf& leaf, const std::string& name, bool in) {
+        Variable v;
+        v.name = name;
+        v.in = in;
+        v.type = leaf.type;
+        if (g.external && !g.element_type.empty() && (g.array_size < 0 ? leaf.path.empty() : leaf.path[0] == '[')) {
+            v.direct = g.name + leaf.path;
+            v.direct_decl = "extern " + g.element_type + " " + g.name +
+                            (g.array_size < 0 ? "" : "[" + std::to_string(g.array_size) + "]") + ";";
+        } else {
+            v.glue_tu = g.tu;
+            v.glue_expr = g.name + leaf.path;
+        }
+        return v;
+    }
+
+    static Variable on_glue_scalar(const std::string& tu, const std::string& var, const std::string& type,
+                                   const std::string& name, bool in) {
+        Variable v;
+        v.name = name;
+        v.in = in;
+        v.type = type;
+        v.direct = var;
+        v.direct_decl = "extern " + type + " " + var + ";";
+        (void)tu;
+        return v;
+    }
+
+    static Variable on_glue_storage(const std::string& tu, const std::string& expr, const std::string& type,
+                                    const std::string& name, bool in) {
+        Variable v;
+        v.name = name;
+        v.in = in;
+        v.type = type;
+        v.glue_tu = tu;
+        v.glue_expr = expr;
+        return v;
+    }
+
+    void finish_access(Variable& v) {
+        if (!v.direct.empty()) {
+            glue.declare(v.direct_decl);
+            return;
+        }
+        // One pointer per place: an input and an output of the same field share it.
+        auto [it, fresh] = refs_.try_emplace(v.glue_tu + "\n" + v.glue_expr + "\n" + v.type, "kiv_ref_" + std::to_string(v.n));
+        const std::string& ref = it->second;
+        if (fresh) {
+            glue.define(v.glue_tu, ref, v.type + "* const " + ref + " = (" + v.type + "*)&(" + v.glue_expr + ");\n");
+            glue.declare("extern " + v.type + "* const " + ref + ";");
+        }
+        v.direct = "(*" + ref + ")";
+    }
+
+    std::set<std::string> reachable(const std::string& entry) const {
+        std::set<std::string> seen{entry};
+        std::vector<std::string> todo{entry};
+        while (!todo.empty()) {
+            const std::string f = todo.back();
+            todo.pop_back();
+            for (const auto& c : facts_.functions.at(f).calls) {
+                auto it = facts_.functions.find(c);
+                if (it != facts_.functions.end() && it->second.defined && seen.insert(c).second) todo.push_back(c);
+            }
+        }
+        return seen;
+    }
+
+    void stub(const Function& f, std::vector<Variable>& in, std::vector<Variable>& out) {
+        const std::string& tu = f.tu;
+        std::ostringstream body, storage;
+        const bool first = !glue.defined.count("stub " + f.name);
+        storage << "\n/* Stub of " << f.name << ": its results are harness inputs; its arguments of the last call\n"
+                << " * and its calls in this step are outputs. */\n";
+        const std::string calls = "kiv_calls_" + f.name;
+        storage << "uint32_t " << calls << ";\n";
+        body << "    ++" << calls << ";\n";
+        out.push_back(on_glue_scalar(tu, calls, "uint32_t", f.name + ".calls", false));
+        if (first) pre_step.push_back(calls);
+        for (const Param& p : f.params) {
+            const std::string arg = "kiv_arg_" + f.name + "_" + p.name;
+            const std::string res = "kiv_out_" + f.name + "_" + p.name;
+            switch (p.kind) {
+                case ParamKind::Scalar:
+                    storage << p.leaves[0].type << " " << arg << ";\n";
+                    body << "    " << arg << " = " << p.name << ";\n";
+                    out.push_back(on_glue_scalar(tu, arg, p.leaves[0].type, f.name + "." + p.name, false));
+                    break;
+                case ParamKind::Struct:
+                    storage << "static " << p.decl_type << " " << arg << ";\n";
+                    body << "    " << arg << " = " << p.name << ";\n";
+                    for (const Leaf& l : p.leaves)
+                        out.push_back(on_glue_storage(tu, arg + l.path, l.type, f.name + "." + p.name + l.path, false));
+                    break;
+                case ParamKind::PointerToScalar:
+                case ParamKind::PointerToStruct:
+                    if (p.pointee_const) {
+                        if (first)
+                            warn(p.loc, "what argument " + p.name + " of " + f.name +
+                                            " points to is not observed (a pointer to const); define " + f.name +
+                                            " in an environment source to observe it");
+                        break;
+                    }
+                    storage << "static " << p.pointee << " " << res << ";\n";
+                    body << "    if (" << p.name << ") *" << p.name << " = " << res << ";\n";
+                    for (const Leaf& l : p.leaves)
+                        in.push_back(on_glue_storage(tu, res + l.path, l.type,
+                                                     p.kind == ParamKind::PointerToScalar
+                                                         ? f.name + "." + p.name
+                                                         : f.name + "." + through_pointer(p.name, l.path),
+                                                     true));
+                    break;
+                case ParamKind::Other:
+                    if (first)
+                        warn(p.loc, "argument " + p.name + " of " + f.name + " is " + p.why +
+                                        " and not observed; define " + f.name + " in an environment source to observe it");
+                    break;
+            }
+        }
+        if (f.variadic && first)
+            warn(f.loc, "the variable arguments of " + f.name + " are not observed; define " + f.name +
+                            " in an environment source to observe them");
+        if (f.return_type != "void") {
+            const std::string r = "kiv_res_" + f.name;
+            if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
+                storage << f.return_leaves[0].type << " " << r << ";\n";
+                in.push_back(on_glue_scalar(tu, r, f.return_leaves[0].type, f.name, true));
+            } else {
+                storage << "static " << f.return_type << " " << r << ";\n";
+                for (const Leaf& l : f.return_leaves) in.push_back(on_glue_storage(tu, r + l.path, l.type, f.name + l.path, true));
+                if (f.return_leaves.empty() && first)
+                    warn(f.loc, "the result of " + f.name + " is " + f.return_why +
+                                    "; the stub returns zero. Define " + f.name + " in an environment source to feed it");
+            }
+            body << "    return " << r << ";\n";
+        }
+        glue.define(tu, "stub " + f.name, storage.str() + f.declaration + "\n{\n" + body.str() + "}\n");
+    }
+
+    Scope scope(const std::string& entry) {
+        const Function& f = facts_.functions.at(entry);
+        const ScopeOverride* o = override_of(entry);
+        Scope s;
+        s.entry = entry;
+        s.name = o && !o->name.empty() ? o->name : entry;
+        s.step = o && !o->step.empty() ? o->step : "kiv_step_" + entry;
+        s.init = o && !o->init.empty() ? o->init : "kiv_no_init";
+        s.infer = !(o && o->infer.has_value() && !*o->infer);
+        if (o && !o->init.empty()) {
+            auto it = facts_.functions.find(o->init);
+            if (it == facts_.functions.end() || !(it->second.defined || it->second.environment))
+                throw BadInput(unit_.locate(o->init).str() + ": init " + o->init + " of scope " + s.name +
+                               " is no function of the unit or its environment" + suggestion(o->init, defined_functions()));
+            glue.declare("void " + o->init + "(void);");
+        }
+        if (f.variadic)
+            throw BadInput(f.loc.str() + ": entry " + entry +
+                           " takes variable arguments, which a harness cannot feed; write a wrapper with fixed "
+                           "arguments in an environment source and name it with --entry");
+        std::vector<Variable> in, out;
+        const bool direct = f.params.empty() && f.return_type == "void";
+        std::ostringstream wrapper, storage;
+        std::vector<std::string> args;
+        for (const Param& p : f.params) {
+            const std::string var = "kiv_in_" + entry + "_" + p.name;
+            switch (p.kind) {
+                case ParamKind::Scalar:
+                    storage << p.leaves[0].type << " " << var << ";\n";
+                    in.push_back(on_glue_scalar(f.tu, var, p.leaves[0].type, p.name, true));
+                    args.push_back(var);
+                    break;
+                case ParamKind::Struct:
+                    storage << "static " << p.decl_type << " " << var << ";\n";
+                    for (const Leaf& l : p.leaves) in.push_back(on_glue_storage(f.tu, var + l.path, l.type, p.name + l.path, true));
+                    args.push_back(var);
+                    break;
+                case ParamKind::PointerToScalar:
+                case ParamKind::PointerToStruct:
+                    storage << "static " << p.pointee << " " << var << ";\n";
+                    for (const Leaf& l : p.leaves) {
+                        const std::string name =
+                            p.kind == ParamKind::PointerToScalar ? p.name : through_pointer(p.name, l.path);
+                        in.push_back(on_glue_storage(f.tu, var + l.path, l.type, name, true));
+                        if (!p.pointee_const) out.push_back(on_glue_storage(f.tu, var + l.path, l.type, name, false));
+                    }
+                    args.push_back("&" + var);
+                    break;
+                case ParamKind::Other:
+                    throw BadInput(p.loc.str() + ": parameter " + p.name + " of entry " + entry + " is " + p.why +
+                                   ", which a harness cannot feed; choose other entries with --entry, or write a "
+                                   "wrapper that calls " + entry + " with a value of your own in an environment "
+                                   "source and name it as the entry");
+            }
+        }
+        std::string call = entry + "(" + join(args) + ")";
+        if (f.return_type != "void") {
+            const std::string r = "kiv_ret_" + entry;
+            if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
+                storage << f.return_leaves[0].type << " " << r << ";\n";
+                out.push_back(on_glue_scalar(f.tu, r, f.return_leaves[0].type, "return", false));
+            } else {
+                storage << "static " << f.return_type << " " << r << ";\n";
+                for (const Leaf& l : f.return_leaves)
+                    out.push_back(on_glue_storage(f.tu, r + l.path, l.type, "return" + l.path, false));
+                if (f.return_leaves.empty())
+                    warn(f.loc, "the result of entry " + entry + " is " + f.return_why + " and not observed");
+            }
+            call = r + " = " + call;
+        }
+        if (direct) {
+            s.unit = entry;
+            glue.declare("void " + entry + "(void);");
+        } else {
+            s.unit = "kiv_entry_" + entry;
+            glue.define(f.tu, "entry " + entry,
+                        "\n/* Scope " + s.name + ": " + entry + " with its arguments from harness variables. */\n" +
+                            storage.str() + "void " + s.unit + "(void)\n{\n    " + call + ";\n}\n");
+            glue.declare("void " + s.unit + "(void);");
+        }
+
+        if (s.infer) {
+            const auto reach = reachable(entry);
+            std::set<std::string> stubs, globals;
+            for (const auto& r : reach) {
+                const Function& rf = facts_.functions.at(r);
+                for (const auto& c : rf.calls) {
+                    const Function& cf = facts_.functions.at(c);
+                    if (!cf.defined && !cf.environment && !cf.system) stubs.insert(c);
+                }
+                globals.insert(rf.globals.begin(), rf.globals.end());
+            }
+            for (const auto& c : stubs) stub(facts_.functions.at(c), in, out);
+            for (const auto& name : globals) {
+                auto it = facts_.globals.find(name);
+                if (it == facts_.globals.end()) continue;
+                const Global& g = it->second;
+                if (g.environment || g.system) continue;
+                if (g.defined && g.is_const) continue;  // a table, not state
+                if (!g.defined && g.is_const) {
+                    warn(g.loc, name + " is const and defined nowhere; define it in an environment source");
+                    continue;
+                }
+                if (g.leaves.empty()) {
+                    warn(g.loc, name + " is " + g.why + " and not observed");
+                    if (!g.defined) glue.define(g.tu, "global " + name, g.decl + ";\n");
+                    continue;
+                }
+                if (!g.defined)
+                    glue.define(g.tu, "global " + name,
+                                "\n/* " + name + " is read by the unit and defined nowhere: a harness input. */\n" + g.decl + ";\n");
+                for (const Leaf& l : g.leaves) {
+                    Variable v = on_global(g, l, name + l.path, !g.defined);
+                    (v.in ? in : out).push_back(v);
+                }
+            }
+        }
+        // Overrides of inferred variables, then the unit file's own.
+        if (o) {
+            for (const auto& [key, vo] : o->variables) {
+                bool found = false;
+                for (auto* list : {&in, &out})
+                    for (auto& v : *list)
+                        if (v.name == key) {
+                            found = true;
+                            if (!vo.name.empty()) v.name = vo.name;
+                            if (!vo.type.empty()) v.type = vo.type;
+                            if (v.in && !vo.setter.empty()) v.setter = vo.setter;
+                            if (v.in && vo.id) v.id = vo.id;
+                        }
+                if (!found) {
+                    std::vector<std::string> names;
+                    for (auto* list : {&in, &out})
+                        for (auto& v : *list) names.push_back(v.name);
+                    throw BadInput(vo.loc.str() + ": scope " + s.name + " has no variable " + key +
+                                   suggestion(key, names));
+                }
+            }
+            for (const auto& x : o->inputs) in.push_back(extra(x, true, s));
+            for (const auto& x : o->outputs) out.push_back(extra(x, false, s));
+        }
+        for (auto* list : {&in, &out}) {
+            std::set<std::string> seen;
+            for (const auto& v : *list)
+                if (!seen.insert(v.name).second)
+                    throw BadInput((unit_.path.empty() ? f.loc.str() : unit_.path) + ": two " +
+                                   (v.in ? "inputs" : "outputs") + " of scope " + s.name + " would be named " + v.name +
+                                   "; rename one in the unit file's \"variables\" of " + entry);
+        }
+        for (auto& v : in)
+            if (v.setter.empty()) v.setter = v.type == "bool" ? "BOOL" : "PLAIN";
+        s.vars = std::move(in);
+        s.vars.insert(s.vars.end(), out.begin(), out.end());
+        return s;
+    }
+
+    Variable extra(const ExtraVariable& x, bool in, const Scope& s) {
+        std::size_t end = 0;
+        while (end < x.variable.size() && (std::isalnum(static_cast<unsigned char>(x.variable[end])) || x.variable[end] == '_')) ++end;
+        const std::string base = x.variable.substr(0, end);
+        std::string path;
+        for (char c : x.variable.substr(end))
+            if (!std::isspace(static_cast<unsigned char>(c))) path += c;
+        auto it = facts_.globals.find(base);
+        if (it == facts_.globals.end() || !(it->second.defined || it->second.environment)) {
+            std::vector<std::string> names;
+            for (const auto& [k, g] : facts_.globals)
+                if (g.defined || g.environment) names.push_back(k);
+            throw BadInput(x.loc.str() + ": " + base + " (in " + (in ? "an input" : "an output") + " of scope " + s.name +
+                           ") is no variable the unit or its environment defines" + suggestion(base, names));
+        }
+        const Global& g = it->second;
+        const Leaf* leaf = nullptr;
+        std::vector<std::string> paths;
+        for (const Leaf& l : g.leaves) {
+            paths.push_back(base + l.path);
+            if (l.path == path) leaf = &l;
+        }
+        if (!leaf)
+            throw BadInput(x.loc.str() + ": " + x.variable + " is no scalar of " + base +
+                           (paths.empty() ? " (" + base + " is " + g.why + ")" : suggestion(x.variable, paths)));
+        Variable v = on_global(g, *leaf, x.name, in);
+        if (v.direct.empty() && g.environment)
+            throw BadInput(x.loc.str() + ": " + base + " is defined in an environment source but is not a scalar or "
+                           "array of scalars with external linkage; give it external linkage or name a scalar the "
+                           "environment copies it to");
+        if (!x.type.empty()) v.type = x.type;
+        v.setter = x.setter;
+        v.id = x.id;
+        return v;
+    }
+
+public:
+    std::vector<std::string> defined_functions() const {
+        std::vector<std::string> out;
+        for (const auto& [k, f] : facts_.functions)
+            if (f.defined || f.environment) out.push_back(k);
+        return out;
+    }
+
+    static std::string suggestion(const std::string& name, const std::vector<std::string>& known) {
+        auto n = nearest(name, known);
+        if (n.empty()) return "";
+        return "; nearest: " + join(n);
+    }
+
+private:
+    const UnitFile& unit_;
+    Facts& facts_;
+    Generated& gen_;
+    std::map<std::string, std::string> refs_;  // glue place -> its pointer
+};
+
+std::string banner(const std::string& what) {
+    return "// " + what + "\n// Written by kivinst harness; regenerate rather than edit.\n";
+}
+
+}  // namespace
+
+Generated generate(const Options& options) {
+    Generated gen;
+    UnitFile unit;
+    if (!options.unit_file.empty()) unit = read_unit_file(options.unit_file);
+
+    Facts facts;
+    std::set<std::string> stems;
+    for (const auto& s : options.sources) {
+        if (!fs::is_regular_file(s)) throw BadInput(s + ": no such file");
+        if (!stems.insert(stem_of(s)).second)
+            throw BadInput(s + ": two sources named " + stem_of(s) + ".*; their generated files would collide");
+        facts.sources.push_back(s);
+    }
+    if (facts.sources.empty()) throw BadInput("give at least one SOURCE.c");
+    facts.environment = unit.environment;
+    for (const auto& [file, number] : unit.units) {
+        bool known = false;
+        for (const auto& s : options.sources) known |= fs::path(s).filename() == file;
+        if (!known) throw BadInput(unit.locate(file).str() + ": " + file + " is not among the sources");
+    }
+    gen.name = !options.name.empty() ? options.name : !unit.name.empty() ? unit.name : stem_of(options.sources.front());
+    for (const auto& i : options.includes) gen.compiler_args.push_back("-I" + i);
+    for (const auto& i : unit.includes) gen.compiler_args.push_back("-I" + i);
+    for (const auto& d : options.defines) gen.compiler_args.push_back("-D" + d);
+    for (const auto& d : unit.defines) gen.compiler_args.push_back("-D" + d);
+    gen.environment = unit.environment;
+
+    collect_facts(gen.compiler_args, facts);
+
+    // Entries: named, or every external function of the unit nobody calls.
+    std::vector<std::string> candidates;
+    std::set<std::string> called;
+    std::vector<const Function*> defined;
+    for (const auto& [name, f] : facts.functions)
+        if (f.defined) {
+            defined.push_back(&f);
+            for (const auto& c : f.calls)
+                if (c != name) called.insert(c);
+        }
+    auto source_index = [&](const std::string& tu) {
+        return std::find(facts.sources.begin(), facts.sources.end(), tu) - facts.sources.begin();
+    };
+    std::sort(defined.begin(), defined.end(), [&](const Function* a, const Function* b) {
+        return std::make_tuple(source_index(a->tu), a->loc.line, a->name) <
+               std::make_tuple(source_index(b->tu), b->loc.line, b->name);
+    });
+    std::vector<std::string> all_defined;
+    for (const Function* f : defined) {
+        all_defined.push_back(f->name);
+        if (f->external) candidates.push_back(f->name);
+    }
+    std::vector<std::string> entries = options.entries;
+    for (const auto& e : unit.entries)
+        if (std::find(entries.begin(), entries.end(), e) == entries.end()) entries.push_back(e);
+    for (const auto& e : entries) {
+        auto it = facts.functions.find(e);
+        if (it == facts.functions.end() || !it->second.defined) {
+            const std::string where = std::find(unit.entries.begin(), unit.entries.end(), e) != unit.entries.end()
+                                          ? unit.locate(e).str() + ": "
+                                          : "";
+            throw BadInput(where + "entry " + e + " is not a function the unit defines" +
+                           Planner::suggestion(e, all_defined));
+        }
+    }
+    if (entries.empty()) {
+        for (const auto& c : candidates)
+            if (!called.count(c)) entries.push_back(c);
+        if (entries.empty())
+            throw BadInput("no entry function found: every function with external linkage is called by the unit "
+                           "itself; name the entries with --entry (candidates: " +
+                           (candidates.empty() ? std::string("none") : Planner::join(candidates)) + ")");
+    }
+    for (const auto& o : unit.scopes) {
+        auto it = facts.functions.find(o.entry);
+        if (it == facts.functions.end() || !it->second.defined)
+            throw BadInput(o.loc.str() + ": scope " + o.entry + " names no function the unit defines" +
+                           Planner::suggestion(o.entry, all_defined));
+    }
+    if (!unit.environment_init.empty()) {
+        auto it = facts.functions.find(unit.environment_init);
+        if (it == facts.functions.end() || !it->second.environment)
+            throw BadInput(unit.locate(unit.environment_init).str() + ": environment init " + unit.environment_init +
+                           " is no function of an environment source");
+    }
+
+    // IDs: pinned by the unit file, else remembered by the map, else new.
+    gen.map_path = !unit.map.empty() ? unit.map
+                   : !unit.path.empty()
+                       ? (fs::path(unit.dir) / (stem_of(unit.path) + ".kivmap.json")).string()
+                       : (fs::path(options.out_dir) / (gen.name + ".kivmap.json")).string();
+    IdMap map = read_map(gen.map_path);
+    Planner planner(unit, facts, gen);
+    planner.plan(entries);
+    for (auto& s : planner.scopes) {
+        const ScopeOverride* o = nullptr;
+        for (const auto& x : unit.scopes)
+            if (x.entry == s.entry) o = &x;
+        s.uid = map.assign(map.scopes, s.name, o ? o->uid : 0,
+                           o && o->uid ? o->loc.str() : unit.path.empty() ? gen.map_path : unit.path);
+    }
+    for (auto& s : planner.scopes)
+        for (auto& v : s.vars)
+            if (v.in) {
+                v.id = map.assign(map.inputs, s.name + "." + v.name, v.id,
+                                  unit.path.empty() ? gen.map_path : unit.locate(v.name).str());
+                gen.inputs.push_back(std::to_string(v.id) + " " + s.name + "." + v.name + " (" + v.type + ")");
+            }
+
+    // Instrumented sources, their records and sites, and the goals over them.
+    std::set<int> pinned;
+    for (const auto& [f, n] : unit.units) pinned.insert(n);
+    int next_tu = 1;
+    std::vector<std::string> record_tables;
+    std::ostringstream records;
+    records << banner("Every probe record of the unit, one table per translation unit.")
+            << "#define IXA_RECORD_KEEP\n";
+    const fs::path tmp_tables = fs::temp_directory_path() / ("kivinst-goals-" + std::to_string(::getpid()));
+    fs::create_directories(tmp_tables);
+    struct Cleanup {
+        fs::path p;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(p, ec);
+        }
+    } cleanup{tmp_tables};
+    for (const auto& src : options.sources) {
+        const std::string stem = stem_of(src);
+        int number;
+        if (auto it = unit.units.find(fs::path(src).filename().string()); it != unit.units.end()) {
+            number = it->second;
+        } else {
+            while (pinned.count(next_tu)) ++next_tu;
+            number = next_tu++;
+        }
+        kivinst::Options io;
+        io.unit = number;
+        io.source = src;
+        io.records_include = "unit/" + stem + "_records.def";
+        io.compiler_args = gen.compiler_args;
+        kivinst::Output out;
+        if (!kivinst::instrument(io, out)) throw BadInput(src + " does not parse; nothing written");
+        gen.files["unit/" + stem + ".c"] = out.source;
+        const std::string table = kivinst::records_def(io, out.records);
+        gen.files["unit/" + stem + "_records.def"] = table;
+        const fs::path tp = tmp_tables / (stem + "_records.def");
+        std::ofstream(tp) << table;
+        record_tables.push_back(tp.string());
+        records << "#include \"unit/" << stem << "_records.def\"\n";
+    }
+    records << "#undef IXA_RECORD_KEEP\n#undef IXA_RECORD\n";
+    gen.files["unit/records.def"] = records.str();
+
+    kivinst::GoalOptions go;
+    go.first = 1;
+    go.skipped_functions.insert(unit.skip_functions.begin(), unit.skip_functions.end());
+    go.tables = record_tables;
+    std::string goals;
+    try {
+        goals = kivinst::propose_goals(go);
+    } catch (const kivinst::TableError& e) {
+        throw BadInput(std::string("goal table: ") + e.what());
+    }
+    gen.files["unit/goals.def"] = goals;
+    std::vector<std::pair<int, int>> goal_ids;  // id, goal number
+    static const std::regex row(R"(KIV_GOAL\((\d+), (\w+), (\w+), \w+\))");
+    for (std::sregex_iterator it(goals.begin(), goals.end(), row), end; it != end; ++it) {
+        const int n = std::stoi((*it)[1]);
+        const int id = map.assign(map.goals, (*it)[2].str() + "." + (*it)[3].str(), 0, gen.map_path);
+        goal_ids.push_back({id, n});
+    }
+    gen.map_text = map_json(map);
+
+    // The tables.
+    std::ostringstream scopes, vars, ids, unit_h, glue_c;
+    scopes << banner("The scopes of " + gen.name + ": KIV_SCOPE(uid, name, step, unit, init).")
+           << "#ifndef KIV_SCOPE\n#error \"define KIV_SCOPE(uid, name, step, unit, init) before including this file\"\n#endif\n\n";
+    vars << banner("The harness variables of " + gen.name +
+                   ": KIV_HAUX(n, scope uid, IN or OUT, type, unit variable, name).\n// Rows of a scope stand in copy order, inputs first.")
+         << "#ifndef KIV_HAUX\n#define KIV_HAUX(n, scope, direction, type, unit_variable, name)\n#endif\n";
+    std::vector<std::tuple<int, int, std::string>> input_ids;
+    for (const auto& s : planner.scopes) {
+        scopes << "KIV_SCOPE(" << s.uid << ", \"" << s.name << "\", " << s.step << ", " << s.unit << ", " << s.init
+               << ")\n";
+        vars << "\n";
+        for (const auto& v : s.vars) {
+            vars << "KIV_HAUX(" << v.n << ", " << s.uid << ", " << (v.in ? "IN" : "OUT") << ", " << v.type << ", "
+                 << v.direct << ", \"" << v.name << "\")\n";
+            if (v.in) input_ids.push_back({v.id, v.n, v.setter});
+        }
+    }
+    scopes << "\n#undef KIV_SCOPE\n";
+    vars << "\n#undef KIV_HAUX\n";
+    std::sort(input_ids.begin(), input_ids.end());
+    std::sort(goal_ids.begin(), goal_ids.end());
+    ids << banner("The variable IDs of " + gen.name +
+                  ": KIV_INPUT_ID(id, n, setter) for input kiv_haux<n>,\n// KIV_GOAL_ID(id, n) for goal flag KIV_G<n>. "
+                  "IDs are kept in " + fs::path(gen.map_path).filename().string() + ".")
+        << "#ifndef KIV_INPUT_ID\n#define KIV_INPUT_ID(id, n, setter)\n#endif\n"
+        << "#ifndef KIV_GOAL_ID\n#define KIV_GOAL_ID(id, n)\n#endif\n\n";
+    for (const auto& [id, n, setter] : input_ids) ids << "KIV_INPUT_ID(" << id << ", " << n << ", " << setter << ")\n";
+    ids << "\n";
+    for (const auto& [id, n] : goal_ids) ids << "KIV_GOAL_ID(" << id << ", " << n << ")\n";
+    ids << "\n#undef KIV_INPUT_ID\n#undef KIV_GOAL_ID\n";
+
+    planner.glue.declare("void kiv_no_init(void);");
+    if (!unit.environment_init.empty()) planner.glue.declare("void " + unit.environment_init + "(void);");
+    unit_h << banner("What the runtime's frames need of " + gen.name +
+                     ": the scope functions and the variables\n// the harness variables are copied from and to.")
+           << "#pragma once\n\n#include <stdint.h>\n#ifndef __cplusplus\n#include <stdbool.h>\n#endif\n\n"
+           << "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
+    for (const auto& d : planner.glue.header) unit_h << d << "\n";
+    unit_h << "\n#ifdef __cplusplus\n}\n#endif\n";
+    if (!unit.environment_init.empty())
+        unit_h << "\n#define KIV_UNIT_ENVIRONMENT_INIT() " << unit.environment_init << "()\n";
+    if (!planner.pre_step.empty()) {
+        unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() do { ";
+        for (const auto& c : planner.pre_step) unit_h << c << " = 0; ";
+        unit_h << "} while (0)\n";
+    }
+    glue_c << "/* The glue of " << gen.name
+           << " that belongs to no translation unit. Written by kivinst harness. */\n"
+           << "#include \"unit/unit.h\"\n\n/* Scopes without an initialisation of their own start from the state at load. */\n"
+           << "void kiv_no_init(void)\n{\n}\n";
+    gen.files["unit/scopes.def"] = scopes.str();
+    gen.files["unit/harness_variables.def"] = vars.str();
+    gen.files["unit/harness_ids.def"] = ids.str();
+    gen.files["unit/unit.h"] = unit_h.str();
+    gen.files["unit/glue.c"] = glue_c.str();
+    for (const auto& src : options.sources) {
+        const std::string stem = stem_of(src);
+        std::ostringstream g;
+        g << "/* Harness glue of " << src << ", written by kivinst harness: compiled in place of\n"
+          << " * the instrumented unit, so it sees the unit's types and file-scope variables. */\n"
+          << "#include \"unit/" << stem << ".c\"\n\n#include <stdint.h>\n#include <stdbool.h>\n";
+        auto it = planner.glue.per_tu.find(src);
+        if (it != planner.glue.per_tu.end()) g << it->second.str();
+        gen.files["unit/" + stem + "_glue.c"] = g.str();
+    }
+    return gen;
+}
+
+}  // namespace kivinst::harness
