@@ -1,0 +1,5 @@
+/* Does not parse: a missing semicolon. */
+int broken(int x)
+{
+    return x + 1
+}

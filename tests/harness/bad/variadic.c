@@ -1,0 +1,5 @@
+/* A variadic entry. */
+int sum(int n, ...)
+{
+    return n;
+}
