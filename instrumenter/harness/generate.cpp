@@ -591,11 +591,13 @@ Generated generate(const Options& options) {
         io.source = src;
         io.records_include = "unit/" + stem + "_records.def";
         io.compiler_args = gen.compiler_args;
+        io.root = options.root;
         kivinst::Output out;
         if (!kivinst::instrument(io, out)) throw BadInput(src + " does not parse; nothing written");
         gen.files["unit/" + stem + ".c"] = out.source;
         const std::string table = kivinst::records_def(io, out.records);
         gen.files["unit/" + stem + "_records.def"] = table;
+        gen.files["unit/" + stem + "_sites.json"] = kivinst::sites_json(io, out.records);
         const fs::path tp = tmp_tables / (stem + "_records.def");
         std::ofstream(tp) << table;
         record_tables.push_back(tp.string());
