@@ -126,7 +126,7 @@ bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix
                 return false;
             }
             if (!collect_leaves(f->getType(), ctx, prefix + "." + f->getNameAsString(), out, why, depth + 1)) {
-                why += " (member " + f->getNameAsString() + ")";
+                why = "a struct whose member " + f->getNameAsString() + " is " + why;
                 return false;
             }
         }

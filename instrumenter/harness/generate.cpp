@@ -59,6 +59,7 @@ public:
     std::vector<Scope> scopes;
     Glue glue;
     std::vector<std::string> pre_step;  // call counters reset before each step
+    std::string env_wrappers;           // wrappers of entries an environment source defines, for glue.c
 
     void plan(const std::vector<std::string>& entries) {
         for (const auto& e : entries) scopes.push_back(scope(e));
@@ -303,7 +304,27 @@ private:
             }
             call = r + " = " + call;
         }
-        if (direct) {
+        if (f.environment && !direct) {
+            // An environment source has no glue of its own: its entry's
+            // wrapper goes to glue.c, which knows only fixed-width types.
+            for (const Param& p : f.params)
+                if (p.kind != ParamKind::Scalar)
+                    throw BadInput(p.loc.str() + ": parameter " + p.name + " of entry " + entry +
+                                   ", defined in an environment source, is " +
+                                   (p.why.empty() ? std::string("not a scalar") : p.why) +
+                                   "; an environment entry takes scalars only");
+            if (f.return_type != "void" && !(f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()))
+                throw BadInput(f.loc.str() + ": entry " + entry +
+                               ", defined in an environment source, returns no scalar; return a scalar or nothing");
+            std::string proto;
+            for (const Param& p : f.params) proto += (proto.empty() ? "" : ", ") + p.leaves[0].type;
+            glue.declare((f.return_type == "void" ? std::string("void") : f.return_leaves[0].type) + " " + entry + "(" +
+                         (proto.empty() ? "void" : proto) + ");");
+            s.unit = "kiv_entry_" + entry;
+            env_wrappers += "\n/* Scope " + s.name + ": " + entry + " with its arguments from harness variables. */\n" +
+                            storage.str() + "void " + s.unit + "(void)\n{\n    " + call + ";\n}\n";
+            glue.declare("void " + s.unit + "(void);");
+        } else if (direct) {
             s.unit = entry;
             glue.declare("void " + entry + "(void);");
         } else {
@@ -486,7 +507,7 @@ Generated generate(const Options& options) {
     std::set<std::string> called;
     std::vector<const Function*> defined;
     for (const auto& [name, f] : facts.functions)
-        if (f.defined) {
+        if (f.defined || f.environment) {
             defined.push_back(&f);
             for (const auto& c : f.calls)
                 if (c != name) called.insert(c);
@@ -501,14 +522,14 @@ Generated generate(const Options& options) {
     std::vector<std::string> all_defined;
     for (const Function* f : defined) {
         all_defined.push_back(f->name);
-        if (f->external) candidates.push_back(f->name);
+        if (f->external && f->defined) candidates.push_back(f->name);
     }
     std::vector<std::string> entries = options.entries;
     for (const auto& e : unit.entries)
         if (std::find(entries.begin(), entries.end(), e) == entries.end()) entries.push_back(e);
     for (const auto& e : entries) {
         auto it = facts.functions.find(e);
-        if (it == facts.functions.end() || !it->second.defined) {
+        if (it == facts.functions.end() || !(it->second.defined || it->second.environment)) {
             const std::string where = std::find(unit.entries.begin(), unit.entries.end(), e) != unit.entries.end()
                                           ? unit.locate(e).str() + ": "
                                           : "";
@@ -526,7 +547,7 @@ Generated generate(const Options& options) {
     }
     for (const auto& o : unit.scopes) {
         auto it = facts.functions.find(o.entry);
-        if (it == facts.functions.end() || !it->second.defined)
+        if (it == facts.functions.end() || !(it->second.defined || it->second.environment))
             throw BadInput(o.loc.str() + ": scope " + o.entry + " names no function the unit defines" +
                            Planner::suggestion(o.entry, all_defined));
     }
@@ -676,7 +697,7 @@ Generated generate(const Options& options) {
     glue_c << "/* The glue of " << gen.name
            << " that belongs to no translation unit. Written by kivinst harness. */\n"
            << "#include \"unit/unit.h\"\n\n/* Scopes without an initialisation of their own start from the state at load. */\n"
-           << "void kiv_no_init(void)\n{\n}\n";
+           << "void kiv_no_init(void)\n{\n}\n" << planner.env_wrappers;
     gen.files["unit/scopes.def"] = scopes.str();
     gen.files["unit/harness_variables.def"] = vars.str();
     gen.files["unit/harness_ids.def"] = ids.str();
