@@ -225,10 +225,12 @@ Catalog parse(const nlohmann::json& j) {
     return c;
 }
 
-// Names must stay unique across inputs, outputs and scopes: a suite column or
-// scope cell must mean exactly one thing.
+// Names must stay unique among inputs and scopes, and among outputs and
+// scopes: a suite column or scope cell must mean exactly one thing. An input
+// and an output may share a name (a field fed and read back through a
+// pointer), as a suite heads outputs with "expect".
 void check_unique(const Catalog& c) {
-    std::set<std::string> names;
+    std::set<std::string> names, output_names;
     std::set<int32_t> ids;
     auto name = [&](const std::string& n) {
         if (!names.insert(n).second) throw std::runtime_error("name '" + n + "' is used twice");
@@ -240,8 +242,10 @@ void check_unique(const Catalog& c) {
         name(s.name);
     for (const auto& i : c.inputs)
         name(i.name), id(i.id);
+    for (const auto& s : c.scopes)
+        output_names.insert(s.name);
     for (const auto& o : c.outputs)
-        name(o.name);
+        if (!output_names.insert(o.name).second) throw std::runtime_error("name '" + o.name + "' is used twice");
     for (const auto& g : c.goals)
         id(g.id);
     std::set<int32_t> uids;

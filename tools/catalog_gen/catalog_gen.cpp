@@ -225,7 +225,9 @@ nlohmann::json build(const Positions& at) {
         auto sc = scopes.find(h.scope);
         if (sc == scopes.end()) fail("harness variable in unknown scope " + std::to_string(h.scope));
         std::string name = sc->second->name + "." + h.name;
-        if (!names.insert(name).second) fail("two variables would be named " + name);
+        // Inputs and outputs are apart (a suite heads inputs by name, outputs
+        // by "expect name"), so a field fed and read back keeps one name.
+        if (!names.insert((h.in ? "input " : "output ") + name).second) fail("two variables would be named " + name);
         std::string var = "kiv_haux" + std::to_string(h.n);
         if (h.in) {
             auto id = id_of_haux.find(h.n);
