@@ -8,6 +8,7 @@
 #     [UNIT unit.json]              the unit file
 #     [INCLUDES dir ...]            include folders of the unit
 #     [DEFINES NAME[=V] ...]        macros of the unit
+#     [MAP ids.kivmap.json]         the ID map (default: beside UNIT, else in the build folder)
 #     [ROOT dir]                    positions in reports are relative to it (default: the source folder)
 #     [OUTPUT_DIRECTORY dir])       where the library and catalog go (default: the current binary folder)
 #
@@ -24,7 +25,7 @@ endif()
 set(KIV_HARNESS_RUNTIME_DIR "${KIV_HARNESS_RUNTIME_DIR}" CACHE PATH "Folder with the harness runtime (src/, include/)")
 
 function(kiv_add_harness name)
-  cmake_parse_arguments(H "" "UNIT;OUTPUT_DIRECTORY;ROOT" "SOURCES;ENTRIES;INCLUDES;DEFINES" ${ARGN})
+  cmake_parse_arguments(H "" "UNIT;MAP;OUTPUT_DIRECTORY;ROOT" "SOURCES;ENTRIES;INCLUDES;DEFINES" ${ARGN})
   if(NOT H_SOURCES)
     message(FATAL_ERROR "kiv_add_harness(${name}): SOURCES is required")
   endif()
@@ -100,6 +101,10 @@ function(kiv_add_harness name)
   endif()
 
   set(args harness --no-build -o ${gen} --name ${name} --root ${H_ROOT} ${unit_args})
+  if(H_MAP)
+    get_filename_component(H_MAP ${H_MAP} ABSOLUTE)
+    list(APPEND args --map ${H_MAP})
+  endif()
   foreach(i IN LISTS H_INCLUDES)
     get_filename_component(i ${i} ABSOLUTE)
     list(APPEND args -I ${i})

@@ -69,7 +69,8 @@ std::string shell_quote(const std::string& s) {
 }
 
 // The tiny project that builds DIR through the one recipe.
-std::string project(const Options& o, const Generated& g, const std::string& kivinst, const fs::path& out) {
+std::string project(const Options& o, const Generated& g, const std::string& kivinst, const fs::path& out,
+                    const fs::path& map) {
     std::ostringstream p;
     p << "# Builds lib" << g.name << ".so through kiv_add_harness; written by kivinst harness.\n"
       << "cmake_minimum_required(VERSION 3.20)\nproject(kivharness_" << g.name << " C CXX)\n"
@@ -90,6 +91,7 @@ std::string project(const Options& o, const Generated& g, const std::string& kiv
         p << "\n  DEFINES";
         for (const auto& d : o.defines) p << " " << cmake_quote(d);
     }
+    p << "\n  MAP " << cmake_quote(map.string());
     p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string()) << ")\n";
     return p.str();
 }
@@ -111,6 +113,7 @@ int command(int argc, char** argv) {
     app.add_option("-o,--output", o.out_dir, "the harness folder")->required();
     app.add_option("--name", o.name, "the library is lib<NAME>.so (default: the unit file's name, else the first source's)");
     app.add_option("--root", o.root, "positions in the sites files are relative to this folder")->capture_default_str();
+    app.add_option("--map", o.map, "the ID map file (default: beside the unit file, else in DIR)");
     app.add_flag("--no-build", no_build, "write DIR/unit and the ID map only (what kiv_add_harness runs)");
     app.add_option("sources", o.sources, "the unit's C sources")->required();
     try {
@@ -150,12 +153,16 @@ int command(int argc, char** argv) {
         if (map_inside) write(tmp / fs::path(g.map_path).filename(), g.map_text);
         write(tmp / "kivinst.stamp", "");
         if (!no_build) {
-            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), dir));
             const fs::path build = tmp / "build";
+            // The build generates the unit set again, from the map just written.
+            const fs::path map = fs::absolute(g.map_path).lexically_normal();
+            const fs::path map_now = map_inside ? tmp / map.filename() : map;
             // The project builds into DIR's final place; the library and the
             // catalog are moved into the new folder before the swap.
             const fs::path staged = tmp / "out";
-            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), staged));
+            if (!map_inside) write(tmp / ".map.json", g.map_text);
+            write(tmp / "CMakeLists.txt",
+                  project(o, g, self_path(argv[0]), staged, map_inside ? map_now : tmp / ".map.json"));
             std::cerr << "kivinst harness: building lib" << g.name << ".so\n";
             if (run("cmake -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
                     " -DCMAKE_BUILD_TYPE=Release > " + shell_quote((tmp / "build.log").string()) + " 2>&1") ||
@@ -172,7 +179,8 @@ int command(int argc, char** argv) {
             fs::remove_all(build);
             fs::remove(tmp / "build.log");
             // The project stays for a rebuild by hand; it names the final folder.
-            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), dir));
+            fs::remove(tmp / ".map.json");
+            write(tmp / "CMakeLists.txt", project(o, g, self_path(argv[0]), dir, map));
         }
         // Files that did not change keep their time, so a build over DIR
         // recompiles only what changed.

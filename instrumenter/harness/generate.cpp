@@ -559,7 +559,8 @@ Generated generate(const Options& options) {
     }
 
     // IDs: pinned by the unit file, else remembered by the map, else new.
-    gen.map_path = !unit.map.empty() ? unit.map
+    gen.map_path = !options.map.empty() ? options.map
+                   : !unit.map.empty() ? unit.map
                    : !unit.path.empty()
                        ? (fs::path(unit.dir) / (stem_of(unit.path) + ".kivmap.json")).string()
                        : (fs::path(options.out_dir) / (gen.name + ".kivmap.json")).string();

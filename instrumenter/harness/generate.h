@@ -17,6 +17,7 @@ struct Options {
     std::string out_dir;                // -o
     std::string name;                   // --name: the library is lib<name>.so
     std::string root = ".";             // positions in the sites files are relative to it
+    std::string map;                    // --map: the ID map file (default: beside the unit file, else in DIR)
 };
 
 struct Generated {
