@@ -121,11 +121,11 @@ function(kiv_add_harness name)
     list(APPEND unit_files ${gen}/unit/${f})
   endforeach()
   set(glue)
-  set(instrumented)
+  set(sites)
   foreach(s IN LISTS sources)
     get_filename_component(stem ${s} NAME_WE)
     list(APPEND glue ${gen}/unit/${stem}_glue.c)
-    list(APPEND instrumented ${gen}/unit/${stem}.c)
+    list(APPEND sites ${gen}/unit/${stem}_sites.json)
     list(APPEND unit_files ${gen}/unit/${stem}.c ${gen}/unit/${stem}_records.def ${gen}/unit/${stem}_sites.json
                            ${gen}/unit/${stem}_glue.c)
   endforeach()
@@ -181,7 +181,7 @@ function(kiv_add_harness name)
     add_dependencies(${name}_catalog_gen ${name}_unit)
     set(catalog ${H_OUTPUT_DIRECTORY}/lib${name}.catalog.json)
     add_custom_command(OUTPUT ${catalog}
-      COMMAND ${name}_catalog_gen --library $<TARGET_FILE:${name}> ${catalog} ${H_ROOT} ${instrumented}
+      COMMAND ${name}_catalog_gen --library $<TARGET_FILE:${name}> ${catalog} ${sites}
       DEPENDS ${name}_catalog_gen ${name} ${gen}/kivinst.stamp
       COMMENT "Writing the catalog of lib${name}.so"
       VERBATIM)

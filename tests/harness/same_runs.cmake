@@ -2,7 +2,7 @@
 # with its own catalog. Every check must pass on both with the same non-zero
 # number of checks, and every goal must be reached alike: first at the same
 # case and step.
-#   -DKIVRUN=exe -DSUITES=a.csv;b.csv -DHAND=so -DHAND_CATALOG=json
+#   -DKIVRUN=exe -DSUITES=a.csv,b.csv -DHAND=so -DHAND_CATALOG=json
 #   -DGENERATED=so -DGENERATED_CATALOG=json -DOUT=dir
 function(goal_vector path out)
   file(READ ${path} json)
@@ -24,8 +24,9 @@ function(goal_vector path out)
 endfunction()
 
 file(MAKE_DIRECTORY ${OUT})
+string(REPLACE "," ";" SUITES "${SUITES}")
 foreach(suite IN LISTS SUITES)
-  get_filename_component(stem ${suite} NAME_WE)
+  get_filename_component(stem ${suite} NAME)
   set(checks_seen "")
   foreach(which HAND GENERATED)
     set(json ${OUT}/${stem}.${which}.json)
