@@ -6,10 +6,13 @@
 #include "goals.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 namespace kivinst {
 namespace {
@@ -67,16 +70,81 @@ std::vector<Row> read_table(const std::string& path) {
     return rows;
 }
 
+// The sites file kivinst wrote beside a table: per CAST record, the flags no
+// value can raise and why. None when the file is not there.
+std::map<std::string, std::map<std::string, std::string>> unreachable_flags(const std::string& table) {
+    std::string sites = table;
+    const std::string suffix = "_records.def";
+    if (sites.size() < suffix.size() || sites.compare(sites.size() - suffix.size(), suffix.size(), suffix) != 0) return {};
+    sites.replace(sites.size() - suffix.size(), suffix.size(), "_sites.json");
+    std::ifstream in(sites);
+    if (!in) return {};
+    std::map<std::string, std::map<std::string, std::string>> out;
+    try {
+        const nlohmann::json j = nlohmann::json::parse(in);
+        for (const auto& site : j.at("sites"))
+            if (site.contains("unreachable"))
+                out[site.at("record").get<std::string>()] = site.at("unreachable").get<std::map<std::string, std::string>>();
+    } catch (const nlohmann::json::exception& e) {
+        throw TableError(sites + ": not a sites file kivinst wrote: " + e.what());
+    }
+    return out;
+}
+
+std::string csv_quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
 }  // namespace
 
-std::string propose_goals(const GoalOptions& options) {
-    std::ostringstream out, left;
+Proposal propose_goals(const GoalOptions& options) {
+    namespace fs = std::filesystem;
+    // Everything is checked before anything is proposed.
+    std::vector<std::vector<Row>> tables;
+    std::map<std::string, std::string> table_of_path, table_of_unit, table_of_record;
+    std::set<std::string> functions;
+    static const std::regex unit_prefix(R"(^TU(\d+))");
+    for (const std::string& table : options.tables) {
+        std::error_code ec;
+        const std::string key = fs::weakly_canonical(table, ec).string();
+        if (!table_of_path.emplace(key, table).second)
+            throw TableError(table + ": given twice (also as " + table_of_path[key] + ")");
+        tables.push_back(read_table(table));
+        for (std::size_t t = 0; t + 1 < tables.size(); ++t)
+            if (!tables.back().empty() &&
+                std::equal(tables[t].begin(), tables[t].end(), tables.back().begin(), tables.back().end(),
+                           [](const Row& x, const Row& y) { return x.name == y.name && x.kind == y.kind; }))
+                throw TableError(table + ": the same records as " + options.tables[t] + " (one table given twice)");
+        std::set<std::string> units;
+        for (const Row& r : tables.back()) {
+            std::smatch m;
+            if (std::regex_search(r.name, m, unit_prefix)) units.insert(m[1]);
+        }
+        for (const std::string& u : units) {
+            const auto [at, fresh] = table_of_unit.emplace(u, table);
+            if (!fresh) throw TableError(table + ": unit " + u + " (-u " + u + ") is also the unit of " + at->second);
+        }
+        for (const Row& r : tables.back()) {
+            functions.insert(r.function);
+            const auto [at, fresh] = table_of_record.emplace(r.name, table);
+            if (!fresh && at->second != table)
+                throw TableError(table + ": record " + r.name + " is also in " + at->second);
+        }
+    }
+    for (const std::string& f : options.skipped_functions)
+        if (!functions.count(f)) throw TableError("--skip-function " + f + ": no record of the tables is in a function of that name");
+
+    std::ostringstream out, left, justified;
     out << "// Goal table proposed by kivinst.\n"
         << "// KIV_GOAL(goal number, record, field, rule)\n"
         << "#ifndef KIV_GOAL\n#error \"define KIV_GOAL(n, record, field, rule) before including this file\"\n#endif\n\n";
     int goal = options.first;
-    for (const std::string& table : options.tables) {
-        const std::vector<Row> rows = read_table(table);
+    for (std::size_t t = 0; t < options.tables.size(); ++t) {
+        const std::string& table = options.tables[t];
+        const std::vector<Row>& rows = tables[t];
+        const auto unreachable = unreachable_flags(table);
         for (const Kind& kind : kinds()) {
             std::vector<Row> of_kind;
             for (const Row& r : rows)
@@ -87,15 +155,25 @@ std::string propose_goals(const GoalOptions& options) {
                     left << "//   " << r.name << " (" << r.function << ")\n";
                     continue;
                 }
-                for (const char* field : kind.fields)
+                const auto flags = unreachable.find(r.name);
+                for (const char* field : kind.fields) {
+                    if (flags != unreachable.end() && flags->second.count(field))
+                        justified << "KIV_G" << goal << "," << csv_quoted(r.name + " " + field + ": " + flags->second.at(field))
+                                  << "\n";
                     out << "KIV_GOAL(" << goal++ << ", " << r.name << ", " << field << ", " << kind.rule << ")\n";
+                }
             }
         }
     }
     out << "\n#undef KIV_GOAL\n";
     const std::string skipped = left.str();
     if (!skipped.empty()) out << "\n// Records left without a goal on purpose (their function was skipped):\n" << skipped;
-    return out.str();
+    Proposal p;
+    p.table = out.str();
+    if (!justified.str().empty())
+        p.justification = "# Goals kivinst --goals proposed that no input can reach, and why: for kivrun --justify.\n"
+                          "goal,reason\n" + justified.str();
+    return p;
 }
 
 }  // namespace kivinst

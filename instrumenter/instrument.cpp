@@ -608,8 +608,85 @@ private:
         return llvm::APFloat::semanticsPrecision(ctx_.getFloatTypeSemantics(t));
     }
 
-    // Narrowing: the target cannot hold every value of the source type. A
-    // constant or a 0/1 result cannot lose anything and is left alone.
+    // ---- value ranges -------------------------------------------------------
+
+    // The values an integer expression can take, conservatively: its type's
+    // range, narrowed by constants, masks, shifts, remainders, sums and
+    // conditionals whose arms are known. Wider than any C integer, so that no
+    // bound arithmetic overflows.
+    struct Range {
+        __int128 lo, hi;
+    };
+    Range type_range(QualType t) const {
+        const unsigned w = width(t);
+        if (t->isBooleanType()) return {0, 1};
+        if (is_unsigned(t)) return {0, (static_cast<__int128>(1) << w) - 1};
+        return {-(static_cast<__int128>(1) << (w - 1)), (static_cast<__int128>(1) << (w - 1)) - 1};
+    }
+    static bool within(Range inner, Range outer) { return inner.lo >= outer.lo && inner.hi <= outer.hi; }
+
+    std::optional<Range> range_of(const Expr* e) const {
+        e = e->IgnoreParens();
+        const QualType t = e->getType().getCanonicalType();
+        if (!t->isIntegerType() || width(t) > 64 || e->isValueDependent()) return std::nullopt;
+        const Range whole = type_range(t);
+        Expr::EvalResult v;
+        if (e->EvaluateAsInt(v, ctx_)) {
+            const llvm::APSInt& x = v.Val.getInt();
+            const __int128 n = x.isSigned() ? static_cast<__int128>(x.getExtValue())
+                                            : static_cast<__int128>(x.getZExtValue());
+            return Range{n, n};
+        }
+        // What the operation gives, if it fits its type; else it wraps.
+        auto fit = [&](std::optional<Range> r) { return r && within(*r, whole) ? *r : whole; };
+        if (const auto* ce = dyn_cast<CastExpr>(e)) {
+            if (ce->getCastKind() == CK_IntegralCast || ce->getCastKind() == CK_LValueToRValue ||
+                ce->getCastKind() == CK_NoOp)
+                return fit(range_of(ce->getSubExpr()));
+            return whole;
+        }
+        if (const auto* co = dyn_cast<ConditionalOperator>(e)) {
+            const auto a = range_of(co->getTrueExpr()), b = range_of(co->getFalseExpr());
+            if (!a || !b) return whole;
+            return fit(Range{std::min(a->lo, b->lo), std::max(a->hi, b->hi)});
+        }
+        const auto* bo = dyn_cast<BinaryOperator>(e);
+        if (!bo) return whole;
+        if (bo->isComparisonOp() || bo->isLogicalOp()) return Range{0, 1};
+        if (bo->isAssignmentOp() || bo->getOpcode() == BO_Comma) return fit(range_of(bo->getRHS()));
+        const auto l = range_of(bo->getLHS()), r = range_of(bo->getRHS());
+        if (!l || !r) return whole;
+        switch (bo->getOpcode()) {
+        case BO_And:  // a non-negative operand bounds the result
+            if (l->lo >= 0 && r->lo >= 0) return fit(Range{0, std::min(l->hi, r->hi)});
+            if (l->lo >= 0) return fit(Range{0, l->hi});
+            if (r->lo >= 0) return fit(Range{0, r->hi});
+            return whole;
+        case BO_Or:
+        case BO_Xor: {
+            if (l->lo < 0 || r->lo < 0) return whole;
+            __int128 top = 1;
+            while (top <= std::max(l->hi, r->hi)) top <<= 1;
+            return fit(Range{bo->getOpcode() == BO_Or ? std::max(l->lo, r->lo) : 0, top - 1});
+        }
+        case BO_Shr:
+            if (l->lo < 0 || r->lo < 0 || r->hi >= 64) return whole;
+            return fit(Range{l->lo >> r->hi, l->hi >> r->lo});
+        case BO_Rem:
+            if (l->lo < 0 || r->lo <= 0) return whole;
+            return fit(Range{0, std::min(l->hi, r->hi - 1)});
+        case BO_Div:
+            if (l->lo < 0 || r->lo <= 0) return whole;
+            return fit(Range{l->lo / r->hi, l->hi / r->lo});
+        case BO_Add: return fit(Range{l->lo + r->lo, l->hi + r->hi});
+        case BO_Sub: return fit(Range{l->lo - r->hi, l->hi - r->lo});
+        default: return whole;
+        }
+    }
+
+    // Narrowing: the target cannot hold every value the source can take. A
+    // constant, a 0/1 result, a masked or shifted value that fits, cannot lose
+    // anything and is left alone.
     bool narrowing(Expr* from_expr, QualType to) {
         QualType from = from_expr->getType();
         if (from_expr->isValueDependent() || is_boolean_valued(from_expr)) return false;
@@ -623,13 +700,20 @@ private:
             const unsigned fw = width(from), tw = width(to);
             const bool fu = is_unsigned(from), tu = is_unsigned(to);
             const bool holds = (fu == tu && tw >= fw) || (fu && !tu && tw > fw);
-            return !holds;
+            if (holds || width(to) > 64) return !holds;
+            const auto r = range_of(from_expr);
+            return !(r && within(*r, type_range(to)));
         }
         if (from_fp && to_int) return true;
         if (from_fp && to_fp) return exact_bits(to) < exact_bits(from) || width(to) < width(from);
         // Integers wider than the target's significand round: float holds 24
         // bits exactly, double 53.
-        if (from_int && to_fp) return width(from) - (is_unsigned(from) ? 0 : 1) > exact_bits(to);
+        if (from_int && to_fp) {
+            if (width(from) - (is_unsigned(from) ? 0 : 1) <= exact_bits(to)) return false;
+            const __int128 exact = static_cast<__int128>(1) << exact_bits(to);
+            const auto r = range_of(from_expr);
+            return !(r && within(*r, Range{-exact, exact}));
+        }
         return false;
     }
 
@@ -700,6 +784,17 @@ private:
         wrap(sp, depth,
              probe(macro, "CAST", source_text(sp) + " to " + type_name(to), sub->getBeginLoc()) + ", " + open,
              close + ", " + bounds + ")");
+        // A bound the value never crosses: its goal is one no input reaches.
+        const QualType target = to.getCanonicalType();
+        if (!target->isIntegerType() || !sub->getType()->isIntegerType()) return;
+        const auto r = range_of(sub);
+        if (!r) return;
+        const Range t = type_range(target);
+        auto text = [](__int128 n) { return std::to_string(static_cast<long long>(n)); };
+        const std::string values = source_text(sp) + " takes values " + text(r->lo) + " to " +
+                                   (r->hi > static_cast<__int128>(INT64_MAX) ? std::string("2^64 - 1") : text(r->hi));
+        if (r->lo >= t.lo) last().unreachable["belowMin"] = values + ", never below " + text(t.lo);
+        if (r->hi <= t.hi) last().unreachable["aboveMax"] = values + ", never above " + text(t.hi);
     }
 
     // A wrapped expression becomes a probe's argument: anything but a primary
@@ -1087,6 +1182,12 @@ std::string sites_json(const Options& options, const std::vector<Record>& record
             js << ", \"conditions\": [";
             for (std::size_t i = 0; i < r.conditions.size(); ++i) js << (i ? ", " : "") << json_string(r.conditions[i]);
             js << "], \"expression\": " << json_string(r.expression);
+        }
+        if (!r.unreachable.empty()) {
+            js << ", \"unreachable\": {";
+            const char* comma = "";
+            for (const auto& [field, why] : r.unreachable) js << comma << json_string(field) << ": " << json_string(why), comma = ", ";
+            js << "}";
         }
         if (r.constants) {
             js << ", \"constants\": [";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ struct Record {
     // RELOP: the integer literals among its operands; SC: its case label
     // (none under default). Unset for other kinds.
     std::optional<std::vector<int64_t>> constants;
+    // CAST: the flags no value of the source can raise, with the reason.
+    std::map<std::string, std::string> unreachable;
 };
 
 struct Options {

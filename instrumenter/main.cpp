@@ -63,10 +63,10 @@ int main(int argc, char** argv) {
     CLI::App app{
         "kivinst: instrument a C unit for the probe runtime.\n"
         "  kivinst -u N [-o OUT.c] [-r RECORDS.def] [--root DIR] [-I DIR]... [-D NAME[=VALUE]]... SOURCE.c [-- COMPILER ARGS]\n"
-        "  kivinst --goals [--first N] [--skip-function NAME]... RECORDS.def..."};
+        "  kivinst --goals [--first N] [--skip-function NAME]... [--justify-out FILE] RECORDS.def..."};
     bool goals = false;
     int unit = 0, first = 1;
-    std::string source, output, records, root = ".";
+    std::string source, output, records, root = ".", justify_out;
     std::vector<std::string> includes, defines, skipped, tables;
     app.add_flag("--goals", goals, "propose a goal table for record tables instead of instrumenting");
     app.add_option("-u,--unit", unit, "translation unit number, the N of TU<N> in record names")->check(CLI::Range(1, 99999));
@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     app.add_option("-I", includes, "include directory")->allow_extra_args(false);
     app.add_option("-D", defines, "macro definition")->allow_extra_args(false);
     app.add_option("--first", first, "--goals: number of the first goal")->check(CLI::PositiveNumber);
+    app.add_option("--justify-out", justify_out,
+                   "--goals: write the goals no input can reach, with the reason, as a kivrun --justify file");
     app.add_option("--skip-function", skipped, "--goals: records of this function get no goal")->allow_extra_args(false);
     app.add_option("inputs", tables, "SOURCE.c, or with --goals the record tables")->required();
     try {
@@ -93,7 +95,12 @@ int main(int argc, char** argv) {
             g.first = first;
             g.skipped_functions.insert(skipped.begin(), skipped.end());
             g.tables = tables;
-            std::cout << kivinst::propose_goals(g);
+            const kivinst::Proposal p = kivinst::propose_goals(g);
+            if (!justify_out.empty()) {
+                const std::string text = p.justification.empty() ? "goal,reason\n" : p.justification;
+                if (!write_files({{justify_out, text}})) return 2;
+            }
+            std::cout << p.table;
             return 0;
         } catch (const kivinst::TableError& e) {
             std::cerr << "kivinst: " << e.what() << "\n";

@@ -1,6 +1,9 @@
-# kivinst --goals on the generated tables against the library's goals.def.
-#   -DKIVINST=exe -DGOALS=goals.def -DTABLES=a;b -DSKIP=f;g
-set(args --goals)
+# kivinst --goals on the generated tables against the library's goals.def;
+# every goal it finds unreachable must be one the hand-checked justification
+# file JUSTIFY justifies too.
+#   -DKIVINST=exe -DGOALS=goals.def -DTABLES=a;b -DSKIP=f;g -DJUSTIFY=csv -DOUT=dir
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
+set(args --goals --justify-out ${OUT}/proposed.justify.csv)
 foreach(f ${SKIP})
   list(APPEND args --skip-function ${f})
 endforeach()
@@ -22,3 +25,17 @@ foreach(g w IN ZIP_LISTS got want)
 endforeach()
 string(REGEX MATCH "// Records left without a goal.*" left "${proposed}")
 message(STATUS "${ng} goals, as in goals.def\n${left}")
+
+file(STRINGS ${OUT}/proposed.justify.csv unreachable REGEX "^KIV_G[0-9]+,")
+file(STRINGS ${JUSTIFY} checked REGEX "^KIV_G[0-9]+,")
+list(TRANSFORM checked REPLACE ",.*" "")
+if(NOT unreachable)
+  message(SEND_ERROR "no goal found unreachable; the cast's belowMin is")
+endif()
+foreach(line ${unreachable})
+  string(REGEX REPLACE ",.*" "" goal "${line}")
+  if(NOT goal IN_LIST checked)
+    message(SEND_ERROR "${goal} proposed unreachable, but ${JUSTIFY} does not justify it: ${line}")
+  endif()
+endforeach()
+message(STATUS "unreachable, as ${JUSTIFY} has it: ${unreachable}")
