@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 namespace kiv {
@@ -43,7 +45,15 @@ int command_line(int argc, char** argv) {
         return 2;
     }
     try {
-        return action ? action() : 2;
+        const int code = action ? action() : 2;
+        // Output that never reached its reader (a full disk, a closed pipe)
+        // fails the command, whichever it was.
+        std::cout.flush();
+        if (!std::cout && code != 2) {
+            std::cerr << "kivrun: cannot write to standard output: " << std::strerror(errno) << "\n";
+            return 2;
+        }
+        return code;
     } catch (const SuiteError& e) {
         std::cerr << e.what() << "kivrun: nothing was run\n";
     } catch (const Error& e) {

@@ -2,6 +2,7 @@
 // library and reports the outcome of every case and the coverage reached per
 // criterion.
 #include "cli/commands.h"
+#include "cli/numbers.h"
 #include "cli/target_options.h"
 #include "kivrun.h"
 #include "formats/report_set.h"
@@ -73,8 +74,6 @@ bool select(const RunCommand& o, kiv::Plan& plan, kiv::RunDescription& desc) {
     kiv::Selection s = o.selection;
     s.shard = o.shard.empty() ? kiv::shard_from_environment() : kiv::parse_shard(o.shard);
     if (s.shard) desc.shard_index = s.shard->index, desc.shard_count = s.shard->count;
-    // GoogleTest's protocol: a runner that shards says so by creating this file.
-    if (const char* status = std::getenv("GTEST_SHARD_STATUS_FILE"); status && s.shard) std::ofstream{status};
     if (s.shuffle) {
         s.seed = o.seed ? *o.seed : std::random_device{}();
         if (!o.seed) std::cerr << "kivrun: cases shuffled with --seed " << s.seed << "\n";
@@ -140,12 +139,17 @@ int run(const RunCommand& o) {
     // Checked before the run, so a bad path costs no run and never overwrites an input.
     std::vector<kiv::OutputPath> extra;
     if (!o.record.empty()) extra.push_back({"--record", o.record});
+    // GoogleTest's protocol: a runner that shards says so by creating this
+    // file; an output like any other, never an input.
+    const char* status = desc.shard_count ? std::getenv("GTEST_SHARD_STATUS_FILE") : nullptr;
+    if (status && *status) extra.push_back({"GTEST_SHARD_STATUS_FILE", status});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
     kiv::ReportSet reports = o.reports;
     reports.check(target->catalog().has_positions(), inputs, extra);
+    if (status && *status) kiv::write_report_file(status, [](std::ostream&) {});
     desc.parse_seconds = since(start);
     // The replay's time counts as reporting: it only shows and records.
     if (o.show_outputs || !o.record.empty()) replay(o, *target, plan);
@@ -198,9 +202,9 @@ void add_run_command(CLI::App& app, Action& action) {
         ->add_option("--isolation", run_opts.isolation,
                      "snapshot: restore the library's data between cases (fast); fork: a process per case")
         ->check(CLI::IsMember({"snapshot", "fork"}));
-    run_cmd->add_option("-j,--jobs", run_opts.workers, "Worker processes")->check(CLI::Range(1, 256));
+    run_cmd->add_option("-j,--jobs", run_opts.workers, "Worker processes")->check(kiv::whole_number(1, 256));
     run_cmd->add_option("--step-timeout", run_opts.step_timeout, "Seconds a step may take")
-        ->check(CLI::Range(0.001, 3600.0));
+        ->check(kiv::real_number(0.001, 3600.0));
     run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
     run_opts.reports.add_options(*run_cmd, "Write the full report as JSON");
     // One value per occurrence, so an option never swallows the suites after it.
@@ -232,9 +236,10 @@ void add_run_command(CLI::App& app, Action& action) {
                       "List the selected cases with suite, line, steps and checks; run nothing");
     run_cmd->add_option("--repeat", run_opts.selection.repeat, "Run the selected cases N times")
         ->type_name("N")
-        ->check(CLI::Range(1, 1000000));
+        ->check(kiv::whole_number(1, 1000000));
     run_cmd->add_flag("--shuffle", run_opts.selection.shuffle, "Run the cases in a random order (see --seed)");
-    run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)");
+    run_cmd->add_option("--seed", run_opts.seed, "Seed of --shuffle's order (default: random, printed)")
+        ->check(kiv::whole_number(0, UINT64_MAX));
     run_cmd
         ->add_option("--shard", run_opts.shard,
                      "Run runner K's share (from 0) of N, by a stable hash of suite:case (default: "

@@ -14,6 +14,7 @@
 #include <simdjson.h>
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -725,6 +726,9 @@ Result read_json(std::istream& in, const std::string& what) {
 }
 
 Result read_json_file(const std::string& path) {
+    // A folder opens as a stream here, and reads as garbage sizes.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw Error(path + ": not a kivrun result (a folder)");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error("cannot read " + path);
     return read_json(in, path);

@@ -85,6 +85,7 @@ Plan select_cases(Plan plan, const Selection& s) {
             .push_back(f.size() > 1 && f[0] == '-' ? std::string_view(f).substr(1) : std::string_view(f));
     std::vector<bool> used(include.size() + exclude.size());
     std::vector<PlanCase> chosen;
+    std::size_t filtered = 0;  // cases the filters keep, in any shard
     if (s.filters.empty() && !s.shard)
         chosen = std::move(plan.cases);
     for (auto& c : plan.cases) {
@@ -95,6 +96,7 @@ Plan select_cases(Plan plan, const Selection& s) {
             if (matches(include[k])) in = true, used[k] = true;
         for (std::size_t k = 0; k < exclude.size(); ++k)
             if (matches(exclude[k])) out = true, used[include.size() + k] = true;
+        if (in && !out) ++filtered;
         if (in && !out && (!s.shard || shard_of(plan, c, s.shard->count) == s.shard->index))
             chosen.push_back(std::move(c));
     }
@@ -103,6 +105,14 @@ Plan select_cases(Plan plan, const Selection& s) {
             throw Error(
                 "--filter '" + std::string(include[k]) +
                 "' matches no case; expected a glob (* and ?) on a case name or suite:case (--list shows them)");
+    // Whatever the patterns, a selection that leaves nothing would pass with
+    // nothing tested. (A shard left empty by its share is not an error.)
+    if (!s.filters.empty() && filtered == 0) {
+        std::string all;
+        for (const auto& f : s.filters)
+            all += (all.empty() ? "" : " ") + std::string("--filter '") + f + "'";
+        throw Error(all + " leaves no case to run (--list shows them)");
+    }
     if (s.repeat < 1) throw Error("--repeat " + std::to_string(s.repeat) + ": expected at least 1");
     const std::size_t one_round = chosen.size();
     for (int round = 2; round <= s.repeat; ++round)

@@ -87,6 +87,36 @@ const Invocation kInvocations[] = {
     {"LongFailedCheckRowsAreWhole", "run {lib} {suite}", kLongSets.c_str(), 1, "|253|254|255        1\n", ""},
     {"InfoListsScopesAndGoals", "info {lib}", nullptr, 0, "scope 981  runa2", ""},
     {"ForkIsolationWithTwoWorkers", "run {lib} {suite} --isolation fork -j 2", kFailing, 1, "1 passed, 1 failed", ""},
+    {"FilterThatExcludesEveryCaseExitsTwo", "run {lib} {suite} --filter '-*'", kPassing, 2, "",
+     "--filter '-*' leaves no case to run"},
+    {"RepeatThatIsNoNumberSaysWhatIsAccepted", "run {lib} {suite} --repeat abc", kPassing, 2, "",
+     "--repeat: expected a whole number from 1 to 1000000, got 'abc'"},
+    {"NegativeSeedIsRefused", "run {lib} {suite} --shuffle --seed -1", kPassing, 2, "",
+     "--seed: expected a whole number from 0 to 18446744073709551615, got '-1'"},
+    {"SeedBeyondSixtyFourBitsIsRefused", "run {lib} {suite} --shuffle --seed 18446744073709551616", kPassing, 2, "",
+     "got '18446744073709551616'"},
+    {"ReportOfAFolderNamesIt", "report {dir}/", nullptr, 2, "", "/: not a kivrun result (a folder)"},
+};
+
+// Where a command's output goes, and what it must leave: a command line run
+// by the shell ({kivrun} for the binary), its exit code and message, and the
+// suite byte for byte as it was.
+struct OutputRow {
+    const char* name;
+    const char* command;
+    int code;
+    const char* err;
+};
+
+const OutputRow kOutputRows[] = {
+    {"InfoToAFullDeviceExitsTwo", "{ {kivrun} info {lib} >/dev/full; }", 2, "cannot write to standard output"},
+    {"ListToAFullDeviceExitsTwo", "{ {kivrun} run {lib} {suite} --list >/dev/full; }", 2,
+     "cannot write to standard output"},
+    {"ShardStatusFileNamingTheSuiteIsRefused", "GTEST_SHARD_STATUS_FILE={suite} {kivrun} run {lib} {suite} --shard 0/2", 2,
+     "GTEST_SHARD_STATUS_FILE {suite}: that is an input of the run"},
+    {"UnwritableShardStatusFileExitsTwo",
+     "GTEST_SHARD_STATUS_FILE={dir}/no/such/status {kivrun} run {lib} {suite} --shard 0/2", 2,
+     "cannot write GTEST_SHARD_STATUS_FILE"},
 };
 
 std::string expand(std::string s, const std::string& suite) {
@@ -110,6 +140,23 @@ TEST_P(KivrunCommandLine, ExitsWithItsCodeAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Invocations, KivrunCommandLine, testing::ValuesIn(kInvocations),
                          [](const testing::TestParamInfo<Invocation>& p) { return std::string(p.param.name); });
+
+class KivrunOutputs : public testing::TestWithParam<OutputRow> {};
+
+TEST_P(KivrunOutputs, FailWithTheirCodeAndLeaveTheInputsAlone) {
+    const OutputRow& row = GetParam();
+    const std::string suite = kivtest::write_file(std::string(row.name) + ".csv", kPassing);
+    std::string command = expand(row.command, suite);
+    for (std::size_t at; (at = command.find("{kivrun}")) != std::string::npos;)
+        command.replace(at, 8, KIVRUN_PATH);
+    const auto r = kivtest::run_command(command);
+    EXPECT_EQ(r.code, row.code) << r.out << r.err;
+    EXPECT_NE(r.err.find(expand(row.err, suite)), std::string::npos) << r.err;
+    EXPECT_EQ(kivtest::read_file(suite), kPassing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, KivrunOutputs, testing::ValuesIn(kOutputRows),
+                         [](const testing::TestParamInfo<OutputRow>& p) { return std::string(p.param.name); });
 
 // The text, JSON and JUnit reports of the example suite and of one that
 // fails on purpose, against golden files in data/ (times, dates, build

@@ -1,0 +1,48 @@
+// Numeric option checks with messages in words.
+#include "cli/numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+namespace kiv {
+
+namespace {
+
+std::string text_of(double v) {
+    std::string s = std::to_string(v);
+    s.erase(s.find_last_not_of('0') + 1);
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+CLI::Validator whole_number(uint64_t lo, uint64_t hi) {
+    const std::string expected =
+        "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", got '";
+    return CLI::Validator(
+        [=](std::string& s) -> std::string {
+            uint64_t v = 0;
+            const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v < lo || v > hi)
+                return expected + s + "'";
+            return "";
+        },
+        "INT in [" + std::to_string(lo) + " - " + std::to_string(hi) + "]");
+}
+
+CLI::Validator real_number(double lo, double hi) {
+    const std::string expected = "expected a number from " + text_of(lo) + " to " + text_of(hi) + ", got '";
+    return CLI::Validator(
+        [=](std::string& s) -> std::string {
+            double v = 0;
+            const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v) || v < lo || v > hi)
+                return expected + s + "'";
+            return "";
+        },
+        "FLOAT in [" + text_of(lo) + " - " + text_of(hi) + "]");
+}
+
+}  // namespace kiv
