@@ -17,6 +17,22 @@ static_assert(kKivIdCount - kKivWritableIdCount == kKivGoalCount, "each goal nee
 
 namespace {
 
+// Whether kiv_haux<n> is an input; an output has no ID and nothing to set.
+constexpr bool kiv_is_input(int n) {
+#define KIV_HAUX(n_, scope, direction, type, unit_variable, name) \
+    if (n == n_) return #direction[0] == 'I';
+#include "unit/harness_variables.def"
+    return false;
+}
+
+}  // namespace
+
+#define KIV_INPUT_ID(id, n, setter) \
+    static_assert(kiv_is_input(n), "variable ID " #id " names kiv_haux" #n ", which is no input harness variable");
+#include "unit/harness_ids.def"
+
+namespace {
+
 // The two setter rules of harness_ids.def: C's conversion to the variable's
 // type (an 8-bit variable keeps the low byte), or 1 for any non-zero value.
 template <class T, class V>
