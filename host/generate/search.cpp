@@ -103,18 +103,18 @@ Stop Engine::run(const Limits& limits) {
         if (limits.max_executions && progress_.executions >= limits.max_executions) return Stop::executions;
         const uint64_t since = std::max(progress_.last_new_goal, last_state_);
         const uint64_t window = plateau_window(limits);
+        // Cases may grow longer after an eighth of a plateau without
+        // progress: a counter may need more steps than the cap allows, and a
+        // large unit's plateau is long. The search stops only on a whole
+        // plateau at full length, and never on the first.
+        if (max_steps_ < most && progress_.executions - std::max(since, grown_) >= window / 8) {
+            max_steps_ = std::min(most, max_steps_ * 4);
+            progress_.steps_cap = static_cast<uint32_t>(max_steps_);
+            grown_ = progress_.executions;
+        }
         if (progress_.executions - since >= window) {
-            // A plateau is a reason to try longer cases, not yet to stop:
-            // a counter may need more steps than the cap allowed. Stop on a
-            // plateau at full length, and never on the first.
             progress_.plateau = window;
-            ++progress_.plateaus;
-            if (max_steps_ < most) {
-                max_steps_ = std::min(most, max_steps_ * 4);
-                progress_.steps_cap = static_cast<uint32_t>(max_steps_);
-            } else if (progress_.plateaus >= 2) {
-                return Stop::plateau;
-            }
+            if (++progress_.plateaus >= 2 && max_steps_ >= most) return Stop::plateau;
             last_state_ = progress_.executions;
         }
         if (skipped >= limits.plateau) return Stop::plateau;  // every variation repeats a fatal step

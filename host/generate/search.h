@@ -93,7 +93,7 @@ struct Limits {
     // plateau, for a small unit and short cases; it grows with both.
     uint64_t plateau = 20000;
     std::size_t max_steps = 256;  // a case grows no longer
-    std::size_t first_steps = 32;  // cases start this short; each plateau makes it 4 times longer, up to max_steps
+    std::size_t first_steps = 32;  // cases start this short; an eighth of a plateau makes it 4 times longer, up to max_steps
 };
 
 enum class Stop { goals, executions, time, plateau, halted };
@@ -183,6 +183,7 @@ private:
     std::chrono::steady_clock::time_point start_;
     bool started_ = false;
     std::size_t max_steps_ = 32;  // the cap on case length now
+    uint64_t grown_ = 0;          // executions when the cap last grew
 };
 
 }  // namespace kiv::gen
