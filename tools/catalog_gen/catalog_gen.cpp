@@ -80,7 +80,8 @@ const std::vector<Goal> kGoals = {
 const char* criterion(const std::string& kind) {
     static const std::map<std::string, const char*> names = {
         {"STM", "statement"}, {"DC", "decision"}, {"CC", "condition"}, {"RELOP", "relational"},
-        {"CAST", "cast"},     {"FC", "function"}, {"DCF", "call"},     {"SC", "switch case"}};
+        {"CAST", "cast"},     {"FC", "function"}, {"DCF", "call"},     {"SC", "switch case"},
+        {"DBZ", "division by zero"}};
     auto it = names.find(kind);
     if (it == names.end()) fail("unknown record kind " + kind);
     return it->second;
@@ -97,6 +98,7 @@ std::string meaning(const Record& r, const std::string& field) {
     if (field == "oneAbove") return site + ", left side one above the right";
     if (field == "belowMin") return site + ", value below the target's minimum";
     if (field == "aboveMax") return site + ", value above the target's maximum";
+    if (field == "zeroSeen") return site + ", divisor zero";
     if (field == "reached") {
         if (r.kind == "FC") return r.function + " entered";
         if (r.kind == "SC") return site + " entered";
