@@ -622,6 +622,7 @@ Generated generate(const Options& options) {
         gen.files["unit/" + stem + "_sites.json"] = kivinst::sites_json(io, out.records);
         const fs::path tp = tmp_tables / (stem + "_records.def");
         std::ofstream(tp) << table;
+        std::ofstream(tmp_tables / (stem + "_sites.json")) << gen.files["unit/" + stem + "_sites.json"];
         record_tables.push_back(tp.string());
         records << "#include \"unit/" << stem << "_records.def\"\n";
     }
@@ -634,7 +635,7 @@ Generated generate(const Options& options) {
     go.tables = record_tables;
     std::string goals;
     try {
-        goals = kivinst::propose_goals(go);
+        goals = kivinst::propose_goals(go).table;
     } catch (const kivinst::TableError& e) {
         throw BadInput(std::string("goal table: ") + e.what());
     }
