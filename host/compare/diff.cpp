@@ -2,6 +2,8 @@
 // suite:case; written as text for people and as JSON for tools.
 #include "compare/diff.h"
 
+#include <sstream>
+
 #include "catalog/catalog.h"
 #include "formats/writers.h"
 
@@ -147,7 +149,18 @@ ResultDiff diff_results(const Result& before, const Result& after, const std::st
     return d;
 }
 
-void write_diff_text(const ResultDiff& d, std::ostream& out) {
+namespace {
+void write_diff_text_raw(const ResultDiff& d, std::ostream& out);
+}  // namespace
+
+void write_diff_text(const ResultDiff& d, std::ostream& terminal) {
+    std::ostringstream out;
+    write_diff_text_raw(d, out);
+    terminal << terminal_text(out.str());
+}
+
+namespace {
+void write_diff_text_raw(const ResultDiff& d, std::ostream& out) {
     out << "kivrun diff: " << d.old_path << " (" << count(d.old_cases, "case", "cases") << ") -> " << d.new_path
         << " (" << count(d.new_cases, "case", "cases") << ")\n";
     if (d.old_library_id != d.new_library_id)
@@ -188,6 +201,7 @@ void write_diff_text(const ResultDiff& d, std::ostream& out) {
     if (d.added_failing()) out << sep << count(d.added_failing(), "new case", "new cases") << " failing";
     out << "\n";
 }
+}  // namespace
 
 void write_diff_json(const ResultDiff& d, std::ostream& out) {
     using nlohmann::json;

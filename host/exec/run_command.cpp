@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -80,7 +81,9 @@ bool select(const RunCommand& o, kiv::Plan& plan, kiv::RunDescription& desc) {
     }
     plan = kiv::select_cases(std::move(plan), s);
     if (!o.list) return true;
-    kiv::list_cases(plan, std::cout);
+    std::ostringstream listed;
+    kiv::list_cases(plan, listed);
+    std::cout << kiv::terminal_text(listed.str());
     return false;
 }
 

@@ -38,6 +38,10 @@ std::string goal_label(const GoalResult& g);
 // A percentage with as many decimals as make a threshold verdict visible:
 // never "80.1 < 80.1".
 std::string percent_text(double value, double against = -1);
+// Text for a terminal: control bytes but the newline shown as \xNN, as the
+// suite reader's messages show them, so a name or value cannot drive it.
+std::string terminal_text(const std::string& text);
+
 // printf into a string of whatever length it takes: a column never cuts a row.
 [[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...);
 

@@ -40,6 +40,11 @@ const std::string kLongSets = [] {
            "long,955,30,1,1,0,0," + without0 + "\n,,,,,,1," + without1 + "\n";
 }();
 
+// A case name that would retitle and clear a terminal printed raw.
+const char* const kEscapeName =
+    "case,scope,959,966,968,970,980,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+    "\x1b]0;PWNED\x07\x1b[2J,955,30,1,1,0,0,0\n";
+
 struct Invocation {
     const char* name;
     const char* args;   // {lib}, {suite}, {dir} are replaced
@@ -95,6 +100,9 @@ const Invocation kInvocations[] = {
      "--seed: expected a whole number from 0 to 18446744073709551615, got '-1'"},
     {"SeedBeyondSixtyFourBitsIsRefused", "run {lib} {suite} --shuffle --seed 18446744073709551616", kPassing, 2, "",
      "got '18446744073709551616'"},
+    {"ControlBytesInACaseNameAreEscaped", "run {lib} {suite} -v", kEscapeName, 0, "pass  \\x1B]0;PWNED\\x07\\x1B[2J",
+     ""},
+    {"ControlBytesInAListedCaseAreEscaped", "run {lib} {suite} --list", kEscapeName, 0, "\\x1B]0;PWNED", ""},
     {"ReportOfAFolderNamesIt", "report {dir}/", nullptr, 2, "", "/: not a kivrun result (a folder)"},
 };
 

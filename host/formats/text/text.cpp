@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <sstream>
 
 namespace kiv {
 
@@ -232,7 +233,30 @@ void unreached_text(const Result& r, const Summary& s, std::ostream& out) {
 
 }  // namespace
 
-void write_text(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o) {
+void write_text_raw(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o);
+
+std::string terminal_text(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\n') || u == 0x7F)
+            out += format("\\x%02X", u);
+        else
+            out += c;
+    }
+    return out;
+}
+
+void write_text(const Result& r, const Summary& s, std::ostream& terminal, const TextOptions& o) {
+    // Names, outputs and values come from suites and results: rendered first,
+    // then written with their control bytes escaped.
+    std::ostringstream out;
+    write_text_raw(r, s, out, o);
+    terminal << terminal_text(out.str());
+}
+
+void write_text_raw(const Result& r, const Summary& s, std::ostream& out, const TextOptions& o) {
     std::size_t steps = 0;
     for (const auto& c : r.cases)
         steps += c.step_lines.size();
