@@ -6,6 +6,7 @@
 
 #include "catalog/catalog.h"
 #include "formats/writers.h"
+#include "suite/select.h"
 
 #include "error.h"
 
@@ -705,6 +706,10 @@ Result read_json(std::istream& in, const std::string& what) {
     if (run.contains("shard")) {
         d.shard_index = field<int32_t>(run["shard"], "index", what);
         d.shard_count = field<int32_t>(run["shard"], "count", what);
+        // As --shard accepts them: a merge lists the shards missing.
+        if (d.shard_count < 1 || d.shard_count > kMaxShards || d.shard_index < 0 || d.shard_index >= d.shard_count)
+            throw Error(what + ": not a kivrun result (shard " + std::to_string(d.shard_index) + " of " +
+                        std::to_string(d.shard_count) + ")");
     }
     r.cases = doc.cases();
     r.goals = doc.goals(r.cases.size());

@@ -30,7 +30,9 @@ Shard parse_shard(const std::string& text) {
     const auto k = slash == std::string::npos ? std::nullopt : parse_count(std::string_view(text).substr(0, slash));
     const auto n = slash == std::string::npos ? std::nullopt : parse_count(std::string_view(text).substr(slash + 1));
     if (!k || !n) throw Error("--shard '" + text + "': expected K/N, runner K (from 0) of N runners, such as 0/4");
-    if (*n < 1) throw Error("--shard '" + text + "': expected N, the number of shards, to be at least 1");
+    if (*n < 1 || *n > kMaxShards)
+        throw Error("--shard '" + text + "': expected N, the number of shards, from 1 to " +
+                    std::to_string(kMaxShards));
     if (*k < 0 || *k >= *n)
         throw Error("--shard '" + text + "': expected K from 0 to " + std::to_string(*n - 1) +
                     " for N = " + std::to_string(*n));
@@ -48,7 +50,8 @@ std::optional<Shard> shard_from_environment() {
         return parse_shard(std::string(index) + "/" + total);
     } catch (const Error&) {
         throw Error("GTEST_SHARD_INDEX=" + std::string(index) + " and GTEST_TOTAL_SHARDS=" + total +
-                    ": expected an index from 0 to one less than the total, which is at least 1");
+                    ": expected an index from 0 to one less than the total, which is from 1 to " +
+                    std::to_string(kMaxShards));
     }
 }
 

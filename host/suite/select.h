@@ -13,6 +13,10 @@
 
 namespace kiv {
 
+// The most shards a run is split into: more than any CI matrix runs, few
+// enough that a merge can list the missing ones.
+inline constexpr int kMaxShards = 10000;
+
 struct Shard {
     int index = 0, count = 1;  // runner index (from 0) of count runners
 };

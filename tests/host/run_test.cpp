@@ -103,6 +103,8 @@ const Invocation kInvocations[] = {
     {"ControlBytesInACaseNameAreEscaped", "run {lib} {suite} -v", kEscapeName, 0, "pass  \\x1B]0;PWNED\\x07\\x1B[2J",
      ""},
     {"ControlBytesInAListedCaseAreEscaped", "run {lib} {suite} --list", kEscapeName, 0, "\\x1B]0;PWNED", ""},
+    {"ShardCountBeyondAnyMatrixIsRefused", "run {lib} {suite} --shard 0/2147483647", kPassing, 2, "",
+     "--shard '0/2147483647': expected N, the number of shards, from 1 to 10000"},
     {"ReportOfAFolderNamesIt", "report {dir}/", nullptr, 2, "", "/: not a kivrun result (a folder)"},
 };
 
