@@ -160,6 +160,12 @@ public:
         return true;
     }
 
+    bool VisitVarDecl(VarDecl* vd) {
+        if (current_ && vd->isStaticLocal() && !vd->getType().isConstQualified())
+            current_->static_locals.push_back({vd->getNameAsString(), location(sm_, vd->getLocation())});
+        return true;
+    }
+
     bool VisitDeclRefExpr(DeclRefExpr* ref) {
         if (!current_) return true;
         if (const auto* vd = dyn_cast<VarDecl>(ref->getDecl()))

@@ -345,6 +345,9 @@ private:
                     if (!cf.defined && !cf.environment && !cf.system) stubs.insert(c);
                 }
                 globals.insert(rf.globals.begin(), rf.globals.end());
+                for (const auto& [name, at] : rf.static_locals)
+                    warn(at, "static " + name + " of " + r +
+                                 " is state no harness variable can reach; move it to file scope to observe it");
             }
             for (const auto& c : stubs) stub(facts_.functions.at(c), in, out);
             for (const auto& name : globals) {

@@ -58,6 +58,7 @@ struct Function {
     std::vector<Param> params;
     std::set<std::string> calls;    // functions it calls
     std::set<std::string> globals;  // file-scope variables it names
+    std::vector<std::pair<std::string, Loc>> static_locals;  // state the glue cannot reach
 };
 
 struct Global {
