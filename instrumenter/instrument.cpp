@@ -384,7 +384,11 @@ private:
             if (cs->getLHS()->EvaluateAsInt(v, ctx_)) last().constants->push_back(v.Val.getInt().getExtValue());
         }
         if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
-            label(inner);  // fall-through labels: each its own case probe, one block
+            // Fall-through labels: each its own case probe, one block. The
+            // comment tells the compiler the probe falls through on purpose
+            // (-Wimplicit-fallthrough), as the bare labels did.
+            insert(at, 2, kMarkerDepth, " /* fall through */");
+            label(inner);
             return;
         }
         insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, sc->getBeginLoc()) + ");");
