@@ -48,13 +48,33 @@ std::string self_path(const char* argv0) {
     return fs::absolute(argv0).string();
 }
 
+// Installed, kivinst is <prefix>/bin/kivinst and the recipe with its package
+// config <prefix>/lib/cmake/KivHarness, wherever the prefix was moved.
+std::string installed_cmake_dir() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return "";
+    const fs::path dir = exe.parent_path().parent_path() / "lib" / "cmake" / "KivHarness";
+    return fs::exists(dir / "KivHarnessConfig.cmake", ec) ? dir.string() : "";
+}
+
 std::string cmake_dir() {
     if (const char* e = std::getenv("KIV_CMAKE_DIR")) return e;
+    if (std::string d = installed_cmake_dir(); !d.empty()) return d;
 #ifdef KIVINST_CMAKE_DIR
     return KIVINST_CMAKE_DIR;
 #else
     return "";
 #endif
+}
+
+// The package config where there is one: it tells the recipe where the
+// installed runtime sources are.
+std::string recipe() {
+    const std::string dir = cmake_dir();
+    std::error_code ec;
+    if (fs::exists(fs::path(dir) / "KivHarnessConfig.cmake", ec)) return dir + "/KivHarnessConfig.cmake";
+    return dir + "/KivHarness.cmake";
 }
 
 int run(const std::string& command) {
@@ -75,7 +95,7 @@ std::string project(const Options& o, const Generated& g, const std::string& kiv
     p << "# Builds lib" << g.name << ".so through kiv_add_harness; written by kivinst harness.\n"
       << "cmake_minimum_required(VERSION 3.20)\nproject(kivharness_" << g.name << " C CXX)\n"
       << "set(KIVINST_EXECUTABLE " << cmake_quote(kivinst) << ")\n"
-      << "include(" << cmake_quote(cmake_dir() + "/KivHarness.cmake") << ")\n"
+      << "include(" << cmake_quote(recipe()) << ")\n"
       << "kiv_add_harness(" << g.name << "\n  OUTPUT_DIRECTORY " << cmake_quote(out.string()) << "\n  SOURCES";
     for (const auto& s : o.sources) p << " " << cmake_quote(fs::absolute(s).string());
     if (!o.entries.empty()) {
