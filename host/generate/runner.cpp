@@ -66,7 +66,7 @@ void Runner::execute(const Case& c, Observation& obs) {
     current_ = at_load_;
     obs.outputs.resize(c.size() * outputs_.size());
     obs.reached.resize(space_.goals);
-    uint8_t* out = obs.outputs.data();
+    uint64_t* out = obs.outputs.data();
     vectors_.clear();
     near_.start();
     for (std::size_t k = 0; k < c.size(); ++k) {

@@ -25,6 +25,7 @@ Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t>
       reached_(space_.goals, 0),
       seen_(space_.outputs * 256, 0),
       values_of_(space_.outputs, 0),
+      seen_wide_(space_.outputs),
       best_(space_.goals, kFar),
       holder_(space_.goals, 0) {
     wanted_.resize(space_.goals, 1);
@@ -195,15 +196,24 @@ bool Engine::note_distances(const std::vector<uint64_t>& distance, std::size_t i
 // Marks each (output, value) pair seen. True when one is new for an output
 // that has shown few values so far: a stage or a flag moving is worth keeping
 // a case for, one more value copied through from a random input is not.
-bool Engine::note_outputs(const std::vector<uint8_t>& outputs) {
-    constexpr std::size_t kFewValues = 8;
+bool Engine::note_outputs(const std::vector<uint64_t>& outputs) {
+    constexpr std::size_t kFewValues = 8, kWideValues = 256;
     bool fresh = false;
     if (space_.outputs == 0) return false;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const std::size_t o = i % space_.outputs;
-        uint8_t& s = seen_[o * 256 + outputs[i]];
-        if (!s) {
+        const uint64_t v = outputs[i];
+        bool is_new;
+        if (v < 256) {
+            uint8_t& s = seen_[o * 256 + v];
+            is_new = !s;
             s = 1;
+        } else {
+            auto& wide = seen_wide_[o];
+            is_new = wide.size() < kWideValues && std::find(wide.begin(), wide.end(), v) == wide.end();
+            if (is_new) wide.push_back(v);
+        }
+        if (is_new) {
             ++progress_.states;
             if (values_of_[o]++ < kFewValues) {
                 fresh = true;

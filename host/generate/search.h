@@ -53,7 +53,7 @@ constexpr uint64_t kFar = std::numeric_limits<uint64_t>::max();
 
 struct Observation {
     std::vector<uint8_t> reached;
-    std::vector<uint8_t> outputs;
+    std::vector<uint64_t> outputs;  // raw bits of each output's kind (suite/value.h)
     std::vector<uint8_t> vectors;
     std::vector<uint64_t> distance;   // per goal; empty: the target measures none
     std::vector<uint32_t> near_step;  // per goal, from 0
@@ -65,7 +65,7 @@ using Execute = std::function<void(const Case&, Observation&)>;
 struct Entry {  // a corpus case and what its run showed
     Case steps;
     std::vector<uint8_t> reached;
-    std::vector<uint8_t> outputs;
+    std::vector<uint64_t> outputs;
     std::vector<uint8_t> vectors;
     std::vector<uint64_t> distance;
     std::vector<uint32_t> near_step;
@@ -148,7 +148,7 @@ public:
 private:
     bool feedback(const Case& c);
     bool fatal(const Case& c) const;
-    bool note_outputs(const std::vector<uint8_t>& outputs);
+    bool note_outputs(const std::vector<uint64_t>& outputs);
     bool note_distances(const std::vector<uint64_t>& distance, std::size_t index);
     void mutate(Case& c);
     void repeat_block(Case& c);
@@ -167,6 +167,10 @@ private:
     Execute execute_;
     std::mt19937_64 rng_;
     std::vector<uint8_t> wanted_, reached_, seen_;  // seen_: outputs * 256 (output, value) pairs
+    // Per output, the values above 255 seen, up to kWideValues of them: wide
+    // outputs (counters, positions, floats) need not fill memory with values
+    // copied through from random inputs.
+    std::vector<std::vector<uint64_t>> seen_wide_;
     std::vector<std::size_t> values_of_;            // per output: distinct values seen
     uint64_t last_state_ = 0;                       // executions when the last new state appeared
     std::vector<std::vector<uint16_t>> inputs_of_;  // per scope index: inputs a step there may set

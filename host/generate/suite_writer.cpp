@@ -2,6 +2,7 @@
 #include "generate/suite_writer.h"
 
 #include "suite/csv_write.h"
+#include "suite/value.h"
 #include "error.h"
 
 #include <sys/stat.h>
@@ -52,10 +53,10 @@ struct Layout {
             for (std::size_t j = 0; seen && j < n_out; ++j) {
                 const int32_t owner = schema.outputs[runner.outputs()[j]].scope;
                 if (owner != 0 && owner != c[k].scope) continue;
-                const uint8_t v = seen->outputs[k * n_out + j];
+                const uint64_t v = seen->outputs[k * n_out + j];
                 if (k > 0 && c[k - 1].scope == c[k].scope && seen->outputs[(k - 1) * n_out + j] == v) continue;
                 output_used[j] = 1;
-                row.push_back({"o" + std::to_string(j), std::to_string(v)});
+                row.push_back({"o" + std::to_string(j), value_text(kind_of(schema.outputs[runner.outputs()[j]].type), v)});
             }
             if (k == 0 && !note.empty()) row.push_back({"note", note});
             rows.push_back(std::move(row));

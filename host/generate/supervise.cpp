@@ -264,7 +264,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 Entry e;
                 e.steps = rd.steps();
                 e.reached = rd.bytes();
-                e.outputs = rd.bytes();
+                e.outputs = rd.bytes<uint64_t>();
                 e.vectors = rd.bytes();
                 e.distance = rd.bytes<uint64_t>();
                 e.near_step = rd.bytes<uint32_t>();
@@ -329,7 +329,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
             for (auto& g : c.goals)
                 g = static_cast<std::size_t>(rd.get<uint64_t>());
             c.seen.reached = rd.bytes();
-            c.seen.outputs = rd.bytes();
+            c.seen.outputs = rd.bytes<uint64_t>();
             c.seen.vectors = rd.bytes();
             suite.push_back(std::move(c));
         };
