@@ -4,13 +4,18 @@
 #                  (the line SHOWN), not the instrumented code.
 #   MODE=generate: kivrun generate writes a suite in a short budget, and
 #                  kivrun run passes that suite on the same library.
+cmake_policy(SET CMP0057 NEW)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
+# KIVRUN_OK: the exit codes that are not a failure (default 0).
 function(kivrun)
   execute_process(COMMAND ${KIVRUN} ${ARGN} WORKING_DIRECTORY ${WORK}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
+  if(NOT DEFINED KIVRUN_OK)
+    set(KIVRUN_OK 0)
+  endif()
+  if(NOT rc IN_LIST KIVRUN_OK)
     message(FATAL_ERROR "kivrun ${ARGN}: exit ${rc}\n${out}\n${err}")
   endif()
   set(out "${out}" PARENT_SCOPE)
@@ -50,9 +55,12 @@ if(MODE STREQUAL "run")
     message(FATAL_ERROR "the HTML report does not show the text of ${SOURCE}")
   endif()
 elseif(MODE STREQUAL "generate")
+  # Exit 1 says goals were missed in the budget; the suite is written all the same.
+  set(KIVRUN_OK 0 1)
   kivrun(generate ${LIBRARY} -o ${WORK}/generated.csv --max-executions 20000 --seed 1)
+  unset(KIVRUN_OK)
   if(NOT EXISTS ${WORK}/generated.csv)
-    message(FATAL_ERROR "kivrun generate exited 0 but wrote no suite:\n${out}")
+    message(FATAL_ERROR "kivrun generate wrote no suite:\n${out}")
   endif()
   kivrun(run ${LIBRARY} ${WORK}/generated.csv -q)
   if(NOT out MATCHES "PASSED")
