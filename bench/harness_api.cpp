@@ -8,7 +8,7 @@
 namespace kivbench {
 
 namespace {
-const HarnessApi* g_loaded[2];  // instrumented, uninstrumented; null until loaded
+const HarnessApi* g_loaded[3];  // instrumented, uninstrumented, generated; null until loaded
 }  // namespace
 
 const HarnessApi& instrumented() {
@@ -19,6 +19,15 @@ const HarnessApi& instrumented() {
 const HarnessApi& uninstrumented() {
     static const HarnessApi api = load_harness(KIV_NOPROBE_LIBRARY_PATH);
     return *(g_loaded[1] = &api);
+}
+
+const HarnessApi* generated() {
+#ifdef KIV_GENERATED_LIBRARY_PATH
+    static const HarnessApi api = load_harness(KIV_GENERATED_LIBRARY_PATH);
+    return g_loaded[2] = &api;
+#else
+    return nullptr;
+#endif
 }
 
 void close_registries() {

@@ -40,6 +40,9 @@ inline HarnessApi load_harness(const char* path) {
 // probes and no goal evaluation. Each is loaded once per process.
 const HarnessApi& instrumented();
 const HarnessApi& uninstrumented();
+// The same component built by kiv_add_harness from its plain sources and unit
+// file; null when the build has no such library (tests switched off).
+const HarnessApi* generated();
 
 // Closes the registry of whichever of the two is loaded and gives the freed
 // heap back to the system. An open registry keeps 3 MB of bucket arrays

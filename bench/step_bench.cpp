@@ -92,10 +92,17 @@ int run_count_mode(const char* mode) {
     char build[16] = {}, what[16] = {};
     unsigned long steps = 0;
     if (std::sscanf(mode, "%15[^:]:%15[^:]:%lu", build, what, &steps) != 3) {
-        std::fprintf(stderr, "--kiv_count=<probes|noprobe>:<scope|exception>:<steps>\n");
+        std::fprintf(stderr, "--kiv_count=<probes|noprobe|generated>:<scope|exception>:<steps>\n");
         return 2;
     }
-    const HarnessApi& api = std::strcmp(build, "noprobe") == 0 ? uninstrumented() : instrumented();
+    const HarnessApi* chosen = std::strcmp(build, "noprobe") == 0     ? &uninstrumented()
+                               : std::strcmp(build, "generated") == 0 ? generated()
+                                                                      : &instrumented();
+    if (chosen == nullptr) {
+        std::fprintf(stderr, "this build has no generated harness (tests are off)\n");
+        return 2;
+    }
+    const HarnessApi& api = *chosen;
     const bool exception = std::strcmp(what, "exception") == 0;
     const ScopeDrive& drive = scope_drive(exception ? 955 : std::atoi(what));
     prepare_scope(api, drive);

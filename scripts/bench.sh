@@ -73,6 +73,17 @@ for scope in 955 981 987 997; do
   [ "$scope" = 955 ] && wrapper_bare=$bare wrapper_probed=$probed
   json+="{\"name\": \"kiv_dll_step $scope\", \"noprobe\": $bare, \"probes\": $probed},"
 done
+# The same scopes on the seat heater that kiv_add_harness built from its plain
+# sources, against the hand-written library (target: at most 1.5 times).
+if "$bench" --kiv_count=generated:955:0 >/dev/null 2>&1; then
+  printf '%-34s %14s %14s %8s\n' "" "hand-written" "generated" "ratio"
+  for scope in 955 981 987 997; do
+    hand=$(per_step probes "$scope" kiv_dll_step)
+    gen=$(per_step generated "$scope" kiv_dll_step)
+    printf '%-34s %14s %14s %7sx\n' "kiv_dll_step $scope" "$hand" "$gen" "$(ratio "$gen" "$hand")"
+    json+="{\"name\": \"generated kiv_dll_step $scope\", \"probes\": $hand, \"generated\": $gen},"
+  done
+fi
 host_bare=$(per_step noprobe 955)
 host_probed=$(per_step probes 955)
 printf '%-34s %14s %14s %7sx\n' "host step 955 (3 inputs set)" "$host_bare" "$host_probed" "$(ratio "$host_probed" "$host_bare")"
