@@ -24,8 +24,8 @@ Engine::Engine(Space space, Execute execute, uint64_t seed, std::vector<uint8_t>
       wanted_(std::move(wanted)),
       reached_(space_.goals, 0),
       seen_(space_.outputs * 256, 0),
-      values_of_(space_.outputs, 0),
       seen_wide_(space_.outputs),
+      values_of_(space_.outputs, 0),
       best_(space_.goals, kFar),
       holder_(space_.goals, 0) {
     wanted_.resize(space_.goals, 1);
