@@ -55,8 +55,10 @@ struct Layout {
                 if (owner != 0 && owner != c[k].scope) continue;
                 const uint64_t v = seen->outputs[k * n_out + j];
                 if (k > 0 && c[k - 1].scope == c[k].scope && seen->outputs[(k - 1) * n_out + j] == v) continue;
+                std::string text = expect_text(kind_of(schema.outputs[runner.outputs()[j]].type), v);
+                if (text.empty()) continue;
                 output_used[j] = 1;
-                row.push_back({"o" + std::to_string(j), value_text(kind_of(schema.outputs[runner.outputs()[j]].type), v)});
+                row.push_back({"o" + std::to_string(j), std::move(text)});
             }
             if (k == 0 && !note.empty()) row.push_back({"note", note});
             rows.push_back(std::move(row));

@@ -79,7 +79,7 @@ void SuiteRecorder::write(std::ostream& out) const {
             for (int o : outputs_) {
                 out << ",";
                 if (in_scope(schema_.outputs[o].scope, st.scope))
-                    out << value_text(kind_of(schema_.outputs[o].type), seen_[row][o]);
+                    out << expect_text(kind_of(schema_.outputs[o].type), seen_[row][o]);
             }
             out << "\n";
         }

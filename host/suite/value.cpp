@@ -22,6 +22,11 @@ std::string value_text(ValueKind k, uint64_t raw) {
     return {};
 }
 
+std::string expect_text(ValueKind k, uint64_t raw) {
+    if (k == ValueKind::floating && !std::isfinite(double_of(raw))) return {};
+    return value_text(k, raw);
+}
+
 namespace {
 
 // An integer's sign and magnitude; false when it is no integer literal.

@@ -42,6 +42,11 @@ inline bool value_less(ValueKind k, uint64_t a, uint64_t b) {
 // shortest text that reads back as the same double.
 std::string value_text(ValueKind k, uint64_t raw);
 
+// The value as an expect cell states it; empty for a floating value that is
+// not finite, which no cell can compare: writers of baselines leave such a
+// cell empty (no check) rather than write one their reader refuses.
+std::string expect_text(ValueKind k, uint64_t raw);
+
 enum class ValueParse { ok, not_a_number, beyond_64_bits, out_of_type };
 
 // A cell's value for a variable of type t: decimal, 0x hexadecimal or 0b

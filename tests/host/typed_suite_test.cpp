@@ -162,3 +162,24 @@ TEST(TypedExpectCells, ThatCannotHoldForTheTypeAreRejected) {
 }
 
 }  // namespace
+
+// What a baseline writer (generate, --record) puts in an expect cell reads
+// back as the same value; a value no cell can state leaves the cell empty.
+TEST(TypedExpectCells, WrittenFromAnObservedValueReadBack) {
+    using namespace kiv;
+    const ValueType f = *value_type_named("float"), s16 = *value_type_named("int16_t");
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double v : {0.0, -0.5, 2.0025, 3.4e38, std::nan(""), -std::nan(""), inf, -inf}) {
+        const std::string text = expect_text(ValueKind::floating, raw_of(v));
+        uint64_t raw = 0;
+        if (!std::isfinite(v)) {
+            EXPECT_EQ(text, "") << v;
+            continue;
+        }
+        ASSERT_EQ(parse_value(text, f, raw), ValueParse::ok) << text;
+        EXPECT_EQ(double_of(raw), v);
+    }
+    uint64_t raw = 0;
+    ASSERT_EQ(parse_value(expect_text(ValueKind::signed_int, static_cast<uint64_t>(int64_t{-895})), s16, raw), ValueParse::ok);
+    EXPECT_EQ(static_cast<int64_t>(raw), -895);
+}
