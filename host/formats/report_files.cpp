@@ -49,8 +49,11 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
             throw Error(what + (o.directory ? ": not a folder" : ": is a folder"));
         if (exists && access(o.path.c_str(), W_OK) != 0)
             throw Error("cannot write " + what + ": " + std::strerror(errno));
-        if (!exists) {
-            const std::string dir = parent_of(o.path);
+        // A folder is replaced by a new one beside it, so its parent must take writes too.
+        if (!exists || o.directory) {
+            std::string bare = o.path;  // "out/" is the folder out, in .
+            while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+            const std::string dir = parent_of(bare);
             struct stat ds;
             if (stat(dir.c_str(), &ds) != 0 || !S_ISDIR(ds.st_mode))
                 throw Error("cannot write " + what + ": no folder " + dir);
@@ -59,26 +62,43 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
     }
 }
 
-void write_report_file(const std::string& path, const std::function<void(std::ostream&)>& write) {
+void write_report_file(const std::string& given, const std::function<void(std::ostream&)>& write) {
+    // A link is written through: its target is updated and the link stays, as
+    // an editor would do; the temporary goes beside the target so the rename
+    // stays within one file system.
+    std::string path = given;
+    struct stat ls;
+    if (lstat(given.c_str(), &ls) == 0 && S_ISLNK(ls.st_mode)) {
+        std::error_code ec;
+        const fs::path to = fs::canonical(given, ec);
+        if (ec) throw Error("cannot write " + given + ": a link to nothing (" + ec.message() + ")");
+        path = to.string();
+    }
     struct stat st;
     const bool in_place = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
     const std::string target = in_place ? path : path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out) throw Error("cannot write " + path + ": " + std::strerror(errno));
-        write(out);
+        if (!out) throw Error("cannot write " + given + ": " + std::strerror(errno));
+        try {
+            write(out);
+        } catch (...) {
+            out.close();
+            if (!in_place) std::remove(target.c_str());
+            throw;
+        }
         out.flush();
         const int err = errno;
         out.close();
         if (!out) {
             if (!in_place) std::remove(target.c_str());
-            throw Error("writing " + path + " failed" + (err ? std::string(": ") + std::strerror(err) : ""));
+            throw Error("writing " + given + " failed" + (err ? std::string(": ") + std::strerror(err) : ""));
         }
     }
     if (!in_place && std::rename(target.c_str(), path.c_str()) != 0) {
         const int err = errno;
         std::remove(target.c_str());
-        throw Error("cannot write " + path + ": " + std::strerror(err));
+        throw Error("cannot write " + given + ": " + std::strerror(err));
     }
 }
 

@@ -10,6 +10,8 @@
 #include "generate/supervise.h"
 #include "load/target.h"
 #include "formats/writers.h"
+#include "formats/report_files.h"
+#include "catalog/catalog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -75,6 +77,10 @@ int generate(const GenerateCommand& o) {
     gen::check_writable(o.output, o.force);
     const std::string crashes_path = gen::crashes_path_for(o.output);
     gen::check_writable(crashes_path, o.force);
+    // Neither output may be one of the command's inputs, --force or not.
+    std::vector<std::string> inputs{o.library, o.catalog.empty() ? catalog_path_for(o.library) : o.catalog};
+    inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    check_outputs({{"-o", o.output}, {"the crashes file", crashes_path}}, inputs);
     Target target(o.library, o.catalog.empty() ? std::nullopt : std::optional<std::string>(o.catalog));
     const Schema& schema = target.schema();
     if (!target.catalog().present())

@@ -1,6 +1,8 @@
 // Generated suites as CSV text, and writing files whole or not at all.
 #include "generate/suite_writer.h"
 
+#include "formats/report_files.h"
+
 #include "suite/csv_write.h"
 #include "suite/value.h"
 #include "error.h"
@@ -181,21 +183,7 @@ void check_writable(const std::string& path, bool force) {
 }
 
 void write_atomically(const std::string& path, const std::string& text) {
-    const std::string tmp = path + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        f << text;
-        f.close();
-        if (!f) {
-            std::remove(tmp.c_str());
-            throw Error("cannot write " + path);
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        std::remove(tmp.c_str());
-        throw Error("cannot write " + path + ": " + why);
-    }
+    write_report_file(path, [&](std::ostream& out) { out << text; });
 }
 
 }  // namespace kiv::gen

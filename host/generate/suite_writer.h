@@ -36,8 +36,9 @@ std::string crashes_path_for(const std::string& suite_path);
 // that exists and is writable, and not an existing file unless force.
 void check_writable(const std::string& path, bool force);
 
-// Writes text to a temporary file beside path and renames it over path, so
-// a reader never sees half a suite. Throws Error on failure.
+// Writes text as every report is written (write_report_file): a regular file
+// through a temporary renamed over it, so a reader never sees half a suite; a
+// device or pipe in place; a link through to its target. Throws Error on failure.
 void write_atomically(const std::string& path, const std::string& text);
 
 }  // namespace kiv::gen

@@ -19,7 +19,9 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -535,15 +537,53 @@ json mcdc_json(const Result& r, const McdcSection& m, const CoverageRow& row) {
     return j;
 }
 
+// Every number is read as the type it is stored in, whole where it must be
+// whole, finite, and within what that type holds: a 1.9 is no version and a
+// 1e300 no worker count.
 template <class T>
 T field(const json& j, const char* key, const std::string& what) {
     auto it = j.find(key);
     if (it == j.end()) throw Error(what + ": not a kivrun result (missing '" + key + "')");
+    const auto out_of_range = [&] {
+        return Error(what + ": not a kivrun result ('" + key + "' is " + it->dump() + ", out of range)");
+    };
+    const auto wrong_type = [&] { return Error(what + ": not a kivrun result ('" + key + "' has the wrong type)"); };
+    {
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            if (!it->is_number_integer()) throw wrong_type();
+            if (it->is_number_unsigned()) {
+                if (it->template get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<T>::max()))
+                    throw out_of_range();
+            } else {
+                const auto v = it->template get<int64_t>();
+                if (v < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+                    (v > 0 && static_cast<uint64_t>(v) > static_cast<uint64_t>(std::numeric_limits<T>::max())))
+                    throw out_of_range();
+            }
+        } else if constexpr (std::is_floating_point_v<T>) {
+            if (!it->is_number()) throw wrong_type();
+            if (!std::isfinite(it->template get<double>())) throw out_of_range();
+        }
+    }
     try {
         return it->get<T>();
     } catch (const json::exception&) {
-        throw Error(what + ": not a kivrun result ('" + key + "' has the wrong type)");
+        throw wrong_type();
     }
+}
+
+// A number that must also lie within [low, high], as the command line would
+// have accepted it.
+template <class T>
+T bounded(const json& j, const char* key, T low, T high, const std::string& what) {
+    const T v = field<T>(j, key, what);
+    if (!(v >= low && v <= high)) {
+        std::ostringstream s;
+        s << what << ": not a kivrun result ('" << key << "' is " << v << ", not from " << low << " to " << high
+          << ")";
+        throw Error(s.str());
+    }
+    return v;
 }
 
 template <class T>
@@ -696,10 +736,10 @@ Result read_json(std::istream& in, const std::string& what) {
     d.suites = field<std::vector<std::string>>(run, "suites", what);
     d.justification_files = field<std::vector<std::string>>(run, "justification_files", what);
     d.isolation = field<std::string>(run, "isolation", what);
-    d.workers = field<int>(run, "workers", what);
-    d.step_timeout = field<double>(run, "step_timeout", what);
+    d.workers = bounded<int>(run, "workers", 1, 256, what);
+    d.step_timeout = bounded<double>(run, "step_timeout", 0, 3600, what);
     d.started = field<std::string>(run, "started", what);
-    d.seconds = field<double>(run, "seconds", what);
+    d.seconds = bounded<double>(run, "seconds", 0, 1e9, what);
     d.parse_seconds = optional_field<double>(run, "parse_seconds", 0, what);
     d.run_seconds = optional_field<double>(run, "run_seconds", 0, what);
     d.report_seconds = optional_field<double>(run, "report_seconds", 0, what);
@@ -726,7 +766,7 @@ Result read_json(std::istream& in, const std::string& what) {
         }
     if (j.contains("mcdc")) r.mcdc = read_mcdc(j["mcdc"], r, what);
     for (const json& jt : field<json>(j, "thresholds", what))
-        r.thresholds.push_back({field<std::string>(jt, "criterion", what), field<double>(jt, "required", what)});
+        r.thresholds.push_back({field<std::string>(jt, "criterion", what), bounded<double>(jt, "required", 0, 100, what)});
     return r;
 }
 

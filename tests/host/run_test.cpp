@@ -127,11 +127,37 @@ const OutputRow kOutputRows[] = {
     {"UnwritableShardStatusFileExitsTwo",
      "GTEST_SHARD_STATUS_FILE={dir}/no/such/status {kivrun} run {lib} {suite} --shard 0/2", 2,
      "cannot write GTEST_SHARD_STATUS_FILE"},
+    // A goal placed beyond the end of the source shown is refused before any page
+    // is written, not looped up to.
+    {"HtmlGoalBeyondItsSourceIsRefused",
+     "{ {kivrun} run {lib} {suite} -q --json {dir}/far.json && python3 -c \"import json,sys; p = sys.argv[1]; "
+     "d = json.load(open(p)); d['goals'][0]['line'] = 2147483647; json.dump(d, open(p, 'w'), indent=1)\" "
+     "{dir}/far.json && "
+     "{kivrun} report {dir}/far.json --source-root {root} --html {dir}/far; c=$?; test ! -e {dir}/far; exit $((c + $?)); }",
+     2, "lies at line 2147483647 of"},
+    // generate writes through the one report writer: never over an input, in place
+    // on a pipe, through a link to its target.
+    {"GenerateOverItsJustificationIsRefused",
+     "{kivrun} generate {lib} -o {suite} --justify {suite} --force --max-executions 50", 2,
+     "-o {suite}: that is an input of the run"},
+    {"GenerateOverTheLibraryIsRefused", "{kivrun} generate {lib} -o {lib} --force --max-executions 50", 2,
+     "-o {lib}: that is an input of the run"},
+    {"GenerateIntoAPipeKeepsThePipe",
+     "rm -f {dir}/g.fifo && mkfifo {dir}/g.fifo && { cat {dir}/g.fifo > {dir}/g.out & } && "
+     "{kivrun} generate {lib} -o {dir}/g.fifo --force --max-executions 50 >/dev/null; c=$?; wait; "
+     "test -p {dir}/g.fifo && grep -q '^case' {dir}/g.out && ! ls {dir} | grep -q 'g.fifo.tmp'; exit $((c / 2 + $?))",
+     0, ""},
+    {"GenerateThroughALinkUpdatesItsTarget",
+     "echo old > {dir}/target.csv && ln -sfn {dir}/target.csv {dir}/link.csv && "
+     "{kivrun} generate {lib} -o {dir}/link.csv --force --max-executions 50 >/dev/null; test $? -lt 2 && "
+     "test -L {dir}/link.csv && grep -q '^case' {dir}/target.csv",
+     0, ""},
 };
 
 std::string expand(std::string s, const std::string& suite) {
     const std::string dir = kivtest::write_file(".keep", "").substr(0, kivtest::write_file(".keep", "").rfind('/'));
-    for (auto [key, value] : {std::pair<std::string, std::string>{"{lib}", kLib}, {"{suite}", suite}, {"{dir}", dir}})
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{lib}", kLib}, {"{suite}", suite}, {"{dir}", dir},
+                                {"{root}", std::string(KIV_SOURCE_DIR)}})
         for (std::size_t at; (at = s.find(key)) != std::string::npos;)
             s.replace(at, key.size(), value);
     return s;

@@ -7,7 +7,12 @@
 #include "formats/report_files.h"
 #include "formats/writers.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -108,7 +113,8 @@ void page_head(std::ostream& out, const std::string& title, const std::set<std::
     out << "</style></head><body>\n";
 }
 
-void file_page(const Result& r, const FileGoals& f, const std::string& source_root, std::ostream& out) {
+void file_page(const Result& r, const FileGoals& f, const std::string& path, const std::vector<std::string>& code,
+               bool found, std::ostream& out) {
     std::set<std::string> criteria;
     std::map<int32_t, std::vector<std::size_t>> on_line;
     std::size_t missed = 0;
@@ -127,20 +133,23 @@ void file_page(const Result& r, const FileGoals& f, const std::string& source_ro
         out << " <a href=\"#miss-1\" onclick=\"return nextMissed(-1)\">‹ previous</a> <a href=\"#miss-1\" "
                "onclick=\"return nextMissed(1)\">next ›</a>";
     out << "</div>\n";
-    bool found = false;
-    const std::string path = source_path(source_root, f.file);
-    std::vector<std::string> code = source_lines(path, found);
     if (!found)
         out << "<p class=\"meta\">The source is not at " << xml_text(path)
             << "; goals are listed by line without it (see --source-root).</p>\n";
-    int32_t last = static_cast<int32_t>(code.size());
-    if (!on_line.empty()) last = std::max(last, on_line.rbegin()->first);
+    // Rows are the source's lines, or without the source the goals' lines only:
+    // never a count taken from the result itself.
+    std::vector<int32_t> rows;
+    if (found)
+        for (std::size_t n = 1; n <= code.size(); ++n)
+            rows.push_back(static_cast<int32_t>(n));
+    else
+        for (const auto& [n, goals] : on_line)
+            rows.push_back(n);
     std::size_t k = 0;
     out << "<table class=\"src\">\n";
-    for (int32_t n = 1; n <= last; ++n) {
+    for (const int32_t n : rows) {
         auto goals = on_line.find(n);
         const bool has = goals != on_line.end();
-        if (!found && !has) continue;
         bool line_missed = false;
         std::string marks;
         if (has)
@@ -154,7 +163,7 @@ void file_page(const Result& r, const FileGoals& f, const std::string& source_ro
                 : has       ? " class=\"has-goals\""
                             : "")
             << "><td class=\"n\"><a href=\"#L" << n << "\">" << n << "</a></td><td><pre>"
-            << xml_text(n <= static_cast<int32_t>(code.size()) ? code[n - 1] : "")
+            << xml_text(found ? code[static_cast<std::size_t>(n) - 1] : "")
             << "</pre></td><td class=\"marks\">" << marks << "</td></tr>\n";
     }
     out << "</table>\n" << kScript << "\n</body></html>\n";
@@ -218,15 +227,72 @@ void index_page(const Result& r, const Summary& s, const std::vector<FileGoals>&
 }  // namespace
 
 void write_html(const Result& result, const Summary& summary, const std::string& dir, const std::string& source_root) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw Error("cannot write --html " + dir + ": " + ec.message());
     const std::vector<FileGoals> files = goals_by_file(result);
-    for (const FileGoals& f : files)
-        write_report_file((fs::path(dir) / page_of(f.file)).string(),
-                          [&](std::ostream& out) { file_page(result, f, source_root, out); });
-    write_report_file((fs::path(dir) / "index.html").string(),
-                      [&](std::ostream& out) { index_page(result, summary, files, out); });
+    // Every source is read, and every goal placed within it, before anything is
+    // written: a goal beyond the end of its file means the source is not the one
+    // that was run, and its page would mark the wrong lines.
+    struct Shown {
+        std::string path;
+        std::vector<std::string> code;
+        bool found = false;
+    };
+    std::vector<Shown> shown(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Shown& s = shown[i];
+        s.path = source_path(source_root, files[i].file);
+        s.code = source_lines(s.path, s.found);
+        if (!s.found) continue;
+        for (std::size_t g : files[i].goals) {
+            const GoalResult& goal = result.goals[g];
+            if (goal.line < 1 || static_cast<std::size_t>(goal.line) > s.code.size())
+                throw Error("--html " + dir + ": goal " + goal.name() + " lies at line " + std::to_string(goal.line) +
+                            " of " + files[i].file + ", but " + s.path + " has " + std::to_string(s.code.size()) +
+                            " lines: not the source that was run (see --source-root); nothing written");
+        }
+    }
+    // The pages go to a new folder beside the old one, which is then exchanged
+    // with it in one step: a reader sees the old pages or the new, never a mix,
+    // and a failure leaves the old folder as it was.
+    std::error_code ec;
+    fs::path final_dir = fs::path(dir);
+    if (fs::is_symlink(final_dir, ec)) {
+        final_dir = fs::canonical(final_dir, ec);
+        if (ec) throw Error("cannot write --html " + dir + ": " + ec.message());
+    }
+    if (!final_dir.has_filename()) final_dir = final_dir.parent_path();  // "out/"
+    const fs::path fresh = final_dir.string() + ".tmp" + std::to_string(getpid());
+    fs::remove_all(fresh, ec);
+    fs::create_directories(fresh, ec);
+    if (ec) throw Error("cannot write --html " + dir + ": " + ec.message());
+    try {
+        for (std::size_t i = 0; i < files.size(); ++i)
+            write_report_file((fresh / page_of(files[i].file)).string(), [&](std::ostream& out) {
+                file_page(result, files[i], shown[i].path, shown[i].code, shown[i].found, out);
+            });
+        write_report_file((fresh / "index.html").string(),
+                          [&](std::ostream& out) { index_page(result, summary, files, out); });
+        const bool exists = fs::exists(final_dir, ec);
+        int swapped = exists ? renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, final_dir.c_str(), RENAME_EXCHANGE)
+                             : std::rename(fresh.c_str(), final_dir.c_str());
+        if (swapped != 0 && exists && (errno == EINVAL || errno == ENOSYS)) {
+            // No exchange on this file system: the old folder steps aside first,
+            // and comes back if the new one cannot take its place.
+            const fs::path aside = final_dir.string() + ".old" + std::to_string(getpid());
+            fs::remove_all(aside, ec);
+            swapped = std::rename(final_dir.c_str(), aside.c_str());
+            if (swapped == 0 && (swapped = std::rename(fresh.c_str(), final_dir.c_str())) != 0) {
+                const int err = errno;
+                std::rename(aside.c_str(), final_dir.c_str());
+                errno = err;
+            }
+            if (swapped == 0) fs::remove_all(aside, ec);
+        }
+        if (swapped != 0) throw Error("cannot write --html " + dir + ": " + std::strerror(errno));
+    } catch (...) {
+        fs::remove_all(fresh, ec);
+        throw;
+    }
+    fs::remove_all(fresh, ec);  // the old pages, now under the temporary name
 }
 
 }  // namespace kiv
