@@ -135,6 +135,18 @@ const OutputRow kOutputRows[] = {
      "{dir}/far.json && "
      "{kivrun} report {dir}/far.json --source-root {root} --html {dir}/far; c=$?; test ! -e {dir}/far; exit $((c + $?)); }",
      2, "lies at line 2147483647 of"},
+    // Every number in a result is checked against the range it may take.
+#define KIV_EDITED_RESULT(edit)                                                                                     \
+    "{ {kivrun} run {lib} {suite} -q --shard 0/1 --fail-under total=10 --json {dir}/n.json >/dev/null; "          \
+    "python3 -c \"import json,sys; p = sys.argv[1]; d = json.load(open(p)); " edit                                  \
+    "; json.dump(d, open(p, 'w'), indent=1)\" {dir}/n.json && {kivrun} report {dir}/n.json; }"
+    {"ResultVersionMustBeWhole", KIV_EDITED_RESULT("d['version'] = 1.9"), 2, "'version' has the wrong type"},
+    {"ResultWorkersWithinRange", KIV_EDITED_RESULT("d['run']['workers'] = 1e300"), 2, "'workers' has the wrong type"},
+    {"ResultThresholdWithinRange", KIV_EDITED_RESULT("d['thresholds'][0]['required'] = -50"), 2,
+     "'required' is -50, not from 0 to 100"},
+    {"ResultShardIndexWithinRange", KIV_EDITED_RESULT("d['run']['shard']['index'] = 2**32"), 2,
+     "'index' is 4294967296, out of range"},
+#undef KIV_EDITED_RESULT
     // generate writes through the one report writer: never over an input, in place
     // on a pipe, through a link to its target.
     {"GenerateOverItsJustificationIsRefused",
