@@ -9,11 +9,13 @@
 #include <map>
 #include <atomic>
 #include <exception>
+#include <filesystem>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kiv {
@@ -150,10 +152,34 @@ RunDescription merged_description(const std::vector<NamedResult>& in) {
 
 }  // namespace
 
+// One suite named by two paths (absolute in one run, relative in another) is
+// one suite: each spelling is replaced by the first one seen for the same file
+// (device and inode where it can be found from here, else the normal path), so
+// its cases sort together and one seen twice is refused.
+void one_spelling_per_suite(std::vector<NamedResult>& in) {
+    std::unordered_map<std::string, std::string> spelling, first_of;
+    const auto canon = [&](const std::string& s) -> const std::string& {
+        if (auto it = spelling.find(s); it != spelling.end()) return it->second;
+        struct stat st;
+        const std::string key = stat(s.c_str(), &st) == 0
+                                    ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
+                                    : std::filesystem::path(s).lexically_normal().string();
+        const std::string& chosen = first_of.emplace(key, s).first->second;
+        return spelling.emplace(s, chosen).first->second;
+    };
+    for (NamedResult& r : in) {
+        for (std::string& s : r.result.run.suites)
+            s = canon(s);
+        for (CaseResult& c : r.result.cases)
+            if (const std::string& to = canon(c.suite); to != c.suite) c.suite = to;
+    }
+}
+
 Result merge_results(std::vector<NamedResult> in) {
     if (in.empty()) throw Error("no results to merge");
     check_same_origin(in);
     check_shards(in);
+    one_spelling_per_suite(in);
 
     Result out;
     out.run = merged_description(in);

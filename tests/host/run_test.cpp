@@ -147,6 +147,11 @@ const OutputRow kOutputRows[] = {
     {"ResultShardIndexWithinRange", KIV_EDITED_RESULT("d['run']['shard']['index'] = 2**32"), 2,
      "'index' is 4294967296, out of range"},
 #undef KIV_EDITED_RESULT
+    // One suite named by an absolute and a relative path is one suite: its cases are not counted twice.
+    {"MergeOfOneSuiteByTwoPathsRefusesCasesSeenTwice",
+     "{ cd {dir} && {kivrun} run {lib} {suite} -q --json m1.json >/dev/null; "
+     "{kivrun} run {lib} $(basename {suite}) -q --json m2.json >/dev/null; {kivrun} merge m1.json m2.json -o m.json; }",
+     2, "is in both m1.json and m2.json"},
     // generate writes through the one report writer: never over an input, in place
     // on a pipe, through a link to its target.
     {"GenerateOverItsJustificationIsRefused",
