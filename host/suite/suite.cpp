@@ -2,6 +2,7 @@
 #include "suite/suite.h"
 
 #include "suite/csv.h"
+#include "suite/value.h"
 
 #include <algorithm>
 #include <charconv>
@@ -40,18 +41,15 @@ Number parse_int(std::string_view s, int64_t& v) {
         return Number::ok;
     }
     bool negative = false;
-    if (!s.empty() && (s[0] == '+' || s[0] == '-')) negative = s[0] == '-', s.remove_prefix(1);
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-        base = 16, s.remove_prefix(2);
-    else if (s.size() > 2 && s[0] == '0' && (s[1] == 'b' || s[1] == 'B'))
-        base = 2, s.remove_prefix(2);
-    if (s.empty() || s[0] == '+' || s[0] == '-') return Number::not_a_number;
     uint64_t u = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), u, base);
-    if (p != s.data() + s.size()) return Number::not_a_number;
-    if (ec == std::errc::result_out_of_range) return Number::out_of_range;
-    if (ec != std::errc()) return Number::not_a_number;
+    switch (parse_integer(s, negative, u)) {
+        case ValueParse::ok:
+            break;
+        case ValueParse::beyond_64_bits:
+            return Number::out_of_range;
+        default:
+            return Number::not_a_number;
+    }
     constexpr uint64_t kMax = static_cast<uint64_t>(INT64_MAX);
     if (u > kMax + (negative ? 1 : 0)) return Number::out_of_range;
     v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);

@@ -27,9 +27,6 @@ std::string expect_text(ValueKind k, uint64_t raw) {
     return value_text(k, raw);
 }
 
-namespace {
-
-// An integer's sign and magnitude; false when it is no integer literal.
 ValueParse parse_integer(std::string_view s, bool& negative, uint64_t& magnitude) {
     negative = false;
     if (!s.empty() && (s[0] == '+' || s[0] == '-')) negative = s[0] == '-', s.remove_prefix(1);
@@ -46,7 +43,6 @@ ValueParse parse_integer(std::string_view s, bool& negative, uint64_t& magnitude
     return ValueParse::ok;
 }
 
-}  // namespace
 
 ValueParse parse_value(std::string_view text, const ValueType& t, uint64_t& raw) {
     bool negative = false;

@@ -49,6 +49,10 @@ std::string expect_text(ValueKind k, uint64_t raw);
 
 enum class ValueParse { ok, not_a_number, beyond_64_bits, out_of_type };
 
+// An integer literal's sign and magnitude: decimal, 0x hexadecimal or 0b
+// binary with an optional sign; not_a_number or beyond_64_bits otherwise.
+ValueParse parse_integer(std::string_view s, bool& negative, uint64_t& magnitude);
+
 // A cell's value for a variable of type t: decimal, 0x hexadecimal or 0b
 // binary integers with an optional sign, and for a floating type also
 // decimal fractions and exponents. `raw` is set whenever the text is a number
