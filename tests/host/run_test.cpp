@@ -152,6 +152,11 @@ const OutputRow kOutputRows[] = {
      "{ cd {dir} && {kivrun} run {lib} {suite} -q --json m1.json >/dev/null; "
      "{kivrun} run {lib} $(basename {suite}) -q --json m2.json >/dev/null; {kivrun} merge m1.json m2.json -o m.json; }",
      2, "is in both m1.json and m2.json"},
+    // The HTML folder is replaced whole: nothing of the old one, no temporary beside it.
+    {"HtmlFolderIsReplacedWhole",
+     "{ mkdir -p {dir}/h && echo old > {dir}/h/stale.html && {kivrun} run {lib} {suite} -q --html {dir}/h >/dev/null "
+     "&& test -e {dir}/h/index.html && test ! -e {dir}/h/stale.html && ! ls {dir} | grep -q '^h\\.'; }",
+     0, ""},
     // generate writes through the one report writer: never over an input, in place
     // on a pipe, through a link to its target.
     {"GenerateOverItsJustificationIsRefused",
