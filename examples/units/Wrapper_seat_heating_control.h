@@ -13,10 +13,14 @@ typedef struct WrapperSeatHeatingControlState {
     uint8_t tick_counter; /* 0 between steps, 1 while a step runs its runnables */
 } WrapperSeatHeatingControlState;
 /* The component reaches its ports through the RTE, so the model has no
- * external inputs or outputs of its own. */
+ * external inputs or outputs of its own. ISO C has no empty struct (GNU C
+ * gives one size 0, C++ size 1), so each holds one unused byte: the C unit
+ * and the C++ frames that see it agree on its size. */
 typedef struct WrapperSeatHeatingControlInputs {
+    uint8_t unused;
 } WrapperSeatHeatingControlInputs;
 typedef struct WrapperSeatHeatingControlOutputs {
+    uint8_t unused;
 } WrapperSeatHeatingControlOutputs;
 typedef struct WrapperSeatHeatingControlModel {
     const char* errorStatus;
