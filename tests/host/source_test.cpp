@@ -184,6 +184,9 @@ std::vector<ReportLine> report_lines(const std::string& cobertura, const std::st
 class SourceReportsOnAPartialSuite : public ::testing::TestWithParam<PartialSuite> {};
 
 TEST_P(SourceReportsOnAPartialSuite, AgreeWithGcovLineByLine) {
+    // gcov reads the counters GCC writes; clang's need its own reader, which
+    // has no JSON form. The GCC build (make test) makes this comparison.
+    if (!KIV_GCOV_COMPILER_IS_GCC) GTEST_SKIP() << "the plain units were not compiled by GCC";
     const std::string d = scratch() + GetParam().name + "/";
     fs::remove_all(d);
     fs::create_directories(d);
