@@ -4,24 +4,7 @@
 # case and step.
 #   -DKIVRUN=exe -DSUITES=a.csv,b.csv -DHAND=so -DHAND_CATALOG=json
 #   -DGENERATED=so -DGENERATED_CATALOG=json -DOUT=dir
-function(goal_vector path out)
-  file(READ ${path} json)
-  string(JSON n LENGTH "${json}" goals)
-  math(EXPR last "${n} - 1")
-  set(vector)
-  foreach(i RANGE ${last})
-    string(JSON id GET "${json}" goals ${i} id)
-    string(JSON reached GET "${json}" goals ${i} reached)
-    set(first "-")
-    if(reached)
-      string(JSON c GET "${json}" goals ${i} first case)
-      string(JSON s GET "${json}" goals ${i} first step)
-      set(first "${c}:${s}")
-    endif()
-    list(APPEND vector "${id}=${reached}@${first}")
-  endforeach()
-  set(${out} "${vector}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../goal_vector.cmake)
 
 file(MAKE_DIRECTORY ${OUT})
 string(REPLACE "," ";" SUITES "${SUITES}")

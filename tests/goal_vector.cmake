@@ -1,0 +1,21 @@
+# goal_vector(RESULT.json OUT): the goals of a kivrun result as a list of
+# "id=reached@case:step" ("@-" when not reached), for comparing two runs goal
+# by goal, first reach included.
+function(goal_vector path out)
+  file(READ ${path} json)
+  string(JSON n LENGTH "${json}" goals)
+  math(EXPR last "${n} - 1")
+  set(vector)
+  foreach(i RANGE ${last})
+    string(JSON id GET "${json}" goals ${i} id)
+    string(JSON reached GET "${json}" goals ${i} reached)
+    set(first "-")
+    if(reached)
+      string(JSON c GET "${json}" goals ${i} first case)
+      string(JSON s GET "${json}" goals ${i} first step)
+      set(first "${c}:${s}")
+    endif()
+    list(APPEND vector "${id}=${reached}@${first}")
+  endforeach()
+  set(${out} "${vector}" PARENT_SCOPE)
+endfunction()
