@@ -26,6 +26,20 @@ bool same_file(const std::string& a, const std::string& b) {
     return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
 }
 
+// Whether `path` lies somewhere below the existing folder `dir`, links resolved.
+bool lies_in(const std::string& path, const std::string& dir) {
+    struct stat sd, sp;
+    if (stat(dir.c_str(), &sd) != 0) return false;
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(path, ec);
+    if (ec) return false;
+    while (p.has_relative_path()) {
+        p = p.parent_path();
+        if (stat(p.c_str(), &sp) == 0 && sp.st_dev == sd.st_dev && sp.st_ino == sd.st_ino) return true;
+    }
+    return false;
+}
+
 std::string parent_of(const std::string& path) {
     const fs::path p = fs::path(path).parent_path();
     return p.empty() ? "." : p.string();
@@ -47,6 +61,10 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
         const bool exists = stat(o.path.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode) != o.directory)
             throw Error(what + (o.directory ? ": not a folder" : ": is a folder"));
+        // A folder is replaced whole, so an input inside it would go with the old one.
+        if (exists && o.directory)
+            for (const auto& in : inputs)
+                if (lies_in(in, o.path)) throw Error(what + ": holds " + in + ", an input of the run; not replaced");
         if (exists && access(o.path.c_str(), W_OK) != 0)
             throw Error("cannot write " + what + ": " + std::strerror(errno));
         // A folder is replaced by a new one beside it, so its parent must take writes too.

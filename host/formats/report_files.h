@@ -17,7 +17,8 @@ struct OutputPath {
 
 // Throws Error when an output is one of the inputs (suite, justification,
 // library, catalog: any path naming the same file), when two outputs name the
-// same file, or when an output cannot be written (missing folder, no
+// same file, when a folder output holds an input (it is replaced whole), or
+// when an output cannot be written (missing folder, no
 // permission, a folder where a file is wanted).
 void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs);
 

@@ -147,6 +147,32 @@ const OutputRow kOutputRows[] = {
     {"ResultShardIndexWithinRange", KIV_EDITED_RESULT("d['run']['shard']['index'] = 2**32"), 2,
      "'index' is 4294967296, out of range"},
 #undef KIV_EDITED_RESULT
+    // merge and report never write over what they read: a result or a catalog
+    // by its own name, a link or a hard link, nor a folder that holds one.
+#define KIV_KEPT_INPUT(setup, command, input)                                                                      \
+    "{ cd {dir} && {kivrun} run {lib} {suite} -q --json in.json >/dev/null && " setup " && cp " input             \
+    " kept.copy && {kivrun} " command "; c=$?; cmp -s " input " kept.copy; exit $((c + $?)); }"
+    {"MergeOverOneOfItsResultsIsRefused",
+     KIV_KEPT_INPUT("cp in.json in2.json", "merge in2.json in.json -o in.json", "in.json"), 2,
+     "-o in.json: that is an input of the run (in.json)"},
+    {"MergeThroughALinkToAResultIsRefused",
+     KIV_KEPT_INPUT("ln -sfn in.json ln.json", "merge in.json -o ln.json", "in.json"), 2,
+     "-o ln.json: that is an input of the run (in.json)"},
+    {"ReportOverItsResultByAHardLinkIsRefused",
+     KIV_KEPT_INPUT("ln -f in.json hard.json", "report in.json --lcov hard.json", "in.json"), 2,
+     "--lcov hard.json: that is an input of the run (in.json)"},
+    {"ReportOverItsCatalogIsRefused",
+     KIV_KEPT_INPUT("L={lib} && cp ${L%.so}.catalog.json c.json", "report in.json --catalog c.json --cobertura c.json",
+                    "c.json"),
+     2, "--cobertura c.json: that is an input of the run (c.json)"},
+    {"ReportHtmlOverTheFolderOfItsResultIsRefused",
+     KIV_KEPT_INPUT("mkdir -p r && cp in.json r/in.json", "report r/in.json --source-root {root} --html r",
+                    "r/in.json"),
+     2, "--html r: holds r/in.json, an input of the run; not replaced"},
+    {"RunHtmlOverTheFolderOfItsSuiteIsRefused",
+     KIV_KEPT_INPUT("mkdir -p s && cp {suite} s/s.csv", "run {lib} s/s.csv --html s", "s/s.csv"), 2,
+     "--html s: holds s/s.csv, an input of the run; not replaced"},
+#undef KIV_KEPT_INPUT
     // One suite named by an absolute and a relative path is one suite: its cases are not counted twice.
     {"MergeOfOneSuiteByTwoPathsRefusesCasesSeenTwice",
      "{ cd {dir} && {kivrun} run {lib} {suite} -q --json m1.json >/dev/null; "
