@@ -10,6 +10,7 @@
 
 #include "error.h"
 
+#include "suite/csv.h"
 #include "suite/value.h"
 
 #include <simdjson.h>
@@ -767,6 +768,18 @@ Result read_json(std::istream& in, const std::string& what) {
     if (j.contains("mcdc")) r.mcdc = read_mcdc(j["mcdc"], r, what);
     for (const json& jt : field<json>(j, "thresholds", what))
         r.thresholds.push_back({field<std::string>(jt, "criterion", what), bounded<double>(jt, "required", 0, 100, what)});
+    // A threshold must be one the run could have measured, or every later
+    // summary of this file (a report, a merge) fails without naming it.
+    for (std::size_t i = 0; i < r.thresholds.size(); ++i) {
+        const std::string& c = r.thresholds[i].criterion;
+        const bool measured =
+            c == "total" || (c == "mcdc" ? r.mcdc.has_value()
+                                         : std::any_of(r.goals.begin(), r.goals.end(),
+                                                       [&](const GoalResult& g) { return g.criterion == c; }));
+        if (!measured)
+            throw Error(what + ": not a kivrun result (thresholds[" + std::to_string(i) + "] names criterion '" +
+                        printable(c) + "', of which it " + (c == "mcdc" ? "measured nothing" : "has no goals") + ")");
+    }
     return r;
 }
 

@@ -146,7 +146,16 @@ const OutputRow kOutputRows[] = {
      "'required' is -50, not from 0 to 100"},
     {"ResultShardIndexWithinRange", KIV_EDITED_RESULT("d['run']['shard']['index'] = 2**32"), 2,
      "'index' is 4294967296, out of range"},
+    {"ResultThresholdOfNoCriterionNamesItsFile", KIV_EDITED_RESULT("d['thresholds'][0]['criterion'] = 'bogus'"), 2,
+     "{dir}/n.json: not a kivrun result (thresholds[0] names criterion 'bogus', of which it has no goals)"},
 #undef KIV_EDITED_RESULT
+    // A refused merge names the file it refused and leaves nothing behind.
+    {"MergeOfABadThresholdNamesItsFileAndLeavesNoTemporary",
+     "{ cd {dir} && {kivrun} run {lib} {suite} -q --fail-under total=10 --json t.json >/dev/null && "
+     "python3 -c \"import json; d = json.load(open('t.json')); d['thresholds'][0]['criterion'] = 'mcdc'; "
+     "json.dump(d, open('t.json', 'w'))\" && {kivrun} merge t.json -o tm.json; c=$?; "
+     "test ! -e tm.json && ! ls | grep -q '^tm.json'; exit $((c + $?)); }",
+     2, "t.json: not a kivrun result (thresholds[0] names criterion 'mcdc', of which it measured nothing)"},
     // merge and report never write over what they read: a result or a catalog
     // by its own name, a link or a hard link, nor a folder that holds one.
 #define KIV_KEPT_INPUT(setup, command, input)                                                                      \
