@@ -11,6 +11,7 @@
 #include "load/target.h"
 #include "formats/writers.h"
 #include "formats/report_files.h"
+#include "cli/numbers.h"
 #include "catalog/catalog.h"
 
 #include <algorithm>
@@ -202,19 +203,20 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_option("library", o.library, "The harness library (.so)")->required();
     cmd->add_option("-o,--output", o.output, "The suite to write (CSV); crashes go to SUITE.crashes.csv")->required();
     cmd->add_option("--catalog", o.catalog, "Catalog JSON (default: beside the library, .so -> .catalog.json)");
-    cmd->add_option("--seed", o.seed, "Seed of the search; the same seed gives the same suite");
+    cmd->add_option("--seed", o.seed, "Seed of the search; the same seed gives the same suite")
+        ->check(whole_number(0, UINT64_MAX));
     cmd->add_option("--time-budget", o.time_budget, "Seconds the search may take")
-        ->check(CLI::PositiveNumber)
+        ->check(real_number(0.001, 1e9))
         ->default_str("no limit");
     cmd->add_option("--max-executions", o.max_executions, "Cases the search may run")
-        ->check(CLI::PositiveNumber)
+        ->check(whole_number(1, UINT64_MAX))
         ->default_str("no limit");
     cmd->add_option("--plateau", o.plateau,
                     "Executions without a new goal, state or nearer distance that make a plateau, for a small unit "
                     "and short cases (it grows with both); the search stops after two plateaus at full case length")
-        ->check(CLI::PositiveNumber);
-    cmd->add_option("--max-steps", o.max_steps, "Steps a case may grow to")->check(CLI::Range(1, 4096));
-    cmd->add_option("--step-timeout", o.step_timeout, "Seconds a step may take")->check(CLI::Range(0.001, 3600.0));
+        ->check(whole_number(1, 1000000000));
+    cmd->add_option("--max-steps", o.max_steps, "Steps a case may grow to")->check(whole_number(1, 4096));
+    cmd->add_option("--step-timeout", o.step_timeout, "Seconds a step may take")->check(real_number(0.001, 3600.0));
     cmd->add_option("--justify", o.justify, "CSV of goals no input can reach, with reasons (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);

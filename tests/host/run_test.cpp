@@ -106,6 +106,19 @@ const Invocation kInvocations[] = {
     {"ShardCountBeyondAnyMatrixIsRefused", "run {lib} {suite} --shard 0/2147483647", kPassing, 2, "",
      "--shard '0/2147483647': expected N, the number of shards, from 1 to 10000"},
     {"ReportOfAFolderNamesIt", "report {dir}/", nullptr, 2, "", "/: not a kivrun result (a folder)"},
+    // generate's numbers say in words what they accept, as run's do.
+    {"GenerateTimeBudgetOfZeroIsRefused", "generate {lib} -o {dir}/g0.csv --time-budget 0", nullptr, 2, "",
+     "--time-budget: expected a number from 0.001 to 1000000000, got '0'"},
+    {"GenerateMaxExecutionsOfZeroIsRefused", "generate {lib} -o {dir}/g0.csv --max-executions 0", nullptr, 2, "",
+     "--max-executions: expected a whole number from 1 to 18446744073709551615, got '0'"},
+    {"GeneratePlateauOfZeroIsRefused", "generate {lib} -o {dir}/g0.csv --plateau 0", nullptr, 2, "",
+     "--plateau: expected a whole number from 1 to 1000000000, got '0'"},
+    {"GenerateMaxStepsThatIsNoNumberIsRefused", "generate {lib} -o {dir}/g0.csv --max-steps abc", nullptr, 2, "",
+     "--max-steps: expected a whole number from 1 to 4096, got 'abc'"},
+    {"GenerateNegativeSeedIsRefused", "generate {lib} -o {dir}/g0.csv --seed -1", nullptr, 2, "",
+     "--seed: expected a whole number from 0 to 18446744073709551615, got '-1'"},
+    {"GenerateSeedBeyondSixtyFourBitsIsRefused", "generate {lib} -o {dir}/g0.csv --seed 18446744073709551616",
+     nullptr, 2, "", "--seed: expected a whole number from 0 to 18446744073709551615, got '18446744073709551616'"},
 };
 
 // Where a command's output goes, and what it must leave: a command line run
