@@ -1,0 +1,62 @@
+// Any bytes given to kivrun's two readers of user files, the suite reader and
+// the result reader, end in a result or in kiv::Error: never a crash, a hang
+// or another exception. Under clang this is a libFuzzer entry; elsewhere a
+// small main replays the files and folders it is given, so the entry is
+// compiled and run in every build.
+#include "catalog/catalog.h"
+#include "error.h"
+#include "load/target.h"
+#include "model/result_json.h"
+#include "suite/plan.h"
+#include "suite/suite.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    // Read once: the schema every suite is checked against.
+    static const kiv::Schema schema = kiv::Schema::of(kiv::load_catalog(KIV_CATALOG_PATH));
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    try {
+        kiv::Plan plan;
+        kiv::parse_suite("fuzz.csv", text, schema, {}, plan);
+    } catch (const kiv::Error&) {
+    }
+    try {
+        std::istringstream in(text);
+        kiv::read_json(in, "fuzz.json");
+    } catch (const kiv::Error&) {
+    }
+    return 0;
+}
+
+#ifndef KIV_LIBFUZZER
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+// Replays each file given, and each file in each folder given.
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    std::size_t runs = 0;
+    const auto replay = [&](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        ++runs;
+    };
+    for (int i = 1; i < argc; ++i) {
+        if (fs::is_directory(argv[i])) {
+            for (const auto& e : fs::directory_iterator(argv[i]))
+                if (e.is_regular_file()) replay(e.path());
+        } else {
+            replay(argv[i]);
+        }
+    }
+    std::cout << "replayed " << runs << " inputs\n";
+    return runs ? 0 : 1;
+}
+#endif
