@@ -3,6 +3,7 @@
 
 #include "error.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,28 +95,49 @@ void write_report_file(const std::string& given, const std::function<void(std::o
     }
     struct stat st;
     const bool in_place = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-    const std::string target = in_place ? path : path + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out) throw Error("cannot write " + given + ": " + std::strerror(errno));
-        try {
-            write(out);
-        } catch (...) {
-            out.close();
-            if (!in_place) std::remove(target.c_str());
-            throw;
-        }
-        out.flush();
-        const int err = errno;
-        out.close();
-        if (!out) {
-            if (!in_place) std::remove(target.c_str());
-            throw Error("writing " + given + " failed" + (err ? std::string(": ") + std::strerror(err) : ""));
-        }
+    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    // A regular file is first written without a name where the file system
+    // allows it, so a process killed while writing leaves nothing behind; it
+    // is named only once whole. Elsewhere a named temporary beside it.
+    int unnamed = in_place ? -1 : open(parent_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const std::string unnamed_path = "/proc/self/fd/" + std::to_string(unnamed);
+    std::ofstream out;
+    if (unnamed >= 0) {
+        out.open(unnamed_path, std::ios::binary | std::ios::trunc);
+        if (!out) close(unnamed), unnamed = -1;  // no /proc to reach it by
     }
-    if (!in_place && std::rename(target.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        std::remove(target.c_str());
+    if (unnamed < 0) out.open(in_place ? path : temporary, std::ios::binary | std::ios::trunc);
+    if (!out) throw Error("cannot write " + given + ": " + std::strerror(errno));
+    const auto discard = [&] {
+        if (unnamed >= 0)
+            close(unnamed);
+        else if (!in_place)
+            std::remove(temporary.c_str());
+    };
+    try {
+        write(out);
+    } catch (...) {
+        out.close();
+        discard();
+        throw;
+    }
+    out.flush();
+    int err = errno;
+    out.close();
+    if (!out) {
+        discard();
+        throw Error("writing " + given + " failed" + (err ? std::string(": ") + std::strerror(err) : ""));
+    }
+    if (in_place) return;
+    if (unnamed >= 0) {
+        const bool named = linkat(AT_FDCWD, unnamed_path.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        err = errno;
+        close(unnamed);
+        if (!named) throw Error("cannot write " + given + ": " + std::strerror(err));
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        err = errno;
+        std::remove(temporary.c_str());
         throw Error("cannot write " + given + ": " + std::strerror(err));
     }
 }

@@ -169,6 +169,13 @@ const OutputRow kOutputRows[] = {
      "json.dump(d, open('t.json', 'w'))\" && {kivrun} merge t.json -o tm.json; c=$?; "
      "test ! -e tm.json && ! ls | grep -q '^tm.json'; exit $((c + $?)); }",
      2, "t.json: not a kivrun result (thresholds[0] names criterion 'mcdc', of which it measured nothing)"},
+    // A merge killed while writing (here by the file size limit) leaves the old
+    // output as it was and no temporary beside it.
+    {"MergeKilledWhileWritingLeavesNoTemporary",
+     "{ cd {dir} && {kivrun} run {lib} {suite} -q --json k.json >/dev/null && echo old > km.json && "
+     "(ulimit -f 16; exec {kivrun} merge k.json -o km.json); test $? -gt 128 && grep -qx old km.json && "
+     "! ls | grep -q '^km\\.json\\.'; }",
+     0, ""},
     // merge and report never write over what they read: a result or a catalog
     // by its own name, a link or a hard link, nor a folder that holds one.
 #define KIV_KEPT_INPUT(setup, command, input)                                                                      \
