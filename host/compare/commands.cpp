@@ -20,7 +20,7 @@ struct MergeCommand {
 
 int merge(const MergeCommand& o) {
     // Checked first: an output that is one of the inputs would lose it.
-    check_outputs({{"-o", o.output}}, o.results);
+    check_outputs({{"-o", o.output}}, o.results, "merge");
     Result merged = merge_files(o.results);
     const Summary s = summarize(merged);
     write_report_file(o.output, [&](std::ostream& out) { write_json(merged, s, out); });

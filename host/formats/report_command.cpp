@@ -50,7 +50,7 @@ int render(ReportCommand o) {
     const Summary summary = summarize(r);
     std::vector<std::string> inputs{o.result};
     if (!o.catalog.empty()) inputs.push_back(o.catalog);
-    o.reports.check(has_source_positions(r), inputs);
+    o.reports.check(has_source_positions(r), inputs, {}, "report");
     std::optional<TextOptions> text;
     if (o.text || !o.reports.any_file()) text.emplace();
     return o.reports.write(r, summary, std::cout, text);

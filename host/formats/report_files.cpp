@@ -48,13 +48,14 @@ std::string parent_of(const std::string& path) {
 
 }  // namespace
 
-void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs) {
+void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs,
+                   const std::string& command) {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const OutputPath& o = outputs[i];
         const std::string what = o.option + " " + o.path;
         if (o.path.empty()) throw Error(o.option + ": an empty path");
         for (const auto& in : inputs)
-            if (same_file(o.path, in)) throw Error(what + ": that is an input of the run (" + in + "); not overwritten");
+            if (same_file(o.path, in)) throw Error(what + ": that is an input of the " + command + " (" + in + "); not overwritten");
         for (std::size_t k = 0; k < i; ++k)
             if (same_file(o.path, outputs[k].path))
                 throw Error(what + ": the same file as " + outputs[k].option + "; each report needs its own");
@@ -65,7 +66,7 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
         // A folder is replaced whole, so an input inside it would go with the old one.
         if (exists && o.directory)
             for (const auto& in : inputs)
-                if (lies_in(in, o.path)) throw Error(what + ": holds " + in + ", an input of the run; not replaced");
+                if (lies_in(in, o.path)) throw Error(what + ": holds " + in + ", an input of the " + command + "; not replaced");
         if (exists && access(o.path.c_str(), W_OK) != 0)
             throw Error("cannot write " + what + ": " + std::strerror(errno));
         // A folder is replaced by a new one beside it, so its parent must take writes too.

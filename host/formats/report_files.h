@@ -20,7 +20,9 @@ struct OutputPath {
 // same file, when a folder output holds an input (it is replaced whole), or
 // when an output cannot be written (missing folder, no
 // permission, a folder where a file is wanted).
-void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs);
+// `command` names what the inputs are of, in messages ("run", "merge").
+void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs,
+                   const std::string& command = "run");
 
 // Writes a regular file through a temporary beside it, renamed into place
 // only when every byte was written and the file closed cleanly; a device or

@@ -24,7 +24,8 @@ bool ReportSet::any_file() const {
     return !json.empty() || !junit.empty() || !lcov.empty() || !cobertura.empty() || !html.empty();
 }
 
-void ReportSet::check(bool have_positions, const std::vector<std::string>& inputs, std::vector<OutputPath> extra) {
+void ReportSet::check(bool have_positions, const std::vector<std::string>& inputs, std::vector<OutputPath> extra,
+                      const std::string& command) {
     std::vector<OutputPath> outputs;
     if (!json.empty()) outputs.push_back({"--json", json});
     if (!junit.empty()) outputs.push_back({"--junit", junit});
@@ -44,7 +45,7 @@ void ReportSet::check(bool have_positions, const std::vector<std::string>& input
         }
         outputs.push_back({w.option, w.path, w.directory});
     }
-    check_outputs(outputs, inputs);
+    check_outputs(outputs, inputs, command);
 }
 
 int ReportSet::write(const Result& result, const Summary& summary, std::ostream& out,
