@@ -6,7 +6,6 @@
 #include "instrument.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -541,19 +540,15 @@ private:
         return left + (bo->getOpcode() == BO_LAnd ? " && " : " || ") + formula(bo->getRHS(), k);
     }
 
-    // An integer literal as written, possibly signed or parenthesised: "1u", "-3", "(0x10)".
-    static std::optional<int64_t> integer_literal(std::string t) {
-        t.erase(std::remove(t.begin(), t.end(), ' '), t.end());
-        while (t.size() >= 3 && t.front() == '(' && t.back() == ')') t = t.substr(1, t.size() - 2);
-        bool negative = false;
-        if (!t.empty() && (t[0] == '-' || t[0] == '+')) negative = t[0] == '-', t.erase(0, 1);
-        while (!t.empty() && std::strchr("uUlL", t.back())) t.pop_back();
-        if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return std::nullopt;
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long long v = std::strtoull(t.c_str(), &end, 0);
-        if (*end != '\0' || errno != 0 || v > 9223372036854775807ull) return std::nullopt;
-        return negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    // An operand's value when it is a constant expression: a literal, a
+    // macro, an enumerator, a sum of them. The search tries these values and
+    // their neighbours in inputs, so a limit named by a macro is met exactly.
+    std::optional<int64_t> constant_value(const Expr* e) const {
+        Expr::EvalResult v;
+        if (e->isValueDependent() || !e->EvaluateAsInt(v, ctx_)) return std::nullopt;
+        const llvm::APSInt& i = v.Val.getInt();
+        if (i.isSigned() ? i.getMinSignedBits() > 64 : i.getActiveBits() > 63) return std::nullopt;
+        return i.getExtValue();
     }
 
     // The operands of a chain of && and ||, nested chains flattened: each leaf
@@ -587,8 +582,8 @@ private:
         const std::string sig = is_unsigned(t) ? (width(t) > 32 ? "UU_LL" : "UU") : (width(t) > 32 ? "SS_LL" : "SS");
         wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole), bo->getBeginLoc()) + ", ", ")");
         last().constants.emplace();
-        for (const Span& operand : {lhs, rhs})
-            if (auto v = integer_literal(source_text(operand))) last().constants->push_back(*v);
+        for (const Expr* operand : {bo->getLHS(), bo->getRHS()})
+            if (auto v = constant_value(operand)) last().constants->push_back(*v);
         edits_.push_back({lhs.end, 1, depth, seq_++, rhs.begin - lhs.end, ", "});
     }
 
