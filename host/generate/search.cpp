@@ -108,7 +108,8 @@ Stop Engine::run(const Limits& limits) {
         // progress: a counter may need more steps than the cap allows, and a
         // large unit's plateau is long. The search stops only on a whole
         // plateau at full length, and never on the first.
-        if (max_steps_ < most && progress_.executions - std::max(since, grown_) >= window / 8) {
+        if (max_steps_ < most && (grow_cap_ || progress_.executions - std::max(since, grown_) >= window / 8)) {
+            grow_cap_ = false;
             max_steps_ = std::min(most, max_steps_ * 4);
             progress_.steps_cap = static_cast<uint32_t>(max_steps_);
             grown_ = progress_.executions;
@@ -127,9 +128,13 @@ Stop Engine::run(const Limits& limits) {
         // A case that came near a goal at some step is cut there half the
         // time, so what follows (a repeat, a held input) builds on that step.
         if (focus && focus < c.size() && pick(2)) c.resize(focus);
+        focus_step_ = focus;
         const std::size_t n = 1 + pick(3);
-        for (std::size_t i = 0; i < n; ++i)
-            mutate(c);
+        if (focus_gap_ && focus_step_ && pick(3) == 0)
+            nudge_at_focus(c);
+        else
+            for (std::size_t i = 0; i < n; ++i)
+                mutate(c);
         if (fatal(c)) {
             ++skipped;
             continue;
@@ -164,7 +169,18 @@ bool Engine::feedback(const Case& c) {
         last_state_ = progress_.executions;  // progress towards the pairs: no plateau
     }
     const bool nearer = note_distances(obs_.distance, corpus_.size());  // the index it gets if kept
-    if (nearer) last_state_ = progress_.executions;
+    if (nearer) {
+        last_state_ = progress_.executions;
+        // Came nearer at its last step with the case as long as it may be: a
+        // counter still counting when the case ended. The cap, not the
+        // inputs, holds it back, so it grows now rather than after a plateau.
+        if (c.size() >= max_steps_)
+            for (std::size_t g = 0; g < space_.goals; ++g)
+                if (holder_[g] == corpus_.size() && best_[g] == obs_.distance[g] && obs_.near_step[g] + 1 >= c.size()) {
+                    grow_cap_ = true;
+                    break;
+                }
+    }
     if (!fresh && !nearer) return false;
     corpus_.push_back({c, obs_.reached, obs_.outputs, obs_.vectors, obs_.distance, obs_.near_step});
     if (on_entry) on_entry(corpus_.back());
@@ -315,18 +331,40 @@ void Engine::hold_input(Case& c) {
     const int64_t held = value_for(space_.inputs[in]), then = value_for(space_.inputs[in]);
     const std::size_t run = geometric(max_steps_ - at);
     const Step model = c[at];
-    auto put = [&](Step& s, int64_t v) {
-        auto it = std::lower_bound(s.sets.begin(), s.sets.end(), in, [](const Set& x, uint16_t i) { return x.input < i; });
-        if (it != s.sets.end() && it->input == in)
-            it->value = v;
-        else
-            s.sets.insert(it, Set{in, v});
-    };
     for (std::size_t i = at; i <= at + run && i < max_steps_; ++i) {
         if (i == c.size()) c.push_back(model);
         const std::size_t ks = scope_index(c[i].scope);
-        if (std::binary_search(inputs_of_[ks].begin(), inputs_of_[ks].end(), in)) put(c[i], i < at + run ? held : then);
+        if (std::binary_search(inputs_of_[ks].begin(), inputs_of_[ks].end(), in)) put(c[i], in, i < at + run ? held : then);
     }
+}
+
+void Engine::put(Step& s, uint16_t in, int64_t v) {
+    auto it = std::lower_bound(s.sets.begin(), s.sets.end(), in, [](const Set& x, uint16_t i) { return x.input < i; });
+    if (it != s.sets.end() && it->input == in)
+        it->value = v;
+    else
+        s.sets.insert(it, Set{in, v});
+}
+
+// One input of the step where the picked case came nearest, moved by that
+// distance (scaled by a power of two either way, give or take one) from the
+// value in force there: a limit is met by the input that feeds it, directly
+// or through a filter or a scale, in one move rather than many.
+void Engine::nudge_at_focus(Case& c) {
+    const std::size_t at = std::min(focus_step_, c.size()) - 1;
+    const std::size_t k = scope_index(c[at].scope);
+    if (k >= inputs_of_.size() || inputs_of_[k].empty()) return;
+    const uint16_t in = inputs_of_[k][pick(inputs_of_[k].size())];
+    const InputSpace& space = space_.inputs[in];
+    int64_t now = in < space_.at_load.size() ? space_.at_load[in] : 0;
+    for (std::size_t i = 0; i <= at; ++i)
+        for (const Set& x : c[i].sets)
+            if (x.input == in) now = x.value;
+    if (space.boolean) return put(c[at], in, 1 - now);
+    const auto span = static_cast<uint64_t>(space.max - space.min);
+    const uint64_t gap = std::max<uint64_t>(1, (focus_gap_ << pick(3)) >> pick(3));
+    const int64_t delta = static_cast<int64_t>(std::min(gap, span)) + static_cast<int64_t>(pick(3)) - 1;
+    put(c[at], in, std::clamp(pick(2) ? now + delta : now - delta, space.min, space.max));
 }
 
 // A value already in the case moved by a power of two up or down, within the
@@ -356,14 +394,18 @@ std::size_t Engine::pick_entry(std::size_t& focus) {
     constexpr std::size_t kNewest = 8;
     const std::size_t n = corpus_.size();
     focus = 0;
+    focus_gap_ = 0;
     if (!leaders_.empty() && pick(3) == 0) {
         const std::size_t e = leaders_[pick(leaders_.size())];
         // The step of one of the goals it leads on.
         std::vector<std::size_t> goals;
         for (std::size_t g = 0; g < space_.goals; ++g)
             if (holder_[g] == e && wanted_[g] && !reached_[g] && best_[g] != kFar) goals.push_back(g);
-        if (!goals.empty() && e < n && !corpus_[e].near_step.empty())
-            focus = corpus_[e].near_step[goals[pick(goals.size())]] + std::size_t{1};
+        if (!goals.empty() && e < n && !corpus_[e].near_step.empty()) {
+            const std::size_t g = goals[pick(goals.size())];
+            focus = corpus_[e].near_step[g] + std::size_t{1};
+            focus_gap_ = best_[g];
+        }
         return e;
     }
     if (n > kNewest && pick(2)) return n - 1 - pick(kNewest);
@@ -387,12 +429,7 @@ void Engine::set_random_input(Step& s) {
     const std::size_t k = scope_index(s.scope);
     if (k >= inputs_of_.size() || inputs_of_[k].empty()) return;
     const uint16_t in = inputs_of_[k][pick(inputs_of_[k].size())];
-    const int64_t v = value_for(space_.inputs[in]);
-    auto at = std::lower_bound(s.sets.begin(), s.sets.end(), in, [](const Set& x, uint16_t i) { return x.input < i; });
-    if (at != s.sets.end() && at->input == in)
-        at->value = v;
-    else
-        s.sets.insert(at, Set{in, v});
+    put(s, in, value_for(space_.inputs[in]));
 }
 
 // A dictionary value most of the time; otherwise a random one, uniform over a
