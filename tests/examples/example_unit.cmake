@@ -2,8 +2,9 @@
 #   MODE=run:      the example suite passes, and its HTML report shows the
 #                  unit's own .c (SOURCE, relative to ROOT) with its text
 #                  (the line SHOWN), not the instrumented code.
-#   MODE=generate: kivrun generate writes a suite in a short budget, and
-#                  kivrun run passes that suite on the same library.
+#   MODE=generate: kivrun generate writes a suite in a short budget (SEED,
+#                  BUDGET; with JUSTIFY it must reach every goal that file
+#                  leaves), and kivrun run passes that suite on the same library.
 cmake_policy(SET CMP0057 NEW)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -55,10 +56,26 @@ if(MODE STREQUAL "run")
     message(FATAL_ERROR "the HTML report does not show the text of ${SOURCE}")
   endif()
 elseif(MODE STREQUAL "generate")
-  # Exit 1 says goals were missed in the budget; the suite is written all the same.
-  set(KIVRUN_OK 0 1)
-  kivrun(generate ${LIBRARY} -o ${WORK}/generated.csv --max-executions 20000 --seed 1)
-  unset(KIVRUN_OK)
+  # With JUSTIFY every goal it leaves must be reached (exit 0, none missed);
+  # without, exit 1 says goals were missed in the budget, and the suite is
+  # written all the same.
+  if(NOT DEFINED SEED)
+    set(SEED 1)
+  endif()
+  if(NOT DEFINED BUDGET)
+    set(BUDGET 20000)
+  endif()
+  if(DEFINED JUSTIFY)
+    kivrun(generate ${LIBRARY} -o ${WORK}/generated.csv --max-executions ${BUDGET} --seed ${SEED}
+           --justify ${JUSTIFY} -q)
+    if(NOT out MATCHES ", 0 missed")
+      message(FATAL_ERROR "goals missed:\n${out}")
+    endif()
+  else()
+    set(KIVRUN_OK 0 1)
+    kivrun(generate ${LIBRARY} -o ${WORK}/generated.csv --max-executions ${BUDGET} --seed ${SEED})
+    unset(KIVRUN_OK)
+  endif()
   if(NOT EXISTS ${WORK}/generated.csv)
     message(FATAL_ERROR "kivrun generate wrote no suite:\n${out}")
   endif()
