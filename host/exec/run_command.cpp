@@ -151,7 +151,9 @@ int run(const RunCommand& o) {
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
     kiv::ReportSet reports = o.reports;
-    reports.check(target->catalog().has_positions(), inputs, extra);
+    std::vector<std::string> sources;
+    for (const auto& g : target->catalog().goals) sources.push_back(g.file);
+    reports.check(target->catalog().has_positions(), inputs, sources, extra);
     if (status && *status) kiv::write_report_file(status, [](std::ostream&) {});
     desc.parse_seconds = since(start);
     // The replay's time counts as reporting: it only shows and records.

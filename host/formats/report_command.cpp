@@ -50,7 +50,9 @@ int render(ReportCommand o) {
     const Summary summary = summarize(r);
     std::vector<std::string> inputs{o.result};
     if (!o.catalog.empty()) inputs.push_back(o.catalog);
-    o.reports.check(has_source_positions(r), inputs, {}, "report");
+    std::vector<std::string> sources;
+    for (const auto& g : r.goals) sources.push_back(g.file);
+    o.reports.check(has_source_positions(r), inputs, sources, {}, "report");
     std::optional<TextOptions> text;
     if (o.text || !o.reports.any_file()) text.emplace();
     return o.reports.write(r, summary, std::cout, text);

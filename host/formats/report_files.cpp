@@ -49,13 +49,20 @@ std::string parent_of(const std::string& path) {
 }  // namespace
 
 void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs,
-                   const std::string& command) {
+                   const std::string& command, const std::vector<std::string>& shown) {
+    struct Input {
+        const std::string& path;
+        std::string role;
+    };
+    std::vector<Input> all;
+    for (const auto& in : inputs) all.push_back({in, "an input of the " + command});
+    for (const auto& in : shown) all.push_back({in, "a source the HTML report shows"});
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const OutputPath& o = outputs[i];
         const std::string what = o.option + " " + o.path;
         if (o.path.empty()) throw Error(o.option + ": an empty path");
-        for (const auto& in : inputs)
-            if (same_file(o.path, in)) throw Error(what + ": that is an input of the " + command + " (" + in + "); not overwritten");
+        for (const auto& in : all)
+            if (same_file(o.path, in.path)) throw Error(what + ": that is " + in.role + " (" + in.path + "); not overwritten");
         for (std::size_t k = 0; k < i; ++k)
             if (same_file(o.path, outputs[k].path))
                 throw Error(what + ": the same file as " + outputs[k].option + "; each report needs its own");
@@ -65,8 +72,8 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
             throw Error(what + (o.directory ? ": not a folder" : ": is a folder"));
         // A folder is replaced whole, so an input inside it would go with the old one.
         if (exists && o.directory)
-            for (const auto& in : inputs)
-                if (lies_in(in, o.path)) throw Error(what + ": holds " + in + ", an input of the " + command + "; not replaced");
+            for (const auto& in : all)
+                if (lies_in(in.path, o.path)) throw Error(what + ": holds " + in.path + ", " + in.role + "; not replaced");
         if (exists && access(o.path.c_str(), W_OK) != 0)
             throw Error("cannot write " + what + ": " + std::strerror(errno));
         // A folder is replaced by a new one beside it, so its parent must take writes too.

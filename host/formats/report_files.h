@@ -21,8 +21,10 @@ struct OutputPath {
 // when an output cannot be written (missing folder, no
 // permission, a folder where a file is wanted).
 // `command` names what the inputs are of, in messages ("run", "merge").
+// `shown` are the unit sources the HTML report reads: inputs as well, named
+// as such in messages.
 void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std::string>& inputs,
-                   const std::string& command = "run");
+                   const std::string& command = "run", const std::vector<std::string>& shown = {});
 
 // Writes a regular file through a temporary beside it, renamed into place
 // only when every byte was written and the file closed cleanly; a device or

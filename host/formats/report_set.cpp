@@ -4,7 +4,9 @@
 #include "error.h"
 #include "formats/source.h"
 
+#include <filesystem>
 #include <iostream>
+#include <set>
 
 namespace kiv {
 
@@ -24,7 +26,8 @@ bool ReportSet::any_file() const {
     return !json.empty() || !junit.empty() || !lcov.empty() || !cobertura.empty() || !html.empty();
 }
 
-void ReportSet::check(bool have_positions, const std::vector<std::string>& inputs, std::vector<OutputPath> extra,
+void ReportSet::check(bool have_positions, const std::vector<std::string>& inputs,
+                      const std::vector<std::string>& source_files, std::vector<OutputPath> extra,
                       const std::string& command) {
     std::vector<OutputPath> outputs;
     if (!json.empty()) outputs.push_back({"--json", json});
@@ -45,7 +48,18 @@ void ReportSet::check(bool have_positions, const std::vector<std::string>& input
         }
         outputs.push_back({w.option, w.path, w.directory});
     }
-    check_outputs(outputs, inputs, command);
+    std::vector<std::string> shown;
+    if (!html.empty()) {
+        std::set<std::string> seen;
+        for (const auto& f : source_files) {
+            // As the user gave the root, so the message names the file as they know it.
+            const std::string path = (std::filesystem::path(source_root) / f).lexically_normal().string();
+            std::error_code ec;
+            if (!f.empty() && std::filesystem::is_regular_file(path, ec) && seen.insert(path).second)
+                shown.push_back(path);
+        }
+    }
+    check_outputs(outputs, inputs, command, shown);
 }
 
 int ReportSet::write(const Result& result, const Summary& summary, std::ostream& out,

@@ -30,8 +30,12 @@ struct ReportSet {
     // each other and `inputs` (see check_outputs). Without source positions
     // (a catalog of an older build) each requested source report is dropped
     // with a warning that names it, and the others are still written.
-    void check(bool have_positions, const std::vector<std::string>& inputs, std::vector<OutputPath> extra = {},
-               const std::string& command = "run");
+    // `source_files` are the goals' files (as the catalog names them): with
+    // --html each one found under --source-root is an input too, since the
+    // report reads it after the other files are written and the folder is
+    // replaced whole.
+    void check(bool have_positions, const std::vector<std::string>& inputs, const std::vector<std::string>& source_files,
+               std::vector<OutputPath> extra = {}, const std::string& command = "run");
     // Writes every requested file, then the text report on `out` when `text`
     // is given; exit 2 when a file (or `out`) was not written, else 0 when the
     // summary says all passed, else 1.

@@ -201,6 +201,10 @@ const OutputRow kOutputRows[] = {
     {"RunHtmlOverTheFolderOfItsSuiteIsRefused",
      KIV_KEPT_INPUT("mkdir -p s && cp {suite} s/s.csv", "run {lib} s/s.csv --html s", "s/s.csv"), 2,
      "--html s: holds s/s.csv, an input of the run; not replaced"},
+    {"RunHtmlOverTheFolderOfASourceItShowsIsRefused",
+     KIV_KEPT_INPUT("mkdir -p sr/examples/units && cp {root}/examples/units/seat_heating_control.c sr/examples/units/",
+                    "run {lib} {suite} -q --source-root sr --html sr/examples", "sr/examples/units/seat_heating_control.c"),
+     2, "--html sr/examples: holds sr/examples/units/seat_heating_control.c, a source the HTML report shows; not replaced"},
 #undef KIV_KEPT_INPUT
     // One suite named by an absolute and a relative path is one suite: its cases are not counted twice.
     {"MergeOfOneSuiteByTwoPathsRefusesCasesSeenTwice",
