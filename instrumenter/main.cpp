@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "cli_numbers.h"
 #include "goals.h"
 #include "harness/command.h"
 #include "instrument.h"
@@ -69,13 +70,14 @@ int main(int argc, char** argv) {
     std::string source, output, records, root = ".", justify_out;
     std::vector<std::string> includes, defines, skipped, tables;
     app.add_flag("--goals", goals, "propose a goal table for record tables instead of instrumenting");
-    app.add_option("-u,--unit", unit, "translation unit number, the N of TU<N> in record names")->check(CLI::Range(1, 99999));
+    app.add_option("-u,--unit", unit, "translation unit number, the N of TU<N> in record names")->check(kiv::whole_number(1, 99999));
     app.add_option("-o,--output", output, "instrumented source (default: standard output)");
     app.add_option("-r,--records", records, "record table (default: OUTPUT's stem + _records.def)");
     app.add_option("--root", root, "positions in the sites file are relative to this folder (default: the current one)");
     app.add_option("-I", includes, "include directory")->allow_extra_args(false);
     app.add_option("-D", defines, "macro definition")->allow_extra_args(false);
-    app.add_option("--first", first, "--goals: number of the first goal")->check(CLI::PositiveNumber);
+    // Bounded so that the goals after it still count up within an int.
+    app.add_option("--first", first, "--goals: number of the first goal")->check(kiv::whole_number(1, 1000000000));
     app.add_option("--justify-out", justify_out,
                    "--goals: write the goals no input can reach, with the reason, as a kivrun --justify file");
     app.add_option("--skip-function", skipped, "--goals: records of this function get no goal")->allow_extra_args(false);

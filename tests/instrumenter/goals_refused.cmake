@@ -1,6 +1,7 @@
-# kivinst --goals must refuse inconsistent tables: exit 2, a message naming
-# the fault, nothing on standard output. One row per fault.
-#   -DKIVINST=exe -DA=table of unit 16 -DB=table of unit 18 -DOUT=dir
+# kivinst must refuse bad input (inconsistent tables for --goals, numbers it
+# does not take): exit 2, a message naming the fault, nothing on standard
+# output and no file written. One row per fault.
+#   -DKIVINST=exe -DA=table of unit 16 -DB=table of unit 18 -DSOURCE=a unit's .c -DOUT=dir
 file(MAKE_DIRECTORY ${OUT})
 file(COPY_FILE ${B} ${OUT}/copy_records.def)
 # The same unit number for a second unit: its records carry TU18 too.
@@ -8,19 +9,22 @@ file(READ ${A} a)
 string(REPLACE "TU16" "TU18" a "${a}")
 file(WRITE ${OUT}/renumbered_records.def "${a}")
 # fault|arguments, comma-separated
+set(written ${OUT}/written.c)
 set(rows
-  "given twice|${B},${B}"
-  "the same records as .* \\(one table given twice\\)|${B},${OUT}/copy_records.def"
-  "unit 18 \\(-u 18\\) is also the unit of|${B},${OUT}/renumbered_records.def"
-  "--skip-function nosuch: no record|--skip-function,nosuch,${A},${B}")
+  "given twice|--goals,${B},${B}"
+  "the same records as .* \\(one table given twice\\)|--goals,${B},${OUT}/copy_records.def"
+  "unit 18 \\(-u 18\\) is also the unit of|--goals,${B},${OUT}/renumbered_records.def"
+  "--skip-function nosuch: no record|--goals,--skip-function,nosuch,${A},${B}"
+  "--unit: expected a whole number from 1 to 99999, got 'x'|-u,x,-o,${written},${SOURCE}"
+  "--first: expected a whole number from 1 to 1000000000, got '0'|--goals,--first,0,${A}")
 foreach(row ${rows})
   string(FIND "${row}" "|" bar)
   string(SUBSTRING "${row}" 0 ${bar} want)
   math(EXPR from "${bar} + 1")
   string(SUBSTRING "${row}" ${from} -1 args)
   string(REPLACE "," ";" args "${args}")
-  execute_process(COMMAND ${KIVINST} --goals ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 2 OR NOT out STREQUAL "" OR NOT err MATCHES "${want}")
-    message(SEND_ERROR "kivinst --goals ${args}: exit ${rc}, expected 2 and '${want}'; said: ${err}")
+  execute_process(COMMAND ${KIVINST} ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 2 OR NOT out STREQUAL "" OR NOT err MATCHES "${want}" OR EXISTS ${written})
+    message(SEND_ERROR "kivinst ${args}: exit ${rc}, expected 2 and '${want}'; said: ${err}")
   endif()
 endforeach()
