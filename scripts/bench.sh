@@ -34,6 +34,13 @@ fi
 echo
 "$build/bench/kiv_generate_bench" --json "$build/bench-generate.json"
 
+# Its libFuzzer peer on the window lifter (writes <build>/bench-fuzz-peer.json),
+# where clang can build it.
+if cmake --build "$build" -j "$jobs" --target kiv_fuzz_peer >/dev/null 2>&1; then
+  echo
+  scripts/bench-fuzz-peer.sh "$build"
+fi
+
 if ! command -v valgrind >/dev/null; then
   echo "valgrind not installed: no instruction counts"
   exit 0
