@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -74,14 +75,26 @@ std::string goal_line(const GoalSlot& g) {
     return s;
 }
 
+// A file of found cases is written when there are any; otherwise a stale
+// one (--force) is removed, since it would tell of cases this run did not have.
+void write_found(const std::string& path, const std::string& text, bool none) {
+    if (none)
+        std::remove(path.c_str());
+    else
+        gen::write_atomically(path, text);
+}
+
 int generate(const GenerateCommand& o) {
     gen::check_writable(o.output, o.force);
-    const std::string crashes_path = gen::crashes_path_for(o.output);
+    const std::string crashes_path = gen::beside_suite(o.output, "crashes");
+    const std::string closest_path = gen::beside_suite(o.output, "closest");
     gen::check_writable(crashes_path, o.force);
-    // Neither output may be one of the command's inputs, --force or not.
+    gen::check_writable(closest_path, o.force);
+    // No output may be one of the command's inputs, --force or not.
     std::vector<std::string> inputs{o.library, o.catalog.empty() ? catalog_path_for(o.library) : o.catalog};
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
-    check_outputs({{"-o", o.output}, {"the crashes file", crashes_path}}, inputs);
+    check_outputs({{"-o", o.output}, {"the crashes file", crashes_path}, {"the closest-cases file", closest_path}},
+                  inputs);
     Target target(o.library, o.catalog.empty() ? std::nullopt : std::optional<std::string>(o.catalog));
     const Schema& schema = target.schema();
     if (!target.catalog().present())
@@ -130,13 +143,13 @@ int generate(const GenerateCommand& o) {
          << "The expect columns hold the outputs observed on this build: a regression baseline, not requirements.\n"
          << "Review them before trusting them as such. The note says which goals each case is in the suite for.\n";
     gen::write_atomically(o.output, gen::suite_csv(schema, runner, g.suite, rarity, head.str()));
-    if (g.crashes.empty())
-        std::remove(crashes_path.c_str());  // a stale file (--force) would report crashes this run did not have
-    else
-        gen::write_atomically(crashes_path,
-                              gen::crashes_csv(schema, runner, g.crashes,
-                                               "Cases that killed the library during kivrun generate --seed " +
-                                                   std::to_string(o.seed) + ", each up to the step that died.\n"));
+    std::vector<gen::Found> crashes;
+    for (std::size_t i = 0; i < g.crashes.size(); ++i)
+        crashes.push_back({"crash_" + std::to_string(i + 1), g.crashes[i].steps, g.crashes[i].what()});
+    write_found(crashes_path, gen::found_csv(schema, runner, crashes,
+                                             "Cases that killed the library during kivrun generate --seed " +
+                                                 std::to_string(o.seed) + ", each up to the step that died.\n"),
+                crashes.empty());
 
     // Goals not reached: justified, or missed with the evidence of the search.
     std::vector<const Justification*> why(schema.goals.size(), nullptr);
@@ -147,6 +160,19 @@ int generate(const GenerateCommand& o) {
         if (in_suite[i] && why[i]) warned.push_back(i);
         if (!in_suite[i]) (why[i] ? just : open).push_back(i);
     }
+    // The evidence for a missed goal is the case that came nearest, written
+    // out so that kivrun run can replay it: closest_<n> for search case n.
+    const std::vector<gen::Closest> near = gen::closest(g.corpus, schema.goals.size());
+    std::map<std::size_t, std::string> nearest;  // corpus entry -> the goals it came nearest to
+    for (std::size_t i : open)
+        if (near[i].distance != gen::kFar) nearest[near[i].entry] += " " + gen::goal_label(schema.goals[i]);
+    std::vector<gen::Found> closest;
+    for (const auto& [entry, goals] : nearest)
+        closest.push_back({"closest_" + std::to_string(entry + 1), g.corpus[entry].steps, "nearest to" + goals});
+    write_found(closest_path, gen::found_csv(schema, runner, closest,
+                                             "Cases of kivrun generate --seed " + std::to_string(o.seed) +
+                                                 " that came nearest to the goals it missed.\n"),
+                closest.empty());
     std::ostream& out = std::cout;
     out << "kivrun generate: " << reached << " of " << schema.goals.size() << " goals reached, " << just.size()
         << " justified, " << open.size() << " missed (seed " << o.seed << ")\n";
@@ -181,13 +207,13 @@ int generate(const GenerateCommand& o) {
     if (!open.empty()) {
         out << "\nGoals missed (" << open.size() << "): no input found in " << with_commas(g.progress.executions)
             << " executions, " << g.progress.states << " distinct component states seen\n";
-        const std::vector<gen::Closest> near = gen::closest(g.corpus, schema.goals.size());
         for (std::size_t i : open) {
             out << "  " << goal_line(schema.goals[i]) << "\n";
             if (near[i].distance != gen::kFar)
                 out << "      closest: " << with_commas(near[i].distance) << " away, at step " << near[i].step + 1
-                    << " of search case " << near[i].entry + 1 << " ("
-                    << count(g.corpus[near[i].entry].steps.size(), "step", "steps") << ")\n";
+                    << " of case closest_" << near[i].entry + 1 << " ("
+                    << count(g.corpus[near[i].entry].steps.size(), "step", "steps") << ") in " << closest_path
+                    << "\n";
         }
     }
     return open.empty() && g.crashes.empty() ? 0 : 1;
@@ -201,7 +227,7 @@ void add_generate_command(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
         "generate", "Search inputs that reach every goal and write a minimised suite with observed expectations");
     cmd->add_option("library", o.library, "The harness library (.so)")->required();
-    cmd->add_option("-o,--output", o.output, "The suite to write (CSV); crashes go to SUITE.crashes.csv")->required();
+    cmd->add_option("-o,--output", o.output, "The suite to write (CSV); crashes go to SUITE.crashes.csv, the cases nearest to missed goals to SUITE.closest.csv")->required();
     cmd->add_option("--catalog", o.catalog, "Catalog JSON (default: beside the library, .so -> .catalog.json)");
     cmd->add_option("--seed", o.seed, "Seed of the search; the same seed gives the same suite")
         ->check(whole_number(0, UINT64_MAX));

@@ -154,19 +154,19 @@ std::string suite_csv(const Schema& schema, const Runner& runner, const std::vec
     return layout.text(comment);
 }
 
-std::string crashes_csv(const Schema& schema, const Runner& runner, const std::vector<Finding>& crashes,
-                        const std::string& comment) {
+std::string found_csv(const Schema& schema, const Runner& runner, const std::vector<Found>& cases,
+                      const std::string& comment) {
     Layout layout(schema, runner);
-    for (std::size_t i = 0; i < crashes.size(); ++i)
-        layout.add("crash_" + std::to_string(i + 1), crashes[i].steps, nullptr, crashes[i].what());
+    for (const Found& f : cases)
+        layout.add(f.name, f.steps, nullptr, f.note);
     return layout.text(comment);
 }
 
-std::string crashes_path_for(const std::string& suite_path) {
+std::string beside_suite(const std::string& suite_path, const std::string& kind) {
     const std::string ext = ".csv";
     if (suite_path.size() > ext.size() && suite_path.compare(suite_path.size() - ext.size(), ext.size(), ext) == 0)
-        return suite_path.substr(0, suite_path.size() - ext.size()) + ".crashes.csv";
-    return suite_path + ".crashes.csv";
+        return suite_path.substr(0, suite_path.size() - ext.size()) + "." + kind + ".csv";
+    return suite_path + "." + kind + ".csv";
 }
 
 void check_writable(const std::string& path, bool force) {

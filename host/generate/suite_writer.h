@@ -24,13 +24,19 @@ std::string goal_label(const GoalSlot& goal);
 std::string suite_csv(const Schema& schema, const Runner& runner, const std::vector<Chosen>& suite,
                       const std::vector<std::size_t>& rarity, const std::string& comment);
 
-// The cases that killed the search's process, each up to the step that died,
-// without expectations.
-std::string crashes_csv(const Schema& schema, const Runner& runner, const std::vector<Finding>& crashes,
-                        const std::string& comment);
+// Cases written as they were found, without expectations: the ones that
+// killed the search's process (each up to the step that died), and the ones
+// that came nearest to goals missed.
+struct Found {
+    std::string name;
+    Case steps;
+    std::string note;
+};
+std::string found_csv(const Schema& schema, const Runner& runner, const std::vector<Found>& cases,
+                      const std::string& comment);
 
-// The path crashes are written to beside a suite: SUITE.crashes.csv.
-std::string crashes_path_for(const std::string& suite_path);
+// A file of such cases beside a suite: SUITE.<kind>.csv.
+std::string beside_suite(const std::string& suite_path, const std::string& kind);
 
 // Throws Error unless path can be written: not a directory, in a directory
 // that exists and is writable, and not an existing file unless force.
