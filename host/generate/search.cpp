@@ -360,11 +360,17 @@ void Engine::nudge_at_focus(Case& c) {
     for (std::size_t i = 0; i <= at; ++i)
         for (const Set& x : c[i].sets)
             if (x.input == in) now = x.value;
-    if (space.boolean) return put(c[at], in, 1 - now);
-    const auto span = static_cast<uint64_t>(space.max - space.min);
-    const uint64_t gap = std::max<uint64_t>(1, (focus_gap_ << pick(3)) >> pick(3));
-    const int64_t delta = static_cast<int64_t>(std::min(gap, span)) + static_cast<int64_t>(pick(3)) - 1;
-    put(c[at], in, std::clamp(pick(2) ? now + delta : now - delta, space.min, space.max));
+    if (space.boolean) {
+        put(c[at], in, 1 - now);
+    } else {
+        const auto span = static_cast<uint64_t>(space.max - space.min);
+        const uint64_t gap = std::max<uint64_t>(1, (focus_gap_ << pick(3)) >> pick(3));
+        const int64_t delta = static_cast<int64_t>(std::min(gap, span)) + static_cast<int64_t>(pick(3)) - 1;
+        put(c[at], in, std::clamp(pick(2) ? now + delta : now - delta, space.min, space.max));
+    }
+    // Half the time another input of that step too: a limit may be met only
+    // under a condition another input sets (ignition on while a switch is read).
+    if (pick(2)) set_random_input(c[at]);
 }
 
 // A value already in the case moved by a power of two up or down, within the
