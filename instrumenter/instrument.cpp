@@ -27,6 +27,8 @@
 #include <clang/Frontend/CompilerInstance.h>
 #include <clang/Frontend/FrontendAction.h>
 #include <clang/Frontend/FrontendActions.h>
+#include <clang/Frontend/TextDiagnosticPrinter.h>
+#include <clang/Lex/LexDiagnostic.h>
 #include <clang/Lex/Lexer.h>
 #include <clang/Lex/PPCallbacks.h>
 #include <clang/Lex/Preprocessor.h>
@@ -944,6 +946,7 @@ private:
 struct Configuration {
     std::set<std::string> tested_undefined;  // tested where no definition was in effect
     std::set<std::string> defined_in_files;  // #defined by some file of the unit
+    std::vector<BesideInclude> beside;       // quoted includes found in the source's folder
 };
 
 class ConfigurationWatcher : public PPCallbacks {
@@ -965,8 +968,23 @@ public:
             sm_.getFileEntryForID(sm_.getFileID(at)))
             config_.defined_in_files.insert(name.getIdentifierInfo()->getName().str());
     }
+    // Only the main file's: a header's own quoted includes are looked up
+    // beside that header, wherever the output goes.
+    void InclusionDirective(SourceLocation hash, const Token&, StringRef name, bool angled, CharSourceRange range,
+                            const FileEntry* file, StringRef search_path, StringRef, const Module*,
+                            SrcMgr::CharacteristicKind) override {
+        if (angled || !file || search_path.empty() || sm_.getFileID(hash) != sm_.getMainFileID()) return;
+        const FileEntry* main = sm_.getFileEntryForID(sm_.getMainFileID());
+        if (!main || !same_folder(search_path.str(), main->getDir()->getName().str())) return;
+        const PresumedLoc at = sm_.getPresumedLoc(range.getBegin());
+        config_.beside.push_back({name.str(), file->getName().str(), at.getLine(), at.getColumn()});
+    }
 
 private:
+    static bool same_folder(const std::string& a, const std::string& b) {
+        std::error_code ec;
+        return std::filesystem::equivalent(a.empty() ? "." : a, b.empty() ? "." : b, ec);
+    }
     // The unit's own files only, and names the program may choose: the
     // compiler's own (__GNUC__, _WIN32) differ between compilers, not
     // configurations.
@@ -1119,6 +1137,7 @@ bool instrument(const Options& options, Output& out) {
         << result.source;
     out.source = src.str();
     out.records = std::move(result.records);
+    out.beside = std::move(config.beside);
     return true;
 }
 
@@ -1126,23 +1145,58 @@ bool instrument(const Options& options, Output& out) {
 // not depend on where (or whether) they are installed.
 #include "probe_headers.inc"
 
-bool compiles(const Options& options, const std::string& source, const std::string& records) {
+// Passes the compiler's diagnostics on as they are and notes the includes it
+// could not find, so that a header missing from the output's surroundings is
+// told apart from output that does not compile.
+class MissingIncludes : public TextDiagnosticPrinter {
+public:
+    MissingIncludes(DiagnosticOptions* opts, std::vector<std::string>& missing)
+        : TextDiagnosticPrinter(llvm::errs(), opts), missing_(missing) {}
+    void HandleDiagnostic(DiagnosticsEngine::Level level, const Diagnostic& info) override {
+        TextDiagnosticPrinter::HandleDiagnostic(level, info);
+        if (info.getID() != diag::err_pp_file_not_found || !info.hasSourceManager()) return;
+        const PresumedLoc at = info.getSourceManager().getPresumedLoc(info.getLocation());
+        if (at.isInvalid()) return;
+        missing_.push_back(std::string(at.getFilename()) + ":" + std::to_string(at.getLine()) + ":" +
+                           std::to_string(at.getColumn()) + ": " + info.getArgStdStr(0));
+    }
+
+private:
+    std::vector<std::string>& missing_;
+};
+
+bool compiles(const Options& options, const std::string& source, const std::string& records,
+              std::vector<std::string>& missing) {
     namespace fs = std::filesystem;
     const std::string probes = "/kivinst-probe-runtime";
     std::vector<std::string> args = {"-I" + probes};
 #ifdef KIVINST_RESOURCE_DIR
     args.insert(args.end(), {"-resource-dir", KIVINST_RESOURCE_DIR});
 #endif
+    args.insert(args.end(), options.output_args.begin(), options.output_args.end());
     args.insert(args.end(), options.compiler_args.begin(), options.compiler_args.end());
     // The output is checked where it will be compiled: beside its record table.
     fs::path at = options.output.empty() ? fs::path(options.source).parent_path() / "kivinst_output.c" : fs::path(options.output);
     at = fs::absolute(at).lexically_normal();
-    const tooling::FileContentMappings files = {
-        {probes + "/instrumentation/CodeAnnotation.h", kCodeAnnotationH},
-        {probes + "/instrumentation/probe_records.h", kProbeRecordsH},
-        {(at.parent_path() / options.records_include).string(), records}};
-    return tooling::runToolOnCodeWithArgs(std::make_unique<SyntaxOnlyAction>(), source, args, at.string(), "kivinst",
-                                          std::make_shared<PCHContainerOperations>(), files);
+    const std::string file = at.string();
+    auto overlay = llvm::makeIntrusiveRefCnt<llvm::vfs::OverlayFileSystem>(llvm::vfs::getRealFileSystem());
+    auto memory = llvm::makeIntrusiveRefCnt<llvm::vfs::InMemoryFileSystem>();
+    overlay->pushOverlay(memory);
+    auto files = llvm::makeIntrusiveRefCnt<FileManager>(FileSystemOptions(), overlay);
+    memory->addFile(file, 0, llvm::MemoryBuffer::getMemBufferCopy(source));
+    memory->addFile(probes + "/instrumentation/CodeAnnotation.h", 0, llvm::MemoryBuffer::getMemBuffer(kCodeAnnotationH));
+    memory->addFile(probes + "/instrumentation/probe_records.h", 0, llvm::MemoryBuffer::getMemBuffer(kProbeRecordsH));
+    memory->addFile((at.parent_path() / options.records_include).string(), 0, llvm::MemoryBuffer::getMemBufferCopy(records));
+    std::vector<std::string> command = {"kivinst", "-fsyntax-only"};
+    command.insert(command.end(), args.begin(), args.end());
+    command.push_back(file);
+    auto diag_opts = llvm::makeIntrusiveRefCnt<DiagnosticOptions>();
+    diag_opts->ShowPresumedLoc = true;  // the plain file's positions, through #line
+    MissingIncludes printer(diag_opts.get(), missing);
+    tooling::ToolInvocation check(command, std::make_unique<SyntaxOnlyAction>(), files.get(),
+                                  std::make_shared<PCHContainerOperations>());
+    check.setDiagnosticConsumer(&printer);
+    return check.run();
 }
 
 std::string records_def(const Options& options, const std::vector<Record>& records) {

@@ -36,11 +36,23 @@ struct Options {
     std::string root = ".";      // positions in the sites file are relative to it
     std::string output;          // where the instrumented source goes (empty: standard output)
     std::vector<std::string> compiler_args;
+    // Flags the output needs on top of the unit's own, searched ahead of
+    // them: -iquote for the source's folder when the output is elsewhere.
+    std::vector<std::string> output_args;
+};
+
+// A quoted include of the source that was found in the source's own folder,
+// where a compile of the output in another folder does not look.
+struct BesideInclude {
+    std::string name;    // as written between the quotes
+    std::string header;  // the file it found
+    unsigned line = 0, column = 0;  // of the name in the plain source
 };
 
 struct Output {
     std::string source;           // instrumented source, C, compiled as C against the probe runtime
     std::vector<Record> records;  // in source order
+    std::vector<BesideInclude> beside;
 };
 
 // Parses and instruments options.source. Compiler diagnostics and kivinst's
@@ -50,8 +62,10 @@ bool instrument(const Options& options, Output& out);
 
 // Whether the instrumented source compiles, as C with the unit's flags, where
 // it will be written, beside its record table; the compiler's diagnostics go
-// to stderr.
-bool compiles(const Options& options, const std::string& source, const std::string& records);
+// to stderr. Includes it could not find are added to missing as
+// "file:line:col: name", at the plain source's positions.
+bool compiles(const Options& options, const std::string& source, const std::string& records,
+              std::vector<std::string>& missing);
 
 // The record table as a .def file of IXA_RECORD rows.
 std::string records_def(const Options& options, const std::vector<Record>& records);

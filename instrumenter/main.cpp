@@ -3,6 +3,7 @@
 // that cannot be read or does not parse); nothing is written on failure.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -44,6 +45,61 @@ bool write_files(const std::vector<std::pair<std::string, std::string>>& files) 
             return false;
         }
     }
+    return true;
+}
+
+std::string folder_of(const std::string& file) {
+    const std::string dir = fs::path(file).parent_path().string();
+    return dir.empty() ? "." : dir;
+}
+
+bool same_file(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+// The -iquote and -I folders among the compiler arguments, in the order a
+// quoted include searches them.
+std::vector<std::string> quoted_search(const std::vector<std::string>& args) {
+    std::vector<std::string> iquote, dirs;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        for (auto [flag, into] : {std::pair{std::string("-iquote"), &iquote}, std::pair{std::string("-I"), &dirs}}) {
+            if (args[i].rfind(flag, 0) != 0) continue;
+            if (args[i].size() > flag.size())
+                into->push_back(args[i].substr(flag.size()));
+            else if (i + 1 < args.size())
+                into->push_back(args[++i]);
+            break;
+        }
+    }
+    iquote.insert(iquote.end(), dirs.begin(), dirs.end());
+    return iquote;
+}
+
+// A quoted include the plain source found beside itself must find the same
+// header from the output's folder. A header of that name beside the output
+// would be taken first: refused. Otherwise, unless the unit's own flags
+// already lead there first, the output needs -iquote for the source's
+// folder, which the check then uses and the caller names.
+bool output_finds_headers(kivinst::Options& opt, const kivinst::Output& out) {
+    const fs::path source_dir = folder_of(opt.source);
+    const fs::path output_dir = opt.output.empty() ? source_dir : fs::path(folder_of(opt.output));
+    if (out.beside.empty() || same_file(source_dir, output_dir)) return true;
+    const std::vector<std::string> search = quoted_search(opt.compiler_args);
+    bool needed = false;
+    for (const auto& b : out.beside) {
+        const fs::path there = output_dir / b.name;
+        if (fs::exists(there) && !same_file(there, b.header)) {
+            std::cerr << "kivinst: " << opt.source << ":" << b.line << ":" << b.column << ": the output would include "
+                      << there.string() << " in place of " << (source_dir / b.name).string()
+                      << ": write it to another folder; nothing written\n";
+            return false;
+        }
+        auto first = std::find_if(search.begin(), search.end(),
+                                  [&](const std::string& dir) { return fs::exists(fs::path(dir) / b.name); });
+        needed |= first == search.end() || !same_file(fs::path(*first) / b.name, b.header);
+    }
+    if (needed) opt.output_args = {"-iquote", source_dir.string()};
     return true;
 }
 
@@ -154,12 +210,27 @@ int main(int argc, char** argv) {
         std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
         return 2;
     }
+    if (!output_finds_headers(opt, out)) return 2;
     const std::string table = kivinst::records_def(opt, out.records);
-    if (!kivinst::compiles(opt, out.source, table)) {
+    std::vector<std::string> missing;
+    if (!kivinst::compiles(opt, out.source, table, missing)) {
+        if (!missing.empty()) {
+            for (const auto& m : missing)
+                std::cerr << "kivinst: " << m << " is not found from " << folder_of(output.empty() ? source : output)
+                          << ", where the output is to be written: give its folder with -I\n";
+            std::cerr << "kivinst: nothing written\n";
+            return 2;
+        }
         std::cerr << "kivinst: internal error: the instrumented " << source
                   << " does not compile where it is to be written (the compiler's diagnostics above, at the plain "
-                     "file's positions; a header beside the plain source needs its folder as -I); nothing written\n";
+                     "file's positions); nothing written\n";
         return 2;
+    }
+    if (!opt.output_args.empty()) {
+        std::string names;
+        for (const auto& b : out.beside) names += (names.empty() ? "" : ", ") + b.name;
+        std::cerr << "kivinst: note: " << source << " includes " << names
+                  << " from beside it: compile the output with -iquote " << folder_of(source) << "\n";
     }
     std::vector<std::pair<std::string, std::string>> files = {{records, table},
                                                               {sites, kivinst::sites_json(opt, out.records)}};

@@ -8,6 +8,10 @@ file(COPY_FILE ${B} ${OUT}/copy_records.def)
 file(READ ${A} a)
 string(REPLACE "TU16" "TU18" a "${a}")
 file(WRITE ${OUT}/renumbered_records.def "${a}")
+# A header of the unit's name beside where the output goes, which the output
+# would include in place of the unit's own.
+get_filename_component(stem ${SOURCE} NAME_WE)
+file(WRITE ${OUT}/${stem}.h "#error not the unit's header\n")
 # fault|arguments, comma-separated
 set(written ${OUT}/written.c)
 set(rows
@@ -16,7 +20,8 @@ set(rows
   "unit 18 \\(-u 18\\) is also the unit of|--goals,${B},${OUT}/renumbered_records.def"
   "--skip-function nosuch: no record|--goals,--skip-function,nosuch,${A},${B}"
   "--unit: expected a whole number from 1 to 99999, got 'x'|-u,x,-o,${written},${SOURCE}"
-  "--first: expected a whole number from 1 to 1000000000, got '0'|--goals,--first,0,${A}")
+  "--first: expected a whole number from 1 to 1000000000, got '0'|--goals,--first,0,${A}"
+  "${stem}.c:[0-9]+:10: the output would include .*/${stem}.h in place of|-u,18,-o,${written},${SOURCE}")
 foreach(row ${rows})
   string(FIND "${row}" "|" bar)
   string(SUBSTRING "${row}" 0 ${bar} want)

@@ -4,18 +4,36 @@
 # built from it must print what the plain program prints.
 # With each flag of REFUSE added to FLAGS (another configuration) the
 # instrumented source must refuse to compile, with kivinst's message.
+# With NOTE (a regular expression) kivinst is not told where the unit's
+# headers are: it must say which flag the output needs, in a note matching
+# NOTE, and the output must compile with that flag.
 #   -DKIVINST=exe -DNAME=name -DDIR=dir -DOUT=dir -DCC=compiler -DSRC=dir [-DWARN=regex] [-DFLAGS=a;b]
-#   [-DREFUSE=flags]
+#   [-DREFUSE=flags] [-DNOTE=regex]
 set(out ${OUT}/${NAME})
+if(NOTE)
+  set(out ${OUT}/${NAME}_elsewhere)
+endif()
 separate_arguments(FLAGS)
 separate_arguments(REFUSE)
 file(REMOVE_RECURSE ${out})
 file(MAKE_DIRECTORY ${out})
-# Its headers are beside it; the build of the output finds them with -I.
-execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${NAME}.c -I ${DIR} ${FLAGS} ${NAME}.c
+# Its headers are beside it; the build of the output finds them with -I, or
+# with the flag kivinst names.
+set(headers -I ${DIR})
+if(NOTE)
+  set(headers)
+endif()
+execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${NAME}.c ${headers} ${FLAGS} ${NAME}.c
   WORKING_DIRECTORY ${DIR} RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_QUIET)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "kivinst exited ${rc}:\n${err}")
+endif()
+if(NOTE)
+  if(NOT err MATCHES "${NOTE}" OR NOT err MATCHES "kivinst: note: [^\n]*compile the output with (-iquote [^\n]*)\n")
+    message(FATAL_ERROR "expected a note matching '${NOTE}' naming the flag the output needs, got:\n${err}")
+  endif()
+  separate_arguments(headers UNIX_COMMAND "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "kivinst: note: [^\n]*\n" "" err "${err}")
 endif()
 if(WARN)
   if(NOT err MATCHES "${WARN}")
@@ -33,15 +51,16 @@ foreach(file ${NAME}.c ${NAME}_records.def ${NAME}_sites.json)
 endforeach()
 
 file(WRITE ${out}/caller.c "#include <stdint.h>\nint32_t IXA_CALLER_ID;\n")
-set(cflags -std=c11 -Wall -Wextra -Werror -I${DIR} ${FLAGS})
+set(cflags -std=c11 -Wall -Wextra -Werror ${headers} ${FLAGS})
 foreach(which plain instrumented)
   if(which STREQUAL plain)
     set(sources ${DIR}/${NAME}.c)
   else()
     set(sources ${out}/${NAME}.c ${out}/caller.c -I${SRC})
   endif()
+  # Where kivinst ran: the flag it names is relative to there.
   execute_process(COMMAND ${CC} ${cflags} ${sources} -o ${out}/${which} -lm
-    RESULT_VARIABLE rc ERROR_VARIABLE err)
+    WORKING_DIRECTORY ${DIR} RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "the ${which} program does not compile:\n${err}")
   endif()
