@@ -53,6 +53,17 @@ std::string folder_of(const std::string& file) {
     return dir.empty() ? "." : dir;
 }
 
+// As a shell takes it back: quoted when it holds anything but the plain
+// characters of a path.
+std::string shell_word(const std::string& s) {
+    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./+-=,@") ==
+                          std::string::npos)
+        return s;
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 bool same_file(const fs::path& a, const fs::path& b) {
     std::error_code ec;
     return fs::equivalent(a, b, ec);
@@ -187,6 +198,12 @@ int main(int argc, char** argv) {
         std::cerr << "kivinst: --root " << root << ": no such folder\n";
         return 2;
     }
+    // Checked before the work, so that a mistyped folder is named as such.
+    for (const std::string& file : {output, records}) {
+        if (file.empty() || fs::is_directory(folder_of(file))) continue;
+        std::cerr << "kivinst: " << file << ": no such folder " << folder_of(file) << "\n";
+        return 2;
+    }
     std::string sites = records;
     const std::string suffix = "_records.def";
     if (sites.size() > suffix.size() && sites.compare(sites.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -226,16 +243,16 @@ int main(int argc, char** argv) {
                      "file's positions); nothing written\n";
         return 2;
     }
-    if (!opt.output_args.empty()) {
-        std::string names;
-        for (const auto& b : out.beside) names += (names.empty() ? "" : ", ") + b.name;
-        std::cerr << "kivinst: note: " << source << " includes " << names
-                  << " from beside it: compile the output with -iquote " << folder_of(source) << "\n";
-    }
     std::vector<std::pair<std::string, std::string>> files = {{records, table},
                                                               {sites, kivinst::sites_json(opt, out.records)}};
     if (!output.empty()) files.emplace_back(output, out.source);
     if (!write_files(files)) return 2;
     if (output.empty()) std::cout << out.source;
+    if (!opt.output_args.empty()) {
+        std::string names;
+        for (const auto& b : out.beside) names += (names.empty() ? "" : ", ") + b.name;
+        std::cerr << "kivinst: note: " << source << " includes " << names
+                  << " from beside it: compile the output with -iquote " << shell_word(folder_of(source)) << "\n";
+    }
     return 0;
 }

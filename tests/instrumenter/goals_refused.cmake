@@ -21,6 +21,7 @@ set(rows
   "--skip-function nosuch: no record|--goals,--skip-function,nosuch,${A},${B}"
   "--unit: expected a whole number from 1 to 99999, got 'x'|-u,x,-o,${written},${SOURCE}"
   "--first: expected a whole number from 1 to 1000000000, got '0'|--goals,--first,0,${A}"
+  "no such folder ${OUT}/nosuch|-u,18,-o,${OUT}/nosuch/written.c,${SOURCE}"
   "${stem}.c:[0-9]+:10: the output would include .*/${stem}.h in place of|-u,18,-o,${written},${SOURCE}")
 foreach(row ${rows})
   string(FIND "${row}" "|" bar)
