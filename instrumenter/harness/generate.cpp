@@ -28,6 +28,18 @@ std::string stem_of(const std::string& path) {
 }
 
 // "state->count" from a pointer parameter's leaf ".count".
+// A type as written ("struct acc", "unsigned int") made a name's part.
+std::string identifier(const std::string& type) {
+    std::string id;
+    for (char c : type) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '_')
+            id += c;
+        else if (!id.empty() && id.back() != '_')
+            id += '_';
+    }
+    return id;
+}
+
 std::string through_pointer(const std::string& param, const std::string& path) {
     if (path.empty()) return param;
     if (path[0] == '.') return param + "->" + path.substr(1);
@@ -258,8 +270,9 @@ private:
         const bool direct = f.params.empty() && f.return_type == "void";
         std::ostringstream wrapper, storage;
         std::vector<std::string> args;
+        std::map<std::string, int> objects;  // pointee type -> pointer parameters of it so far
         for (const Param& p : f.params) {
-            const std::string var = "kiv_in_" + entry + "_" + p.name;
+            std::string var = "kiv_in_" + entry + "_" + p.name;
             switch (p.kind) {
                 case ParamKind::Scalar:
                     storage << p.leaves[0].type << " " << var << ";\n";
@@ -273,11 +286,19 @@ private:
                     break;
                 case ParamKind::PointerToScalar:
                 case ParamKind::PointerToStruct:
-                    storage << "static " << p.pointee << " " << var << ";\n";
+                    // The k-th pointer to S of every entry of a source points to one
+                    // object, so what one entry leaves in it (an Init's work, a filter's
+                    // sum) is what the next step of any entry finds there.
+                    var = "kiv_obj_" + identifier(p.pointee) + "_" + std::to_string(objects[p.pointee]++);
+                    glue.define(f.tu, "object " + f.tu + "\n" + var, "static " + p.pointee + " " + var + ";\n");
                     for (const Leaf& l : p.leaves) {
                         const std::string name =
                             p.kind == ParamKind::PointerToScalar ? p.name : through_pointer(p.name, l.path);
-                        in.push_back(on_glue_storage(f.tu, var + l.path, l.type, name, true));
+                        // Its fields follow the object: an empty cell keeps what the unit
+                        // left there. Fields behind const too, as another entry may write them.
+                        Variable v = on_glue_storage(f.tu, var + l.path, l.type, name, true);
+                        v.follows = true;
+                        in.push_back(v);
                         if (!p.pointee_const) out.push_back(on_glue_storage(f.tu, var + l.path, l.type, name, false));
                     }
                     args.push_back("&" + var);
@@ -688,8 +709,12 @@ Generated generate(const Options& options) {
     std::ostringstream scopes, vars, ids, unit_h, glue_c;
     scopes << banner("The scopes of " + gen.name + ": KIV_SCOPE(uid, name, step, unit, init).")
            << "#ifndef KIV_SCOPE\n#error \"define KIV_SCOPE(uid, name, step, unit, init) before including this file\"\n#endif\n\n";
-    vars << banner("The harness variables of " + gen.name +
-                   ": KIV_HAUX(n, scope uid, IN or OUT, type, unit variable, name).\n// Rows of a scope stand in copy order, inputs first.")
+    bool follows = false;
+    for (const auto& s : planner.scopes)
+        for (const auto& v : s.vars) follows = follows || v.follows;
+    vars << banner("The harness variables of " + gen.name + ": KIV_HAUX(n, scope uid, " +
+                   (follows ? "IN, INOUT" : "IN") + " or OUT, type, unit variable, name).\n// Rows of a scope stand in copy order, inputs first." +
+                   (follows ? "\n// An INOUT input takes its unit variable's value after every step of any scope." : ""))
          << "#ifndef KIV_HAUX\n#define KIV_HAUX(n, scope, direction, type, unit_variable, name)\n#endif\n";
     std::vector<std::tuple<int, int, std::string>> input_ids;
     for (const auto& s : planner.scopes) {
@@ -697,7 +722,7 @@ Generated generate(const Options& options) {
                << ")\n";
         vars << "\n";
         for (const auto& v : s.vars) {
-            vars << "KIV_HAUX(" << v.n << ", " << s.uid << ", " << (v.in ? "IN" : "OUT") << ", " << v.type << ", "
+            vars << "KIV_HAUX(" << v.n << ", " << s.uid << ", " << (!v.in ? "OUT" : v.follows ? "INOUT" : "IN") << ", " << v.type << ", "
                  << v.direct << ", \"" << v.name << "\")\n";
             if (v.in) input_ids.push_back({v.id, v.n, v.setter});
         }

@@ -89,6 +89,7 @@ struct Facts {
 struct Variable {
     std::string name;     // within its scope, as suites write it
     bool in = true;
+    bool follows = false; // an input that takes the unit variable's value after every step
     std::string type;     // fixed-width C token
     std::string setter;   // inputs: PLAIN or BOOL
     int id = 0;           // inputs: the variable ID

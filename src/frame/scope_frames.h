@@ -29,22 +29,38 @@ inline constexpr int kKivScopeCount = 0
 #include "unit/scopes.def"
     ;
 
-inline constexpr bool KIV_IN = true;
-inline constexpr bool KIV_OUT = false;
+// The directions of harness_variables.def. An INOUT input is fed like an IN
+// one and then follows its unit variable, so state the unit keeps there
+// carries into the next step unless the host sets the input again.
+struct KivDirection {
+    bool in, follows;
+};
+inline constexpr KivDirection KIV_IN{true, false};
+inline constexpr KivDirection KIV_INOUT{true, true};
+inline constexpr KivDirection KIV_OUT{false, false};
 
 // Harness variables of the scope into the unit variables they feed, in table
 // order, converted by C's rules to the unit variable's type; no range check.
 template <int Scope>
 inline void kiv_copy_in() {
 #define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    if constexpr (scope == Scope && KIV_##direction) unit_variable = kiv_haux##n;
+    if constexpr (scope == Scope && KIV_##direction.in) unit_variable = kiv_haux##n;
 #include "unit/harness_variables.def"
 }
 
 template <int Scope>
 inline void kiv_copy_out() {
 #define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    if constexpr (scope == Scope && !KIV_##direction) kiv_haux##n = unit_variable;
+    if constexpr (scope == Scope && !KIV_##direction.in) kiv_haux##n = unit_variable;
+#include "unit/harness_variables.def"
+}
+
+// Every scope's INOUT inputs, after a step of any scope: two scopes may feed
+// one unit variable, and each must start from what the other left in it.
+template <int = 0>
+inline void kiv_follow_unit() {
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
+    if constexpr (KIV_##direction.follows) kiv_haux##n = unit_variable;
 #include "unit/harness_variables.def"
 }
 
@@ -64,5 +80,6 @@ inline void kiv_normal_step(bool& isInitialized) {
     kiv_copy_in<Scope>();
     Unit();
     kiv_copy_out<Scope>();
+    kiv_follow_unit();
 }
 

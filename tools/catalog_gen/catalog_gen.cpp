@@ -43,7 +43,7 @@ const std::vector<Scope> kScopes = {
 
 const std::vector<Haux> kHaux = {
 #define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    {n, scope, std::string(#direction) == "IN", #type, #unit_variable, name},
+    {n, scope, std::string(#direction) != "OUT", #type, #unit_variable, name},
 #include "unit/harness_variables.def"
 };
 
