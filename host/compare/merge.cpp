@@ -77,10 +77,21 @@ void check_shards(const std::vector<NamedResult>& in) {
     for (int32_t k = 0; k < count; ++k)
         if (!by_index.count(k)) missing.push_back(k);
     if (missing.empty()) return;
+    // As ranges of consecutive shards, so that a split of thousands with
+    // most shares missing still gives one short line.
     std::string list;
-    for (std::size_t i = 0; i < std::min<std::size_t>(missing.size(), 8); ++i)
-        list += (i ? ", " : "") + std::to_string(missing[i]) + "/" + std::to_string(count);
-    if (missing.size() > 8) list += " and " + std::to_string(missing.size() - 8) + " more";
+    std::size_t ranges = 0, left = 0;
+    for (std::size_t i = 0; i < missing.size();) {
+        std::size_t j = i;
+        while (j + 1 < missing.size() && missing[j + 1] == missing[j] + 1) ++j;
+        if (ranges++ < 8)
+            list += (i ? ", " : "") + std::to_string(missing[i]) +
+                    (j > i ? "-" + std::to_string(missing[j]) : std::string()) + "/" + std::to_string(count);
+        else
+            left += j - i + 1;
+        i = j + 1;
+    }
+    if (left) list += " and " + std::to_string(left) + " more";
     throw Error((missing.size() == 1 ? "shard " + list + " is" : "shards " + list + " are") +
                 " missing; nothing was merged");
 }

@@ -94,6 +94,14 @@ const Refusal kRefusals[] = {
          return std::vector<json>{a, b};
      },
      "shard 1/3 is missing"},
+    {"MissingShardsAsRanges",
+     [] {
+         json a = half(0), b = half(1);
+         a["run"]["shard"] = {{"index", 0}, {"count", 10}};
+         b["run"]["shard"] = {{"index", 5}, {"count", 10}};
+         return std::vector<json>{a, b};
+     },
+     "shards 1-4/10, 6-9/10 are missing"},
 };
 
 class MergeRefuses : public testing::TestWithParam<Refusal> {};
