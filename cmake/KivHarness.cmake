@@ -131,10 +131,13 @@ function(kiv_add_harness name)
   endforeach()
 
   # The stamp is new on every run; the unit files keep their time when
-  # unchanged, so only what changed recompiles.
+  # unchanged, so only what changed recompiles. The depfile names every
+  # header the sources include, so an edit of one regenerates the unit set.
+  set(depfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_harness.d)
   add_custom_command(OUTPUT ${gen}/kivinst.stamp
     BYPRODUCTS ${unit_files}
-    COMMAND ${kivinst} ${args} ${sources}
+    COMMAND ${kivinst} ${args} --depfile ${depfile} ${sources}
+    DEPFILE ${depfile}
     DEPENDS ${sources} ${H_UNIT} ${environment} ${kivinst_dep}
     COMMENT "kivinst harness: the unit set of lib${name}.so"
     VERBATIM)

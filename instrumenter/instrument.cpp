@@ -1029,6 +1029,7 @@ public:
         ci.getPreprocessor().addPPCallbacks(std::make_unique<ConfigurationWatcher>(ci.getPreprocessor(), config_));
         return true;
     }
+    void EndSourceFileAction() override { out_.opened = opened_files(getCompilerInstance().getSourceManager()); }
 
 private:
     const Options& options_;
@@ -1138,7 +1139,36 @@ bool instrument(const Options& options, Output& out) {
     out.source = src.str();
     out.records = std::move(result.records);
     out.beside = std::move(config.beside);
+    out.opened = std::move(result.opened);
     return true;
+}
+
+std::vector<std::string> opened_files(const clang::SourceManager& sm) {
+    namespace fs = std::filesystem;
+    std::set<std::string> files;
+    for (auto it = sm.fileinfo_begin(); it != sm.fileinfo_end(); ++it) {
+        std::error_code ec;
+        const fs::path p = fs::absolute(it->first->getName().str(), ec);
+        if (!ec) files.insert(p.lexically_normal().string());
+    }
+    return {files.begin(), files.end()};
+}
+
+// Make reads a space as a separator, '#' as a comment and '$' as a variable.
+static std::string make_escaped(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == ' ' || c == '#') out += '\\';
+        if (c == '$') out += '$';
+        out += c;
+    }
+    return out;
+}
+
+std::string depfile(const std::string& target, const std::vector<std::string>& files) {
+    std::string out = make_escaped(target) + ":";
+    for (const auto& f : files) out += " \\\n  " + make_escaped(f);
+    return out + "\n";
 }
 
 // The probe runtime's headers as this kivinst knows them, so the check does

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace clang {
+class SourceManager;
+}
+
 namespace kivinst {
 
 struct Record {
@@ -53,6 +57,7 @@ struct Output {
     std::string source;           // instrumented source, C, compiled as C against the probe runtime
     std::vector<Record> records;  // in source order
     std::vector<BesideInclude> beside;
+    std::vector<std::string> opened;  // every file the preprocessor read, absolute, sorted
 };
 
 // Parses and instruments options.source. Compiler diagnostics and kivinst's
@@ -66,6 +71,13 @@ bool instrument(const Options& options, Output& out);
 // "file:line:col: name", at the plain source's positions.
 bool compiles(const Options& options, const std::string& source, const std::string& records,
               std::vector<std::string>& missing);
+
+// Every file the source manager read (the source, its headers at any depth,
+// system ones too), absolute and sorted: what a build has to watch.
+std::vector<std::string> opened_files(const clang::SourceManager& sm);
+
+// A Make-format depfile: target depends on each of files.
+std::string depfile(const std::string& target, const std::vector<std::string>& files);
 
 // The record table as a .def file of IXA_RECORD rows.
 std::string records_def(const Options& options, const std::vector<Record>& records);

@@ -130,16 +130,17 @@ int main(int argc, char** argv) {
 
     CLI::App app{
         "kivinst: instrument a C unit for the probe runtime.\n"
-        "  kivinst -u N [-o OUT.c] [-r RECORDS.def] [--root DIR] [-I DIR]... [-D NAME[=VALUE]]... SOURCE.c [-- COMPILER ARGS]\n"
+        "  kivinst -u N [-o OUT.c] [-r RECORDS.def] [--root DIR] [--depfile FILE] [-I DIR]... [-D NAME[=VALUE]]... SOURCE.c [-- COMPILER ARGS]\n"
         "  kivinst --goals [--first N] [--skip-function NAME]... [--justify-out FILE] RECORDS.def..."};
     bool goals = false;
     int unit = 0, first = 1;
-    std::string source, output, records, root = ".", justify_out;
+    std::string source, output, records, root = ".", justify_out, depfile;
     std::vector<std::string> includes, defines, skipped, tables;
     app.add_flag("--goals", goals, "propose a goal table for record tables instead of instrumenting");
     app.add_option("-u,--unit", unit, "translation unit number, the N of TU<N> in record names")->check(kiv::whole_number(1, 99999));
     app.add_option("-o,--output", output, "instrumented source (default: standard output)");
     app.add_option("-r,--records", records, "record table (default: OUTPUT's stem + _records.def)");
+    app.add_option("--depfile", depfile, "write a Make depfile: OUTPUT (else RECORDS) depends on every file read");
     app.add_option("--root", root, "positions in the sites file are relative to this folder (default: the current one)");
     app.add_option("-I", includes, "include directory")->allow_extra_args(false);
     app.add_option("-D", defines, "macro definition")->allow_extra_args(false);
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Checked before the work, so that a mistyped folder is named as such.
-    for (const std::string& file : {output, records}) {
+    for (const std::string& file : {output, records, depfile}) {
         if (file.empty() || fs::is_directory(folder_of(file))) continue;
         std::cerr << "kivinst: " << file << ": no such folder " << folder_of(file) << "\n";
         return 2;
@@ -246,6 +247,8 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> files = {{records, table},
                                                               {sites, kivinst::sites_json(opt, out.records)}};
     if (!output.empty()) files.emplace_back(output, out.source);
+    if (!depfile.empty())
+        files.emplace_back(depfile, kivinst::depfile(output.empty() ? records : output, out.opened));
     if (!write_files(files)) return 2;
     if (output.empty()) std::cout << out.source;
     if (!opt.output_args.empty()) {

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "generate.h"
+#include "instrument.h"
 #include "model.h"
 
 namespace kivinst::harness {
@@ -125,6 +126,7 @@ int command(int argc, char** argv) {
     app.name("kivinst harness");
     Options o;
     bool no_build = false;
+    std::string depfile;
     app.add_option("-I", o.includes, "include directory")->allow_extra_args(false);
     app.add_option("-D", o.defines, "macro definition")->allow_extra_args(false);
     app.add_option("--entry", o.entries, "entry function: a scope of its own (default: what the unit does not call)")
@@ -134,6 +136,8 @@ int command(int argc, char** argv) {
     app.add_option("--name", o.name, "the library is lib<NAME>.so (default: the unit file's name, else the first source's)");
     app.add_option("--root", o.root, "positions in the sites files are relative to this folder")->capture_default_str();
     app.add_option("--map", o.map, "the ID map file (default: beside the unit file, else in DIR)");
+    app.add_option("--depfile", depfile,
+                   "write a Make depfile: DIR/kivinst.stamp depends on every file read (sources, headers)");
     app.add_flag("--no-build", no_build, "write DIR/unit and the ID map only (what kiv_add_harness runs)");
     app.add_option("sources", o.sources, "the unit's C sources")->required();
     try {
@@ -146,9 +150,22 @@ int command(int argc, char** argv) {
     }
 
     const fs::path dir = fs::absolute(o.out_dir).lexically_normal();
-    if (fs::exists(dir) && (!fs::is_directory(dir) || (!fs::is_empty(dir) && !fs::exists(dir / "unit" / "scopes.def")))) {
+    // Empty folders do not count: Ninja makes the folders of a rule's
+    // outputs before it runs the rule.
+    auto holds_files = [](const fs::path& d) {
+        for (const auto& e : fs::recursive_directory_iterator(d))
+            if (!e.is_directory()) return true;
+        return false;
+    };
+    if (fs::exists(dir) && (!fs::is_directory(dir) || (holds_files(dir) && !fs::exists(dir / "unit" / "scopes.def")))) {
         std::cerr << "kivinst harness: " << o.out_dir
                   << " exists and holds no harness; give a new or empty folder, or one kivinst harness wrote\n";
+        return 2;
+    }
+
+    if (!depfile.empty() && !fs::is_directory(fs::absolute(depfile).parent_path())) {
+        std::cerr << "kivinst harness: --depfile " << depfile << ": no such folder "
+                  << fs::absolute(depfile).parent_path().string() << "\n";
         return 2;
     }
 
@@ -211,6 +228,10 @@ int command(int argc, char** argv) {
                 if (fs::is_regular_file(old) && read(old) == read(e.path()))
                     fs::last_write_time(e.path(), fs::last_write_time(old));
             }
+        // Written ahead of the swap and renamed after it: the depfile is new
+        // only when the unit set it describes is.
+        if (!depfile.empty())
+            write(depfile + ".tmp", kivinst::depfile((dir / "kivinst.stamp").string(), {g.opened.begin(), g.opened.end()}));
         const fs::path old = dir.parent_path() / ("." + dir.filename().string() + ".old-" + std::to_string(::getpid()));
         if (fs::exists(dir)) fs::rename(dir, old);
         fs::rename(tmp, dir);
@@ -221,9 +242,14 @@ int command(int argc, char** argv) {
             write(t, g.map_text);
             fs::rename(t, g.map_path);
         }
+        if (!depfile.empty()) fs::rename(depfile + ".tmp", depfile);
     } catch (const std::exception& e) {
         std::cerr << "kivinst harness: " << e.what() << "; " << o.out_dir << " is untouched\n";
         cleanup();
+        if (!depfile.empty()) {
+            std::error_code ec;
+            fs::remove(depfile + ".tmp", ec);
+        }
         return 1;
     }
     if (!no_build)

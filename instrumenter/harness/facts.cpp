@@ -3,6 +3,8 @@
 // types reduced to fixed-width scalars, who calls whom, who names what.
 #include "facts.h"
 
+#include "instrument.h"
+
 #include <memory>
 #include <sstream>
 
@@ -322,6 +324,7 @@ void collect_facts(const std::vector<std::string>& compiler_args, Facts& facts) 
         const bool env = i >= facts.sources.size();
         Collector c(asts[i]->getASTContext(), facts, all[i], env);
         c.run();
+        for (auto& f : kivinst::opened_files(asts[i]->getSourceManager())) facts.opened.push_back(std::move(f));
     }
 }
 

@@ -525,6 +525,7 @@ Generated generate(const Options& options) {
     gen.environment = unit.environment;
 
     collect_facts(gen.compiler_args, facts);
+    gen.opened.insert(facts.opened.begin(), facts.opened.end());
 
     // Entries: named, or every external function of the unit nobody calls.
     std::vector<std::string> candidates;
@@ -640,6 +641,7 @@ Generated generate(const Options& options) {
         io.root = options.root;
         kivinst::Output out;
         if (!kivinst::instrument(io, out)) throw BadInput(src + " does not parse; nothing written");
+        gen.opened.insert(out.opened.begin(), out.opened.end());
         gen.files["unit/" + stem + ".c"] = out.source;
         const std::string table = kivinst::records_def(io, out.records);
         gen.files["unit/" + stem + "_records.def"] = table;

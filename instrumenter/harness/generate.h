@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Generated {
     std::vector<std::string> compiler_args;    // -I/-D the unit's sources need
     std::vector<std::string> warnings;         // what is not observed, located
     std::vector<std::string> inputs;           // the scope inputs with their IDs, for the summary
+    std::set<std::string> opened;              // every file read to make it: what a rebuild watches
 };
 
 // Throws BadInput (model.h) on anything the user must fix.

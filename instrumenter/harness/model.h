@@ -83,6 +83,7 @@ struct Facts {
     std::map<std::string, Global> globals;
     std::vector<std::string> sources;       // unit sources, in command-line order
     std::vector<std::string> environment;   // environment sources
+    std::vector<std::string> opened;        // every file their parse read
 };
 
 // One harness variable: what the frame copies between kiv_haux<n> and the unit.
