@@ -208,7 +208,8 @@ Catalog parse(const nlohmann::json& j) {
     for (const auto& i : j.at("inputs")) {
         const std::string at = item("inputs", n++);
         c.inputs.push_back({int_field(i, "id", at), i.at("name"), i.at("variable"), int_field(i, "scope", at),
-                            i.at("feeds"), setter_named(i.at("setter")), type_field(i, at)});
+                            i.at("feeds"), setter_named(i.at("setter")), type_field(i, at),
+                            i.value("follows_unit", false)});
     }
     n = 0;
     for (const auto& o : j.at("outputs")) {

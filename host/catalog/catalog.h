@@ -39,6 +39,9 @@ struct CatalogInput {
     std::string feeds;  // the unit variable the scope's frame copies it into
     Setter setter = Setter::unknown;
     ValueType type{};
+    // After a step it holds what the unit left in the variable it feeds (a
+    // field of an object passed by pointer), not the value last written.
+    bool follows_unit = false;
 };
 
 struct CatalogOutput {

@@ -32,11 +32,13 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : dr
     for (std::size_t i = 0; i < s.inputs.size(); ++i)
         at_load_.push_back(drive_.api().kiv_dll_get_input_int(static_cast<int32_t>(i)));
     std::map<int32_t, const ValueType*> type_of;
+    std::map<int32_t, bool> follows;
     for (const auto& ci : target.catalog().inputs)
-        type_of[ci.id] = &ci.type;
+        type_of[ci.id] = &ci.type, follows[ci.id] = ci.follows_unit;
     for (const auto& slot : s.inputs) {
         InputSpace in;
         in.scope = slot.scope;
+        follows_.push_back(follows[slot.id] ? 1 : 0);
         in.boolean = slot.setter == Setter::boolean;
         // The type's range, written through the integer setter: a floating
         // input takes integers in the 32-bit range.
@@ -59,9 +61,10 @@ Runner::Runner(const Target& target, const std::vector<int64_t>& constants) : dr
     snapshot_.take(target.library().writable());
 }
 
-// A cell is written only where the value differs from what the input holds,
-// exactly as the suite file will say it, so the run here and `kivrun run` of
-// the written suite drive the library alike.
+// A cell is written only where the value differs from what the input holds
+// (or where the unit may have changed what it holds), exactly as the suite
+// file will say it, so the run here and `kivrun run` of the written suite
+// drive the library alike.
 void Runner::execute(const Case& c, Observation& obs) {
     current_ = at_load_;
     obs.outputs.resize(c.size() * outputs_.size());
@@ -76,7 +79,7 @@ void Runner::execute(const Case& c, Observation& obs) {
             beat_->fetch_add(1, std::memory_order_relaxed);
         }
         for (const Set& x : st.sets)
-            if (current_[x.input] != x.value) {
+            if (current_[x.input] != x.value || follows_unit(x.input)) {
                 drive_.set(x.input, x.value);
                 current_[x.input] = x.value;
             }

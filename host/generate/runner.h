@@ -33,6 +33,9 @@ public:
 
     const Space& space() const { return space_; }
     const std::vector<int64_t>& at_load() const { return at_load_; }  // per input
+    // Whether input i holds what the unit left after a step: a value the case
+    // sets is written even when it equals the last one written.
+    bool follows_unit(std::size_t i) const { return i < follows_.size() && follows_[i]; }
     const std::vector<std::size_t>& outputs() const { return outputs_; }  // Space output -> Schema::outputs
 
     // Runs c from the state at load, then restores it. Bumps *beat before each
@@ -50,6 +53,7 @@ private:
     Snapshot snapshot_;
     Space space_;
     std::vector<int64_t> at_load_, current_;
+    std::vector<uint8_t> follows_;
     std::vector<std::size_t> outputs_;
     std::atomic<uint64_t>* beat_ = nullptr;
     std::atomic<int32_t>* step_ = nullptr;

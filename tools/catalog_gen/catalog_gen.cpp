@@ -25,6 +25,7 @@ struct Haux {
     int n, scope;
     bool in;
     std::string type, unit_var, name;
+    bool follows = false;  // INOUT: after a step it holds the unit variable's value
 };
 struct Scope {
     int uid;
@@ -43,7 +44,7 @@ const std::vector<Scope> kScopes = {
 
 const std::vector<Haux> kHaux = {
 #define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    {n, scope, std::string(#direction) != "OUT", #type, #unit_variable, name},
+    {n, scope, std::string(#direction) != "OUT", #type, #unit_variable, name, std::string(#direction) == "INOUT"},
 #include "unit/harness_variables.def"
 };
 
@@ -242,6 +243,7 @@ nlohmann::json build(const Positions& at) {
                               {"feeds", h.unit_var},
                               {"type", h.type},
                               {"setter", setter}});
+            if (h.follows) inputs.back()["follows_unit"] = true;
             scope_inputs[h.scope].push_back(id->second->id);
         } else {
             outputs.push_back(
