@@ -163,6 +163,15 @@ int command(int argc, char** argv) {
         return 2;
     }
 
+    // DIR is replaced whole, so a depfile inside it would go with the old one.
+    if (!depfile.empty()) {
+        const fs::path d = fs::absolute(depfile).lexically_normal();
+        if (const auto rel = d.lexically_relative(dir); !rel.empty() && *rel.begin() != "..") {
+            std::cerr << "kivinst harness: --depfile " << depfile << " is inside " << o.out_dir
+                      << "; give a place outside the harness folder\n";
+            return 2;
+        }
+    }
     if (!depfile.empty() && !fs::is_directory(fs::absolute(depfile).parent_path())) {
         std::cerr << "kivinst harness: --depfile " << depfile << ": no such folder "
                   << fs::absolute(depfile).parent_path().string() << "\n";
