@@ -19,3 +19,27 @@ function(goal_vector path out)
   endforeach()
   set(${out} "${vector}" PARENT_SCOPE)
 endfunction()
+
+# same_goals(HAND.json GENERATED.json LABEL GOALS REACHED): the two results
+# reach the same goals at the same case and step; GOALS and REACHED receive
+# how many goals there are and how many were reached. LABEL prefixes the
+# messages.
+function(same_goals hand_path generated_path label goals_out reached_out)
+  goal_vector(${hand_path} hand)
+  goal_vector(${generated_path} generated)
+  list(LENGTH hand n)
+  if(n EQUAL 0)
+    message(FATAL_ERROR "${label}no goals in the report")
+  endif()
+  set(reached 0)
+  foreach(h g IN ZIP_LISTS hand generated)
+    if(NOT "${h}" STREQUAL "${g}")
+      message(SEND_ERROR "${label}goal differs: hand-written ${h}, generated ${g}")
+    endif()
+    if(h MATCHES "=(ON|true)@")
+      math(EXPR reached "${reached} + 1")
+    endif()
+  endforeach()
+  set(${goals_out} ${n} PARENT_SCOPE)
+  set(${reached_out} ${reached} PARENT_SCOPE)
+endfunction()
