@@ -124,14 +124,14 @@ Stop Engine::run(const Limits& limits) {
             std::chrono::duration<double>(Clock::now() - start_).count() >= limits.seconds)
             return Stop::time;
         std::size_t focus = 0;
-        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick_entry(focus)].steps;
+        uint64_t gap = 0;
+        Case c = corpus_.empty() ? Case{random_step()} : corpus_[pick_entry(focus, gap)].steps;
         // A case that came near a goal at some step is cut there half the
         // time, so what follows (a repeat, a held input) builds on that step.
         if (focus && focus < c.size() && pick(2)) c.resize(focus);
-        focus_step_ = focus;
         const std::size_t n = 1 + pick(3);
-        if (focus_gap_ && focus_step_ && pick(3) == 0)
-            nudge_at_focus(c);
+        if (gap && focus && pick(3) == 0)
+            nudge_at_focus(c, focus, gap);
         else
             for (std::size_t i = 0; i < n; ++i)
                 mutate(c);
@@ -350,8 +350,8 @@ void Engine::put(Step& s, uint16_t in, int64_t v) {
 // distance (scaled by a power of two either way, give or take one) from the
 // value in force there: a limit is met by the input that feeds it, directly
 // or through a filter or a scale, in one move rather than many.
-void Engine::nudge_at_focus(Case& c) {
-    const std::size_t at = std::min(focus_step_, c.size()) - 1;
+void Engine::nudge_at_focus(Case& c, std::size_t focus, uint64_t gap_seen) {
+    const std::size_t at = std::min(focus, c.size()) - 1;
     const std::size_t k = scope_index(c[at].scope);
     if (k >= inputs_of_.size() || inputs_of_[k].empty()) return;
     const uint16_t in = inputs_of_[k][pick(inputs_of_[k].size())];
@@ -364,7 +364,7 @@ void Engine::nudge_at_focus(Case& c) {
         put(c[at], in, 1 - now);
     } else {
         const auto span = static_cast<uint64_t>(space.max - space.min);
-        const uint64_t gap = std::max<uint64_t>(1, (focus_gap_ << pick(3)) >> pick(3));
+        const uint64_t gap = std::max<uint64_t>(1, (gap_seen << pick(3)) >> pick(3));
         const int64_t delta = static_cast<int64_t>(std::min(gap, span)) + static_cast<int64_t>(pick(3)) - 1;
         put(c[at], in, std::clamp(pick(2) ? now + delta : now - delta, space.min, space.max));
     }
@@ -395,12 +395,12 @@ void Engine::nudge_value(Case& c) {
 // had, and a sequence that must be built step by step (a stage counted up
 // press by press) grows from the newest one. A third of the time a case that
 // came nearest to some goal not reached; focus is then the step after the
-// one where it came nearest (0: none).
-std::size_t Engine::pick_entry(std::size_t& focus) {
+// one where it came nearest and gap how near it came (both 0: none).
+std::size_t Engine::pick_entry(std::size_t& focus, uint64_t& gap) {
     constexpr std::size_t kNewest = 8;
     const std::size_t n = corpus_.size();
     focus = 0;
-    focus_gap_ = 0;
+    gap = 0;
     if (!leaders_.empty() && pick(3) == 0) {
         const std::size_t e = leaders_[pick(leaders_.size())];
         // The step of one of the goals it leads on.
@@ -410,7 +410,7 @@ std::size_t Engine::pick_entry(std::size_t& focus) {
         if (!goals.empty() && e < n && !corpus_[e].near_step.empty()) {
             const std::size_t g = goals[pick(goals.size())];
             focus = corpus_[e].near_step[g] + std::size_t{1};
-            focus_gap_ = best_[g];
+            gap = best_[g];
         }
         return e;
     }

@@ -154,9 +154,9 @@ private:
     void repeat_block(Case& c);
     void hold_input(Case& c);
     void nudge_value(Case& c);
-    void nudge_at_focus(Case& c);
+    void nudge_at_focus(Case& c, std::size_t focus, uint64_t gap_seen);
     static void put(Step& s, uint16_t in, int64_t v);
-    std::size_t pick_entry(std::size_t& focus);
+    std::size_t pick_entry(std::size_t& focus, uint64_t& gap);
     Step random_step();
     void set_random_input(Step& s);
     std::size_t scope_index(int32_t scope) const;
@@ -191,8 +191,6 @@ private:
     std::size_t max_steps_ = 32;  // the cap on case length now
     uint64_t grown_ = 0;          // executions when the cap last grew
     bool grow_cap_ = false;       // a case at the cap came nearer at its end
-    uint64_t focus_gap_ = 0;      // distance to the goal the picked case came near (0: none)
-    std::size_t focus_step_ = 0;  // the step after the one where it came near (0: none)
 };
 
 }  // namespace kiv::gen
