@@ -2,13 +2,7 @@
 # set on the next build, and a build with nothing changed does not. Run with
 # every generator at hand; the project sits in a folder with a space, which
 # the depfile must escape.
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${what} failed (exit ${rc}):\n${out}\n${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../run_checked.cmake)
 
 set(generators "Unix Makefiles")
 find_program(NINJA ninja)
