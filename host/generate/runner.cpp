@@ -79,7 +79,7 @@ void Runner::execute(const Case& c, Observation& obs) {
             beat_->fetch_add(1, std::memory_order_relaxed);
         }
         for (const Set& x : st.sets)
-            if (current_[x.input] != x.value || follows_unit(x.input)) {
+            if (writes(current_, x)) {
                 drive_.set(x.input, x.value);
                 current_[x.input] = x.value;
             }

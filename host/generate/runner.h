@@ -33,9 +33,13 @@ public:
 
     const Space& space() const { return space_; }
     const std::vector<int64_t>& at_load() const { return at_load_; }  // per input
-    // Whether input i holds what the unit left after a step: a value the case
-    // sets is written even when it equals the last one written.
-    bool follows_unit(std::size_t i) const { return i < follows_.size() && follows_[i]; }
+    // Whether a step's cell x is written, given the values last written
+    // (current): where it differs, or where the input holds what the unit
+    // left after a step, which may differ from the last value written. The
+    // run here and the suite file both follow this one rule.
+    bool writes(const std::vector<int64_t>& current, const Set& x) const {
+        return current[x.input] != x.value || (x.input < follows_.size() && follows_[x.input]);
+    }
     const std::vector<std::size_t>& outputs() const { return outputs_; }  // Space output -> Schema::outputs
 
     // Runs c from the state at load, then restores it. Bumps *beat before each

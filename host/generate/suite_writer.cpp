@@ -47,7 +47,7 @@ struct Layout {
             std::vector<std::pair<std::string, std::string>> row{{"case", name}};
             if (k == 0 || c[k].scope != c[k - 1].scope) row.push_back({"scope", scope_name(schema, c[k].scope)});
             for (const Set& x : c[k].sets)
-                if (current[x.input] != x.value || runner.follows_unit(x.input)) {
+                if (runner.writes(current, x)) {
                     current[x.input] = x.value;
                     input_used[x.input] = 1;
                     row.push_back({"i" + std::to_string(x.input), std::to_string(x.value)});
