@@ -123,15 +123,14 @@ private:
         return v;
     }
 
-    static Variable on_glue_scalar(const std::string& tu, const std::string& var, const std::string& type,
-                                   const std::string& name, bool in) {
+    // A glue variable with external linkage: the frame names it directly.
+    static Variable on_glue_scalar(const std::string& var, const std::string& type, const std::string& name, bool in) {
         Variable v;
         v.name = name;
         v.in = in;
         v.type = type;
         v.direct = var;
         v.direct_decl = "extern " + type + " " + var + ";";
-        (void)tu;
         return v;
     }
 
@@ -184,7 +183,7 @@ private:
         const std::string calls = "kiv_calls_" + f.name;
         storage << "uint32_t " << calls << ";\n";
         body << "    ++" << calls << ";\n";
-        out.push_back(on_glue_scalar(tu, calls, "uint32_t", f.name + ".calls", false));
+        out.push_back(on_glue_scalar(calls, "uint32_t", f.name + ".calls", false));
         if (first) pre_step.push_back(calls);
         for (const Param& p : f.params) {
             const std::string arg = "kiv_arg_" + f.name + "_" + p.name;
@@ -193,7 +192,7 @@ private:
                 case ParamKind::Scalar:
                     storage << p.leaves[0].type << " " << arg << ";\n";
                     body << "    " << arg << " = " << p.name << ";\n";
-                    out.push_back(on_glue_scalar(tu, arg, p.leaves[0].type, f.name + "." + p.name, false));
+                    out.push_back(on_glue_scalar(arg, p.leaves[0].type, f.name + "." + p.name, false));
                     break;
                 case ParamKind::Struct:
                     storage << "static " << p.decl_type << " " << arg << ";\n";
@@ -233,7 +232,7 @@ private:
             const std::string r = "kiv_res_" + f.name;
             if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
                 storage << f.return_leaves[0].type << " " << r << ";\n";
-                in.push_back(on_glue_scalar(tu, r, f.return_leaves[0].type, f.name, true));
+                in.push_back(on_glue_scalar(r, f.return_leaves[0].type, f.name, true));
             } else {
                 storage << "static " << f.return_type << " " << r << ";\n";
                 for (const Leaf& l : f.return_leaves) in.push_back(on_glue_storage(tu, r + l.path, l.type, f.name + l.path, true));
@@ -276,7 +275,7 @@ private:
             switch (p.kind) {
                 case ParamKind::Scalar:
                     storage << p.leaves[0].type << " " << var << ";\n";
-                    in.push_back(on_glue_scalar(f.tu, var, p.leaves[0].type, p.name, true));
+                    in.push_back(on_glue_scalar(var, p.leaves[0].type, p.name, true));
                     args.push_back(var);
                     break;
                 case ParamKind::Struct:
@@ -315,7 +314,7 @@ private:
             const std::string r = "kiv_ret_" + entry;
             if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
                 storage << f.return_leaves[0].type << " " << r << ";\n";
-                out.push_back(on_glue_scalar(f.tu, r, f.return_leaves[0].type, "return", false));
+                out.push_back(on_glue_scalar(r, f.return_leaves[0].type, "return", false));
             } else {
                 storage << "static " << f.return_type << " " << r << ";\n";
                 for (const Leaf& l : f.return_leaves)
