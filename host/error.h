@@ -2,11 +2,18 @@
 // exit code 2 before anything runs.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace kiv {
+
+// The most any file kivrun reads may hold (a suite, a justification file, a
+// result, a catalog): an endless or wrong file (/dev/zero, say) is refused
+// with a message rather than read until memory runs out.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{1} << 30;
+inline constexpr const char* kMaxInputText = "1 GiB";
 
 // Unusable input: a missing library or export, an unreadable catalog, a bad
 // command line. The message is complete and meant for the user as it is.

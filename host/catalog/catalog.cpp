@@ -10,6 +10,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <fstream>
 #include <sstream>
@@ -263,9 +264,15 @@ void check_unique(const Catalog& c) {
 Catalog load_catalog(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error("cannot read catalog " + path);
-    std::ostringstream buf;
-    buf << in.rdbuf();  // an empty file reads as "" and is then reported as malformed
-    const std::string text = std::move(buf).str();
+    // An empty file reads as "" and is then reported as malformed; an endless
+    // one stops at the limit.
+    std::string text;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxInputBytes || std::memchr(chunk, '\0', static_cast<std::size_t>(in.gcount())))
+            throw Error("catalog " + path + " is malformed: a binary file, or larger than " + kMaxInputText);
+    }
     try {
         const auto j = nlohmann::json::parse(text);
         Catalog c = parse(j);

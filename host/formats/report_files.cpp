@@ -41,6 +41,19 @@ bool lies_in(const std::string& path, const std::string& dir) {
     return false;
 }
 
+// A file the existing folder `dir` holds, when it holds one and is no report
+// kivrun wrote; else empty.
+std::string foreign_file(const std::string& dir) {
+    std::error_code ec;
+    std::string first;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename() == kReportMarker) return "";
+        if (first.empty()) first = it->path().string();
+    }
+    if (ec) throw Error("cannot read the folder " + dir + ": " + ec.message());
+    return first;
+}
+
 std::string parent_of(const std::string& path) {
     const fs::path p = fs::path(path).parent_path();
     return p.empty() ? "." : p.string();
@@ -74,6 +87,13 @@ void check_outputs(const std::vector<OutputPath>& outputs, const std::vector<std
         if (exists && o.directory)
             for (const auto& in : all)
                 if (lies_in(in.path, o.path)) throw Error(what + ": holds " + in.path + ", " + in.role + "; not replaced");
+        // Nor is a folder of the user's files replaced, through a link or not.
+        if (exists && o.directory) {
+            const std::string other = foreign_file(o.path);
+            if (!other.empty())
+                throw Error(what + ": holds " + other + ", and is no report kivrun wrote (it has no " + kReportMarker +
+                            "); not replaced: name a new or empty folder");
+        }
         if (exists && access(o.path.c_str(), W_OK) != 0)
             throw Error("cannot write " + what + ": " + std::strerror(errno));
         // A folder is replaced by a new one beside it, so its parent must take writes too.

@@ -15,9 +15,14 @@ struct OutputPath {
     bool directory = false;  // a report that is a folder of files (HTML)
 };
 
+// The file kivrun writes into every folder of files it writes (the HTML
+// report): an existing folder is replaced only when it is empty or holds it.
+inline constexpr const char* kReportMarker = ".kivrun-report";
+
 // Throws Error when an output is one of the inputs (suite, justification,
 // library, catalog: any path naming the same file), when two outputs name the
-// same file, when a folder output holds an input (it is replaced whole), or
+// same file, when a folder output holds an input (it is replaced whole) or
+// anything else than a report kivrun wrote (no kReportMarker), or
 // when an output cannot be written (missing folder, no
 // permission, a folder where a file is wanted).
 // `command` names what the inputs are of, in messages ("run", "merge").

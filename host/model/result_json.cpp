@@ -37,12 +37,17 @@ namespace dom = simdjson::dom;
 
 // Reads the rest of the stream into `buf`, followed by the padding simdjson
 // wants behind the text; returns the text's length. A file goes straight into
-// the buffer, which a thread keeps for its next document.
-std::size_t slurp(std::istream& in, std::vector<char>& buf) {
+// the buffer, which a thread keeps for its next document. Throws Error naming
+// `what` for a text beyond kMaxInputBytes or one holding a NUL (no JSON does):
+// an endless or binary file ends in a message, not an exhausted memory.
+std::size_t slurp(std::istream& in, std::vector<char>& buf, const std::string& what) {
+    const auto refuse = [&](const std::string& why) { throw Error(what + ": not a kivrun result (" + why + ")"); };
+    const std::string too_big = std::string("larger than ") + kMaxInputText + ", the most kivrun reads";
     std::size_t size = 0;
     const auto start = in.tellg();
     if (start >= 0 && in.seekg(0, std::ios::end)) {
         const auto expected = static_cast<std::size_t>(in.tellg() - start);
+        if (expected > kMaxInputBytes) refuse(too_big);
         in.seekg(start);
         buf.resize(std::max(buf.size(), expected + 1 + simdjson::SIMDJSON_PADDING));
         in.read(buf.data(), static_cast<std::streamsize>(expected + 1));  // one more: a file that grew is read on
@@ -51,9 +56,12 @@ std::size_t slurp(std::istream& in, std::vector<char>& buf) {
     in.clear();
     // Whatever is left: a stream that cannot seek, or a file that grew.
     while (in) {
+        if (size > kMaxInputBytes) refuse(too_big);
         buf.resize(std::max(buf.size(), size + 65536 + simdjson::SIMDJSON_PADDING));
         in.read(buf.data() + size, 65536);
-        size += static_cast<std::size_t>(in.gcount());
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (std::memchr(buf.data() + size, '\0', n)) refuse("a binary file");
+        size += n;
     }
     std::memset(buf.data() + size, 0, simdjson::SIMDJSON_PADDING);
     return size;
@@ -352,7 +360,7 @@ struct ResultDocument::Parsed {
 ResultDocument::ResultDocument(std::istream& in, const std::string& what)
     : parsed_(std::make_unique<Parsed>()), what_(what) {
     ThreadBuffers& buffers = thread_buffers();
-    const std::size_t size = slurp(in, buffers.text);
+    const std::size_t size = slurp(in, buffers.text, what);
     Parsed& p = *parsed_;
     if (buffers.idle.empty()) {
         p.parser = std::make_unique<dom::parser>();

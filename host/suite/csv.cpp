@@ -226,14 +226,24 @@ std::optional<std::string> read_input_file(const std::string& file, const std::s
     std::string text;
     std::FILE* f = std::fopen(file.c_str(), "rb");
     bool ok = f != nullptr;
+    bool too_big = false;
     if (ok) {
         const auto size = std::filesystem::file_size(file, ec);
-        if (!ec) text.reserve(size);
+        too_big = !ec && size > kMaxInputBytes;
+        if (!ec && !too_big) text.reserve(size);
         char buf[1 << 16];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-            text.append(buf, n);
+        // A NUL ends the read at once: the file is binary (or /dev/zero) and refused below.
+        for (std::size_t n; !too_big && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+            too_big = text.size() + n > kMaxInputBytes;
+            if (!too_big) text.append(buf, n);
+            if (std::memchr(buf, '\0', n)) break;
+        }
         ok = !std::ferror(f);
         std::fclose(f);
+    }
+    if (too_big) {
+        diags.push_back({file, 0, 0, "the " + what + " is larger than " + kMaxInputText + ", the most kivrun reads"});
+        return std::nullopt;
     }
     if (!ok) {
         diags.push_back({file, 0, 0, "cannot read the " + what});

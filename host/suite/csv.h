@@ -56,8 +56,8 @@ std::size_t invalid_utf8(std::string_view text);
 // sends raw control codes to a terminal.
 std::string printable(std::string_view text);
 
-// The whole text of an input file. A directory, an unreadable, an empty or a
-// binary file gives no text and a diagnostic that names the file as `what`
+// The whole text of an input file. A directory, an unreadable, an empty, a
+// binary file or one beyond kMaxInputBytes (an endless one) gives no text and a diagnostic that names the file as `what`
 // ("suite file") and, for an empty one, says what it should start with (`first_row`).
 std::optional<std::string> read_input_file(const std::string& file, const std::string& what,
                                            const std::string& first_row, std::vector<Diagnostic>& diags);
@@ -69,8 +69,9 @@ class TableReader {
 protected:
     explicit TableReader(const std::string& file) : file_(file) {}
 
+    // Beyond kMaxDiagnostics a problem is dropped: the file is refused anyway.
     void error(int line, int column, const std::string& message) {
-        diags_.push_back({file_, line, column, printable(message)});
+        if (!full()) diags_.push_back({file_, line, column, printable(message)});
     }
     bool full() const { return diags_.size() >= kMaxDiagnostics; }
 

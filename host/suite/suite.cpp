@@ -4,6 +4,8 @@
 #include "suite/csv.h"
 #include "suite/value.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -158,6 +160,8 @@ private:
 
 class SuiteParser : TableReader {
 public:
+    static constexpr std::size_t kMaxCaseName = 1024;  // bytes
+
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
         : TableReader(file), schema_(schema), options_(options), out_(plan) {
         file_index_ = static_cast<uint32_t>(out_.files.size());
@@ -246,6 +250,9 @@ private:
         if (l == "case") return {ColumnKind::case_name};
         if (l == "scope") return {ColumnKind::scope};
         if (l == "note" || l == "notes" || l == "comment") return {ColumnKind::note};
+        // Past the cap on problems the file is refused anyway: the rest of a
+        // header of a million unknown columns is not looked up one by one.
+        if (full()) return {ColumnKind::note};
         if (l.rfind("expect ", 0) == 0) {
             std::string_view name = h.substr(7);
             name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
@@ -451,6 +458,12 @@ private:
             return false;
         }
         if (current_case_ >= 0 && out_.cases[current_case_].name == cc->text) return true;
+        if (cc->text.size() > kMaxCaseName) {
+            error(row.line, cc->column,
+                  "a case name of " + std::to_string(cc->text.size()) + " bytes; at most " +
+                      std::to_string(kMaxCaseName) + " (every report names the case)");
+            return false;
+        }
         const bool is_setup = same_name(cc->text, "setup");
         if (is_setup && current_case_ >= 0) {
             error(row.line, cc->column,
@@ -633,7 +646,21 @@ void parse_suite(const std::string& file, const std::string& text, const Schema&
 Plan load_suites(const std::vector<std::string>& files, const Schema& schema, const SuiteOptions& options) {
     Plan plan;
     std::vector<Diagnostic> all;
+    // A suite named twice (x.csv ./x.csv, or by a link) is refused rather than
+    // run twice: its cases would count twice and a diff would call them added.
+    std::vector<std::pair<std::string, std::pair<dev_t, ino_t>>> seen;
     for (const auto& f : files) {
+        struct stat st;
+        if (stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const auto same = std::find_if(seen.begin(), seen.end(), [&](const auto& s) {
+                return s.second == std::pair{st.st_dev, st.st_ino};
+            });
+            if (same != seen.end()) {
+                all.push_back({f, 0, 0, "the same suite file as " + same->first + "; name each suite once"});
+                continue;
+            }
+            seen.push_back({f, {st.st_dev, st.st_ino}});
+        }
         const auto text = read_input_file(f, "suite file", "a header row with at least 'case' and 'scope'", all);
         if (!text) continue;
         try {

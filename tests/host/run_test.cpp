@@ -211,10 +211,53 @@ const OutputRow kOutputRows[] = {
      "{ cd {dir} && {kivrun} run {lib} {suite} -q --json m1.json >/dev/null; "
      "{kivrun} run {lib} $(basename {suite}) -q --json m2.json >/dev/null; {kivrun} merge m1.json m2.json -o m.json; }",
      2, "is in both m1.json and m2.json"},
+    // One suite named twice on a command line is refused, not run twice.
+    {"OneSuiteNamedTwiceIsRefused", "{ cd {dir} && {kivrun} run {lib} {suite} ./$(basename {suite}); }", 2,
+     "the same suite file as {suite}; name each suite once"},
+    // Every file kivrun reads has a limit: an endless, binary or huge one is
+    // refused with a message, a header of a million unknown columns quickly
+    // and in a few lines, a case name of megabytes by its size.
+    {"SuiteFromDevZeroIsRefused", "{kivrun} run {lib} /dev/zero", 2, "/dev/zero: is a binary file"},
+    {"JustificationFromDevZeroIsRefused", "{kivrun} run {lib} {suite} --justify /dev/zero", 2,
+     "/dev/zero: is a binary file"},
+    {"ResultFromDevZeroIsRefused", "{kivrun} report /dev/zero", 2, "/dev/zero: not a kivrun result (a binary file)"},
+    {"CatalogFromDevZeroIsRefused", "{kivrun} info {lib} --catalog /dev/zero", 2,
+     "catalog /dev/zero is malformed: a binary file, or larger than 1 GiB"},
+    {"SuiteBeyondTheLimitIsRefused", "{ truncate -s 1100M {dir}/big.csv && {kivrun} run {lib} {dir}/big.csv; }", 2,
+     "big.csv: the suite file is larger than 1 GiB, the most kivrun reads"},
+    {"ResultBeyondTheLimitIsRefused", "{ truncate -s 1100M {dir}/big.json && {kivrun} report {dir}/big.json; }", 2,
+     "big.json: not a kivrun result (larger than 1 GiB, the most kivrun reads)"},
+    {"AMillionUnknownColumnsAreRefusedQuicklyInFewLines",
+     "{ python3 -c \"print('case,scope,' + ','.join('x%d' % i for i in range(1000000)))\" > {dir}/wide.csv && "
+     "timeout 20 {kivrun} run {lib} {dir}/wide.csv 2> {dir}/wide.err; c=$?; "
+     "test $(wc -l < {dir}/wide.err) -le 60 || c=9; cat {dir}/wide.err >&2; exit $c; }",
+     2, "unknown column 'x0'"},
+    {"ACaseNameOfMegabytesIsRefused",
+     "{ python3 -c \"print('case,scope\\n' + 'n' * 4194304 + ',955')\" > {dir}/long.csv && "
+     "{kivrun} run {lib} {dir}/long.csv; }",
+     2, "long.csv:2:1: a case name of 4194304 bytes; at most 1024"},
     // The HTML folder is replaced whole: nothing of the old one, no temporary beside it.
     {"HtmlFolderIsReplacedWhole",
-     "{ mkdir -p {dir}/h && echo old > {dir}/h/stale.html && {kivrun} run {lib} {suite} -q --html {dir}/h >/dev/null "
+     "{ rm -rf {dir}/h && {kivrun} run {lib} {suite} -q --html {dir}/h >/dev/null && echo old > {dir}/h/stale.html && "
+     "{kivrun} run {lib} {suite} -q --html {dir}/h >/dev/null "
      "&& test -e {dir}/h/index.html && test ! -e {dir}/h/stale.html && ! ls {dir} | grep -q '^h\\.'; }",
+     0, ""},
+    // Only a folder kivrun wrote is replaced: one of other files, or a link to
+    // one, is refused and kept as it was.
+#define KIV_FOREIGN_FOLDER(target)                                                                                 \
+    "{ cd {dir} && rm -rf u ul && mkdir -p u/sub && echo n > u/notes.txt && echo t > u/sub/thesis.tex && "        \
+    "ln -s u ul && {kivrun} run {lib} {suite} -q --html " target "; c=$?; "                                           \
+    "grep -qx n u/notes.txt && grep -qx t u/sub/thesis.tex; exit $((c + $?)); }"
+    {"HtmlOverAFolderOfOtherFilesIsRefused", KIV_FOREIGN_FOLDER("u"), 2,
+     "--html u: holds u/"},
+    {"HtmlThroughALinkToAFolderOfOtherFilesIsRefused", KIV_FOREIGN_FOLDER("ul/"), 2,
+     "and is no report kivrun wrote (it has no .kivrun-report); not replaced"},
+#undef KIV_FOREIGN_FOLDER
+    // The temporary folder of a killed report (its process gone) is removed by the next.
+    {"HtmlRemovesTheTemporaryOfAKilledRun",
+     "{ cd {dir} && rm -rf k k.tmp* && { true & p=$!; wait $p; } && mkdir -p k.tmp$p && touch k.tmp$p/.kivrun-report && "
+     "mkdir -p k.tmp1x && {kivrun} run {lib} {suite} -q --html k >/dev/null && test -e k/index.html && "
+     "test ! -e k.tmp$p && test -d k.tmp1x; }",
      0, ""},
     // generate writes through the one report writer: never over an input, in place
     // on a pipe, through a link to its target.
