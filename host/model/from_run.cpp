@@ -16,10 +16,10 @@ namespace {
 
 // A failed check's value from the raw bits of its output's type.
 void set_actual(Mismatch& m, const ValueType& type, uint64_t raw) {
-    if (type.floating)
-        m.actual_text = value_text(ValueKind::floating, raw);
-    else
-        m.actual = static_cast<int64_t>(raw);
+    m.actual = static_cast<int64_t>(raw);
+    // An unsigned value beyond int64_t's range keeps its text, never its bits read as negative.
+    if (type.floating || (kind_of(type) == ValueKind::unsigned_int && m.actual < 0))
+        m.actual_text = value_text(kind_of(type), raw);
 }
 
 }  // namespace

@@ -133,6 +133,7 @@ public:
         enum : unsigned { suite = 1, name = 2, line = 4, step_lines = 8, checks = 16, status = 32, mismatches = 64 };
         unsigned seen = 0;
         std::string_view status_text;
+        bool has_fault = false;
         for (dom::key_value_pair kv : object(e, "cases")) {
             const std::string_view k = kv.key;
             const dom::element v = kv.value;
@@ -169,13 +170,17 @@ public:
                                 string(get(mo, "output"), "output"), string(get(mo, "expected"), "expected")};
                     const dom::element actual = get(mo, "actual");
                     double floating = 0;
-                    if (actual.is_double() && !actual.get_double().get(floating))
+                    uint64_t beyond = 0;  // an unsigned value above int64_t's range, the only kind stored as uint64
+                    if (actual.type() == dom::element_type::DOUBLE && !actual.get_double().get(floating))
                         mm.actual_text = value_text(ValueKind::floating, raw_of(floating));
+                    else if (actual.type() == dom::element_type::UINT64 && !actual.get_uint64().get(beyond))
+                        mm.actual_text = value_text(ValueKind::unsigned_int, beyond), mm.actual = static_cast<int64_t>(beyond);
                     else
                         mm.actual = integer<int64_t>(actual, "actual");
                     c.mismatches.push_back(std::move(mm));
                 }
             } else if (k == "fault") {
+                has_fault = true;
                 const dom::object f = object(v, "fault");
                 c.fault_step = integer<int32_t>(f, "step");
                 c.signal = string(get(f, "signal"), "signal");
@@ -190,7 +195,26 @@ public:
         const auto v = verdict_named(std::string(status_text));
         if (!v) throw Error(what_ + ": not a kivrun result (unknown case status)");
         c.verdict = *v;
+        check_agrees(c, has_fault);
         return c;
+    }
+
+    // A case's fields must tell one story: a report, merge or diff of one
+    // that does not would pass what failed, or fail what passed.
+    void check_agrees(const CaseResult& c, bool has_fault) const {
+        const auto refuse = [&](const std::string& why) {
+            throw Error(what_ + ": not a kivrun result (case " + printable(c.id()) + ": " + why + ")");
+        };
+        const std::string status = std::string("'status' is ") + verdict_name(c.verdict);
+        const std::string count = "'mismatches' is " + std::to_string(c.mismatch_count);
+        if (c.mismatch_count > c.checks) refuse(count + ", more than 'checks' (" + std::to_string(c.checks) + ")");
+        if (c.mismatches.size() > c.mismatch_count)
+            refuse("'failed_checks' lists " + std::to_string(c.mismatches.size()) + ", but " + count);
+        const bool faulted = c.verdict == Verdict::crashed || c.verdict == Verdict::timed_out;
+        if (c.verdict == Verdict::passed && c.mismatch_count > 0) refuse(count + ", but " + status);
+        if (c.verdict == Verdict::failed && c.mismatch_count == 0) refuse(count + ", but " + status);
+        if (c.verdict == Verdict::not_run && c.checks > 0) refuse("'checks' is " + std::to_string(c.checks) + ", but " + status);
+        if (faulted != has_fault) refuse(std::string(has_fault ? "'fault' is given" : "'fault' is missing") + ", but " + status);
     }
 
     // A goal of the "goals" list, whose first reach names one of `cases`
@@ -332,7 +356,7 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
         if (m.actual_text.empty())
             put_number(p, m.actual);
         else
-            put(p, m.actual_text);  // a finite double's shortest text is a JSON number
+            put(p, m.actual_text);  // a finite double's shortest text, or an unsigned beyond int64_t: a JSON number
         *p++ = '}';
     }
     *p++ = ']';

@@ -161,7 +161,35 @@ const OutputRow kOutputRows[] = {
      "'index' is 4294967296, out of range"},
     {"ResultThresholdOfNoCriterionNamesItsFile", KIV_EDITED_RESULT("d['thresholds'][0]['criterion'] = 'bogus'"), 2,
      "{dir}/n.json: not a kivrun result (thresholds[0] names criterion 'bogus', of which it has no goals)"},
+    // A case whose fields contradict each other is refused by every reader, the field named.
+    {"ResultPassedWithMismatchesIsRefused", KIV_EDITED_RESULT("d['cases'][0]['mismatches'] = 1"), 2,
+     "n.json: not a kivrun result (case {suite}:press: 'mismatches' is 1, but 'status' is passed)"},
+    {"ResultPassedWithFailedChecksIsRefused",
+     KIV_EDITED_RESULT("d['cases'][0]['failed_checks'] = [dict(step=1, line=2, output='o', expected='1', actual=0)]"), 2,
+     "'failed_checks' lists 1, but 'mismatches' is 0"},
+    {"ResultFailedWithoutMismatchesIsRefused", KIV_EDITED_RESULT("d['cases'][0]['status'] = 'failed'"), 2,
+     "'mismatches' is 0, but 'status' is failed"},
+    {"ResultCrashedWithoutItsFaultIsRefused", KIV_EDITED_RESULT("d['cases'][0]['status'] = 'crashed'"), 2,
+     "'fault' is missing, but 'status' is crashed"},
 #undef KIV_EDITED_RESULT
+#define KIV_CONTRADICTED(command)                                                                                    \
+    "{ cd {dir} && {kivrun} run {lib} {suite} -q --json x.json >/dev/null; "                                         \
+    "python3 -c \"import json; d = json.load(open('x.json')); d['cases'][0]['mismatches'] = 3; "                     \
+    "d['cases'][0]['checks'] = 3; json.dump(d, open('x.json', 'w'))\" && {kivrun} " command "; }"
+    {"MergeOfAContradictoryResultIsRefused", KIV_CONTRADICTED("merge x.json -o xm.json"), 2,
+     "x.json: not a kivrun result (case {suite}:press: 'mismatches' is 3, but 'status' is passed)"},
+    {"DiffOfAContradictoryResultIsRefused", KIV_CONTRADICTED("diff x.json x.json"), 2,
+     "'mismatches' is 3, but 'status' is passed"},
+#undef KIV_CONTRADICTED
+    // An unsigned 64-bit value above the signed range reads as itself, never negative, in every report.
+    {"UnsignedActualBeyondTheSignedRangeIsShownAsItself",
+     "{ cd {dir} && {kivrun} run {lib} {root}/tests/host/data/failing.csv -q --json u.json >/dev/null; "
+     "python3 -c \"import json; d = json.load(open('u.json')); "
+     "[m.update(actual=2**64 - 1) for c in d['cases'] for m in c['failed_checks']]; json.dump(d, open('u.json', 'w'))\" && "
+     "{kivrun} report u.json --text --json u2.json --junit u.xml > u.txt; "
+     "grep -q 'got 18446744073709551615' u.txt && grep -q '\"actual\": 18446744073709551615' u2.json && "
+     "grep -q 'got 18446744073709551615' u.xml && ! grep -q 'got -' u.txt u.xml; }",
+     0, ""},
     // A refused merge names the file it refused and leaves nothing behind.
     {"MergeOfABadThresholdNamesItsFileAndLeavesNoTemporary",
      "{ cd {dir} && {kivrun} run {lib} {suite} -q --fail-under total=10 --json t.json >/dev/null && "
