@@ -1,4 +1,5 @@
-// The one way kivrun starts a child process to run library code: forked, with
+// The one way kivrun starts a child process to run library code: forked into
+// a process group of its own (ended whole when it is reaped), with
 // one status pipe to the parent, the fault signals back at their defaults, a
 // timeout judged by a progress token, and always reaped. Every path, a failed
 // pipe or fork included, leaves no descriptor and no process behind.
@@ -90,6 +91,7 @@ public:
 
 private:
     void close_pipe();
+    void reap(int& status);
     pid_t pid_ = -1;
     int fd_ = -1;
     bool timed_out_ = false;

@@ -120,6 +120,7 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
 
 void Worker::main() {
     install_handlers(&ledger_.token_of(lane_));
+    if (snapshot_) process_.take();
     const auto n = static_cast<int64_t>(plan_.cases.size());
     // Cases are claimed a few at a time, in plan order: the shared hint is
     // touched once per chunk, and neighbouring results written by one process.
@@ -141,8 +142,14 @@ void Worker::main() {
                 check_case(c);
             else
                 run_case(c, true, nullptr);
+            // A copy the library forked mid-case finished nothing (the ledger
+            // dropped it) and must not go on claiming cases in this lane.
+            if (!ledger_.is_owner(lane_)) _exit(0);
             if (!snapshot_) _exit(0);  // fork isolation: one case per process
+            process_.restore();
             snapshot_->restore();
+            // A unit that leaks on every case: a fresh worker takes the cases left.
+            if (process_.grown()) _exit(0);
         }
     _exit(0);
 }
@@ -224,6 +231,7 @@ int Worker::run_step(const PlanStep& st) {
 // Runs the first `steps` steps of case c again from the snapshot, recording
 // the goals each reaches first; returns the signal that ended a step, or 0.
 int Worker::rerun_reading(int64_t c, uint32_t steps) {
+    process_.restore();
     snapshot_->restore();
     exact_ = true;
     const PlanCase& pc = plan_.cases[c];
@@ -273,6 +281,7 @@ void Worker::check_case(int64_t c) {
     run_case(c, true, &fresh_hash);
     read_goals();
     const std::vector<int64_t> fresh = values_;
+    process_.restore();
     snapshot_->restore();
     second_run_ = true;
     run_case(c, false, &restored_hash);

@@ -2,6 +2,7 @@
 // turning a fault or a hung step into a reported case instead of a lost run.
 #pragma once
 
+#include "exec/process_state.h"
 #include "exec/run.h"
 #include "exec/shared_state.h"
 #include "exec/snapshot.h"
@@ -58,6 +59,7 @@ private:
     bool exact_ = false;  // goals are read after every step, not once at the case's end
     std::vector<int32_t> fault_hits_;  // goals found reached at a fault, before they are placed
     CaseOutcome outcome_;  // of the case being run, so far
+    ProcessState process_;  // snapshot isolation: what is put back besides the library's data
 };
 
 }  // namespace kiv::detail

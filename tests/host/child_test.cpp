@@ -121,4 +121,19 @@ TEST_P(ChildThatCannotStart, SaysWhyAndLeavesNoDescriptorOrProcess) {
 INSTANTIATE_TEST_SUITE_P(Starters, ChildThatCannotStart, ::testing::ValuesIn(kStarters),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A unit that closes the descriptors it did not open (0 to 100) leaves the
+// child's channel to kivrun alone: it lies far above them.
+TEST(ChildChannel, OutlivesAUnitThatClosesTheLowDescriptors) {
+    kiv::Child child("a child", [](int fd) {
+        for (int d = 0; d <= 100; ++d)
+            close(d);
+        if (write(fd, "ok", 2) != 2) _exit(7);
+    });
+    char got[2] = {};
+    EXPECT_EQ(child.read(got, sizeof got), kiv::Child::Read::ok);
+    EXPECT_EQ(std::string(got, 2), "ok");
+    const int status = child.wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 
 #include "host_test.h"
@@ -14,7 +15,7 @@ namespace {
 using kiv::CaseStatus;
 
 // Scopes of the stand-in: 1 input+1 into kiv_haux1, 2 segfault, 3 loop,
-// 4 abort, 5 divide by zero, 6 heap counter. Goal IDs 100..107.
+// 4 abort, 5 divide by zero, 6 heap counter, 8 fork and abort. Goal IDs 100..107.
 const char* const kFaultySuite =
     "case,scope,10,expect kiv_haux1\n"
     "ok_before,1,5,6\n"
@@ -25,7 +26,8 @@ const char* const kFaultySuite =
     "hangs,3,,\n"
     "aborts,4,,\n"
     "divides_by_zero,5,,\n"
-    "ok_after,1,9,10\n";
+    "ok_after,1,9,10\n"
+    "forks_then_aborts,8,,\n";
 
 struct Mode {
     const char* name;
@@ -64,7 +66,7 @@ protected:
 
 TEST_P(KivrunFaultyLibrary, EachFaultEndsOnlyItsOwnCase) {
     const auto r = run(kFaultySuite);
-    ASSERT_EQ(r.cases.size(), 7u);
+    ASSERT_EQ(r.cases.size(), 8u);
     struct Row {
         const char* name;
         CaseStatus status;
@@ -75,8 +77,10 @@ TEST_P(KivrunFaultyLibrary, EachFaultEndsOnlyItsOwnCase) {
         {"ok_before", CaseStatus::passed, 0, -1},    {"segv", CaseStatus::crashed, SIGSEGV, 1},
         {"ok_between", CaseStatus::passed, 0, -1},   {"hangs", CaseStatus::timed_out, 0, 0},
         {"aborts", CaseStatus::crashed, SIGABRT, 0}, {"divides_by_zero", CaseStatus::crashed, SIGFPE, 0},
-        {"ok_after", CaseStatus::passed, 0, -1}};
-    for (std::size_t c = 0; c < 7; ++c) {
+        {"ok_after", CaseStatus::passed, 0, -1},
+        // A copy the unit forked finished the case; its own process did not.
+        {"forks_then_aborts", CaseStatus::crashed, SIGABRT, 0}};
+    for (std::size_t c = 0; c < std::size(rows); ++c) {
         SCOPED_TRACE(rows[c].name);
         EXPECT_EQ(r.cases[c].status, rows[c].status);
         EXPECT_EQ(r.cases[c].signal, rows[c].signal);
@@ -192,6 +196,80 @@ TEST(KivrunSnapshotCheck, ForkIsolationRunsTheHeapLibraryCaseByCase) {
             EXPECT_EQ(r.goals[g].case_index, -1);
         }
 }
+
+// Process state a case leaves behind reaches no later case in snapshot
+// isolation, as in fork isolation: an alarm left pending (the next case runs
+// past it) and the state of rand() (each case draws the first value).
+std::string pending_alarm_suite() {
+    std::string s = "case,scope,10,expect kiv_haux1\nsets_alarm,11,,\nruns_past_it,7,250,251\n";
+    for (int i = 0; i < 45; ++i)
+        s += ",7,250,251\n";
+    return s;
+}
+
+struct StateRow {
+    const char* name;
+    std::string suite;
+};
+
+const StateRow kStateRows[] = {
+    {"PendingAlarm", pending_alarm_suite()},
+    // 103: the low byte of the first rand() of a process that never seeded it.
+    {"RandomState", "case,scope,expect kiv_haux1\nfirst,12,103\nsecond,12,103\nthird,12,103\n"},
+};
+
+class KivrunSnapshotState : public testing::TestWithParam<StateRow> {};
+
+TEST_P(KivrunSnapshotState, LeftByACaseReachesNoLaterCase) {
+    for (const auto isolation : {kiv::Isolation::snapshot, kiv::Isolation::fork}) {
+        kiv::Target target(KIV_STANDIN_PATH);
+        kiv::Plan plan;
+        kiv::parse_suite("state.csv", GetParam().suite, target.schema(), {}, plan);
+        kiv::RunOptions o;
+        o.isolation = isolation;
+        const auto r = kiv::run(target, plan, o);
+        for (std::size_t c = 0; c < r.cases.size(); ++c)
+            EXPECT_EQ(r.cases[c].status, CaseStatus::passed) << plan.cases[c].name << " signal " << r.cases[c].signal;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KivrunSnapshotState, testing::ValuesIn(kStateRows),
+                         [](const testing::TestParamInfo<StateRow>& p) { return std::string(p.param.name); });
+
+// What a unit does to processes stays within its own: a signal to its
+// process group reaches only the worker (kivrun runs in a session of its own
+// here, so that a fault in this reaches no test), and a process it leaves
+// behind holding the output ends with the worker, never delaying kivrun.
+struct ProcessRow {
+    const char* name;
+    const char* suite;
+    const char* isolation;
+    const char* out;  // expected in standard output
+};
+
+const ProcessRow kProcessRows[] = {
+    {"SignalToItsGroupEndsOnlyTheCase", "case,scope\nkills,9\nafter,1\n", "snapshot", "CRASH kills: SIGTERM"},
+    {"SignalToItsGroupEndsOnlyTheCaseInFork", "case,scope\nkills,9\nafter,1\n", "fork", "CRASH kills: SIGTERM"},
+    {"ProcessHoldingTheOutputEndsWithTheWorker", "case,scope\nleaves,10\nafter,1\n", "snapshot", "2 passed"},
+    {"ProcessHoldingTheOutputEndsWithTheCase", "case,scope\nleaves,10\nafter,1\n", "fork", "2 passed"},
+};
+
+class KivrunUnitProcesses : public testing::TestWithParam<ProcessRow> {};
+
+TEST_P(KivrunUnitProcesses, StayWithinTheirWorker) {
+    const ProcessRow& row = GetParam();
+    const std::string suite = kivtest::write_file(std::string(row.name) + ".csv", row.suite);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = kivtest::run_command(std::string("{ setsid -w ") + KIVRUN_PATH + " run " + KIV_STANDIN_PATH + " " +
+                                        suite + " -v --isolation " + row.isolation + " | cat; }");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("after"), std::string::npos) << r.out;
+    EXPECT_LT(seconds, 10) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KivrunUnitProcesses, testing::ValuesIn(kProcessRows),
+                         [](const testing::TestParamInfo<ProcessRow>& p) { return std::string(p.param.name); });
 
 TEST(KivrunLoading, RefusesALibraryThatLacksAnExport) {
     try {

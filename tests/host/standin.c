@@ -4,15 +4,22 @@
  * 2 segfaults, 3 loops forever, 4 aborts, 5 divides by zero, each after
  * recording a probe; 6 keeps a counter on the heap, which a restore of the
  * library's data cannot reset; 7 takes input x 100 microseconds, then
- * computes as 1 does. In scope 1 the input value 254 segfaults and the
+ * computes as 1 does. 8 forks: the copy returns (finishing the case in
+ * its stead) and the case's own process aborts 50 ms later. 9 signals its
+ * whole process group with SIGTERM. 10 leaves a process behind that holds
+ * standard output for 30 s. 11 sets an alarm for 1 s and leaves it pending.
+ * 12 puts the low byte of rand() into kiv_haux1.
+ * In scope 1 the input value 254 segfaults and the
  * value 2 raises goal 107, for a search that must survive the one and
  * still find the other. */
 #define _POSIX_C_SOURCE 200809L /* nanosleep */
 #include "dllharness.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 int32_t KIV_SCOPE_UID;
 
@@ -165,6 +172,27 @@ void kiv_dll_step(void) {
             kiv_haux1 = (uint8_t)(input_value + 1);
             break;
         }
+        case 8: {
+            if (fork() == 0) break;
+            struct timespec wait = {0, 50000000};
+            nanosleep(&wait, NULL);
+            abort();
+        }
+        case 9:
+            kill(0, SIGTERM);
+            break;
+        case 10:
+            if (fork() == 0) {
+                sleep(30);
+                _exit(0);
+            }
+            break;
+        case 11:
+            alarm(1);
+            break;
+        case 12:
+            kiv_haux1 = (uint8_t)rand();
+            break;
         default:
             return;
     }
