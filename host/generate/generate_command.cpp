@@ -64,7 +64,11 @@ std::string stop_text(gen::Stop stop, const GenerateCommand& o, const gen::Gener
                    " executions without a new goal, component state or nearer distance, with cases up to " +
                    std::to_string(g.progress.steps_cap) + " steps";
         case gen::Stop::halted:
-            return std::to_string(g.deaths) + " cases killed the search's process";
+            return std::to_string(g.barren) + " cases in a row killed the search's process with nothing new found "
+                   "between them (" + std::to_string(g.deaths) + " deaths in all)";
+        case gen::Stop::avoided:
+            return "every case the search could make repeats one that killed its process (" +
+                   std::to_string(g.deaths) + " deaths)";
     }
     return "";
 }

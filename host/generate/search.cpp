@@ -47,8 +47,17 @@ void Engine::adopt(Entry e) {
             ++progress_.reached;
             if (wanted_[g]) --open_;
         }
+    note_survivors(e.steps);
     corpus_.push_back(std::move(e));
     note_distances(corpus_.back().distance, corpus_.size() - 1);
+}
+
+// The scopes with deaths that c ran through: a scope that lets some inputs
+// pass is not one that kills whatever its inputs.
+void Engine::note_survivors(const Case& c) {
+    if (deaths_in_.empty()) return;
+    for (const Step& st : c)
+        if (deaths_in_.count(st.scope)) survived_.insert(st.scope);
 }
 
 void Engine::avoid(const Case& c) {
@@ -59,9 +68,7 @@ void Engine::avoid(const Case& c) {
             v[x.input] = x.value;
     if (c.empty()) return;
     fatal_.emplace(c.back().scope, std::move(v));
-    // A scope that kills the target whatever its inputs would take every
-    // restart the search has; after a few deaths it is left alone.
-    if (++deaths_in_[c.back().scope] >= 3) fatal_scopes_.insert(c.back().scope);
+    ++deaths_in_[c.back().scope];
 }
 
 bool Engine::fatal(const Case& c) const {
@@ -72,7 +79,11 @@ bool Engine::fatal(const Case& c) const {
         for (const Set& x : st.sets)
             key.second[x.input] = x.value;
         key.first = st.scope;
-        if (fatal_scopes_.count(st.scope) || fatal_.count(key)) return true;
+        // A scope that kills the target whatever its inputs would take every
+        // restart the search has; after a few deaths it is left alone.
+        const auto d = deaths_in_.find(st.scope);
+        if (d != deaths_in_.end() && d->second >= 3 && !survived_.count(st.scope)) return true;
+        if (fatal_.count(key)) return true;
     }
     return false;
 }
@@ -94,10 +105,11 @@ Stop Engine::run(const Limits& limits) {
     max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, most);
     progress_.steps_cap = static_cast<uint32_t>(max_steps_);
     if (space_.scopes.empty()) return Stop::goals;
-    // Seeds: one step in each scope with every input as it is at load.
+    // Seeds: one step in each scope with every input as it is at load,
+    // unless that step killed the target before (a divisor of 0 at load).
     if (corpus_.empty())
         for (int32_t sc : space_.scopes)
-            feedback(Case{Step{sc, {}}});
+            if (const Case seed{Step{sc, {}}}; !fatal(seed)) feedback(seed);
     uint64_t tries = 0, skipped = 0;
     for (;; ++tries) {
         if (open_ == 0 && !(extra.open && extra.open())) return Stop::goals;
@@ -119,7 +131,7 @@ Stop Engine::run(const Limits& limits) {
             if (++progress_.plateaus >= 2 && max_steps_ >= most) return Stop::plateau;
             last_state_ = progress_.executions;
         }
-        if (skipped >= limits.plateau) return Stop::plateau;  // every variation repeats a fatal step
+        if (skipped >= limits.plateau) return Stop::avoided;  // every variation repeats a fatal step
         if (limits.seconds > 0 && (tries & 63) == 0 &&
             std::chrono::duration<double>(Clock::now() - start_).count() >= limits.seconds)
             return Stop::time;
@@ -148,6 +160,7 @@ Stop Engine::run(const Limits& limits) {
 bool Engine::feedback(const Case& c) {
     if (before_run) before_run(c);
     execute_(c, obs_);
+    note_survivors(c);
     ++progress_.executions;
     progress_.steps += c.size();
     bool fresh = false;
@@ -279,6 +292,7 @@ void Engine::mutate(Case& c) {
             if (c.size() > 1) c.erase(c.begin() + static_cast<std::ptrdiff_t>(pick(c.size())));
             break;
         case 5: {  // splice: a prefix of this case, a suffix of another
+            if (corpus_.empty()) break;  // every seed avoided, nothing kept yet
             const Case& o = corpus_[pick(corpus_.size())].steps;
             const std::size_t keep = 1 + pick(c.size()), from = pick(o.size());
             c.resize(keep);

@@ -96,7 +96,8 @@ struct Limits {
     std::size_t first_steps = 32;  // cases start this short; an eighth of a plateau makes it 4 times longer, up to max_steps
 };
 
-enum class Stop { goals, executions, time, plateau, halted };
+// avoided: every case the search could make repeats one that killed it.
+enum class Stop { goals, executions, time, plateau, halted, avoided };
 
 struct Progress {
     uint64_t executions = 0, steps = 0;
@@ -128,7 +129,8 @@ public:
     void adopt(Entry e);
     // A case whose last step killed the target: no step in that scope from
     // the same input values runs again, so one fault does not recur forever;
-    // after three deaths in one scope, no step in it runs again.
+    // after three deaths in one scope where no step ever survived (adopted
+    // cases count), no step in it runs again.
     void avoid(const Case& fatal);
     // Searches until a limit or every wanted goal is reached.
     Stop run(const Limits& limits);
@@ -179,7 +181,8 @@ private:
     std::vector<Entry> corpus_;
     std::set<std::pair<int32_t, std::vector<int64_t>>> fatal_;  // (scope, input values) of steps that killed
     std::map<int32_t, int> deaths_in_;                          // per scope
-    std::set<int32_t> fatal_scopes_;                            // scopes no longer run
+    std::set<int32_t> survived_;  // scopes with deaths where some step also ended normally
+    void note_survivors(const Case& c);
     Observation obs_;
     Progress progress_;
     std::size_t open_ = 0;  // wanted goals not yet reached

@@ -113,6 +113,8 @@ private:
     void* p_;
 };
 
+constexpr int kChannelLost = 6;  // exit status of a child whose unit closed its channel to the parent
+
 void send(int fd, char tag, const std::string& payload) {
     std::string m(1, tag);
     const auto n = static_cast<uint32_t>(payload.size());
@@ -121,7 +123,8 @@ void send(int fd, char tag, const std::string& payload) {
     for (std::size_t off = 0; off < m.size();) {
         const ssize_t w = write(fd, m.data() + off, m.size() - off);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) _exit(5);  // the parent is gone
+        // The unit closed the channel (or the parent is gone): said as such, not as a crash of its own.
+        if (w <= 0) _exit(errno == EBADF ? kChannelLost : 5);
         off += static_cast<std::size_t>(w);
     }
 }
@@ -197,6 +200,7 @@ std::string Finding::what() const {
         const char* name = sigabbrev_np(signal);
         return std::string(name ? "SIG" + std::string(name) : "signal " + std::to_string(signal)) + at;
     }
+    if (exit_status == kChannelLost) return "closed the search's channel to kivrun" + at;
     return "exited with status " + std::to_string(exit_status) + at;
 }
 
@@ -223,6 +227,7 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
     // restart draws from its own seed so it does not replay the fatal case.
     for (uint64_t round = 0;; ++round) {
         bool got_end = false;
+        const std::size_t corpus_before = out.corpus.size();
         auto body = [&](int fd) {
             Engine engine(runner.space(), exec, o.seed + round * 0x9E3779B97F4A7C15ull, o.wanted);
             for (const Case& f : fatal)
@@ -288,7 +293,8 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                                                                                                      : Stop::time;
             break;
         }
-        if (out.deaths > o.max_restarts) {
+        out.barren = out.corpus.size() > corpus_before ? 0 : out.barren + 1;
+        if (out.barren > o.max_restarts) {
             out.stop = Stop::halted;
             break;
         }

@@ -26,6 +26,8 @@ struct GenerateOptions {
     Limits limits;
     double step_timeout = 1.0;    // seconds a step may take before its child is killed
     std::vector<uint8_t> wanted;  // per goal: searched for (not justified)
+    // Deaths in a row with nothing new found between them that end the
+    // search; deaths that come with finds only cost the budget.
     std::size_t max_restarts = 64;
     // With --mcdc: per decision the runner watches, its expression; a case
     // showing a new independence pair is kept, and the suite keeps the pairs.
@@ -37,6 +39,7 @@ struct Generated {
     std::vector<Chosen> suite;
     std::vector<Finding> crashes;  // one per signal and scope of the step that died
     std::size_t deaths = 0;        // children lost, repeats included
+    std::size_t barren = 0;        // the last deaths in a row with no new corpus case between them
     Progress progress;
     Stop stop = Stop::goals;
     bool shortened = true;  // false when shortening itself killed a child

@@ -185,6 +185,50 @@ TEST(KivrunGenerate, AnUnreachableGoalEndsOnAPlateauAtFullLengthWithItsClosestDi
     EXPECT_EQ(near[0].step, 63u);
 }
 
+// Cases that killed the search's process, handed to a fresh engine as a
+// restart does: the step from the load state that killed is not run again,
+// and a scope that killed three times but let other inputs pass is still
+// searched (the search reaches the counter's goals within its budget rather
+// than stopping when every variation is avoided).
+struct AvoidRow {
+    const char* name;
+    std::vector<kiv::gen::Case> fatal;
+    std::vector<kiv::gen::Case> adopted;
+};
+
+const AvoidRow kAvoidRows[] = {
+    {"TheLoadStateStepThatKilled", {{{1, {}}}}, {}},
+    {"AScopeThatKilledThriceButLetsOtherInputsPass",
+     {{{1, {{0, 7}}}}, {{1, {{0, 8}}}}, {{1, {{0, 9}}}}},
+     {{{1, {{0, 2}}}}}},
+};
+
+class KivrunGenerateAvoids : public testing::TestWithParam<AvoidRow> {};
+
+TEST_P(KivrunGenerateAvoids, WhatKilledAndSearchesOn) {
+    const AvoidRow& row = GetParam();
+    std::vector<kiv::gen::Case> ran;
+    const Counter counter{4};
+    kiv::gen::Engine engine(counter.space(), counter, 7, {});
+    for (const auto& f : row.fatal)
+        engine.avoid(f);
+    for (const auto& c : row.adopted) {
+        kiv::gen::Observation o;
+        counter(c, o);
+        engine.adopt({c, o.reached, o.outputs, o.vectors, o.distance, o.near_step});
+    }
+    engine.before_run = [&](const kiv::gen::Case& c) { ran.push_back(c); };
+    kiv::gen::Limits limits;
+    limits.max_executions = 20000;
+    EXPECT_EQ(engine.run(limits), kiv::gen::Stop::goals);
+    for (const auto& c : ran)
+        for (const auto& f : row.fatal)
+            EXPECT_FALSE(c.size() == 1 && c == f) << "ran a case that killed the search";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KivrunGenerateAvoids, testing::ValuesIn(kAvoidRows),
+                         [](const testing::TestParamInfo<AvoidRow>& p) { return std::string(p.param.name); });
+
 // The stand-in library segfaults in scope 1 on input 254 and raises goal 107
 // on input 2; its catalog offers scope 1 alone. The crash is a finding, and
 // the search goes on to its plateau with both goals of scope 1 reached.
