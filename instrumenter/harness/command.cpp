@@ -254,7 +254,7 @@ int command(int argc, char** argv) {
             if (p.empty()) continue;
             const std::string why = why_unusable(fs::absolute(p).string());
             if (why.empty()) continue;
-            std::cerr << "kivinst harness: " << printable(p) << ": kivinst cannot write this name into C and CMake: "
+            std::cerr << "kivinst harness: " << printable(p) << ": the name cannot be written into C and CMake: "
                       << why << "; rename it\n";
             return 2;
         }

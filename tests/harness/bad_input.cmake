@@ -104,6 +104,22 @@ if(EXISTS ${WORK}/.fresh.kivinst-99999999)
 endif()
 file(REMOVE ${WORK}/fresh.json)
 
+# A source name that cannot be written into #include and #line as it is:
+# refused by kivinst harness and plain kivinst alike, nothing written.
+string(ASCII 255 byte)
+foreach(bad "quo\"te" "new\nline" "latin${byte}")
+  file(WRITE "${WORK}/${bad}.c" "${unit_text}")
+  foreach(command "harness;--no-build;-o;${WORK}/named" "-u;1;-o;${WORK}/named.c")
+    execute_process(COMMAND ${KIVINST} ${command} "${bad}.c"
+      WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE stderr)
+    if(NOT rc EQUAL 2 OR NOT stderr MATCHES "cannot be written into C" OR EXISTS ${WORK}/named OR EXISTS ${WORK}/named.c)
+      message(SEND_ERROR "kivinst ${command} on a source named ${bad}.c: exit ${rc}\n${stderr}")
+      set(failed 1)
+    endif()
+  endforeach()
+  file(REMOVE "${WORK}/${bad}.c")
+endforeach()
+
 file(GLOB maps ${WORK}/*.kivmap.json)
 list(LENGTH maps nmaps)
 if(NOT nmaps EQUAL 3)
