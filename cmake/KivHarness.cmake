@@ -123,7 +123,8 @@ function(kiv_add_harness name)
   set(glue)
   set(sites)
   foreach(s IN LISTS sources)
-    get_filename_component(stem ${s} NAME_WE)
+    # The name without its last extension, as kivinst names the unit's files.
+    get_filename_component(stem ${s} NAME_WLE)
     list(APPEND glue ${gen}/unit/${stem}_glue.c)
     list(APPEND sites ${gen}/unit/${stem}_sites.json)
     list(APPEND unit_files ${gen}/unit/${stem}.c ${gen}/unit/${stem}_records.def ${gen}/unit/${stem}_sites.json

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli_numbers.h"
+#include "files.h"
 #include "goals.h"
 #include "harness/command.h"
 #include "instrument.h"
@@ -167,6 +168,11 @@ int main(int argc, char** argv) {
             g.tables = tables;
             const kivinst::Proposal p = kivinst::propose_goals(g);
             if (!justify_out.empty()) {
+                if (const std::string clash = kivinst::output_clash({{"--justify-out", justify_out}}, tables);
+                    !clash.empty()) {
+                    std::cerr << "kivinst: " << clash << "; nothing written\n";
+                    return 2;
+                }
                 const std::string text = p.justification.empty() ? "goal,reason\n" : p.justification;
                 if (!write_files({{justify_out, text}})) return 2;
             }
@@ -185,6 +191,12 @@ int main(int argc, char** argv) {
     source = tables.front();
     if (!fs::is_regular_file(source)) {
         std::cerr << "kivinst: " << source << ": no such file\n";
+        return 2;
+    }
+    // The name goes into the output's #line and #include as it is.
+    if (const std::string why = kivinst::unusable_name(source); !why.empty()) {
+        std::cerr << "kivinst: the source's name " << kivinst::printable(source) << " cannot be written into C: " << why
+                  << "; rename the file\n";
         return 2;
     }
     if (records.empty()) {
@@ -226,6 +238,15 @@ int main(int argc, char** argv) {
     kivinst::Output out;
     if (!kivinst::instrument(opt, out)) {
         std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
+        return 2;
+    }
+    std::vector<std::string> inputs = out.opened;
+    inputs.push_back(source);
+    std::vector<kivinst::NamedOutput> outputs = {{"-r", records}, {"the sites file", sites}};
+    if (!output.empty()) outputs.push_back({"-o", output});
+    if (!depfile.empty()) outputs.push_back({"--depfile", depfile});
+    if (const std::string clash = kivinst::output_clash(outputs, inputs); !clash.empty()) {
+        std::cerr << "kivinst: " << clash << "; nothing written\n";
         return 2;
     }
     if (!output_finds_headers(opt, out)) return 2;

@@ -128,6 +128,14 @@ int32_t int_field(const nlohmann::json& value, const std::string& where) {
     return static_cast<int32_t>(value.get<int64_t>());
 }
 
+// A constant of the unit's comparisons: any signed 64-bit value.
+int64_t constant_field(const nlohmann::json& value, const std::string& where) {
+    if (!value.is_number_integer()) throw std::runtime_error(where + ": expected an integer, got " + value.dump());
+    if (value.is_number_unsigned() && value.get<uint64_t>() > INT64_MAX)
+        throw std::runtime_error(where + ": " + value.dump() + " is outside the signed 64-bit range");
+    return value.get<int64_t>();
+}
+
 int32_t int_field(const nlohmann::json& obj, const char* key, const std::string& where) {
     return int_field(obj.at(key), where + "." + key);
 }
@@ -159,7 +167,7 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
         rec.column = position(r, "column");
         if (r.contains("constants"))
             for (const auto& v : r.at("constants"))
-                rec.constants.push_back(int_field(v, "records." + rec.record + ".constants"));
+                rec.constants.push_back(constant_field(v, "records." + rec.record + ".constants"));
         rec.decision = r.value("decision", "");
         if (r.contains("conditions")) rec.conditions = r.at("conditions").get<std::vector<std::string>>();
         rec.expression = r.value("expression", "");
@@ -168,7 +176,7 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
     }
     if (j.contains("constants"))
         for (const auto& v : j.at("constants"))
-            c.constants.push_back(int_field(v, "constants"));
+            c.constants.push_back(constant_field(v, "constants"));
     for (const auto& r : c.records) {
         const CatalogRecord* d = r.decision.empty() ? nullptr : c.record(r.decision);
         if (r.kind == "CC" && (!d || d->kind != "DC"))

@@ -5,14 +5,20 @@
 
 #include <CLI/CLI.hpp>
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
+#include "files.h"
 #include "generate.h"
 #include "instrument.h"
 #include "model.h"
@@ -23,8 +29,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Lists, one per line relative to DIR, every file kivinst harness wrote
+// there: DIR is replaced only when it holds nothing else.
+const char* const kManifest = ".kivinst-files";
+
 void write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
+    if (!path.parent_path().empty()) fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
     out << text;
     if (!out.flush()) throw std::runtime_error(path.string() + ": cannot be written");
@@ -37,9 +47,12 @@ std::string read(const fs::path& path) {
     return s.str();
 }
 
-// A CMake bracket argument holds any path without escaping.
+// A CMake bracket argument holds any path without escaping, given a
+// bracket the path does not hold.
 std::string cmake_quote(const std::string& s) {
-    return "[==[" + s + "]==]";
+    std::string eq = "=";
+    while (s.find("]" + eq + "]") != std::string::npos) eq += "=";
+    return "[" + eq + "[" + s + "]" + eq + "]";
 }
 
 std::string self_path(const char* argv0) {
@@ -78,9 +91,92 @@ std::string recipe() {
     return dir + "/KivHarness.cmake";
 }
 
+// The leader of a command's process group: kills the whole group, itself
+// included, when kivinst dies.
+extern "C" void kill_group(int) {
+    ::kill(0, SIGKILL);
+}
+
+// Runs a shell command in a process group of its own that dies with kivinst
+// however kivinst dies (a SIGKILL too): the group's leader asks the kernel
+// for a signal on its parent's death and passes SIGKILL on to the group, so
+// no cmake or compiler outlives the run that started it. 0 on success.
 int run(const std::string& command) {
-    const int rc = std::system(command.c_str());
-    return rc == 0 ? 0 : 1;
+    const pid_t parent = ::getpid();
+    const pid_t leader = ::fork();
+    if (leader < 0) return 1;
+    if (leader == 0) {
+        ::setpgid(0, 0);
+        ::signal(SIGUSR1, kill_group);
+        ::prctl(PR_SET_PDEATHSIG, SIGUSR1);
+        if (::getppid() != parent) kill_group(0);
+        const pid_t shell = ::fork();
+        if (shell == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        while (shell > 0 && ::waitpid(shell, &status, 0) < 0 && errno == EINTR) {
+        }
+        ::_exit(shell > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    }
+    int status = 0;
+    while (::waitpid(leader, &status, 0) < 0)
+        if (errno != EINTR) return 1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
+// Every file below dir (links included, folders not), relative, as '/' paths.
+std::vector<std::string> files_below(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_symlink() || !e.is_directory()) out.push_back(fs::relative(e.path(), dir).generic_string());
+    return out;
+}
+
+// Empty when DIR may be replaced: it does not exist, holds no file (Ninja
+// makes the folders of a rule's outputs before it runs the rule), or holds
+// only files its manifest lists. Else the complaint naming what stands in the way.
+std::string why_not_replaceable(const fs::path& dir, const std::string& given) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(dir, ec))) return "";
+    if (!fs::is_directory(dir, ec)) return given + " exists and is not a folder";
+    std::set<std::string> listed;
+    if (fs::exists(dir / kManifest)) {
+        std::istringstream lines(read_bounded((dir / kManifest).string(), 16u << 20));
+        for (std::string line; std::getline(lines, line);) listed.insert(line);
+    }
+    for (const auto& f : files_below(dir))
+        if (f != kManifest && !listed.count(f))
+            return given + " holds " + printable((dir / f).string()) + ", which kivinst harness did not write";
+    return "";
+}
+
+// Temporary and old folders of earlier runs that died (killed, say) before
+// their cleanup: .DIR.kivinst-PID and .DIR.old-PID beside DIR whose process is
+// gone and which hold kivinst's manifest.
+void remove_stale(const fs::path& dir) {
+    std::error_code ec;
+    const std::string base = "." + dir.filename().string() + ".";
+    for (const auto& e : fs::directory_iterator(dir.parent_path(), ec)) {
+        const std::string n = e.path().filename().string();
+        if (n.rfind(base, 0) != 0) continue;
+        std::string rest = n.substr(base.size());
+        for (const char* kind : {"kivinst-", "old-"})
+            if (rest.rfind(kind, 0) == 0) rest = rest.substr(std::string(kind).size());
+        if (rest.empty() || rest.size() > 9 || rest.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (rest == n.substr(base.size())) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(rest));
+        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        if (fs::exists(e.path() / kManifest, ec)) fs::remove_all(e.path(), ec);
+    }
+}
+
+// Names kivinst writes into generated C and CMake text.
+std::string why_unusable(const std::string& path) {
+    if (std::string why = unusable_name(path); !why.empty()) return why;
+    if (path.find(';') != std::string::npos) return "it holds ';', which CMake reads as a list separator";
+    return "";
 }
 
 std::string shell_quote(const std::string& s) {
@@ -150,16 +246,55 @@ int command(int argc, char** argv) {
     }
 
     const fs::path dir = fs::absolute(o.out_dir).lexically_normal();
-    // Empty folders do not count: Ninja makes the folders of a rule's
-    // outputs before it runs the rule.
-    auto holds_files = [](const fs::path& d) {
-        for (const auto& e : fs::recursive_directory_iterator(d))
-            if (!e.is_directory()) return true;
-        return false;
+    {
+        std::vector<std::string> named = o.sources;
+        named.insert(named.end(), o.includes.begin(), o.includes.end());
+        for (const std::string& p : {o.unit_file, o.out_dir, o.map, o.root, depfile}) named.push_back(p);
+        for (const auto& p : named) {
+            if (p.empty()) continue;
+            const std::string why = why_unusable(fs::absolute(p).string());
+            if (why.empty()) continue;
+            std::cerr << "kivinst harness: " << printable(p) << ": the name cannot be written into C and CMake: "
+                      << why << "; rename it\n";
+            return 2;
+        }
+    }
+    // DIR is replaced whole: nothing the unit is made of may live in it.
+    auto inside_dir = [&](const std::vector<std::string>& files) {
+        const fs::path real_dir = fs::weakly_canonical(dir);
+        for (const auto& in : files) {
+            const fs::path rel = fs::weakly_canonical(fs::absolute(in)).lexically_relative(real_dir);
+            if (rel.empty() || *rel.begin() == "..") continue;
+            std::cerr << "kivinst harness: " << printable(in) << " is inside " << o.out_dir
+                      << ", which is replaced whole: keep the unit's files outside the harness folder; nothing deleted\n";
+            return false;
+        }
+        return true;
     };
-    if (fs::exists(dir) && (!fs::is_directory(dir) || (holds_files(dir) && !fs::exists(dir / "unit" / "scopes.def")))) {
-        std::cerr << "kivinst harness: " << o.out_dir
-                  << " exists and holds no harness; give a new or empty folder, or one kivinst harness wrote\n";
+    auto no_clash = [&](const std::string& map, const std::vector<std::string>& inputs) {
+        std::vector<NamedOutput> outputs;
+        if (!map.empty()) outputs.push_back({"--map", map});
+        if (!depfile.empty()) outputs.push_back({"--depfile", depfile});
+        const std::string clash = output_clash(outputs, inputs);
+        if (!clash.empty()) std::cerr << "kivinst harness: " << clash << "; nothing written\n";
+        return clash.empty();
+    };
+    {
+        std::vector<std::string> named = o.sources;
+        if (!o.unit_file.empty()) named.push_back(o.unit_file);
+        if (!no_clash(o.map, named)) return 2;
+        named.insert(named.end(), o.includes.begin(), o.includes.end());
+        if (!inside_dir(named)) return 2;
+    }
+    try {
+        remove_stale(dir);
+        if (const std::string why = why_not_replaceable(dir, o.out_dir); !why.empty()) {
+            std::cerr << "kivinst harness: " << why
+                      << "; give a new or empty folder, or one kivinst harness wrote; nothing deleted\n";
+            return 2;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kivinst harness: " << o.out_dir << ": " << e.what() << "\n";
         return 2;
     }
 
@@ -187,6 +322,14 @@ int command(int argc, char** argv) {
     }
     for (const auto& w : g.warnings) std::cerr << w << "\n";
 
+    // Nor may any header the parse read, and no output may be one of them.
+    std::vector<std::string> inputs(g.opened.begin(), g.opened.end());
+    inputs.insert(inputs.end(), o.sources.begin(), o.sources.end());
+    inputs.insert(inputs.end(), g.environment.begin(), g.environment.end());
+    if (!o.unit_file.empty()) inputs.push_back(o.unit_file);
+    if (!inside_dir(inputs)) return 2;
+    if (!no_clash(g.map_path, inputs)) return 2;
+
     const fs::path tmp = dir.parent_path() / ("." + dir.filename().string() + ".kivinst-" + std::to_string(::getpid()));
     auto cleanup = [&] {
         std::error_code ec;
@@ -194,6 +337,9 @@ int command(int argc, char** argv) {
     };
     try {
         fs::remove_all(tmp);
+        // The manifest first: a run killed from here on leaves a folder the
+        // next run recognises as its own.
+        write(tmp / kManifest, "");
         for (const auto& [path, text] : g.files) write(tmp / path, text);
         const bool map_inside = fs::absolute(g.map_path).lexically_normal().parent_path() == dir;
         if (map_inside) write(tmp / fs::path(g.map_path).filename(), g.map_text);
@@ -241,24 +387,25 @@ int command(int argc, char** argv) {
         // only when the unit set it describes is.
         if (!depfile.empty())
             write(depfile + ".tmp", kivinst::depfile((dir / "kivinst.stamp").string(), {g.opened.begin(), g.opened.end()}));
+        const bool map_changes = !map_inside && (!fs::exists(g.map_path) || read(g.map_path) != g.map_text);
+        if (map_changes) write(g.map_path + ".tmp", g.map_text);
+        std::string manifest;
+        for (const auto& f : files_below(tmp))
+            if (f != kManifest) manifest += f + "\n";
+        write(tmp / kManifest, manifest);
         const fs::path old = dir.parent_path() / ("." + dir.filename().string() + ".old-" + std::to_string(::getpid()));
         if (fs::exists(dir)) fs::rename(dir, old);
         fs::rename(tmp, dir);
         std::error_code ec;
         fs::remove_all(old, ec);
-        if (!map_inside && (!fs::exists(g.map_path) || read(g.map_path) != g.map_text)) {
-            const std::string t = g.map_path + ".tmp";
-            write(t, g.map_text);
-            fs::rename(t, g.map_path);
-        }
+        if (map_changes) fs::rename(g.map_path + ".tmp", g.map_path);
         if (!depfile.empty()) fs::rename(depfile + ".tmp", depfile);
     } catch (const std::exception& e) {
         std::cerr << "kivinst harness: " << e.what() << "; " << o.out_dir << " is untouched\n";
         cleanup();
-        if (!depfile.empty()) {
-            std::error_code ec;
-            fs::remove(depfile + ".tmp", ec);
-        }
+        std::error_code ec;
+        if (!depfile.empty()) fs::remove(depfile + ".tmp", ec);
+        fs::remove(g.map_path + ".tmp", ec);
         return 1;
     }
     if (!no_build)

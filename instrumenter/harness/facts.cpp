@@ -6,6 +6,7 @@
 #include "instrument.h"
 
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include <clang/AST/ASTContext.h>
@@ -14,6 +15,8 @@
 #include <clang/AST/RecursiveASTVisitor.h>
 #include <clang/Basic/SourceManager.h>
 #include <clang/Frontend/ASTUnit.h>
+#include <clang/Lex/MacroInfo.h>
+#include <clang/Lex/Preprocessor.h>
 #include <clang/Tooling/CompilationDatabase.h>
 #include <clang/Tooling/Tooling.h>
 
@@ -302,6 +305,40 @@ private:
     Function* current_ = nullptr;
 };
 
+// The harness's own names: its glue, frames and exports (kiv_...), the
+// runtime's macros and goal flags (KIV_SCOPE_UID, KIV_G<n>, ...), the probe
+// runtime's macros and records (IXA_..., TU<n>ixa_..., TU<n>_RELOP_<k>).
+bool reserved(const std::string& name) {
+    static const std::regex own(
+        "^(kiv_|ixa_|IXA_)|^TU[0-9]+(ixa_|_[A-Z]+_[0-9])|^KIV_(G[0-9]+|ACCESS_FUNCTIONS|API|EXPORT_DATA|EXPORT_FN|"
+        "FOLD_[A-Z_]*|GOAL|GOAL_ID|HAUX|IN|INOUT|INPUT_ID|OUT|SCOPE|SCOPE_UID|TYPE_OF|UNIT_ENVIRONMENT_INIT|"
+        "UNIT_PRE_STEP)$");
+    return std::regex_search(name, own);
+}
+
+// A name of the unit's own files (declared at file scope, an enumerator, a
+// macro) that is one of the harness's would be linked or expanded in place
+// of it, or it in place of the harness's: refused at its place.
+void refuse_reserved(ASTUnit& ast) {
+    const SourceManager& sm = ast.getSourceManager();
+    auto check = [&](const std::string& name, SourceLocation at) {
+        if (at.isInvalid() || !reserved(name)) return;
+        const SourceLocation file = sm.getExpansionLoc(at);
+        if (sm.isInSystemHeader(file) || sm.isWrittenInBuiltinFile(file) || sm.isWrittenInCommandLineFile(file)) return;
+        throw BadInput(location(sm, at).str() + ": " + name +
+                       " is named like the harness's own (kiv_..., IXA_..., KIV_SCOPE_UID, KIV_G<n>, TU<n>ixa_...), "
+                       "which it would collide with; rename it");
+    };
+    for (const Decl* d : ast.getASTContext().getTranslationUnitDecl()->decls()) {
+        if (const auto* nd = dyn_cast<NamedDecl>(d); nd && nd->getIdentifier()) check(nd->getNameAsString(), nd->getLocation());
+        if (const auto* ed = dyn_cast<EnumDecl>(d))
+            for (const EnumConstantDecl* c : ed->enumerators()) check(c->getNameAsString(), c->getLocation());
+    }
+    Preprocessor& pp = ast.getPreprocessor();
+    for (const auto& [ident, state] : pp.macros())
+        if (const MacroDirective* md = pp.getLocalMacroDirectiveHistory(ident)) check(ident->getName().str(), md->getLocation());
+}
+
 }  // namespace
 
 void collect_facts(const std::vector<std::string>& compiler_args, Facts& facts) {
@@ -322,6 +359,7 @@ void collect_facts(const std::vector<std::string>& compiler_args, Facts& facts) 
     // Unit sources first, so a stub's home is the first unit source that calls it.
     for (std::size_t i = 0; i < asts.size(); ++i) {
         const bool env = i >= facts.sources.size();
+        refuse_reserved(*asts[i]);
         Collector c(asts[i]->getASTContext(), facts, all[i], env);
         c.run();
         for (auto& f : kivinst::opened_files(asts[i]->getSourceManager())) facts.opened.push_back(std::move(f));

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "facts.h"
+#include "files.h"
 #include "goals.h"
 #include "instrument.h"
 #include "model.h"
@@ -25,6 +26,11 @@ namespace {
 
 std::string stem_of(const std::string& path) {
     return fs::path(path).stem().string();
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 // "state->count" from a pointer parameter's leaf ".count".
@@ -341,7 +347,7 @@ private:
             glue.declare((f.return_type == "void" ? std::string("void") : f.return_leaves[0].type) + " " + entry + "(" +
                          (proto.empty() ? "void" : proto) + ");");
             s.unit = "kiv_entry_" + entry;
-            env_wrappers += "\n/* Scope " + s.name + ": " + entry + " with its arguments from harness variables. */\n" +
+            env_wrappers += "\n// Scope " + s.name + ": " + entry + " with its arguments from harness variables.\n" +
                             storage.str() + "void " + s.unit + "(void)\n{\n    " + call + ";\n}\n";
             glue.declare("void " + s.unit + "(void);");
         } else if (direct) {
@@ -350,7 +356,7 @@ private:
         } else {
             s.unit = "kiv_entry_" + entry;
             glue.define(f.tu, "entry " + entry,
-                        "\n/* Scope " + s.name + ": " + entry + " with its arguments from harness variables. */\n" +
+                        "\n// Scope " + s.name + ": " + entry + " with its arguments from harness variables.\n" +
                             storage.str() + "void " + s.unit + "(void)\n{\n    " + call + ";\n}\n");
             glue.declare("void " + s.unit + "(void);");
         }
@@ -421,7 +427,7 @@ private:
         for (auto* list : {&in, &out}) {
             std::set<std::string> seen;
             for (const auto& v : *list)
-                if (!seen.insert(v.name).second)
+                if (!seen.insert(lowered(v.name)).second)
                     throw BadInput((unit_.path.empty() ? f.loc.str() : unit_.path) + ": two " +
                                    (v.in ? "inputs" : "outputs") + " of scope " + s.name + " would be named " + v.name +
                                    "; rename one in the unit file's \"variables\" of " + entry);
@@ -489,6 +495,38 @@ private:
     Generated& gen_;
     std::map<std::string, std::string> refs_;  // glue place -> its pointer
 };
+
+// Scope and variable names are written into the tables as C strings and
+// matched by suites regardless of case; a scope's step is a function the
+// runtime defines. Each fault is refused at the unit file's place for it.
+void check_names(const UnitFile& unit, const Facts& facts, const std::vector<Scope>& scopes) {
+    auto where = [&](const Scope& s, const std::string& value) {
+        for (const auto& o : unit.scopes)
+            if (o.entry == s.entry) return (unit.locate(value).line ? unit.locate(value) : o.loc).str();
+        return facts.functions.at(s.entry).loc.str();
+    };
+    static const std::regex c_identifier("[A-Za-z_][A-Za-z_0-9]*");
+    std::map<std::string, const Scope*> names, steps;
+    for (const Scope& s : scopes) {
+        if (const std::string why = unusable_name(s.name); !why.empty())
+            throw BadInput(where(s, s.name) + ": scope name \"" + printable(s.name) + "\" cannot be written: " + why);
+        if (auto [it, fresh] = names.emplace(lowered(s.name), &s); !fresh)
+            throw BadInput(where(s, s.name) + ": scopes " + it->second->entry + " and " + s.entry + " are both named " +
+                           s.name + " (suites match names regardless of case); give one another \"name\"");
+        if (!std::regex_match(s.step, c_identifier))
+            throw BadInput(where(s, s.step) + ": step \"" + printable(s.step) + "\" of scope " + s.name +
+                           " must be a C identifier");
+        if (facts.functions.count(s.step) || facts.globals.count(s.step))
+            throw BadInput(where(s, s.step) + ": step " + s.step + " of scope " + s.name +
+                           " is a name the unit already uses; give the frame a name of its own");
+        if (auto [it, fresh] = steps.emplace(s.step, &s); !fresh)
+            throw BadInput(where(s, s.step) + ": scopes " + it->second->name + " and " + s.name + " have one step " + s.step);
+        for (const Variable& v : s.vars)
+            if (const std::string why = unusable_name(v.name); !why.empty())
+                throw BadInput(where(s, v.name) + ": variable name \"" + printable(v.name) + "\" of scope " + s.name +
+                               " cannot be written: " + why);
+    }
+}
 
 std::string banner(const std::string& what) {
     return "// " + what + "\n// Written by kivinst harness; regenerate rather than edit.\n";
@@ -591,6 +629,7 @@ Generated generate(const Options& options) {
     IdMap map = read_map(gen.map_path);
     Planner planner(unit, facts, gen);
     planner.plan(entries);
+    check_names(unit, facts, planner.scopes);
     for (auto& s : planner.scopes) {
         const ScopeOverride* o = nullptr;
         for (const auto& x : unit.scopes)
@@ -769,8 +808,8 @@ Generated generate(const Options& options) {
     for (const auto& src : options.sources) {
         const std::string stem = stem_of(src);
         std::ostringstream g;
-        g << "/* Harness glue of " << src << ", written by kivinst harness: compiled in place of\n"
-          << " * the instrumented unit, so it sees the unit's types and file-scope variables. */\n"
+        g << "// Harness glue of " << src << ", written by kivinst harness: compiled in place of\n"
+          << "// the instrumented unit, so it sees the unit's types and file-scope variables.\n"
           << "#include \"unit/" << stem << ".c\"\n\n#include <stdint.h>\n#include <stdbool.h>\n";
         auto it = planner.glue.per_tu.find(src);
         if (it != planner.glue.per_tu.end()) g << it->second.str();

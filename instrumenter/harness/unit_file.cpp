@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "files.h"
 
 namespace kivinst::harness {
 
@@ -30,12 +33,16 @@ Loc at_offset(const std::string& file, const std::string& text, std::size_t offs
     return l;
 }
 
+// Unit and map files are a few kilobytes; a limit keeps a device or a
+// runaway file from exhausting memory.
+constexpr std::size_t kMaxJson = std::size_t{16} << 20;
+
 std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw BadInput(path + ": cannot be read");
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    try {
+        return kivinst::read_bounded(path, kMaxJson);
+    } catch (const std::runtime_error& e) {
+        throw BadInput(e.what());
+    }
 }
 
 json parse(const std::string& path, const std::string& text) {
@@ -217,14 +224,17 @@ UnitFile read_unit_file(const std::string& path) {
     return u;
 }
 
-int IdMap::next_free() const {
+int IdMap::next_free(const std::string& where) const {
+    if (!owner.empty() && owner.rbegin()->first == std::numeric_limits<int>::max())
+        throw BadInput(where + ": ID " + std::to_string(owner.rbegin()->first) + " of " + owner.rbegin()->second +
+                       " is the highest an ID can be, so no new ID is left above it: give it a lower one in the map file");
     return owner.empty() ? 1 : owner.rbegin()->first + 1;
 }
 
 int IdMap::assign(std::map<std::string, int>& section, const std::string& key, int pinned, const std::string& where) {
     const std::string me = (&section == &scopes ? "scope " : &section == &inputs ? "input " : "goal ") + key;
     auto it = section.find(key);
-    int id = pinned ? pinned : it != section.end() ? it->second : next_free();
+    int id = pinned ? pinned : it != section.end() ? it->second : next_free(where);
     if (it != section.end() && it->second != id) owner.erase(it->second);
     auto o = owner.find(id);
     if (o != owner.end() && o->second != me)

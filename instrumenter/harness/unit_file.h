@@ -60,7 +60,7 @@ UnitFile read_unit_file(const std::string& path);
 // The ID map: scope, input and goal keys to IDs. Every ID is unique.
 struct IdMap {
     std::map<std::string, int> scopes, inputs, goals;
-    int next_free() const;
+    int next_free(const std::string& where) const;  // throws BadInput, at where, when none is left
     // Gives key in section its ID: the pinned one (0: none), else the one
     // remembered, else the next free. Throws BadInput on a collision.
     int assign(std::map<std::string, int>& section, const std::string& key, int pinned, const std::string& where);

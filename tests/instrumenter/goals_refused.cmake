@@ -12,6 +12,18 @@ file(WRITE ${OUT}/renumbered_records.def "${a}")
 # would include in place of the unit's own.
 get_filename_component(stem ${SOURCE} NAME_WE)
 file(WRITE ${OUT}/${stem}.h "#error not the unit's header\n")
+# A unit of its own to overwrite: no output may be one of kivinst's inputs,
+# the source or a header the parse read, followed through a link too.
+get_filename_component(units ${SOURCE} DIRECTORY)
+file(COPY ${units}/ DESTINATION ${OUT}/own)
+set(own ${OUT}/own/${stem}.c)
+file(CREATE_LINK ${OUT}/own/${stem}.h ${OUT}/own/link.h SYMBOLIC)
+file(GLOB_RECURSE own_files ${OUT}/own/*)
+set(own_before)
+foreach(f IN LISTS own_files)
+  file(SHA256 ${f} h)
+  list(APPEND own_before "${f}=${h}")
+endforeach()
 # fault|arguments, comma-separated
 set(written ${OUT}/written.c)
 set(rows
@@ -22,7 +34,12 @@ set(rows
   "--unit: expected a whole number from 1 to 99999, got 'x'|-u,x,-o,${written},${SOURCE}"
   "--first: expected a whole number from 1 to 1000000000, got '0'|--goals,--first,0,${A}"
   "no such folder ${OUT}/nosuch|-u,18,-o,${OUT}/nosuch/written.c,${SOURCE}"
-  "${stem}.c:[0-9]+:10: the output would include .*/${stem}.h in place of|-u,18,-o,${written},${SOURCE}")
+  "${stem}.c:[0-9]+:10: the output would include .*/${stem}.h in place of|-u,18,-o,${written},${SOURCE}"
+  "-o ${own} is ${own}, which kivinst reads: an output never replaces an input|-u,18,-o,${own},${own}"
+  "--depfile ${own} is ${own}, which kivinst reads|-u,18,-o,${written},--depfile,${own},${own}"
+  "-r ${OUT}/own/link.h is ${OUT}/own/${stem}.h, which kivinst reads|-u,18,-o,${written},-r,${OUT}/own/link.h,${own}"
+  "-o ${written} and -r ${written} are one file|-u,18,-o,${written},-r,${written},${own}"
+  "--justify-out ${B} is ${B}, which kivinst reads|--goals,--justify-out,${B},${B}")
 foreach(row ${rows})
   string(FIND "${row}" "|" bar)
   string(SUBSTRING "${row}" 0 ${bar} want)
@@ -34,3 +51,11 @@ foreach(row ${rows})
     message(SEND_ERROR "kivinst ${args}: exit ${rc}, expected 2 and '${want}'; said: ${err}")
   endif()
 endforeach()
+set(own_after)
+foreach(f IN LISTS own_files)
+  file(SHA256 ${f} h)
+  list(APPEND own_after "${f}=${h}")
+endforeach()
+if(NOT own_after STREQUAL own_before)
+  message(SEND_ERROR "kivinst overwrote one of its inputs")
+endif()
