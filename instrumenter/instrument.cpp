@@ -22,12 +22,14 @@
 #include <clang/AST/Expr.h>
 #include <clang/AST/ParentMap.h>
 #include <clang/AST/Stmt.h>
+#include <clang/Basic/Builtins.h>
 #include <clang/Basic/Diagnostic.h>
 #include <clang/Basic/SourceManager.h>
 #include <clang/Frontend/CompilerInstance.h>
 #include <clang/Frontend/FrontendAction.h>
 #include <clang/Frontend/FrontendActions.h>
 #include <clang/Frontend/TextDiagnosticPrinter.h>
+#include <clang/Lex/HeaderSearch.h>
 #include <clang/Lex/LexDiagnostic.h>
 #include <clang/Lex/Lexer.h>
 #include <clang/Lex/PPCallbacks.h>
@@ -83,8 +85,9 @@ constexpr int kMarkerDepth = -10;
 
 class Instrumenter {
 public:
-    Instrumenter(ASTContext& ctx, const Options& options, Output& out)
-        : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(options.unit), root_(options.root), out_(out) {
+    Instrumenter(ASTContext& ctx, const Options& options, Output& out, const std::map<unsigned, char>& conditionals)
+        : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(options.unit), root_(options.root), out_(out),
+          conditionals_(conditionals) {
         auto& diags = ctx.getDiagnostics();
         warn_ = diags.getCustomDiagID(DiagnosticsEngine::Warning, "%0; left as it is");
     }
@@ -154,6 +157,7 @@ private:
     struct Span {
         unsigned begin = 0, end = 0;
         bool ok = false;
+        unsigned directive = 0;  // a conditional directive it straddles: its line, else 0
     };
 
     // The text of the main file that is exactly the construct: written there
@@ -176,7 +180,43 @@ private:
         s.begin = sm_.getFileOffset(r.getBegin());
         s.end = sm_.getFileOffset(r.getEnd());
         s.ok = sm_.getFileID(r.getBegin()) == sm_.getMainFileID() && s.begin <= s.end;
+        if (s.ok) s.directive = straddled(s.begin, s.end);
+        s.ok = s.ok && !s.directive;
         return s;
+    }
+
+    // Text that holds an unbalanced part of an #if group (a branch of it, or
+    // its #else or #endif) would take a probe's opening in one configuration
+    // and its closing in another: the line of the first such directive, or 0.
+    unsigned straddled(unsigned begin, unsigned end) const {
+        std::vector<unsigned> open;  // #if groups opened inside, not yet closed
+        for (auto it = conditionals_.lower_bound(begin); it != conditionals_.end() && it->first < end; ++it) {
+            if (it->second == '(')
+                open.push_back(it->first);
+            else if (open.empty())
+                return sm_.getLineNumber(sm_.getMainFileID(), it->first);
+            else if (it->second == ')')
+                open.pop_back();
+        }
+        return open.empty() ? 0 : sm_.getLineNumber(sm_.getMainFileID(), open.front());
+    }
+
+    // Said once per macro use, per #include and per directive: why a
+    // construct could not be wrapped.
+    void refuse(const Span& s, SourceLocation loc, const std::string& what) {
+        if (s.directive) {
+            warn(loc, what + " spans the conditional directive on line " + std::to_string(s.directive) +
+                          ", which a probe around it would straddle");
+            return;
+        }
+        const SourceLocation at = sm_.getExpansionLoc(loc);
+        if (!sm_.isWrittenInMainFile(at)) {
+            const SourceLocation include = sm_.getIncludeLoc(sm_.getFileID(at));
+            if (!macros_warned_.insert(include.getRawEncoding()).second) return;
+            return warn(include.isValid() ? include : loc, what + " from an included file is not instrumented");
+        }
+        if (!macros_warned_.insert(at.getRawEncoding()).second) return;
+        warn(loc, what + " from a macro expansion is not instrumented");
     }
 
     // Just after a token written in the main file; none for a token from a
@@ -218,6 +258,8 @@ private:
     // Once per macro invocation, where the user wrote it.
     void macro_left_alone(const Stmt* s) {
         if (!observable(s)) return;
+        // A constant (LIMIT as (300 / INTERVAL)) does the same in every run.
+        if (const auto* e = dyn_cast<Expr>(s); e && !e->isValueDependent() && e->isEvaluatable(ctx_)) return;
         const SourceLocation at = sm_.getExpansionLoc(s->getBeginLoc());
         if (!macros_warned_.insert(at.getRawEncoding()).second) return;
         warn(s->getBeginLoc(), "what a macro expands to is not instrumented inside its invocation");
@@ -305,6 +347,8 @@ private:
         if (!body) return;
         function_ = fd->getNameAsString();
         parents_ = std::make_unique<ParentMap>(body);
+        addressed_.clear();
+        addressed(body);
         if (const auto at = after_token(body->getLBracLoc())) {
             insert(*at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
             insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
@@ -330,6 +374,8 @@ private:
                 if (sp.ok)
                     insert(sp.begin, 2, kMarkerDepth,
                            probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc()), s->getBeginLoc()) + "); ");
+                else if (sp.directive)
+                    refuse(sp, s->getBeginLoc(), "a block's first statement");
                 else
                     warn(s->getBeginLoc(), "a block that starts inside a macro invocation has no statement probe");
             }
@@ -358,6 +404,7 @@ private:
         }
         Span sp = span(s->getSourceRange());
         if (!sp.ok) {
+            if (sp.directive) return refuse(sp, s->getBeginLoc(), "a branch");
             warn(s->getBeginLoc(), "a branch that is part of a macro invocation is not instrumented");
             return;
         }
@@ -409,10 +456,14 @@ private:
         }
         if (auto* ss = dyn_cast<SwitchStmt>(s)) {
             expr(ss->getCond(), 0);  // a switch has case probes, no decision probe
-            if (auto* body = dyn_cast<CompoundStmt>(ss->getBody()))
-                statements(body);
-            else
-                statement(ss->getBody());
+            if (auto* body = dyn_cast<CompoundStmt>(ss->getBody())) return statements(body);
+            // A lone labelled statement as the body: braced, so that the
+            // label's probes and the statement all stay inside the switch.
+            Span sp = span(ss->getBody()->getSourceRange());
+            if (!sp.ok) return refuse(sp, ss->getBody()->getBeginLoc(), "a switch body");
+            insert(sp.begin, 2, kBranchDepth, "{ ");
+            insert(statement_end(ss->getBody()), 0, kBranchDepth, " }");
+            statement(ss->getBody());
             return;
         }
         if (auto* sc = dyn_cast<SwitchCase>(s)) return label(sc);
@@ -491,20 +542,26 @@ private:
     long outcome(Expr* e, int depth, const std::string& family, const std::string& kind) {
         Span sp = span(e->getSourceRange());
         if (!sp.ok) {
-            warn(e->getBeginLoc(), "a " + family + " from a macro expansion is not instrumented");
+            refuse(sp, e->getBeginLoc(), "a " + family);
             return -1;
         }
         QualType t = e->IgnoreParenImpCasts()->getType();
         std::string variant = "S", close = ")";
         std::string open_extra;
-        if (t->isIntegerType() || t->isEnumeralType()) {
+        if ((t->isIntegerType() || t->isEnumeralType()) && width(t) <= 64) {
             variant = int_variant(t);
             std::tie(open_extra, close) = parenthesised(e);
             close += ")";
         } else
             open_extra = "(", close = ") != 0)";
+        // A constant stays visible as one after its probe: the compiler still
+        // knows that while (1) only ends by a jump (-Wreturn-type).
+        std::string constant_open;
+        bool known = false;
+        if (!e->isValueDependent() && e->EvaluateAsBooleanCondition(known, ctx_))
+            constant_open = "(", close += known ? ", 1)" : ", 0)";
         const std::string text = source_text(sp);
-        wrap(sp, depth, probe("IXA_" + kind + "_" + variant, kind, text, e->getBeginLoc()) + ", " + open_extra, close);
+        wrap(sp, depth, constant_open + probe("IXA_" + kind + "_" + variant, kind, text, e->getBeginLoc()) + ", " + open_extra, close);
         return static_cast<long>(out_.records.size()) - 1;
     }
 
@@ -572,21 +629,92 @@ private:
         // After the usual arithmetic conversions both operands have one type;
         // it fixes the signature.
         QualType t = bo->getLHS()->getType();
-        if (!t->isIntegerType() && !t->isEnumeralType())
+        if ((!t->isIntegerType() && !t->isEnumeralType()) || width(t) > 64)
             return warn(bo->getOperatorLoc(), "no relational probe for a comparison of '" + type_name(t) + "' operands");
+        if (order_matters(bo->getLHS(), bo->getRHS()))
+            return warn(bo->getOperatorLoc(), unordered("comparison"));
         static const std::map<BinaryOperatorKind, const char*> ops = {{BO_NE, "NEQ"}, {BO_EQ, "EQU"}, {BO_LT, "LES"},
                                                                       {BO_LE, "LEQ"}, {BO_GE, "GEQ"}, {BO_GT, "GRE"}};
         Span whole = span(bo->getSourceRange());
         Span lhs = span(bo->getLHS()->getSourceRange());
         Span rhs = span(bo->getRHS()->getSourceRange());
-        if (!whole.ok || !lhs.ok || !rhs.ok)
-            return warn(bo->getOperatorLoc(), "a comparison from a macro expansion is not instrumented");
+        const SourceLocation op = bo->getOperatorLoc();
+        if (!whole.ok || !lhs.ok || !rhs.ok || op.isMacroID())
+            return refuse(whole.directive ? whole : lhs.directive ? lhs : rhs.directive ? rhs : whole, op, "a comparison");
         const std::string sig = is_unsigned(t) ? (width(t) > 32 ? "UU_LL" : "UU") : (width(t) > 32 ? "SS_LL" : "SS");
         wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole), bo->getBeginLoc()) + ", ", ")");
         last().constants.emplace();
         for (const Expr* operand : {bo->getLHS(), bo->getRHS()})
             if (auto v = constant_value(operand)) last().constants->push_back(*v);
-        edits_.push_back({lhs.end, 1, depth, seq_++, rhs.begin - lhs.end, ", "});
+        // Only the operator becomes the comma: what stands around it (line
+        // breaks, comments, #define) stays, so every later line keeps its number.
+        const unsigned at = sm_.getFileOffset(op);
+        const unsigned length = Lexer::MeasureTokenLength(op, sm_, ctx_.getLangOpts());
+        std::string comma = ",";
+        for (char c : sm_.getBufferData(sm_.getMainFileID()).substr(at, length))
+            if (c == '\n') comma += "\\\n";  // a backslash-newline within the operator
+        edits_.push_back({at, 1, depth, seq_++, length, comma});
+    }
+
+    // Where C leaves the order of two operands open and one of them has side
+    // effects the other may see, compilers differ (gcc reads a plain variable
+    // after a call beside it, clang reads left to right), and a probe's call
+    // would change the order again: such an operation keeps no probe of its
+    // own, so that each compiler computes what it computes without probes.
+    bool order_matters(const Expr* a, const Expr* b) const {
+        const bool sa = a->HasSideEffects(ctx_), sb = b->HasSideEffects(ctx_);
+        if (sa == sb) return sa;
+        return !unaffected(sa ? b : a, sa ? a : b);
+    }
+    std::string unordered(const std::string& what) const {
+        return "the operands of this " + what + " may be evaluated in either order and one has side effects the other "
+               "may see: no probe, so that each compiler computes what it computes without probes (to measure it, "
+               "compute an operand into a variable first)";
+    }
+    // Whether nothing other does can change e's value: constants, and local
+    // variables that other does not name and whose address is never taken.
+    bool unaffected(const Expr* e, const Expr* other) const {
+        e = e->IgnoreParens();
+        if (!e->isValueDependent() && e->isEvaluatable(ctx_)) return true;
+        if (const auto* dr = dyn_cast<DeclRefExpr>(e)) {
+            const auto* vd = dyn_cast<VarDecl>(dr->getDecl());
+            return vd && vd->hasLocalStorage() && !vd->getType().isVolatileQualified() && !addressed_.count(vd) &&
+                   !names(other, vd);
+        }
+        if (const auto* uo = dyn_cast<UnaryOperator>(e); uo && uo->getOpcode() == UO_Deref) return false;
+        if (const auto* me = dyn_cast<MemberExpr>(e); me && me->isArrow()) return false;
+        if (!isa<UnaryOperator>(e) && !isa<BinaryOperator>(e) && !isa<CastExpr>(e) && !isa<ConditionalOperator>(e) &&
+            !isa<MemberExpr>(e))
+            return false;
+        for (const Stmt* child : e->children())
+            if (!child || !unaffected(cast<Expr>(child), other)) return false;
+        return true;
+    }
+    static bool names(const Stmt* s, const VarDecl* vd) {
+        if (!s) return false;
+        if (const auto* dr = dyn_cast<DeclRefExpr>(s); dr && dr->getDecl() == vd) return true;
+        for (const Stmt* child : s->children())
+            if (names(child, vd)) return true;
+        return false;
+    }
+    // The variables of a body whose address is taken (or that decay to one).
+    void addressed(const Stmt* s) {
+        if (!s) return;
+        const Expr* target = nullptr;
+        if (const auto* uo = dyn_cast<UnaryOperator>(s); uo && uo->getOpcode() == UO_AddrOf) target = uo->getSubExpr();
+        if (const auto* ice = dyn_cast<ImplicitCastExpr>(s); ice && ice->getCastKind() == CK_ArrayToPointerDecay)
+            target = ice->getSubExpr();
+        while (target) {
+            target = target->IgnoreParens();
+            if (const auto* me = dyn_cast<MemberExpr>(target)) {
+                target = me->isArrow() ? nullptr : me->getBase();
+                continue;
+            }
+            if (const auto* dr = dyn_cast<DeclRefExpr>(target))
+                if (const auto* vd = dyn_cast<VarDecl>(dr->getDecl())) addressed_.insert(vd);
+            break;
+        }
+        for (const Stmt* child : s->children()) addressed(child);
     }
 
     // The floating types a probe can take: "F" float, "D" double, "LD" long
@@ -776,7 +904,7 @@ private:
     void cast_probe(Expr* sub, QualType to, int depth) {
         expr(sub, depth + 1);
         Span sp = span(sub->getSourceRange());
-        if (!sp.ok) return warn(sub->getBeginLoc(), "a conversion from a macro expansion is not instrumented");
+        if (!sp.ok) return refuse(sp, sub->getBeginLoc(), "a conversion");
         const auto [macro, bounds] = cast_member(sub->getType(), to);
         if (macro.empty())
             return warn(sub->getBeginLoc(), "no cast probe for a conversion from '" + type_name(sub->getType()) +
@@ -808,12 +936,15 @@ private:
         return {"(", ")"};
     }
 
-    void divisor(Expr* rhs, int depth) {
+    void divisor(Expr* lhs, Expr* rhs, int depth) {
         if (rhs->isValueDependent() || rhs->isEvaluatable(ctx_)) return;
         Span sp = span(rhs->getSourceRange());
-        if (!sp.ok) return warn(rhs->getBeginLoc(), "a divisor from a macro expansion is not instrumented");
+        if (!sp.ok) return refuse(sp, rhs->getBeginLoc(), "a divisor");
+        if (order_matters(lhs, rhs)) return warn(rhs->getBeginLoc(), unordered("division"));
         QualType t = rhs->getType().getCanonicalType();
         std::string variant, cast_back;
+        if (t->isIntegerType() && width(t) > 64)
+            return warn(rhs->getBeginLoc(), "no division probe for a divisor of type '" + type_name(t) + "'");
         if (t->isIntegerType())
             variant = int_variant(t);
         else if (t->isRealFloatingType()) {
@@ -852,7 +983,7 @@ private:
             name = callee.ok ? source_text(callee) : "?";
         }
         if (!sp.ok)
-            warn(ce->getBeginLoc(), "a call from a macro expansion is not instrumented");
+            refuse(sp, ce->getBeginLoc(), "a call");
         else
             wrap(sp, depth, "(" + probe("IXA_DCF", "DCF", "call of " + name, ce->getBeginLoc()) + ", \"" + name + "\"), ", ")");
         if (!arguments) return;
@@ -887,7 +1018,7 @@ private:
             expr(bo->getRHS(), depth + 1);
             const auto op = bo->getOpcode();
             if (op == BO_Div || op == BO_Rem || op == BO_DivAssign || op == BO_RemAssign)
-                divisor(bo->getRHS(), depth + 1);
+                divisor(bo->getLHS(), bo->getRHS(), depth + 1);
             return;
         }
         if (auto* co = dyn_cast<ConditionalOperator>(e)) {
@@ -896,14 +1027,29 @@ private:
             expr(co->getFalseExpr(), depth + 1);
             return;
         }
-        if (auto* ce = dyn_cast<CallExpr>(e)) return call(ce, depth);
+        // Operands that are never evaluated, or must stay constant
+        // expressions: a probe there would change what the program computes.
+        if (isa<UnaryExprOrTypeTraitExpr>(e)) return;
+        if (auto* ch = dyn_cast<ChooseExpr>(e)) return expr(ch->getChosenSubExpr(), depth + 1);
+        if (auto* gs = dyn_cast<GenericSelectionExpr>(e)) {
+            if (!gs->isResultDependent()) expr(gs->getResultExpr(), depth + 1);
+            return;
+        }
+        if (auto* ce = dyn_cast<CallExpr>(e)) {
+            if (ce->getBuiltinCallee() == Builtin::BI__builtin_constant_p) return;
+            return call(ce, depth);
+        }
         if (auto* cs = dyn_cast<CStyleCastExpr>(e)) {
             if (narrowing(cs->getSubExpr(), cs->getType())) return cast_probe(cs->getSubExpr(), cs->getType(), depth + 1);
             return expr(cs->getSubExpr(), depth + 1);
         }
         if (isa<StmtExpr>(e)) return warn(e->getBeginLoc(), "a statement expression is not instrumented");
         if (auto* il = dyn_cast<InitListExpr>(e)) {
-            for (Expr* init : il->inits()) value(init, depth + 1);
+            // A range designator ([0 ... 3] = f()) puts one expression in
+            // several places; it is evaluated, and wrapped, once.
+            std::set<const Expr*> seen;
+            for (Expr* init : il->inits())
+                if (seen.insert(init->IgnoreImpCasts()).second) value(init, depth + 1);
             return;
         }
         for (Stmt* child : e->children())
@@ -915,6 +1061,7 @@ private:
     int unit_;
     std::string root_;
     Output& out_;
+    const std::map<unsigned, char>& conditionals_;  // the main file's #if ( #else | #endif ), by offset
     std::map<FileID, std::string> files_;
     std::set<unsigned> macros_warned_;
     std::set<const FunctionDecl*> headers_warned_;
@@ -922,16 +1069,18 @@ private:
     std::map<std::string, int> counters_;
     std::string function_;
     std::unique_ptr<ParentMap> parents_;
+    std::set<const VarDecl*> addressed_;  // in the function being instrumented
     std::vector<Edit> edits_;
     unsigned seq_ = 0;
 };
 
 class Consumer : public ASTConsumer {
 public:
-    Consumer(const Options& options, Output& out, bool& done) : options_(options), out_(out), done_(done) {}
+    Consumer(const Options& options, Output& out, bool& done, const std::map<unsigned, char>& conditionals)
+        : options_(options), out_(out), done_(done), conditionals_(conditionals) {}
     void HandleTranslationUnit(ASTContext& ctx) override {
         if (ctx.getDiagnostics().hasErrorOccurred()) return;
-        Instrumenter(ctx, options_, out_).run();
+        Instrumenter(ctx, options_, out_, conditionals_).run();
         done_ = true;
     }
 
@@ -939,34 +1088,60 @@ private:
     const Options& options_;
     Output& out_;
     bool& done_;
+    const std::map<unsigned, char>& conditionals_;
 };
 
 // Which macros the unit's own files test and which they define, so that the
 // output can refuse a configuration other than the one it was made for.
 struct Configuration {
+    using State = std::optional<std::string>;  // a macro's tokens, "()" if function-like; none: undefined
     std::set<std::string> tested_undefined;  // tested where no definition was in effect
-    std::set<std::string> defined_in_files;  // #defined by some file of the unit
+    std::map<std::string, State> last_test;  // each tested macro, as its last test saw it
+    std::map<std::string, State> at_end;     // the same macros at the end of the unit
+    std::set<std::string> defined_at_start;  // by the compiler, the command line or a forced include
+    std::set<std::string> guards;            // include guards of the unit's headers
     std::vector<BesideInclude> beside;       // quoted includes found in the source's folder
+    std::map<unsigned, char> conditionals;   // the main file's #if... '(', #elif/#else '|', #endif ')', by offset
 };
 
 class ConfigurationWatcher : public PPCallbacks {
 public:
     ConfigurationWatcher(Preprocessor& pp, Configuration& config) : pp_(pp), sm_(pp.getSourceManager()), config_(config) {}
-    void Ifdef(SourceLocation loc, const Token& name, const MacroDefinition& md) override { note(loc, name, md); }
-    void Ifndef(SourceLocation loc, const Token& name, const MacroDefinition& md) override { note(loc, name, md); }
+    void Ifdef(SourceLocation loc, const Token& name, const MacroDefinition& md) override {
+        conditional(loc, '(');
+        note(loc, name, md);
+    }
+    void Ifndef(SourceLocation loc, const Token& name, const MacroDefinition& md) override {
+        conditional(loc, '(');
+        note(loc, name, md);
+    }
+    void Else(SourceLocation loc, SourceLocation) override { conditional(loc, '|'); }
+    void Endif(SourceLocation loc, SourceLocation) override { conditional(loc, ')'); }
     void Defined(const Token& name, const MacroDefinition& md, SourceRange range) override {
         note(range.getBegin(), name, md);
     }
     // An identifier in #if that is no macro counts as 0: tested all the same.
-    void If(SourceLocation loc, SourceRange cond, ConditionValueKind) override { identifiers(loc, cond); }
-    void Elif(SourceLocation loc, SourceRange cond, ConditionValueKind, SourceLocation) override {
+    void If(SourceLocation loc, SourceRange cond, ConditionValueKind) override {
+        conditional(loc, '(');
         identifiers(loc, cond);
     }
+    void Elif(SourceLocation loc, SourceRange cond, ConditionValueKind, SourceLocation) override {
+        conditional(loc, '|');
+        identifiers(loc, cond);
+    }
+    // Whatever is defined before the unit's own text starts is part of the
+    // compiler's set-up, in force at the top of the output too.
     void MacroDefined(const Token& name, const MacroDirective* md) override {
-        const SourceLocation at = md ? md->getLocation() : SourceLocation();
-        if (at.isValid() && at.isFileID() && !sm_.isWrittenInBuiltinFile(at) && !sm_.isWrittenInCommandLineFile(at) &&
-            sm_.getFileEntryForID(sm_.getFileID(at)))
-            config_.defined_in_files.insert(name.getIdentifierInfo()->getName().str());
+        SourceLocation at = md ? md->getLocation() : SourceLocation();
+        while (at.isValid() && sm_.getFileID(at) != sm_.getMainFileID()) at = sm_.getIncludeLoc(sm_.getFileID(at));
+        if (at.isInvalid()) config_.defined_at_start.insert(name.getIdentifierInfo()->getName().str());
+    }
+    void EndOfMainFile() override {
+        for (auto& [name, state] : config_.last_test) config_.at_end[name] = value(pp_.getMacroInfo(pp_.getIdentifierInfo(name)));
+        HeaderSearch& hs = pp_.getHeaderSearchInfo();
+        for (auto it = sm_.fileinfo_begin(); it != sm_.fileinfo_end(); ++it)
+            if (const HeaderFileInfo* info = hs.getExistingFileInfo(it->first, false); info && info->ControllingMacro)
+                config_.guards.insert(info->ControllingMacro->getName().str());
     }
     // Only the main file's: a header's own quoted includes are looked up
     // beside that header, wherever the output goes.
@@ -981,6 +1156,9 @@ public:
     }
 
 private:
+    void conditional(SourceLocation loc, char kind) {
+        if (loc.isFileID() && sm_.getFileID(loc) == sm_.getMainFileID()) config_.conditionals[sm_.getFileOffset(loc)] = kind;
+    }
     static bool same_folder(const std::string& a, const std::string& b) {
         std::error_code ec;
         return std::filesystem::equivalent(a.empty() ? "." : a, b.empty() ? "." : b, ec);
@@ -994,7 +1172,16 @@ private:
     }
     void note(SourceLocation loc, const Token& name, const MacroDefinition& md) {
         const StringRef n = name.getIdentifierInfo()->getName();
-        if (!md && relevant(loc, n)) config_.tested_undefined.insert(n.str());
+        if (!relevant(loc, n)) return;
+        if (!md) config_.tested_undefined.insert(n.str());
+        config_.last_test[n.str()] = value(md.getMacroInfo());
+    }
+    Configuration::State value(const MacroInfo* mi) const {
+        if (!mi) return std::nullopt;
+        if (mi->isFunctionLike()) return std::string("()");
+        std::string v;
+        for (const Token& t : mi->tokens()) v += (v.empty() ? "" : " ") + pp_.getSpelling(t);
+        return v;
     }
     void identifiers(SourceLocation loc, SourceRange cond) {
         if (sm_.isInSystemHeader(loc)) return;
@@ -1008,8 +1195,11 @@ private:
                 continue;
             }
             if (!word.empty() && !std::isdigit(static_cast<unsigned char>(word[0])) && word != "defined" &&
-                !pp_.isMacroDefined(word) && relevant(loc, word))
-                config_.tested_undefined.insert(word);
+                relevant(loc, word)) {
+                const MacroInfo* mi = pp_.getMacroInfo(pp_.getIdentifierInfo(word));
+                if (!mi) config_.tested_undefined.insert(word);
+                config_.last_test[word] = value(mi);
+            }
             word.clear();
         }
     }
@@ -1023,7 +1213,7 @@ public:
     Action(const Options& options, Output& out, bool& done, Configuration& config)
         : options_(options), out_(out), done_(done), config_(config) {}
     std::unique_ptr<ASTConsumer> CreateASTConsumer(CompilerInstance&, StringRef) override {
-        return std::make_unique<Consumer>(options_, out_, done_);
+        return std::make_unique<Consumer>(options_, out_, done_, config_.conditionals);
     }
     bool BeginSourceFileAction(CompilerInstance& ci) override {
         ci.getPreprocessor().addPPCallbacks(std::make_unique<ConfigurationWatcher>(ci.getPreprocessor(), config_));
@@ -1102,9 +1292,40 @@ std::string configuration_checks(const Options& options, const Configuration& co
         if (integer_literal_text(v)) out << " || (" << name << ") != (" << v << ")";
         out << "\n#error \"kivinst: made with -D" << name << "=" << v << again << "\"\n#endif\n";
     }
+    // Undefined here when the unit was instrumented, whatever its own files
+    // define later: a header's default (#ifndef X / #define X 1) included.
     for (const std::string& name : config.tested_undefined) {
-        if (named.count(name) || config.defined_in_files.count(name)) continue;
+        if (named.count(name) || config.defined_at_start.count(name) || config.guards.count(name)) continue;
         out << "#ifdef " << name << "\n#error \"kivinst: made with " << name << " undefined" << again << "\"\n#endif\n";
+    }
+    return out.str();
+}
+
+// Checks at the end of the output: each macro the unit tests, as its tests
+// saw it, where that is still so at the end (a value set in a header by
+// another -I folder, or kept from a -D by the header's #ifndef).
+std::string configuration_tail(const Options& options, const Configuration& config) {
+    std::set<std::string> named;
+    for (const auto& [kind, value] : configuration_options(options.compiler_args))
+        if (kind != 'I') named.insert(value.substr(0, value.find('=')));
+    std::ostringstream out;
+    const std::string again = "; instrument the unit again for this configuration\"\n#endif\n";
+    for (const auto& [name, state] : config.last_test) {
+        const auto end = config.at_end.find(name);
+        if (named.count(name) || config.guards.count(name) || end == config.at_end.end() || end->second != state) continue;
+        if (!state) {
+            out << "#ifdef " << name << "\n#error \"kivinst: made with " << name << " undefined" << again;
+            continue;
+        }
+        std::string v = *state;
+        while (v.size() > 2 && v.front() == '(' && v.back() == ')') v = v.substr(1, v.size() - 2);
+        while (!v.empty() && v.front() == ' ') v.erase(0, 1);
+        while (!v.empty() && v.back() == ' ') v.pop_back();
+        if (!v.empty() && integer_literal_text(v))
+            out << "#if !defined(" << name << ") || (" << name << ") != (" << v << ")\n#error \"kivinst: made with "
+                << name << " " << v << again;
+        else
+            out << "#ifndef " << name << "\n#error \"kivinst: made with " << name << " defined" << again;
     }
     return out.str();
 }
@@ -1136,6 +1357,10 @@ bool instrument(const Options& options, Output& out) {
         << "// Records start zeroed at load and nothing clears them: no initialisation.\n\n"
         << "#line 1 \"" << relative_path(options.source, options.root) << "\"\n"
         << result.source;
+    const std::string tail = configuration_tail(options, config);
+    if (!tail.empty())
+        src << (result.source.empty() || result.source.back() == '\n' ? "" : "\n")
+            << "\n/* The configuration as the unit's own files left it. */\n" << tail;
     out.source = src.str();
     out.records = std::move(result.records);
     out.beside = std::move(config.beside);

@@ -20,9 +20,9 @@ int before(const int* p, const int* q)
 
 int64_t wide(int64_t a, uint64_t b, uint32_t c)
 { IXA_FC(2, &TU7ixa_fc_cond2); IXA_STM(2, &TU7ixa_stm_cond2);
-    if (IXA_DC_S(2, &TU7ixa_dc_cond2, (IXA_CC_S(3, &TU7ixa_cc_cond3, (IXA_LES_SS_LL(1, &TU7_RELOP_1, a, 0))) || IXA_CC_S(4, &TU7ixa_cc_cond4, (IXA_GEQ_UU_LL(2, &TU7_RELOP_2, b, 4000000000u))))))
+    if (IXA_DC_S(2, &TU7ixa_dc_cond2, (IXA_CC_S(3, &TU7ixa_cc_cond3, (IXA_LES_SS_LL(1, &TU7_RELOP_1, a , 0))) || IXA_CC_S(4, &TU7ixa_cc_cond4, (IXA_GEQ_UU_LL(2, &TU7_RELOP_2, b , 4000000000u))))))
         { IXA_STM(3, &TU7ixa_stm_cond3); return IXA_CAST_U_LL(1, &TU7_CAST_1, (a / IXA_DBZ_U_LL(1, &TU7ixa_dbz_cond1, b)), (-9223372036854775807LL - 1), 9223372036854775807LL); }
-    IXA_STM(4, &TU7ixa_stm_cond4); return IXA_GRE_SS_LL(3, &TU7_RELOP_3, c, a);
+    IXA_STM(4, &TU7ixa_stm_cond4); return IXA_GRE_SS_LL(3, &TU7_RELOP_3, c , a);
 }
 
 int8_t narrow(double d, float f, int32_t i)

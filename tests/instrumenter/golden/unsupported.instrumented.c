@@ -15,7 +15,7 @@
 
 int odd(int x)
 { IXA_FC(1, &TU7ixa_fc_cond1); IXA_STM(1, &TU7ixa_stm_cond1);
-    if (IXA_DC_S(1, &TU7ixa_dc_cond1, (IXA_GRE_SS(1, &TU7_RELOP_1, x, 3))))
+    if (IXA_DC_S(1, &TU7ixa_dc_cond1, (IXA_GRE_SS(1, &TU7_RELOP_1, x , 3))))
         { IXA_STM(2, &TU7ixa_stm_cond2); goto inside; }
     IXA_STM(3, &TU7ixa_stm_cond3); {
         x = 2;
