@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
             g.tables = tables;
             const kivinst::Proposal p = kivinst::propose_goals(g);
             if (!justify_out.empty()) {
-                const std::string text = p.justification.empty() ? "goal,reason\n" : p.justification;
+                const std::string text = p.justification.empty() ? kivinst::proven_justification({}) : p.justification;
                 if (!write_files({{justify_out, text}})) return 2;
             }
             std::cout << p.table;
