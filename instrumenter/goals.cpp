@@ -99,6 +99,17 @@ std::string csv_quoted(const std::string& s) {
 
 }  // namespace
 
+std::string proven_justification(const std::vector<ProvenGoal>& goals) {
+    std::ostringstream out;
+    out << "# Goals no input can reach, each with its proof; written by kivinst for kivrun --justify.\n"
+        << "goal,reason,method,proof,tool\n";
+    for (const ProvenGoal& g : goals)
+        out << "KIV_G" << g.goal << "," << csv_quoted(g.record + " " + g.field + ": " + g.reason) << ","
+            << csv_quoted(g.method) << "," << csv_quoted(g.proof) << "," << csv_quoted(std::string("kivinst ") + KIVINST_VERSION)
+            << "\n";
+    return out.str();
+}
+
 Proposal propose_goals(const GoalOptions& options) {
     namespace fs = std::filesystem;
     // Everything is checked before anything is proposed.
@@ -136,7 +147,8 @@ Proposal propose_goals(const GoalOptions& options) {
     for (const std::string& f : options.skipped_functions)
         if (!functions.count(f)) throw TableError("--skip-function " + f + ": no record of the tables is in a function of that name");
 
-    std::ostringstream out, left, justified;
+    std::ostringstream out, left;
+    std::vector<ProvenGoal> proven;
     out << "// Goal table proposed by kivinst.\n"
         << "// KIV_GOAL(goal number, record, field, rule)\n"
         << "#ifndef KIV_GOAL\n#error \"define KIV_GOAL(n, record, field, rule) before including this file\"\n#endif\n\n";
@@ -158,8 +170,7 @@ Proposal propose_goals(const GoalOptions& options) {
                 const auto flags = unreachable.find(r.name);
                 for (const char* field : kind.fields) {
                     if (flags != unreachable.end() && flags->second.count(field))
-                        justified << "KIV_G" << goal << "," << csv_quoted(r.name + " " + field + ": " + flags->second.at(field))
-                                  << "\n";
+                        proven.push_back({goal, r.name, field, flags->second.at(field), kRangeMethod, kRangeProof});
                     out << "KIV_GOAL(" << goal++ << ", " << r.name << ", " << field << ", " << kind.rule << ")\n";
                 }
             }
@@ -170,9 +181,7 @@ Proposal propose_goals(const GoalOptions& options) {
     if (!skipped.empty()) out << "\n// Records left without a goal on purpose (their function was skipped):\n" << skipped;
     Proposal p;
     p.table = out.str();
-    if (!justified.str().empty())
-        p.justification = "# Goals kivinst --goals proposed that no input can reach, and why: for kivrun --justify.\n"
-                          "goal,reason\n" + justified.str();
+    if (!proven.empty()) p.justification = proven_justification(proven);
     return p;
 }
 

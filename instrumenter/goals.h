@@ -20,13 +20,33 @@ struct GoalOptions {
 // beside each table) as a justification file for kivrun --justify.
 struct Proposal {
     std::string table;
-    std::string justification;  // CSV goal,reason; empty when every goal is reachable
+    std::string justification;  // proven_justification(); empty when every goal is reachable
 };
 
 // A malformed table: the message starts with file:line.
 struct TableError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A goal no input can reach, with the proof: its number, record and field,
+// why, and the method and invariant or bound the proof rests on.
+struct ProvenGoal {
+    int goal = 0;
+    std::string record, field, reason, method, proof;
+};
+
+// A kivrun --justify file of proven goals: columns goal, reason, method,
+// proof and tool (this kivinst's version), one row per goal.
+std::string proven_justification(const std::vector<ProvenGoal>& goals);
+
+// The method and proof of what ranges.h finds.
+inline constexpr const char* kRangeMethod = "value range";
+inline constexpr const char* kRangeProof = "operand ranges from types, bit-field widths and constants, on every step";
+// The method of what prove/ finds, and what its invariant assumes.
+inline constexpr const char* kBehaviourMethod = "state invariant";
+inline constexpr const char* kBehaviourAssumes =
+    "for any number of steps of any scope, from the load state; inputs and stub results any value of their type; "
+    "stubs write only what their pointer arguments reach; integers wrap in two's complement";
 
 // KIV_GOAL rows, then a comment listing the records left without a goal.
 // Refuses (TableError) a table given twice, two tables of one unit number, a

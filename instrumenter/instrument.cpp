@@ -4,6 +4,8 @@
 // Probes are inserted on the lines of what they wrap, never with new lines, so
 // line numbers of the plain and the instrumented source agree (#line 1 below).
 #include "instrument.h"
+#include "prove/prove.h"
+#include "ranges.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -86,7 +88,7 @@ constexpr int kMarkerDepth = -10;
 class Instrumenter {
 public:
     Instrumenter(ASTContext& ctx, const Options& options, Output& out, const std::map<unsigned, char>& conditionals)
-        : ctx_(ctx), sm_(ctx.getSourceManager()), unit_(options.unit), root_(options.root), out_(out),
+        : ctx_(ctx), ranges_(ctx), sm_(ctx.getSourceManager()), unit_(options.unit), root_(options.root), out_(out),
           conditionals_(conditionals) {
         auto& diags = ctx.getDiagnostics();
         warn_ = diags.getCustomDiagID(DiagnosticsEngine::Warning, "%0; left as it is");
@@ -562,6 +564,7 @@ private:
             constant_open = "(", close += known ? ", 1)" : ", 0)";
         const std::string text = source_text(sp);
         wrap(sp, depth, constant_open + probe("IXA_" + kind + "_" + variant, kind, text, e->getBeginLoc()) + ", " + open_extra, close);
+        observed(e, ranges_.outcome(e, text));
         return static_cast<long>(out_.records.size()) - 1;
     }
 
@@ -643,6 +646,7 @@ private:
             return refuse(whole.directive ? whole : lhs.directive ? lhs : rhs.directive ? rhs : whole, op, "a comparison");
         const std::string sig = is_unsigned(t) ? (width(t) > 32 ? "UU_LL" : "UU") : (width(t) > 32 ? "SS_LL" : "SS");
         wrap(whole, depth, probe(std::string("IXA_") + ops.at(bo->getOpcode()) + "_" + sig, "RELOP", source_text(whole), bo->getBeginLoc()) + ", ", ")");
+        observed(bo, ranges_.relation(bo, source_text(lhs), source_text(rhs)));
         last().constants.emplace();
         for (const Expr* operand : {bo->getLHS(), bo->getRHS()})
             if (auto v = constant_value(operand)) last().constants->push_back(*v);
@@ -737,81 +741,11 @@ private:
         return llvm::APFloat::semanticsPrecision(ctx_.getFloatTypeSemantics(t));
     }
 
-    // ---- value ranges -------------------------------------------------------
+    // ---- value ranges (ranges.cpp) -------------------------------------------
 
-    // The values an integer expression can take, conservatively: its type's
-    // range, narrowed by constants, masks, shifts, remainders, sums and
-    // conditionals whose arms are known. Wider than any C integer, so that no
-    // bound arithmetic overflows.
-    struct Range {
-        __int128 lo, hi;
-    };
-    Range type_range(QualType t) const {
-        const unsigned w = width(t);
-        if (t->isBooleanType()) return {0, 1};
-        if (is_unsigned(t)) return {0, (static_cast<__int128>(1) << w) - 1};
-        return {-(static_cast<__int128>(1) << (w - 1)), (static_cast<__int128>(1) << (w - 1)) - 1};
-    }
-    static bool within(Range inner, Range outer) { return inner.lo >= outer.lo && inner.hi <= outer.hi; }
-
-    std::optional<Range> range_of(const Expr* e) const {
-        e = e->IgnoreParens();
-        const QualType t = e->getType().getCanonicalType();
-        if (!t->isIntegerType() || width(t) > 64 || e->isValueDependent()) return std::nullopt;
-        const Range whole = type_range(t);
-        Expr::EvalResult v;
-        if (e->EvaluateAsInt(v, ctx_)) {
-            const llvm::APSInt& x = v.Val.getInt();
-            const __int128 n = x.isSigned() ? static_cast<__int128>(x.getExtValue())
-                                            : static_cast<__int128>(x.getZExtValue());
-            return Range{n, n};
-        }
-        // What the operation gives, if it fits its type; else it wraps.
-        auto fit = [&](std::optional<Range> r) { return r && within(*r, whole) ? *r : whole; };
-        if (const auto* ce = dyn_cast<CastExpr>(e)) {
-            if (ce->getCastKind() == CK_IntegralCast || ce->getCastKind() == CK_LValueToRValue ||
-                ce->getCastKind() == CK_NoOp)
-                return fit(range_of(ce->getSubExpr()));
-            return whole;
-        }
-        if (const auto* co = dyn_cast<ConditionalOperator>(e)) {
-            const auto a = range_of(co->getTrueExpr()), b = range_of(co->getFalseExpr());
-            if (!a || !b) return whole;
-            return fit(Range{std::min(a->lo, b->lo), std::max(a->hi, b->hi)});
-        }
-        const auto* bo = dyn_cast<BinaryOperator>(e);
-        if (!bo) return whole;
-        if (bo->isComparisonOp() || bo->isLogicalOp()) return Range{0, 1};
-        if (bo->isAssignmentOp() || bo->getOpcode() == BO_Comma) return fit(range_of(bo->getRHS()));
-        const auto l = range_of(bo->getLHS()), r = range_of(bo->getRHS());
-        if (!l || !r) return whole;
-        switch (bo->getOpcode()) {
-        case BO_And:  // a non-negative operand bounds the result
-            if (l->lo >= 0 && r->lo >= 0) return fit(Range{0, std::min(l->hi, r->hi)});
-            if (l->lo >= 0) return fit(Range{0, l->hi});
-            if (r->lo >= 0) return fit(Range{0, r->hi});
-            return whole;
-        case BO_Or:
-        case BO_Xor: {
-            if (l->lo < 0 || r->lo < 0) return whole;
-            __int128 top = 1;
-            while (top <= std::max(l->hi, r->hi)) top <<= 1;
-            return fit(Range{bo->getOpcode() == BO_Or ? std::max(l->lo, r->lo) : 0, top - 1});
-        }
-        case BO_Shr:
-            if (l->lo < 0 || r->lo < 0 || r->hi >= 64) return whole;
-            return fit(Range{l->lo >> r->hi, l->hi >> r->lo});
-        case BO_Rem:
-            if (l->lo < 0 || r->lo <= 0) return whole;
-            return fit(Range{0, std::min(l->hi, r->hi - 1)});
-        case BO_Div:
-            if (l->lo < 0 || r->lo <= 0) return whole;
-            return fit(Range{l->lo / r->hi, l->hi / r->lo});
-        case BO_Add: return fit(Range{l->lo + r->lo, l->hi + r->hi});
-        case BO_Sub: return fit(Range{l->lo - r->hi, l->hi - r->lo});
-        default: return whole;
-        }
-    }
+    Range type_range(QualType t) const { return ranges_.type_range(t); }
+    static bool within(Range inner, Range outer) { return ValueRanges::within(inner, outer); }
+    std::optional<Range> range_of(const Expr* e) const { return ranges_.of(e); }
 
     // Narrowing: the target cannot hold every value the source can take. A
     // constant, a 0/1 result, a masked or shifted value that fits, cannot lose
@@ -916,6 +850,7 @@ private:
         // A bound the value never crosses: its goal is one no input reaches.
         const QualType target = to.getCanonicalType();
         if (!target->isIntegerType() || !sub->getType()->isIntegerType()) return;
+        observed(sub, {}, width(target), !is_unsigned(target));
         const auto r = range_of(sub);
         if (!r) return;
         const Range t = type_range(target);
@@ -957,6 +892,7 @@ private:
         const auto [open, close] = parenthesised(rhs);
         wrap(sp, depth, cast_back + probe("IXA_DBZ_" + variant, "DBZ", source_text(sp), rhs->getBeginLoc()) + ", " + open,
              close + ")");
+        observed(rhs, ranges_.divisor(rhs, source_text(sp)));
     }
 
     // A function defined in a header (static inline, typically) runs in the
@@ -1056,7 +992,20 @@ private:
             if (auto* ce = dyn_cast_or_null<Expr>(child)) expr(ce, depth + 1);
     }
 
+public:
+    // What each probe observes, by record index: the behaviour prover's input.
+    const std::map<std::size_t, prove::Probe>& probes() const { return probes_; }
+
+private:
+    // The last record observes node; the flags its type and constants rule out.
+    void observed(const Expr* node, Unreachable flags, unsigned target_bits = 0, bool target_signed = false) {
+        probes_[out_.records.size() - 1] = {node, last().kind, target_bits, target_signed};
+        for (auto& [flag, why] : flags) last().unreachable.emplace(flag, std::move(why));
+    }
+
     ASTContext& ctx_;
+    std::map<std::size_t, prove::Probe> probes_;
+    ValueRanges ranges_;
     SourceManager& sm_;
     int unit_;
     std::string root_;
@@ -1080,8 +1029,24 @@ public:
         : options_(options), out_(out), done_(done), conditionals_(conditionals) {}
     void HandleTranslationUnit(ASTContext& ctx) override {
         if (ctx.getDiagnostics().hasErrorOccurred()) return;
-        Instrumenter(ctx, options_, out_, conditionals_).run();
+        Instrumenter inst(ctx, options_, out_, conditionals_);
+        inst.run();
+        if (!options_.prove.entries.empty()) behaviour(ctx, inst.probes());
         done_ = true;
+    }
+
+    // The prover's findings join the ranges' on each record, marked as its.
+    void behaviour(ASTContext& ctx, const std::map<std::size_t, prove::Probe>& probes) {
+        const prove::Report rep = prove::analyse(ctx, options_.prove, probes);
+        out_.proof.complete = rep.complete;
+        out_.proof.why_not = rep.why_not;
+        out_.proof.invariant = rep.invariant;
+        out_.proof.rounds = rep.rounds;
+        for (const auto& [index, flags] : rep.unreachable)
+            for (const auto& [flag, why] : flags) {
+                Record& r = out_.records.at(index);
+                if (r.unreachable.emplace(flag, "`" + r.text + "`: " + why).second) r.by_behaviour.insert(flag);
+            }
     }
 
 private:
@@ -1365,6 +1330,7 @@ bool instrument(const Options& options, Output& out) {
     out.records = std::move(result.records);
     out.beside = std::move(config.beside);
     out.opened = std::move(result.opened);
+    out.proof = std::move(result.proof);
     return true;
 }
 

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "prove/prove.h"
 
 namespace clang {
 class SourceManager;
@@ -29,8 +32,9 @@ struct Record {
     // RELOP: the integer literals among its operands; SC: its case label
     // (none under default). Unset for other kinds.
     std::optional<std::vector<int64_t>> constants;
-    // CAST: the flags no value of the source can raise, with the reason.
+    // The flags no value of its operands can raise (ranges.h), with the reason.
     std::map<std::string, std::string> unreachable;
+    std::set<std::string> by_behaviour;  // of those, the ones the behaviour prover found (prove/)
 };
 
 struct Options {
@@ -43,6 +47,16 @@ struct Options {
     // Flags the output needs on top of the unit's own, searched ahead of
     // them: -iquote for the source's folder when the output is elsewhere.
     std::vector<std::string> output_args;
+    // The behaviour prover (prove/): with scope functions, it runs on the
+    // unit's steps and adds the flags no step raises.
+    prove::Options prove;
+};
+
+// What the behaviour prover concluded for the unit.
+struct ProofSummary {
+    bool complete = false;  // its findings hold; else why_not says why nothing was found
+    std::string why_not, invariant;
+    unsigned rounds = 0;
 };
 
 // A quoted include of the source that was found in the source's own folder,
@@ -58,6 +72,7 @@ struct Output {
     std::vector<Record> records;  // in source order
     std::vector<BesideInclude> beside;
     std::vector<std::string> opened;  // every file the preprocessor read, absolute, sorted
+    ProofSummary proof;
 };
 
 // Parses and instruments options.source. Compiler diagnostics and kivinst's

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
                     std::cerr << "kivinst: " << clash << "; nothing written\n";
                     return 2;
                 }
-                const std::string text = p.justification.empty() ? "goal,reason\n" : p.justification;
+                const std::string text = p.justification.empty() ? kivinst::proven_justification({}) : p.justification;
                 if (!write_files({{justify_out, text}})) return 2;
             }
             std::cout << p.table;

@@ -51,7 +51,7 @@ void resolve_justifications(const std::vector<Justification>& rows, McdcSetup& s
                  "; expected each MC/DC condition once across all justification files");
             continue;
         }
-        setup.justified[{d, *c}] = Justified{j.reason, j.file, j.line};
+        setup.justified[{d, *c}] = Justified{j.reason, j.file, j.line, j.method, j.proof, j.tool};
     }
     if (!problems.empty()) throw SuiteError(std::move(problems));
 }

@@ -120,7 +120,7 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             if (reached_by[g] == 1) r.cases[static_cast<std::size_t>(last[g])].unique_goals.push_back(static_cast<int32_t>(g));
     }
     for (const auto& j : justifications)
-        r.goals.at(j.goal).justification = Justified{j.reason, j.file, j.line};
+        r.goals.at(j.goal).justification = Justified{j.reason, j.file, j.line, j.method, j.proof, j.tool};
     return r;
 }
 

@@ -42,7 +42,7 @@ bool CoverageRow::meets(double required_percent) const {
 }
 
 bool Summary::all_passed() const {
-    if (failed || crashed || timed_out || not_run) return false;
+    if (failed || crashed || timed_out || not_run || !contradictions.empty()) return false;
     for (const auto& t : thresholds)
         if (!t.met) return false;
     return true;
@@ -100,11 +100,12 @@ Summary summarize(const Result& result) {
     for (std::size_t g = 0; g < result.goals.size(); ++g) {
         const GoalResult& goal = result.goals[g];
         const bool hit = goal.reached(), justified = goal.justification.has_value();
+        const bool proven = justified && !hit && goal.justification->proven();
         // A reached goal counts as reached whatever its justification says.
         if (hit && justified) s.contradictions.push_back(g);
         auto& row = rows[goal.criterion.empty() ? "unclassified" : goal.criterion];
-        row.total++, row.reached += hit, row.justified += justified && !hit;
-        s.total.total++, s.total.reached += hit, s.total.justified += justified && !hit;
+        row.total++, row.reached += hit, row.justified += justified && !hit, row.proven += proven;
+        s.total.total++, s.total.reached += hit, s.total.justified += justified && !hit, s.total.proven += proven;
     }
     for (const std::string& name : criterion_order())
         if (auto it = rows.find(name); it != rows.end()) {

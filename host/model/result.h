@@ -57,6 +57,8 @@ struct CaseResult {
 struct Justified {
     std::string reason, file;
     int32_t line = 0;
+    std::string method, proof, tool;  // of a proof a tool wrote; empty method: by hand
+    bool proven() const { return !method.empty(); }
 };
 
 struct GoalResult {
@@ -150,7 +152,9 @@ struct CoverageRow {
     std::string criterion;
     std::size_t reached = 0;
     std::size_t justified = 0;  // not reached, and justified as unreachable
+    std::size_t proven = 0;     // of those, proven by a tool rather than justified by hand
     std::size_t total = 0;
+    std::size_t unknown() const { return total - reached - justified; }
     double percent() const { return share(reached); }
     double covered_percent() const { return share(reached + justified); }
     // Exact: covered * 100 >= required * total, in integers scaled by 1000.
@@ -173,11 +177,12 @@ struct Summary {
     CoverageRow total;
     std::size_t passed = 0, failed = 0, crashed = 0, timed_out = 0, not_run = 0;
     std::vector<ThresholdResult> thresholds;
-    std::vector<std::size_t> contradictions;  // goals reached though justified; warnings
+    // Goals reached though justified: errors, as a wrong proof or reason hides a gap.
+    std::vector<std::size_t> contradictions;
     std::optional<CoverageRow> mcdc;          // conditions shown, "mcdc"; with --mcdc only
     // Conditions shown though justified as unshowable: (decision, condition); warnings.
     std::vector<std::pair<std::size_t, std::size_t>> mcdc_contradictions;
-    bool all_passed() const;                  // every case passed, every threshold met
+    bool all_passed() const;  // every case passed, every threshold met, no justified goal reached
     std::size_t cases() const { return passed + failed + crashed + timed_out + not_run; }
 };
 

@@ -248,7 +248,11 @@ public:
         if (!o["justification"].get(v)) {
             const dom::object j = object(v, "justification");
             g.justification = Justified{string(get(j, "reason"), "reason"), string(get(j, "file"), "file"),
-                                        integer<int32_t>(j, "line")};
+                                        integer<int32_t>(j, "line"), "", "", ""};
+            for (auto [key, to] : {std::pair<const char*, std::string*>{"method", &g.justification->method},
+                                   {"proof", &g.justification->proof},
+                                   {"tool", &g.justification->tool}})
+                if (dom::element x; !j[key].get(x)) *to = string(x, key);
         }
         return g;
     }
@@ -492,7 +496,9 @@ constexpr int kFormat = 1;
 json coverage_json(const CoverageRow& r) {
     return {{"criterion", r.criterion},   {"reached", r.reached},
             {"justified", r.justified},   {"total", r.total},
-            {"percent", r.percent()},     {"covered_percent", r.covered_percent()}};
+            {"percent", r.percent()},     {"covered_percent", r.covered_percent()},
+            {"proven", r.proven},         {"justified_by_hand", r.justified - r.proven},
+            {"unknown", r.unknown()}};
 }
 
 json goal_json(const Result& r, const GoalResult& g) {
@@ -526,9 +532,16 @@ json goal_json(const Result& r, const GoalResult& g) {
         if (c.shard >= 0) j["first"]["shard"] = c.shard;
     }
     // Kept on a reached goal too: it is what the warnings contradict.
-    if (g.justification)
+    if (g.justification) {
         j["justification"] = {
             {"reason", g.justification->reason}, {"file", g.justification->file}, {"line", g.justification->line}};
+        if (g.justification->proven()) {
+            j["justification"]["method"] = g.justification->method;
+            j["justification"]["proof"] = g.justification->proof;
+            j["justification"]["tool"] = g.justification->tool;
+            if (!g.reached()) j["status"] = "proven";
+        }
+    }
     return j;
 }
 
@@ -670,7 +683,8 @@ McdcSection read_mcdc(const json& j, const Result& r, const std::string& what) {
             if (jc.contains("justification")) {
                 const json& js = jc["justification"];
                 c.justification = Justified{field<std::string>(js, "reason", what),
-                                            field<std::string>(js, "file", what), field<int32_t>(js, "line", what)};
+                                            field<std::string>(js, "file", what), field<int32_t>(js, "line", what),
+                                            "", "", ""};
             }
             d.conditions.push_back(std::move(c));
         }
@@ -713,10 +727,11 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
         j["goals"].push_back(goal_json(r, g));
     j["cases"] = kCasesMark;  // written in place below
     j["warnings"] = json::array();
+    j["errors"] = json::array();
     for (std::size_t g : s.contradictions) {
         const GoalResult& goal = r.goals[g];
         const CaseResult& c = r.cases[static_cast<std::size_t>(goal.first_case)];
-        j["warnings"].push_back({{"id", goal.id},
+        j["errors"].push_back({{"id", goal.id},
                                  {"goal", goal.goal},
                                  {"case", c.id()},
                                  {"step", goal.first_step},

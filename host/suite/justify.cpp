@@ -14,7 +14,7 @@ namespace kiv {
 
 namespace {
 
-enum class Heading { goal, reason, note };
+enum class Heading { goal, reason, note, method, proof, tool };
 
 std::optional<int64_t> parse_number(const std::string& s) {
     int64_t v = 0;
@@ -68,15 +68,22 @@ private:
                 col = Heading::goal;
             else if (h == "reason")
                 col = Heading::reason;
+            else if (h == "method")
+                col = Heading::method;
+            else if (h == "proof")
+                col = Heading::proof;
+            else if (h == "tool")
+                col = Heading::tool;
             else if (h != "note")
                 error(row.line, cell.column,
                       (cell.text.empty() ? std::string("empty column header") : "unknown column '" + std::string(cell.text) + "'") +
-                          "; expected goal, reason or note");
+                          "; expected goal, reason, note, method, proof or tool");
             if (col != Heading::note && !taken.emplace(col, cell.column).second)
                 error(row.line, cell.column,
                       "column '" + std::string(cell.text) + "' repeats the column at column " + std::to_string(taken[col]));
             if (col == Heading::goal && goal_col_ < 0) goal_col_ = static_cast<int>(columns_);
             if (col == Heading::reason && reason_col_ < 0) reason_col_ = static_cast<int>(columns_);
+            if (col == Heading::method || col == Heading::proof || col == Heading::tool) proof_cols_[col] = static_cast<int>(columns_);
             ++columns_;
         }
         if (goal_col_ < 0)
@@ -113,7 +120,8 @@ private:
         if (mcdc) {  // its repeats are found once the condition is resolved
             const auto colon = goal_cell->text.find(':', 5);
             out_.push_back({SIZE_MAX, reason, file_, row.line, std::string(goal_cell->text.substr(5, colon - 5)),
-                            std::string(goal_cell->text.substr(colon + 1)), goal_cell->column});
+                            std::string(goal_cell->text.substr(colon + 1)), goal_cell->column,
+                            text_at(row, Heading::method), text_at(row, Heading::proof), text_at(row, Heading::tool)});
             return;
         }
         if (auto it = seen_.find(*goal); it != seen_.end()) {
@@ -122,8 +130,21 @@ private:
                       "; expected each goal once across all justification files");
             return;
         }
-        out_.push_back({*goal, reason, file_, row.line, "", "", goal_cell->column});
+        Justification j{*goal, reason, file_, row.line, "", "", goal_cell->column, text_at(row, Heading::method),
+                        text_at(row, Heading::proof), text_at(row, Heading::tool)};
+        if (j.method.empty() && (!j.proof.empty() || !j.tool.empty())) {
+            error(row.line, goal_cell->column,
+                  label(*goal) + " has a proof or tool but no method; expected the method the proof used, or neither");
+            return;
+        }
+        out_.push_back(std::move(j));
         seen_[*goal] = file_ + ":" + std::to_string(row.line);
+    }
+
+    std::string text_at(const CsvRow& row, Heading h) const {
+        const auto it = proof_cols_.find(h);
+        const CsvCell* c = it == proof_cols_.end() ? nullptr : cell_at(row, it->second);
+        return c ? one_line(c->text) : "";
     }
 
     const CsvCell* cell_at(const CsvRow& row, int c) const {
@@ -199,6 +220,7 @@ private:
     std::vector<Justification>& list_;
     std::vector<Justification> out_;           // becomes part of list_ only when the file is clean
     std::map<std::size_t, std::string> seen_;  // goal -> file:line of its justification
+    std::map<Heading, int> proof_cols_;        // method, proof, tool -> column
     std::size_t columns_ = 0;
     int goal_col_ = -1, reason_col_ = -1, header_line_ = 0;
 };

@@ -20,10 +20,15 @@ struct Justification {
     // index or record>"; resolved against the catalog by the MC/DC analysis.
     std::string mcdc_decision, mcdc_condition;
     int32_t column = 0;  // of the goal cell
+    // A proof a tool wrote: how (empty for a justification by hand), the
+    // invariant or bound it rests on, and the tool and its version.
+    std::string method, proof, tool;
+    bool proven() const { return !method.empty(); }
 };
 
 // Parses one justification file (columns 'goal' and 'reason', optionally
-// 'note') and appends its rows to list. A goal is named by its variable ID or,
+// 'note', and 'method', 'proof' and 'tool' of a file a prover wrote; a row
+// with a method is a proof, one without a justification by hand) and appends its rows to list. A goal is named by its variable ID or,
 // with a catalog, as KIV_G<n> or MCDC:<decision>:<condition>; a goal already
 // in list is an error. Throws
 // SuiteError with every problem found; on error list is left as it was.

@@ -650,6 +650,20 @@ Generated generate(const Options& options) {
     for (const auto& [f, n] : unit.units) pinned.insert(n);
     int next_tu = 1;
     std::vector<std::string> record_tables;
+    std::map<std::string, std::map<std::string, kivinst::ProvenGoal>> unreachable;  // record -> flag -> its proof
+    // The behaviour prover steps every scope, and its first-step
+    // initialisation, from any state; the harness writes its inputs.
+    kivinst::prove::Options behaviour;
+    for (const auto& s : planner.scopes) {
+        behaviour.entries.push_back(s.entry);
+        if (s.init != "kiv_no_init") behaviour.entries.push_back(s.init);
+        for (const auto& v : s.vars)
+            if (v.in)
+                for (const std::string* where : {&v.name, &v.direct, &v.glue_expr}) {
+                    static const std::regex root(R"([A-Za-z_]\w*)");
+                    if (std::smatch m; std::regex_search(*where, m, root)) behaviour.written.insert(m.str());
+                }
+    }
     std::ostringstream records;
     records << banner("Every probe record of the unit, one table per translation unit.")
             << "#define IXA_RECORD_KEEP\n";
@@ -677,9 +691,20 @@ Generated generate(const Options& options) {
         io.records_include = "unit/" + stem + "_records.def";
         io.compiler_args = gen.compiler_args;
         io.root = options.root;
+        io.prove = behaviour;
         kivinst::Output out;
         if (!kivinst::instrument(io, out)) throw BadInput(src + " does not parse; nothing written");
         gen.opened.insert(out.opened.begin(), out.opened.end());
+        if (!out.proof.complete)
+            gen.warnings.push_back("kivinst harness: note: " + src + ": the behaviour proof found nothing: " +
+                                   out.proof.why_not);
+        const std::string invariant = "at every step start " + out.proof.invariant + "; " + kivinst::kBehaviourAssumes;
+        for (const auto& r : out.records)
+            for (const auto& [flag, why] : r.unreachable) {
+                const bool step = r.by_behaviour.count(flag) != 0;
+                unreachable[r.name][flag] = {0, r.name, flag, why, step ? kivinst::kBehaviourMethod : kivinst::kRangeMethod,
+                                             step ? invariant : kivinst::kRangeProof};
+            }
         gen.files["unit/" + stem + ".c"] = out.source;
         const std::string table = kivinst::records_def(io, out.records);
         gen.files["unit/" + stem + "_records.def"] = table;
@@ -737,13 +762,21 @@ Generated generate(const Options& options) {
     }
     gen.files["unit/goals.def"] = goals;
     std::vector<std::pair<int, int>> goal_ids;  // id, goal number
+    std::vector<kivinst::ProvenGoal> proven;
     static const std::regex row(R"(KIV_GOAL\((\d+), (\w+), (\w+), \w+\))");
     for (std::sregex_iterator it(goals.begin(), goals.end(), row), end; it != end; ++it) {
         const int n = std::stoi((*it)[1]);
+        if (const auto r = unreachable.find((*it)[2].str()); r != unreachable.end())
+            if (const auto f = r->second.find((*it)[3].str()); f != r->second.end()) {
+                proven.push_back(f->second);
+                proven.back().goal = n;
+            }
         const int id = map.assign(map.goals, (*it)[2].str() + "." + (*it)[3].str(), 0, gen.map_path);
         goal_ids.push_back({id, n});
     }
     gen.map_text = map_json(map);
+    // Beside the unit set, numbered as its goals: a kivrun --justify file.
+    gen.files[gen.name + ".proven.justify.csv"] = kivinst::proven_justification(proven);
 
     // The tables.
     std::ostringstream scopes, vars, ids, unit_h, glue_c;

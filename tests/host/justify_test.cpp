@@ -43,7 +43,10 @@ using kivtest::Malformed;
 const Malformed kMalformed[] = {
     {"NoGoalColumn", "reason\nx\n", "1:1", "no 'goal' column"},
     {"NoReasonColumn", "goal,note\n1564,x\n", "1:1", "no 'reason' column"},
-    {"UnknownColumn", "goal,reason,owner\n", "1:13", "unknown column 'owner'; expected goal, reason or note"},
+    {"UnknownColumn", "goal,reason,owner\n", "1:13",
+     "unknown column 'owner'; expected goal, reason, note, method, proof or tool"},
+    {"ProofWithoutMethod", "goal,reason,method,proof\n1564,x,,cnt <= 1\n", "2:1",
+     "KIV_G15 (ID 1564) has a proof or tool but no method"},
     {"RepeatedColumn", "goal,reason,goal\n", "1:13", "repeats the column at column 1"},
     {"NoHeader", "# nothing\n", "1:1", "no header row"},
     {"UnknownGoalId", "goal,reason\n1543,x\n", "2:1", "'1543' is not the variable ID of a goal"},
@@ -142,25 +145,77 @@ TEST(KivrunJustifiedReports, JsonCountsJustifiedGoalsPerCriterionWithTheirReason
     EXPECT_TRUE(j["warnings"].empty());
 }
 
-TEST(KivrunJustifiedReports, AReachedJustifiedGoalCountsAsReachedAndIsAWarningInEveryFormat) {
-    const std::string suite = kivtest::write_file("reached.csv", kPress);
-    // KIV_G24 is the true outcome of tick_counter < 1, reached on the first step.
-    const std::string just = kivtest::write_file("wrong.justify.csv", "goal,reason\nKIV_G24,never true\n");
-    const std::string json = kivtest::write_file("wrong.json", ""), xml = kivtest::write_file("wrong.xml", "");
+// A justification or proof of a goal a case reaches hides a gap: the run
+// fails, the goal counts as reached, and every format names the error.
+struct WrongJustification {
+    const char* name;
+    const char* file;  // justifies KIV_G24, the true outcome of tick_counter < 1, reached on the first step
+    const char* what;
+};
+const WrongJustification kWrong[] = {
+    {"ByHand", "goal,reason\nKIV_G24,never true\n", "justified as not reachable ({just}:2) but case press step 1 "
+                                                     "({suite}:2) reached it: the justification is wrong"},
+    {"ByATool", "goal,reason,method,proof,tool\nKIV_G24,never true,value range,cnt is 0,prover 1\n",
+     "proven not reachable ({just}:2) but case press step 1 ({suite}:2) reached it: the proof by prover 1 is wrong"},
+};
+
+class KivrunWrongJustification : public testing::TestWithParam<WrongJustification> {};
+
+TEST_P(KivrunWrongJustification, FailsTheRunInEveryFormat) {
+    const std::string name = GetParam().name;
+    const std::string suite = kivtest::write_file(name + ".csv", kPress);
+    const std::string just = kivtest::write_file(name + ".justify.csv", GetParam().file);
+    const std::string json = kivtest::write_file(name + ".json", ""), xml = kivtest::write_file(name + ".xml", "");
     const auto r =
         kivtest::kivrun("run " + kLib + " " + suite + " --justify " + just + " --json " + json + " --junit " + xml);
-    const std::string warning = "KIV_G24 is justified as not reachable (" + just + ":2) but case press step 1 (" +
-                                suite + ":2) reached it: the justification is wrong";
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Warnings (1):\n  " + warning + "\n"), std::string::npos) << r.out;
+    std::string error = "KIV_G24 is " + std::string(GetParam().what);
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{just}", just}, {"{suite}", suite}})
+        error.replace(error.find(key), key.size(), value);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.out.find("Errors (1):\n  " + error + "\n"), std::string::npos) << r.out;
     const auto j = nlohmann::json::parse(kivtest::read_file(json));
     EXPECT_EQ(j["coverage"]["total"]["justified"], 0);
-    ASSERT_EQ(j["warnings"].size(), 1u);
-    EXPECT_EQ(j["warnings"][0]["message"], warning);
-    EXPECT_EQ(j["warnings"][0]["step"], 1);
+    EXPECT_EQ(j["summary"]["all_passed"], false);
+    ASSERT_EQ(j["errors"].size(), 1u);
+    EXPECT_EQ(j["errors"][0]["message"], error);
+    EXPECT_EQ(j["errors"][0]["step"], 1);
     const std::string x = kivtest::read_file(xml);
-    EXPECT_NE(x.find("<system-out>warning: " + warning + "\n</system-out>"), std::string::npos) << x;
-    EXPECT_EQ(x.find("<testcase ", x.find("<testcase ") + 1), std::string::npos) << "one case, one testcase";
+    EXPECT_NE(x.find("<system-out>error: " + error + "\n</system-out>"), std::string::npos) << x;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, KivrunWrongJustification, testing::ValuesIn(kWrong),
+                         [](const testing::TestParamInfo<WrongJustification>& p) { return std::string(p.param.name); });
+
+// Proofs and hand justifications are counted apart, beside reached and
+// unknown goals, in every format; a proof keeps its method and tool.
+TEST(KivrunJustifiedReports, ProvenGoalsAreCountedApartFromHandJustifications) {
+    const std::string suite = kivtest::write_file("verdicts.csv", kPress);
+    const std::string proofs = kivtest::write_file(
+        "verdicts.proven.csv", "goal,reason,method,proof,tool\nKIV_G155,unsigned,value range,types,kivinst 0.1\n");
+    const std::string hand = kivtest::write_file("verdicts.justify.csv", "goal,reason\n1854,stage 0..3\n");
+    const std::string json = kivtest::write_file("verdicts.json", ""), xml = kivtest::write_file("verdicts.xml", "");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " --justify " + proofs + " --justify " + hand +
+                                   " --json " + json + " --junit " + xml);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Verdicts: 112 reached, 1 proven unreachable, 1 justified by hand, 62 unknown\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("proven (value range, kivinst 0.1): unsigned\n      by: types\n"), std::string::npos) << r.out;
+    const auto j = nlohmann::json::parse(kivtest::read_file(json));
+    const auto& total = j["coverage"]["total"];
+    EXPECT_EQ(total["justified"], 2);
+    EXPECT_EQ(total["proven"], 1);
+    EXPECT_EQ(total["justified_by_hand"], 1);
+    EXPECT_EQ(total["unknown"], 62);
+    for (const auto& g : j["goals"])
+        if (g["goal"] == 155) {
+            EXPECT_EQ(g["status"], "proven");
+            EXPECT_EQ(g["justification"]["tool"], "kivinst 0.1");
+        }
+    // The JSON reads back with its proofs: the report from it says the same.
+    const auto again = kivtest::kivrun("report " + json);
+    EXPECT_NE(again.out.find("1 proven unreachable, 1 justified by hand"), std::string::npos) << again.out << again.err;
+    const std::string x = kivtest::read_file(xml);
+    EXPECT_NE(x.find("<property name=\"goals.proven\" value=\"1\"/>"), std::string::npos) << x;
 }
 
 struct Gate {
@@ -185,7 +240,7 @@ const Gate kGates[] = {
      "run {lib} {example} --justify {example-just} --fail-under total=100", 0,
      "  total             153         23    176       86.9      100.0\n", ""},
     {"MalformedJustificationRunsNothing", "run {lib} {suite} --justify {suite}", 2, "",
-     "{suite}:1:1: unknown column 'case'; expected goal, reason or note"},
+     "{suite}:1:1: unknown column 'case'; expected goal, reason, note, method, proof or tool"},
     {"MissingJustificationFile", "run {lib} {suite} --justify {suite}.none", 2, "",
      "{suite}.none: cannot read the justification file"},
 };

@@ -88,7 +88,8 @@ std::string mark(const Result& r, const GoalResult& g, const std::string& id) {
         const CaseResult& c = r.cases.at(static_cast<std::size_t>(g.first_case));
         detail = "case " + c.name + ", " + step_where(c, g.first_step);
     } else if (g.justification) {
-        detail = "justified: " + g.justification->reason;
+        detail = (g.justification->proven() ? "proven unreachable (" + g.justification->method + "): "
+                                             : std::string("justified: ")) + g.justification->reason;
     } else {
         detail = "missed: " + g.meaning;
     }
@@ -200,6 +201,8 @@ void index_page(const Result& r, const Summary& s, const std::vector<FileGoals>&
             << xml_text(c.criterion) << "</td>" << row(c.reached, c.justified, c.total) << "</tr>\n";
     out << "<tr class=\"total\"><th>total</th>" << row(s.total.reached, s.total.justified, s.total.total)
         << "</tr>\n</table>\n";
+    out << "<p class=\"verdicts\">Goals: " << s.total.reached << " reached, " << s.total.proven << " proven unreachable, "
+        << s.total.justified - s.total.proven << " justified by hand, " << s.total.unknown() << " unknown</p>\n";
 
     out << "<h2>Per function</h2>\n<table class=\"summary\">\n";
     header("function");

@@ -72,6 +72,12 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     for (const auto& row : s.criteria)
         property(row);
     property(s.total);
+    // Goals per verdict, run-wide.
+    for (const auto& [name, n] : {std::pair<const char*, std::size_t>{"reached", s.total.reached},
+                                  {"proven", s.total.proven},
+                                  {"justified_by_hand", s.total.justified - s.total.proven},
+                                  {"unknown", s.total.unknown()}})
+        out << "      <property name=\"goals." << name << "\" value=\"" << n << "\"/>\n";
     if (s.mcdc) property(*s.mcdc);
     out << "    </properties>\n";
     for (const auto& t : s.thresholds) {
@@ -90,7 +96,7 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
     }
     std::string warnings;
     for (std::size_t g : s.contradictions)
-        warnings += "warning: " + contradiction_text(r, g) + "\n";
+        warnings += "error: " + contradiction_text(r, g) + "\n";
     for (const auto& [d, c] : s.mcdc_contradictions)
         warnings += "warning: " + mcdc_contradiction_text(r, d, c) + "\n";
     // What MC/DC still lacks, where CI shows it.

@@ -100,9 +100,10 @@ std::string goal_label(const GoalResult& g) {
 std::string contradiction_text(const Result& r, std::size_t goal) {
     const GoalResult& g = r.goals[goal];
     const CaseResult& c = r.cases[static_cast<std::size_t>(g.first_case)];
-    return g.name() + " is justified as not reachable (" + g.justification->file + ":" +
+    const bool proven = g.justification->proven();
+    return g.name() + " is " + (proven ? "proven" : "justified as") + " not reachable (" + g.justification->file + ":" +
            std::to_string(g.justification->line) + ") but case " + c.name + " " + step_where(c, g.first_step) +
-           " reached it: the justification is wrong";
+           " reached it: the " + (proven ? "proof by " + g.justification->tool + " is wrong" : std::string("justification is wrong"));
 }
 
 std::string mcdc_vector_text(const McdcVector& v) {
@@ -164,6 +165,9 @@ void coverage_text(const Result& r, const Summary& s, std::ostream& out) {
         row(c);
     row(s.total);
     if (s.mcdc) row(*s.mcdc);
+    if (justifying)
+        out << "Verdicts: " << s.total.reached << " reached, " << s.total.proven << " proven unreachable, "
+            << s.total.justified - s.total.proven << " justified by hand, " << s.total.unknown() << " unknown\n";
 }
 
 std::string ref_text(const Result& r, const McdcRef& ref) {
@@ -221,7 +225,12 @@ void unreached_text(const Result& r, const Summary& s, std::ostream& out) {
         for (std::size_t g : order)
             if (!r.goals[g].reached() && r.goals[g].justification) {
                 goal_line(r.goals[g], out);
-                out << "      reason: " << r.goals[g].justification->reason << "\n";
+                const Justified& j = *r.goals[g].justification;
+                if (j.proven())
+                    out << "      proven (" << j.method << ", " << j.tool << "): " << j.reason << "\n"
+                        << "      by: " << j.proof << "\n";
+                else
+                    out << "      reason: " << j.reason << "\n";
             }
     }
     if (open)
@@ -298,7 +307,7 @@ void write_text_raw(const Result& r, const Summary& s, std::ostream& out, const 
             }
         }
     }
-    if (!s.contradictions.empty()) out << "\nWarnings (" << s.contradictions.size() << "):\n";
+    if (!s.contradictions.empty()) out << "\nErrors (" << s.contradictions.size() << "):\n";
     for (std::size_t g : s.contradictions)
         out << "  " << contradiction_text(r, g) << "\n";
     if (!s.mcdc_contradictions.empty())

@@ -1,0 +1,56 @@
+# The behaviour prover leans on the guards it sees: with one guard removed
+# from a unit, the goal it guarded is no longer proven unreachable. Each row
+# of ROWS: unit source | the text removed (a guard) | what replaces it | a
+# proof (its reason, a regular expression) that must be found before and
+# must be gone after. A CMake list cannot hold ';': rows write it '%'.
+#   -DKIVINST=exe -DUNITS=dir -DWORK=dir
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+set(ROWS
+  "debounce.c|    debounce_count = 0u%\n    if (seen == DEBOUNCE_PRESSED)|    if (seen == DEBOUNCE_PRESSED)|oneAbove: `debounce_count < DEBOUNCE_SAMPLES`"
+  "window_lifter.c|} else if (wl.afterrun < WL_AFTERRUN_CYCLES) {|} else {|oneAbove: `wl.afterrun < WL_AFTERRUN_CYCLES`"
+  "window_lifter.c|wl.position = sat_i16((int32_t)wl.position + step, 0, WL_POS_TOP)%|wl.position = (int16_t)(wl.position + step)%|oneBelow: `wl.position > 0`"
+)
+set(n 0)
+foreach(row IN LISTS ROWS)
+  math(EXPR n "${n} + 1")
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 0 unit)
+  list(GET fields 1 guard)
+  list(GET fields 2 replacement)
+  list(GET fields 3 proof)
+  string(REPLACE "\\n" "\n" guard "${guard}")
+  string(ASCII 59 semicolon)
+  string(REPLACE "%" "${semicolon}" guard "${guard}")
+  string(REPLACE "%" "${semicolon}" replacement "${replacement}")
+  file(READ ${UNITS}/${unit} text)
+  string(REPLACE "${guard}" "${replacement}" mutant "${text}")
+  if(mutant STREQUAL text)
+    message(FATAL_ERROR "row ${n}: ${unit} holds no '${guard}'")
+  endif()
+  foreach(kind original mutant)
+    set(dir ${WORK}/${n}_${kind})
+    file(MAKE_DIRECTORY ${dir}/src)
+    if(kind STREQUAL "original")
+      file(WRITE ${dir}/src/${unit} "${text}")
+    else()
+      file(WRITE ${dir}/src/${unit} "${mutant}")
+    endif()
+    execute_process(COMMAND ${KIVINST} harness --no-build -o ${dir}/out -I ${UNITS} --map ${dir}/map.json ${dir}/src/${unit}
+      RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "row ${n} ${kind}: kivinst harness exit ${rc}\n${err}")
+    endif()
+    file(GLOB proven ${dir}/out/*.proven.justify.csv)
+    file(READ ${proven} csv)
+    string(REGEX MATCHALL "${proof}" found "${csv}")
+    list(LENGTH found count_${kind})
+  endforeach()
+  if(count_original EQUAL 0)
+    message(SEND_ERROR "row ${n}: '${proof}' is not proven on the unit as it is")
+  endif()
+  if(NOT count_mutant EQUAL 0)
+    message(SEND_ERROR "row ${n}: '${proof}' is still proven with '${guard}' removed from ${unit}")
+  endif()
+  message(STATUS "row ${n}: ${count_original} proof(s) '${proof}', none without the guard")
+endforeach()
