@@ -225,7 +225,10 @@ int main(int argc, char** argv) {
 
     kivinst::Output out;
     if (!kivinst::instrument(opt, out)) {
-        std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
+        if (!out.refusal.empty())
+            std::cerr << "kivinst: " << source << ": " << out.refusal << "; nothing written\n";
+        else
+            std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
         return 2;
     }
     if (!output_finds_headers(opt, out)) return 2;
