@@ -453,8 +453,12 @@ private:
         if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
             // Fall-through labels: each its own case probe, one block. The
             // comment tells the compiler the probe falls through on purpose
-            // (-Wimplicit-fallthrough), as the bare labels did.
-            insert(at, 2, kMarkerDepth, " /* fall through */");
+            // (-Wimplicit-fallthrough), as the bare labels did; gcc reads
+            // no comment across a directive, so there the attribute says it.
+            const bool directive = inner->getBeginLoc().isFileID() &&
+                                   conditionals_.lower_bound(at) != conditionals_.end() &&
+                                   conditionals_.lower_bound(at)->first < sm_.getFileOffset(inner->getBeginLoc());
+            insert(at, 2, kMarkerDepth, directive ? " __attribute__((fallthrough));" : " /* fall through */");
             label(inner);
             return;
         }

@@ -1,6 +1,6 @@
 /* Code that compiles warning-free and must stay so instrumented: a loop
- * left only by return, a fall-through comment before #endif, declarations
- * at the head of blocks. */
+ * left only by return, labels that fall through across #endif, a case that
+ * only breaks, declarations at the head of blocks. */
 #include <stdio.h>
 
 static int first_above(const int* v, int limit)
@@ -16,6 +16,9 @@ static int steps(int k)
 {
     int r = 0;
     switch (k) {
+#ifndef STEP_TRACE
+    case 7:
+#endif
     case 0:
         r += 1;
         /* fall through */
