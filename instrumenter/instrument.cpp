@@ -26,6 +26,7 @@
 #include <clang/AST/Stmt.h>
 #include <clang/Basic/Builtins.h>
 #include <clang/Basic/Diagnostic.h>
+#include <clang/Basic/LangStandard.h>
 #include <clang/Basic/SourceManager.h>
 #include <clang/Frontend/CompilerInstance.h>
 #include <clang/Frontend/FrontendAction.h>
@@ -351,9 +352,10 @@ private:
         parents_ = std::make_unique<ParentMap>(body);
         addressed_.clear();
         addressed(body);
-        if (const auto at = after_token(body->getLBracLoc())) {
-            insert(*at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
-            insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
+        if (const auto brace = after_token(body->getLBracLoc())) {
+            const unsigned at = block_head(body, *brace);
+            insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
+            insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
         } else
             warn(body->getLBracLoc(), "a function body opened by a macro has no entry probe");
         statements(body);
@@ -376,8 +378,8 @@ private:
                 if (sp.ok)
                     insert(sp.begin, 2, kMarkerDepth,
                            probe("IXA_STM", "STM", "block from line " + line_of(s->getBeginLoc()), s->getBeginLoc()) + "); ");
-                else if (sp.directive)
-                    refuse(sp, s->getBeginLoc(), "a block's first statement");
+                else if (sp.directive || !s->getBeginLoc().isMacroID())
+                    refuse(sp, s->getBeginLoc(), sp.directive ? "a block's first statement" : "code");
                 else
                     warn(s->getBeginLoc(), "a block that starts inside a macro invocation has no statement probe");
             }
@@ -395,8 +397,8 @@ private:
     // so that its probe and it stay one statement.
     void branch(Stmt* s, const std::string& what) {
         if (auto* cs = dyn_cast<CompoundStmt>(s)) {
-            if (const auto at = after_token(cs->getLBracLoc())) {
-                insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
+            if (const auto brace = after_token(cs->getLBracLoc())) {
+                insert(block_head(cs, *brace), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
                 statements(cs);
             } else {
                 warn(cs->getLBracLoc(), "a block opened by a macro has no statement probe");
@@ -406,13 +408,25 @@ private:
         }
         Span sp = span(s->getSourceRange());
         if (!sp.ok) {
-            if (sp.directive) return refuse(sp, s->getBeginLoc(), "a branch");
+            if (sp.directive || !s->getBeginLoc().isMacroID()) return refuse(sp, s->getBeginLoc(), "a branch");
             warn(s->getBeginLoc(), "a branch that is part of a macro invocation is not instrumented");
             return;
         }
         insert(sp.begin, 2, kBranchDepth, "{ " + probe("IXA_STM", "STM", what, s->getBeginLoc()) + "); ");
         insert(statement_end(s), 0, kBranchDepth, " }");
         statement(s);
+    }
+
+    // Where a block's probes go: after its opening brace, or after the
+    // declarations that open it, so that no statement comes before a
+    // declaration (C90, -Wdeclaration-after-statement).
+    unsigned block_head(CompoundStmt* cs, unsigned after_brace) {
+        unsigned at = after_brace;
+        for (Stmt* s : cs->body()) {
+            if (!isa<DeclStmt>(s) || !sm_.isWrittenInMainFile(sm_.getExpansionRange(s->getEndLoc()).getEnd())) break;
+            at = statement_end(s);
+        }
+        return at;
     }
 
     void label(SwitchCase* sc) {
@@ -427,6 +441,11 @@ private:
             return statement(sc->getSubStmt());
         }
         const unsigned at = *colon;
+        // gcc lets code fall into a label that only jumps on
+        // (-Wimplicit-fallthrough); with probes after the label it would not.
+        const Stmt* next = sc->getSubStmt();
+        if ((isa<BreakStmt>(next) || isa<GotoStmt>(next)) && sc->getBeginLoc().isFileID())
+            insert(sm_.getFileOffset(sc->getBeginLoc()), 2, kMarkerDepth, "/* fall through */ ");
         insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what, sc->getBeginLoc()) + ");");
         last().constants.emplace();
         if (auto* cs = dyn_cast<CaseStmt>(sc)) {
@@ -436,8 +455,12 @@ private:
         if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
             // Fall-through labels: each its own case probe, one block. The
             // comment tells the compiler the probe falls through on purpose
-            // (-Wimplicit-fallthrough), as the bare labels did.
-            insert(at, 2, kMarkerDepth, " /* fall through */");
+            // (-Wimplicit-fallthrough), as the bare labels did; gcc reads
+            // no comment across a directive, so there the attribute says it.
+            const bool directive = inner->getBeginLoc().isFileID() &&
+                                   conditionals_.lower_bound(at) != conditionals_.end() &&
+                                   conditionals_.lower_bound(at)->first < sm_.getFileOffset(inner->getBeginLoc());
+            insert(at, 2, kMarkerDepth, directive ? " __attribute__((fallthrough));" : " /* fall through */");
             label(inner);
             return;
         }
@@ -447,6 +470,8 @@ private:
 
     void statement(Stmt* s) {
         if (!s) return;
+        // An #include inside a function: its code is not the main file's.
+        if (!sm_.isWrittenInMainFile(sm_.getExpansionLoc(s->getBeginLoc()))) return refuse(Span{}, s->getBeginLoc(), "code");
         if (!isa<Expr>(s) && from_macro(s)) return macro_left_alone(s);
         if (auto* cs = dyn_cast<CompoundStmt>(s)) return statements(cs);
         if (auto* is = dyn_cast<IfStmt>(s)) {
@@ -666,9 +691,41 @@ private:
     // would change the order again: such an operation keeps no probe of its
     // own, so that each compiler computes what it computes without probes.
     bool order_matters(const Expr* a, const Expr* b) const {
-        const bool sa = a->HasSideEffects(ctx_), sb = b->HasSideEffects(ctx_);
-        if (sa == sb) return sa;
-        return !unaffected(sa ? b : a, sa ? a : b);
+        Effects ea, eb;
+        effects(a, ea);
+        effects(b, eb);
+        if (ea.global && (eb.global || !unaffected(b, a))) return true;
+        if (eb.global && !unaffected(a, b)) return true;
+        for (const VarDecl* v : ea.locals)
+            if (names(b, v)) return true;
+        for (const VarDecl* v : eb.locals)
+            if (names(a, v)) return true;
+        return false;
+    }
+    // What evaluating an expression may change: local variables whose
+    // address is never taken (only an expression naming them sees that), or
+    // anything (a call, a store through a pointer). A volatile read counts as
+    // a side effect for C, but reading two objects in either order reads the
+    // same values.
+    struct Effects {
+        bool global = false;
+        std::set<const VarDecl*> locals;
+    };
+    void effects(const Stmt* s, Effects& e) const {
+        if (!s) return;
+        const Expr* target = nullptr;
+        if (isa<CallExpr>(s) || isa<StmtExpr>(s)) e.global = true;
+        if (const auto* bo = dyn_cast<BinaryOperator>(s); bo && bo->isAssignmentOp()) target = bo->getLHS();
+        if (const auto* uo = dyn_cast<UnaryOperator>(s); uo && uo->isIncrementDecrementOp()) target = uo->getSubExpr();
+        if (target) {
+            const auto* dr = dyn_cast<DeclRefExpr>(target->IgnoreParens());
+            const auto* vd = dr ? dyn_cast<VarDecl>(dr->getDecl()) : nullptr;
+            if (vd && vd->hasLocalStorage() && !vd->getType().isVolatileQualified() && !addressed_.count(vd))
+                e.locals.insert(vd);
+            else
+                e.global = true;
+        }
+        for (const Stmt* child : s->children()) effects(child, e);
     }
     std::string unordered(const std::string& what) const {
         return "the operands of this " + what + " may be evaluated in either order and one has side effects the other "
@@ -1029,6 +1086,15 @@ public:
         : options_(options), out_(out), done_(done), conditionals_(conditionals) {}
     void HandleTranslationUnit(ASTContext& ctx) override {
         if (ctx.getDiagnostics().hasErrorOccurred()) return;
+        // The probes are inline functions taking 64-bit integers, and the
+        // output has // comments: none of that is C90.
+        if (!ctx.getLangOpts().C99) {
+            out_.refusal = "the unit is compiled as " +
+                           std::string(LangStandard::getLangStandardForKind(ctx.getLangOpts().LangStd).getDescription()) +
+                           ", and the instrumented unit needs C99 or later (inline probes, long long, // comments): "
+                           "instrument and build it with -std=c99 or later (or -std=gnu99)";
+            return;
+        }
         Instrumenter inst(ctx, options_, out_, conditionals_);
         inst.run();
         if (!options_.prove.entries.empty()) behaviour(ctx, inst.probes());
@@ -1311,7 +1377,10 @@ bool instrument(const Options& options, Output& out) {
     Configuration config;
     Factory factory(options, result, done, config);
     const int rc = tool.run(&factory);
-    if (rc != 0 || !done) return false;
+    if (rc != 0 || !done) {
+        out.refusal = result.refusal;
+        return false;
+    }
     std::ostringstream src;
     src << "// Instrumented by kivinst from " << relative_path(options.source, options.root) << " (translation unit " << options.unit
         << "). Generated: edit the plain source, not this file.\n"
@@ -1410,7 +1479,8 @@ bool compiles(const Options& options, const std::string& source, const std::stri
     memory->addFile((at.parent_path() / options.records_include).string(), 0, llvm::MemoryBuffer::getMemBufferCopy(records));
     std::vector<std::string> command = {"kivinst", "-fsyntax-only"};
     command.insert(command.end(), args.begin(), args.end());
-    command.push_back(file);
+    // As C whatever its name ends in (-o out.txt).
+    command.insert(command.end(), {"-x", "c", file});
     auto diag_opts = llvm::makeIntrusiveRefCnt<DiagnosticOptions>();
     diag_opts->ShowPresumedLoc = true;  // the plain file's positions, through #line
     MissingIncludes printer(diag_opts.get(), missing);

@@ -73,11 +73,13 @@ struct Output {
     std::vector<BesideInclude> beside;
     std::vector<std::string> opened;  // every file the preprocessor read, absolute, sorted
     ProofSummary proof;
+    std::string refusal;              // why a unit that parses is not instrumented, if it is not
 };
 
 // Parses and instruments options.source. Compiler diagnostics and kivinst's
 // own warnings (constructs left as they are) go to stderr with file:line:col.
-// Returns false when the file does not parse; out is then untouched.
+// Returns false when the file does not parse, or is refused (out.refusal
+// says why); out is otherwise untouched.
 bool instrument(const Options& options, Output& out);
 
 // Whether the instrumented source compiles, as C with the unit's flags, where

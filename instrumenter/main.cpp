@@ -237,7 +237,10 @@ int main(int argc, char** argv) {
 
     kivinst::Output out;
     if (!kivinst::instrument(opt, out)) {
-        std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
+        if (!out.refusal.empty())
+            std::cerr << "kivinst: " << source << ": " << out.refusal << "; nothing written\n";
+        else
+            std::cerr << "kivinst: " << source << " does not parse; nothing written\n";
         return 2;
     }
     std::vector<std::string> inputs = out.opened;

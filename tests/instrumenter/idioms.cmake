@@ -29,7 +29,17 @@ set(headers -I ${DIR})
 if(NOTE)
   set(headers)
 endif()
-execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${OUTPUT} ${headers} ${FLAGS} ${NAME}.c
+# kivinst takes -D, -I and -U itself, any other flag after --.
+set(own_flags)
+set(compiler_flags)
+foreach(flag ${FLAGS})
+  if(flag MATCHES "^-[DIU]")
+    list(APPEND own_flags ${flag})
+  else()
+    list(APPEND compiler_flags ${flag})
+  endif()
+endforeach()
+execute_process(COMMAND ${KIVINST} -u 3 -o ${out}/${OUTPUT} ${headers} ${own_flags} ${NAME}.c -- ${compiler_flags}
   WORKING_DIRECTORY ${DIR} RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_QUIET)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "kivinst exited ${rc}:\n${err}")

@@ -19,9 +19,9 @@ int pick(int a, int b, int c)
 }
 
 unsigned sum(const unsigned char* v, int n)
-{ IXA_FC(2, &TU7ixa_fc_cond2); IXA_STM(4, &TU7ixa_stm_cond4);
+{
     unsigned total = 0;
-    int i, j;
+    int i, j; IXA_FC(2, &TU7ixa_fc_cond2); IXA_STM(4, &TU7ixa_stm_cond4);
     for (i = 0, j = n - 1; IXA_DC_S(5, &TU7ixa_dc_cond5, (IXA_LES_SS(5, &TU7_RELOP_5, i , j))); i++, j--)
         { IXA_STM(5, &TU7ixa_stm_cond5); total += v[i] + v[j]; }
     IXA_STM(6, &TU7ixa_stm_cond6); while (IXA_DC_S(6, &TU7ixa_dc_cond6, (IXA_CC_S(4, &TU7ixa_cc_cond4, (IXA_GRE_SS(6, &TU7_RELOP_6, n , 0))) && IXA_CC_S(5, &TU7ixa_cc_cond5, (IXA_EQU_SS(7, &TU7_RELOP_7, v[n - 1] , 0))))))
@@ -33,8 +33,8 @@ unsigned sum(const unsigned char* v, int n)
 }
 
 int classify(int k)
-{ IXA_FC(3, &TU7ixa_fc_cond3); IXA_STM(11, &TU7ixa_stm_cond11);
-    int r = 0;
+{
+    int r = 0; IXA_FC(3, &TU7ixa_fc_cond3); IXA_STM(11, &TU7ixa_stm_cond11);
     switch (k) {
     case 0: IXA_SC(6, &TU7ixa_sc_cond6); /* fall through */
     case 1: IXA_SC(7, &TU7ixa_sc_cond7); IXA_STM(12, &TU7ixa_stm_cond12);

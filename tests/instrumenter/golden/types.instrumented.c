@@ -26,11 +26,11 @@ int64_t wide(int64_t a, uint64_t b, uint32_t c)
 }
 
 int8_t narrow(double d, float f, int32_t i)
-{ IXA_FC(3, &TU7ixa_fc_cond3); IXA_STM(5, &TU7ixa_stm_cond5);
+{
     int32_t t = (int32_t)IXA_CAST_D_S(2, &TU7_CAST_2, d, (-2147483647 - 1), 2147483647);
     uint8_t u = IXA_CAST_D_U(3, &TU7_CAST_3, f, 0, 255);
     float g = IXA_CAST_D_F(4, &TU7_CAST_4, d, -3.4028234663852886e+38, 3.4028234663852886e+38);
-    float h = IXA_CAST_S_32FP(5, &TU7_CAST_5, i, -16777216.0, 16777216.0);
+    float h = IXA_CAST_S_32FP(5, &TU7_CAST_5, i, -16777216.0, 16777216.0); IXA_FC(3, &TU7ixa_fc_cond3); IXA_STM(5, &TU7ixa_stm_cond5);
     return IXA_CAST_S(8, &TU7_CAST_8, ((int8_t)IXA_CAST_S(6, &TU7_CAST_6, (t + u + i), -128, 127) + (int8_t)IXA_CAST_D_S(7, &TU7_CAST_7, (g * h), -128, 127)), -128, 127);
 }
 

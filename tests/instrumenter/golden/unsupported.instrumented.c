@@ -27,8 +27,8 @@ int odd(int x)
 }
 
 int dispatch(int k)
-{ IXA_FC(2, &TU7ixa_fc_cond2); IXA_STM(4, &TU7ixa_stm_cond4);
-    static void* targets[] = {&&one, &&two};
+{
+    static void* targets[] = {&&one, &&two}; IXA_FC(2, &TU7ixa_fc_cond2); IXA_STM(4, &TU7ixa_stm_cond4);
     goto* targets[k & 1];
 one:
     return 1;

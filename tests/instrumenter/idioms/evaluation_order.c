@@ -19,6 +19,7 @@ static int mixed(int limit)
     if (bump() > limit) n += 16;   /* a parameter: either order gives one value */
     if (local < bump()) n += 32;
     n += 100 * (count / bump());
+    while (local++ < limit) n += local;   /* only a local no other operand names changes */
     return n;
 }
 
