@@ -161,6 +161,7 @@ private:
 class SuiteParser : TableReader {
 public:
     static constexpr std::size_t kMaxCaseName = 1024;  // bytes
+    static constexpr std::size_t kMaxColumns = 65536;
 
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
         : TableReader(file), schema_(schema), options_(options), out_(plan) {
@@ -208,6 +209,13 @@ private:
     // Reads the column headings; rows are still checked after a bad heading,
     // as long as the case and scope columns exist.
     void header(const CsvRow& row) {
+        header_line_ = row.line;
+        if (row.cells.size() > kMaxColumns) {
+            error(row.line, 1,
+                  "a header of " + std::to_string(row.cells.size()) + " columns; at most " +
+                      std::to_string(kMaxColumns));
+            return;
+        }
         std::map<std::string, int> taken;
         for (const auto& cell : row.cells) {
             Column col = classify(cell, row.line);
@@ -225,7 +233,6 @@ private:
         }
         if (case_col_ < 0) error(row.line, 1, "no 'case' column; every suite needs one to name its test cases");
         if (scope_col_ < 0) error(row.line, 1, "no 'scope' column; every suite needs one to select what a step runs");
-        header_line_ = row.line;
     }
 
     // A heading names one slot by its full name, or several by the name
