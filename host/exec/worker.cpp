@@ -120,7 +120,11 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
 
 void Worker::main() {
     install_handlers(&ledger_.token_of(lane_));
-    if (snapshot_) process_.take();
+    if (snapshot_) {
+        const Library& lib = target_.library();
+        process_.take(lib.imports_any({"alarm", "ualarm", "setitimer"}),
+                      lib.imports_any({"rand", "random", "srand", "srandom", "initstate", "setstate"}));
+    }
     const auto n = static_cast<int64_t>(plan_.cases.size());
     // Cases are claimed a few at a time, in plan order: the shared hint is
     // touched once per chunk, and neighbouring results written by one process.
