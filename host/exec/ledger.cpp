@@ -1,8 +1,6 @@
 // Moving cases between states; the only writer of LedgerCase::word.
 #include "exec/ledger.h"
 
-#include <unistd.h>
-
 #include <new>
 
 namespace kiv::detail {
@@ -37,7 +35,7 @@ Ledger::Ledger(LedgerCase* cases, std::size_t n_cases, LedgerLane* lanes, std::s
     for (std::size_t c = 0; c < n_cases; ++c)
         new (&cases_[c]) LedgerCase{{word(open, 0)}, {}};
     for (std::size_t i = 0; i < n_lanes; ++i)
-        new (&lanes_[i]) LedgerLane{{-1}, {-1}, {1}, {0}};  // token 0 is never a step's
+        new (&lanes_[i]) LedgerLane{{-1}, {-1}, {1}};  // token 0 is never a step's
 }
 
 int64_t Ledger::claim(std::size_t lane, int64_t max, int64_t* end) {
@@ -73,7 +71,6 @@ void Ledger::start(std::size_t lane, int64_t c) {
     // previous case's step as this one's.
     l.step.store(-1, std::memory_order_relaxed);
     l.case_index.store(c, std::memory_order_relaxed);
-    l.owner.store(static_cast<int32_t>(getpid()), std::memory_order_relaxed);
     bump(l.beat);
     cases_[c].word.store(word(running, lane), std::memory_order_release);
 }
@@ -81,7 +78,6 @@ void Ledger::start(std::size_t lane, int64_t c) {
 void Ledger::finish(std::size_t lane, const CaseOutcome& outcome) {
     LedgerLane& l = lanes_[lane];
     const int64_t c = l.case_index.load(std::memory_order_relaxed);
-    if (!is_owner(lane)) return;
     bump(l.beat);
     if (c < 0 || !is_final(outcome.status) || cases_[c].word.load() != word(running, lane)) return;
     cases_[c].outcome = outcome;
@@ -112,10 +108,6 @@ void Ledger::abandon(std::size_t lane, int signal, uint64_t timeout_token) {
     l.case_index.store(-1);
     l.step.store(-1);
     bump(l.beat);
-}
-
-bool Ledger::is_owner(std::size_t lane) const {
-    return lanes_[lane].owner.load(std::memory_order_relaxed) == static_cast<int32_t>(getpid());
 }
 
 bool Ledger::any_open() const {

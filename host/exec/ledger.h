@@ -21,7 +21,6 @@ struct alignas(64) LedgerLane {
     std::atomic<int64_t> case_index;  // the case its worker started last, -1 none
     std::atomic<int32_t> step;        // the step of that case, -1 before the first
     std::atomic<uint64_t> beat;       // the timeout token: new at every start, step and finish
-    std::atomic<int32_t> owner;       // the process that started that case: only it may finish it
 };
 
 class Ledger {
@@ -45,12 +44,8 @@ public:
         l.step.store(s, std::memory_order_relaxed);
         l.beat.store(l.beat.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
-    // The started case's final state; status must be a final one. Only the
-    // process that started the case can finish it: a copy the library forked
-    // mid-case is not the case's process, and what it reports is dropped.
+    // The started case's final state; status must be a final one.
     void finish(std::size_t lane, const CaseOutcome& outcome);
-    // Whether the caller is the process that started the lane's last case.
-    bool is_owner(std::size_t lane) const;
 
     // Parent side, once the lane's worker has been reaped. Its started case, if
     // not final, ends timed out when timeout_token is the lane's token still

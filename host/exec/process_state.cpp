@@ -20,8 +20,10 @@ long max_resident_kib() {
 
 }  // namespace
 
-void ProcessState::take() {
+void ProcessState::take(bool timers, bool random) {
     start_kib_ = max_resident_kib();
+    timers_ = timers;
+    if (!random) return;
     // initstate hands back the generator's state as it was, its position
     // written into its first word; a copy of it is where every case starts.
     // Only the default kind (128 bytes, type 3) is copied: another size is
@@ -36,7 +38,7 @@ void ProcessState::take() {
 }
 
 void ProcessState::restore() {
-    alarm(0);
+    if (timers_) alarm(0);
     if (random_) {
         // setstate first stores the position of the state in use into it, so
         // the pristine copy goes into the buffer not in use.

@@ -3,6 +3,7 @@
 
 #include "exec/child.h"
 
+#include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <time.h>
@@ -28,6 +29,13 @@ sigjmp_buf g_jump;
 volatile sig_atomic_t g_armed = 0;   // 1 while the library runs on our behalf
 volatile sig_atomic_t g_signal = 0;  // the signal that ended it
 const std::atomic<uint64_t>* g_token = nullptr;  // the lane's timeout token, read in the handler
+// Set in a copy of the worker the library forked: it is not the case's own
+// process, so whatever it goes on to run is never recorded.
+volatile sig_atomic_t g_copy = 0;
+
+extern "C" void on_fork_child() {
+    g_copy = 1;
+}
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "the handler reads the token");
 
 constexpr const char* kFaultNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS"};
@@ -120,7 +128,12 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
 
 void Worker::main() {
     install_handlers(&ledger_.token_of(lane_));
-    if (snapshot_) process_.take();
+    pthread_atfork(nullptr, nullptr, on_fork_child);
+    if (snapshot_) {
+        const Library& lib = target_.library();
+        process_.take(lib.imports_any({"alarm", "ualarm", "setitimer"}),
+                      lib.imports_any({"rand", "random", "srand", "srandom", "initstate", "setstate"}));
+    }
     const auto n = static_cast<int64_t>(plan_.cases.size());
     // Cases are claimed a few at a time, in plan order: the shared hint is
     // touched once per chunk, and neighbouring results written by one process.
@@ -142,9 +155,6 @@ void Worker::main() {
                 check_case(c);
             else
                 run_case(c, true, nullptr);
-            // A copy the library forked mid-case finished nothing (the ledger
-            // dropped it) and must not go on claiming cases in this lane.
-            if (!ledger_.is_owner(lane_)) _exit(0);
             if (!snapshot_) _exit(0);  // fork isolation: one case per process
             process_.restore();
             snapshot_->restore();
@@ -214,6 +224,9 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
     }
     outcome_.status = outcome_.mismatches ? CaseStatus::failed : CaseStatus::passed;
     outcome_.seconds = static_cast<float>(seconds);
+    // Only the case's own process finishes it: a copy that ran it to its end
+    // says nothing, and the case ends as its own process does.
+    if (g_copy) _exit(0);
     ledger_.finish(lane_, outcome_);
 }
 
@@ -346,6 +359,7 @@ void Worker::fault(int sig) {
     outcome_.signal = sig == kTimeoutSignal ? 0 : sig;
     outcome_.goals_kept = kept;
     outcome_.seconds = static_cast<float>(now() - case_started_);
+    if (g_copy) _exit(3);
     ledger_.finish(lane_, outcome_);
     _exit(3);
 }

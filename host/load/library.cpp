@@ -35,6 +35,23 @@ void Library::Unload::operator()(void* handle) const {
     dlclose(handle);
 }
 
+namespace {
+
+// The undefined symbols of a dynamic symbol table into `to`; false when its data cannot be read.
+bool read_imports(Elf* elf, Elf_Scn* scn, const GElf_Shdr& sh, std::set<std::string>& to) {
+    Elf_Data* data = elf_getdata(scn, nullptr);
+    const std::size_t count = sh.sh_size / sh.sh_entsize;
+    for (std::size_t i = 1; data && i < count; ++i) {
+        GElf_Sym sym;
+        if (!gelf_getsym(data, static_cast<int>(i), &sym) || sym.st_shndx != SHN_UNDEF) continue;
+        const char* name = elf_strptr(elf, sh.sh_link, sym.st_name);
+        if (name && *name) to.insert(name);
+    }
+    return data != nullptr;
+}
+
+}  // namespace
+
 void Library::read_symbols() {
     int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
@@ -42,6 +59,8 @@ void Library::read_symbols() {
     Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
     for (Elf_Scn* scn = nullptr; elf && (scn = elf_nextscn(elf, scn));) {
         GElf_Shdr sh;
+        if (gelf_getshdr(scn, &sh) && sh.sh_type == SHT_DYNSYM && sh.sh_entsize != 0)
+            imports_known_ = read_imports(elf, scn, sh, imports_);
         if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB || sh.sh_entsize == 0) continue;
         has_symtab_ = true;
         Elf_Data* data = elf_getdata(scn, nullptr);
@@ -57,6 +76,13 @@ void Library::read_symbols() {
     }
     if (elf) elf_end(elf);
     close(fd);
+}
+
+bool Library::imports_any(std::initializer_list<const char*> names) const {
+    if (!imports_known_) return true;
+    for (const char* n : names)
+        if (imports_.count(n)) return true;
+    return false;
 }
 
 namespace {

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ public:
     // the file has no such symbol (or no symbol table at all).
     volatile uint8_t* data_symbol(const std::string& name, std::size_t size) const;
     bool has_symbol_table() const { return has_symtab_; }
+    // Whether the library calls any of `names` from another library (an
+    // undefined symbol of its dynamic table); true when the file could not be read.
+    bool imports_any(std::initializer_list<const char*> names) const;
 
     // The library's writable data as mapped now (.data and .bss), without
     // the part that becomes read-only after relocation.
@@ -61,6 +66,8 @@ private:
     Exports api_;
     bool has_symtab_ = false;
     std::map<std::string, Symbol> symbols_;
+    std::set<std::string> imports_;  // undefined symbols of the dynamic table
+    bool imports_known_ = false;
     std::vector<Range> writable_;
 };
 

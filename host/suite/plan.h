@@ -20,13 +20,23 @@ struct PlanInput {
 // The values an `expect` cell accepts: value..high in the order of `kind`,
 // or (set != 0) only the members of Plan::sets[set - 1], which all lie in
 // value..high. Values are raw bits (suite/value.h).
-struct PlanExpect {
-    int32_t output;  // into Schema::outputs
+struct ExpectRange {
     ValueKind kind;
     uint16_t set;
     uint64_t value;  // the lowest value accepted; the only one for a plain value
     uint64_t high;
 };
+
+// One check of a step, in 8 bytes as an 8-bit value's was: a plain integer
+// below 2^32 (nearly every cell) is held in place, any other check (a
+// range, a set, a floating, negative or wider value) as the index of its
+// ExpectRange. A suite of a million ten-step cases holds millions of them.
+struct PlanExpect {
+    int32_t output : 31;  // into Schema::outputs
+    bool ranged : 1;      // `value` is an index into Plan::ranges
+    uint32_t value;       // else the only value accepted (zero-extended)
+};
+static_assert(sizeof(PlanExpect) == 8);
 
 // The members of an `expect` set, sorted by their raw bits.
 struct ValueSet {
@@ -58,18 +68,35 @@ struct Plan {
     std::vector<PlanStep> steps;
     std::vector<PlanInput> inputs;
     std::vector<PlanExpect> expects;
+    std::vector<ExpectRange> ranges;  // of the checks not held in place
     std::vector<ValueSet> sets;
 };
 
+// The check as an ExpectRange, whether held in place or not.
+inline ExpectRange range_of(const Plan& plan, const PlanExpect& x) {
+    if (x.ranged) return plan.ranges[x.value];
+    return {ValueKind::unsigned_int, 0, x.value, x.value};  // a plain value below 2^32 reads the same in either integer kind
+}
+
+// The check of `output` for the accepted values `r`: held in place when it can be.
+inline PlanExpect compact_expect(Plan& plan, int32_t output, const ExpectRange& r) {
+    if (r.kind != ValueKind::floating && r.set == 0 && r.value == r.high && r.value <= UINT32_MAX)
+        return {output, false, static_cast<uint32_t>(r.value)};
+    plan.ranges.push_back(r);
+    return {output, true, static_cast<uint32_t>(plan.ranges.size() - 1)};
+}
+
 // Whether an output's value passes a check; the worker's one comparison.
 inline bool accepts(const Plan& plan, const PlanExpect& x, uint64_t actual) {
-    if (x.kind == ValueKind::unsigned_int) {  // the common case, the 8-bit outputs included
-        if (actual < x.value || actual > x.high) return false;
-    } else if (value_less(x.kind, actual, x.value) || value_less(x.kind, x.high, actual) ||
-               (x.kind == ValueKind::floating && double_of(actual) != double_of(actual))) {
+    if (!x.ranged) return actual == x.value;  // the common case, the 8-bit outputs included
+    const ExpectRange& r = plan.ranges[x.value];
+    if (r.kind == ValueKind::unsigned_int) {
+        if (actual < r.value || actual > r.high) return false;
+    } else if (value_less(r.kind, actual, r.value) || value_less(r.kind, r.high, actual) ||
+               (r.kind == ValueKind::floating && double_of(actual) != double_of(actual))) {
         return false;  // a NaN lies in no range
     }
-    return x.set == 0 || plan.sets[x.set - 1].has(actual);
+    return r.set == 0 || plan.sets[r.set - 1].has(actual);
 }
 
 // The check as a suite writes it: "35", "30..35", "0|1".

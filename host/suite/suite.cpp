@@ -161,6 +161,7 @@ private:
 class SuiteParser : TableReader {
 public:
     static constexpr std::size_t kMaxCaseName = 1024;  // bytes
+    static constexpr std::size_t kMaxColumns = 65536;
 
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
         : TableReader(file), schema_(schema), options_(options), out_(plan) {
@@ -171,7 +172,7 @@ public:
     std::vector<Diagnostic> parse(std::string_view text) {
         // Sizes to undo a file that fails, so the plan is left as it was.
         const std::size_t n_cases = out_.cases.size(), n_steps = out_.steps.size(), n_inputs = out_.inputs.size(),
-                          n_expects = out_.expects.size(), n_sets = out_.sets.size();
+                          n_expects = out_.expects.size(), n_sets = out_.sets.size(), n_ranges = out_.ranges.size();
         CsvReader reader(text, file_, diags_);
         CsvRow row;
         if (read_header(reader, row, ", with at least 'case' and 'scope'") &&
@@ -184,7 +185,7 @@ public:
         if (!diags_.empty()) {
             out_.files.pop_back();
             out_.cases.resize(n_cases), out_.steps.resize(n_steps), out_.inputs.resize(n_inputs);
-            out_.expects.resize(n_expects), out_.sets.resize(n_sets);
+            out_.expects.resize(n_expects), out_.sets.resize(n_sets), out_.ranges.resize(n_ranges);
         }
         return std::move(diags_);
     }
@@ -208,6 +209,13 @@ private:
     // Reads the column headings; rows are still checked after a bad heading,
     // as long as the case and scope columns exist.
     void header(const CsvRow& row) {
+        header_line_ = row.line;
+        if (row.cells.size() > kMaxColumns) {
+            error(row.line, 1,
+                  "a header of " + std::to_string(row.cells.size()) + " columns; at most " +
+                      std::to_string(kMaxColumns));
+            return;
+        }
         std::map<std::string, int> taken;
         for (const auto& cell : row.cells) {
             Column col = classify(cell, row.line);
@@ -225,7 +233,6 @@ private:
         }
         if (case_col_ < 0) error(row.line, 1, "no 'case' column; every suite needs one to name its test cases");
         if (scope_col_ < 0) error(row.line, 1, "no 'scope' column; every suite needs one to select what a step runs");
-        header_line_ = row.line;
     }
 
     // A heading names one slot by its full name, or several by the name
@@ -395,7 +402,7 @@ private:
                 }
                 if (digits && col.kind == ColumnKind::expect && !schema_.outputs[slot].type.floating &&
                     v <= schema_.outputs[slot].type.max_uint()) {
-                    out_.expects.push_back({slot, kind_of(schema_.outputs[slot].type), 0, v, v});
+                    out_.expects.push_back({slot, false, v});  // below 1000: held in place
                     ++st.n_expects;
                     continue;
                 }
@@ -567,7 +574,7 @@ private:
         if (o.scope != 0 && o.scope != scope && !owned(line, cell, "output " + o.name, o.scope, scope)) return;
         const std::string_view t = cell.text;
         const ValueKind kind = kind_of(o.type);
-        PlanExpect x{slot, kind, 0, 0, 0};
+        ExpectRange x{kind, 0, 0, 0};
         const auto dots = t.find("..");
         const auto tilde = o.type.floating ? t.find('~') : std::string_view::npos;
         const bool set = t.find('|') != std::string_view::npos;
@@ -618,7 +625,7 @@ private:
             }
             x.set = static_cast<uint16_t>(out_.sets.size());
         }
-        out_.expects.push_back(x);
+        out_.expects.push_back(compact_expect(out_, slot, x));
         ++st.n_expects;
     }
 
@@ -678,7 +685,8 @@ std::string_view short_name(std::string_view name) {
     return dot == std::string_view::npos ? name : name.substr(dot + 1);
 }
 
-std::string expect_text(const Plan& plan, const PlanExpect& x) {
+std::string expect_text(const Plan& plan, const PlanExpect& e) {
+    const ExpectRange x = range_of(plan, e);
     if (x.set) {
         std::vector<uint64_t> members = plan.sets[x.set - 1].members;
         std::sort(members.begin(), members.end(), [&](uint64_t l, uint64_t r) { return value_less(x.kind, l, r); });
@@ -707,6 +715,7 @@ Plan repeat_cases(const Plan& plan, std::size_t n) {
     Plan out;
     out.files = plan.files;
     out.sets = plan.sets;
+    out.ranges = plan.ranges;
     if (plan.cases.empty()) return out;
     for (std::size_t k = 0; out.cases.size() < n; ++k) {
         const PlanCase& c = plan.cases[k % plan.cases.size()];

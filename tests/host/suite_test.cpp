@@ -307,7 +307,7 @@ TEST(KivrunReports, NamesThatAreNotUtf8StillGiveWellFormedReports) {
     c.name = "Sitz_Pr\xfc\x01fung";
     c.step_lines = {2};
     c.verdict = kiv::Verdict::failed;
-    c.mismatch_count = 1;
+    c.checks = c.mismatch_count = 1;
     c.mismatches.push_back({1, 2, "out\x1b[31m", "1", 0});
     r.cases.push_back(c);
     const kiv::Summary s = kiv::summarize(r);
