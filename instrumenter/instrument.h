@@ -31,6 +31,9 @@ struct Record {
     std::optional<std::vector<int64_t>> constants;
     // CAST: the flags no value of the source can raise, with the reason.
     std::map<std::string, std::string> unreachable;
+    // STM: the lines of the file its run of statements covers (first, last),
+    // in source order, merged: the lines a report marks with its count.
+    std::vector<std::pair<unsigned, unsigned>> lines;
 };
 
 struct Options {
