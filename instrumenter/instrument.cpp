@@ -314,13 +314,15 @@ private:
             insert(*at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
         } else
             warn(body->getLBracLoc(), "a function body opened by a macro has no entry probe");
-        // The function's name and its closing brace run with its body, as
-        // gcov counts them: entry, and the return every call ends in.
+        // The function's name runs with its body, as gcov counts it, and so
+        // does the closing brace of a function without a value, where a call
+        // that runs off its end returns (one with a value returns from its
+        // return statements).
         const long entry = stm_;
         cover(fd->getLocation(), fd->getLocation());
         statements(body);
         stm_ = entry;
-        cover(body->getRBracLoc(), body->getRBracLoc());
+        if (fd->getReturnType()->isVoidType()) cover(body->getRBracLoc(), body->getRBracLoc());
         stm_ = -1;
         parents_.reset();
     }
@@ -345,6 +347,13 @@ private:
         if (auto* ss = dyn_cast<SwitchStmt>(s)) return cover(ss->getBeginLoc(), ss->getRParenLoc());
         if (auto* fs = dyn_cast<ForStmt>(s)) return cover(fs->getBeginLoc(), fs->getRParenLoc());
         if (auto* ds = dyn_cast<DoStmt>(s)) return cover(ds->getWhileLoc(), ds->getRParenLoc());
+        if (auto* ds = dyn_cast<DeclStmt>(s)) {  // a declaration without a value runs nothing
+            const bool runs = std::any_of(ds->decl_begin(), ds->decl_end(), [](const Decl* d) {
+                const auto* vd = dyn_cast<VarDecl>(d);
+                return vd && vd->hasInit() && !vd->isStaticLocal();
+            });
+            if (!runs) return;
+        }
         cover(s->getBeginLoc(), s->getEndLoc());
     }
 
