@@ -7,7 +7,8 @@ Runs the suite, loads index.html and the page of the first source file
 through `chromium --headless --dump-dom`, and checks that the index shows the
 criteria of the JSON result and that every line of the source page has the
 state the JSON result gives it: covered, partly, missed, justified or none,
-worked out here from the goals and their lines, apart from kivrun's code.
+worked out here from the goals and their lines, apart from kivrun's code;
+and that the page stays under 1 MB.
 Exit 0 when all agree, 1 with every difference printed, 77 (skipped) when
 there is no Chromium to run.
 """
@@ -96,7 +97,10 @@ def main(chromium, kivrun, library, suite, root, work):
     for g in r["goals"]:
         by_file[g["file"]].append(g)
     file = sorted(by_file)[0]
-    page = dom(chromium, os.path.join(html, file.replace("/", "_").replace("%", "_") + ".html"))
+    page_path = os.path.join(html, file.replace("/", "_").replace("%", "_") + ".html")
+    if os.path.getsize(page_path) >= 1_000_000:
+        problems.append(f"the page of {file} has {os.path.getsize(page_path)} bytes, not under 1 MB")
+    page = dom(chromium, page_path)
     want_states = expected_states(by_file[file])
     if not page.states:
         problems.append(f"the page of {file} shows no lines")
