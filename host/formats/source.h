@@ -37,7 +37,7 @@ std::string source_path(const std::string& source_root, const std::string& file)
 struct LineHits {
     int32_t line = 0;
     bool statement = false;  // the run of a statement goal covers the line: it has a DA line
-    int hits = 0;
+    uint64_t hits = 0;  // runs of the line where its statement goals count them, else 1 or 0
     // Not run, and every statement goal whose run covers it is justified.
     bool justified = false;
     std::size_t branches = 0, branches_reached = 0;

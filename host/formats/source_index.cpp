@@ -61,7 +61,8 @@ std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
                 for (int32_t n = first; n <= last; ++n) {
                     LineHits& l = at(n, goal);
                     l.statement = true;
-                    l.hits = l.hits || goal.reached() ? 1 : 0;
+                    // The most runs of a block covering it: a line runs as often as its block.
+                    l.hits = std::max<uint64_t>(l.hits, goal.count ? goal.count : goal.reached() ? 1 : 0);
                     l.justified = l.justified || (!goal.reached() && goal.justification);
                     open[n] = open[n] || (!goal.reached() && !goal.justification);
                 }

@@ -73,6 +73,9 @@ struct GoalResult {
     // The first case (index into Result::cases) and step (from 1) that reached it.
     int64_t first_case = -1;
     int32_t first_step = 0;
+    // Statement goals: how often the block ran, summed over the cases that
+    // passed or failed; 0 where unknown (a crashed case's runs are not counted).
+    uint64_t count = 0;
     std::optional<Justified> justification;
 
     bool reached() const { return first_case >= 0; }

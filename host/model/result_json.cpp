@@ -206,6 +206,11 @@ public:
         text("meaning", g.meaning), text("file", g.file), text("decision", g.decision);
         number("line", g.line), number("column", g.column);
         dom::element v;
+        if (!o["count"].get(v)) {
+            const int64_t n = integer<int64_t>(v, "count");
+            if (n < 0) throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + " counts " + std::to_string(n) + ")");
+            g.count = static_cast<uint64_t>(n);
+        }
         if (!o["lines"].get(v))
             for (dom::element range : array(v, "lines")) {
                 const dom::array pair = array(range, "lines");
@@ -496,6 +501,7 @@ json goal_json(const Result& r, const GoalResult& g) {
         for (const auto& [first, last] : g.lines)
             j["lines"].push_back({first, last});
     }
+    if (g.count) j["count"] = g.count;
     if (g.reached()) {
         const CaseResult& c = r.cases.at(static_cast<std::size_t>(g.first_case));
         j["first"] = {{"case", c.name},
