@@ -7,6 +7,8 @@
 #include "prove/prove.h"
 #include "ranges.h"
 
+#include "path_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -128,6 +130,7 @@ private:
         r.text = text;
         place(r, at);
         out_.records.push_back(std::move(r));
+        if (kind == "STM") stm_ = static_cast<long>(out_.records.size()) - 1;
         return name;
     }
 
@@ -352,14 +355,54 @@ private:
         parents_ = std::make_unique<ParentMap>(body);
         addressed_.clear();
         addressed(body);
+        stm_ = -1;
         if (const auto brace = after_token(body->getLBracLoc())) {
             const unsigned at = block_head(body, *brace);
             insert(at, 2, kMarkerDepth, " " + probe("IXA_FC", "FC", "function entry", fd->getLocation()) + ");");
             insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", "body", body->getLBracLoc()) + ");");
         } else
             warn(body->getLBracLoc(), "a function body opened by a macro has no entry probe");
+        // The function's name runs with its body, as gcov counts it, and so
+        // does the closing brace of a function without a value, where a call
+        // that runs off its end returns (one with a value returns from its
+        // return statements).
+        const long entry = stm_;
+        cover(fd->getLocation(), fd->getLocation());
         statements(body);
+        stm_ = entry;
+        if (fd->getReturnType()->isVoidType()) cover(body->getRBracLoc(), body->getRBracLoc());
+        stm_ = -1;
         parents_.reset();
+    }
+
+    // Adds the lines from `begin` to `end` (where they are written, or the
+    // macro invocation's) to the run of the current statement record.
+    void cover(SourceLocation begin, SourceLocation end) {
+        if (stm_ < 0 || begin.isInvalid() || end.isInvalid()) return;
+        const SourceLocation b = sm_.getExpansionLoc(begin), e = sm_.getExpansionRange(end).getEnd();
+        if (sm_.getFileID(b) != sm_.getMainFileID() || sm_.getFileID(e) != sm_.getMainFileID()) return;
+        const unsigned first = sm_.getExpansionLineNumber(b), last = sm_.getExpansionLineNumber(e);
+        if (first && last >= first) out_.records[static_cast<std::size_t>(stm_)].lines.emplace_back(first, last);
+    }
+
+    // The lines of a statement that run when the run it stands in reaches it:
+    // all of a plain statement; of an if, loop or switch the head up to its
+    // closing parenthesis (its bodies are runs of their own).
+    void cover_statement(Stmt* s) {
+        if (isa<CompoundStmt>(s) || isa<SwitchCase>(s) || isa<LabelStmt>(s)) return;
+        if (auto* is = dyn_cast<IfStmt>(s)) return cover(is->getBeginLoc(), is->getRParenLoc());
+        if (auto* ws = dyn_cast<WhileStmt>(s)) return cover(ws->getBeginLoc(), ws->getRParenLoc());
+        if (auto* ss = dyn_cast<SwitchStmt>(s)) return cover(ss->getBeginLoc(), ss->getRParenLoc());
+        if (auto* fs = dyn_cast<ForStmt>(s)) return cover(fs->getBeginLoc(), fs->getRParenLoc());
+        if (auto* ds = dyn_cast<DoStmt>(s)) return cover(ds->getWhileLoc(), ds->getRParenLoc());
+        if (auto* ds = dyn_cast<DeclStmt>(s)) {  // a declaration without a value runs nothing
+            const bool runs = std::any_of(ds->decl_begin(), ds->decl_end(), [](const Decl* d) {
+                const auto* vd = dyn_cast<VarDecl>(d);
+                return vd && vd->hasInit() && !vd->isStaticLocal();
+            });
+            if (!runs) return;
+        }
+        cover(s->getBeginLoc(), s->getEndLoc());
     }
 
     static bool is_control(const Stmt* s) {
@@ -372,6 +415,7 @@ private:
     // the block is a run of its own with a statement probe of its own.
     void statements(CompoundStmt* cs) {
         bool after_control = false;
+        const Stmt* previous = nullptr;
         for (Stmt* s : cs->body()) {
             if (after_control && !isa<SwitchCase>(s)) {
                 Span sp = span(s->getSourceRange());
@@ -384,8 +428,12 @@ private:
                     warn(s->getBeginLoc(), "a block that starts inside a macro invocation has no statement probe");
             }
             after_control = false;
-            statement(s);
+            if (auto* sc = dyn_cast<SwitchCase>(s))
+                label(sc, previous);
+            else
+                statement(s);
             after_control = is_control(s);
+            previous = s;
         }
     }
 
@@ -396,12 +444,18 @@ private:
     // A branch or loop body: a block of its own; a single statement is braced
     // so that its probe and it stay one statement.
     void branch(Stmt* s, const std::string& what) {
+        const long outer = stm_;
+        branch_run(s, what);
+        stm_ = outer;
+    }
+    void branch_run(Stmt* s, const std::string& what) {
         if (auto* cs = dyn_cast<CompoundStmt>(s)) {
             if (const auto brace = after_token(cs->getLBracLoc())) {
                 insert(block_head(cs, *brace), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, cs->getLBracLoc()) + ");");
                 statements(cs);
             } else {
                 warn(cs->getLBracLoc(), "a block opened by a macro has no statement probe");
+                stm_ = -1;  // its lines have no count of their own
                 statement(cs);
             }
             return;
@@ -429,49 +483,65 @@ private:
         return at;
     }
 
-    void label(SwitchCase* sc) {
+    // The labels stacked on one block (`case A: case B: code`), after the
+    // statement `previous` of the same switch body (null: none). Each label's
+    // case probe counts only a dispatch to that label: the labels' probes jump
+    // past the probes of the labels below them, and where the code before can
+    // fall through into the labels, it jumps past them too. The block's
+    // statement probe counts every way in.
+    void label(SwitchCase* first, const Stmt* previous) {
+        std::vector<SwitchCase*> stack;
+        Stmt* body = first;
+        while (auto* sc = dyn_cast<SwitchCase>(body)) stack.push_back(sc), body = sc->getSubStmt();
+        std::vector<unsigned> colons;
+        for (SwitchCase* sc : stack) {
+            const auto colon = after_token(sc->getColonLoc());
+            if (!colon) {
+                warn(sc->getBeginLoc(), "a case label from a macro is not instrumented");
+                continue;
+            }
+            std::string what = "default";
+            if (auto* cs = dyn_cast<CaseStmt>(sc)) {
+                Span sp = span(cs->getLHS()->getSourceRange());
+                what = "case " + (sp.ok ? source_text(sp) : std::string("?"));
+            }
+            int number = 0;
+            const std::string rec = allocate("SC", what, sc->getBeginLoc(), number);
+            insert(*colon, 2, kMarkerDepth, " IXA_SC(" + std::to_string(number) + ", &" + rec + ");");
+            last().constants.emplace();
+            if (auto* cs = dyn_cast<CaseStmt>(sc)) {
+                Expr::EvalResult v;
+                if (cs->getLHS()->EvaluateAsInt(v, ctx_)) last().constants->push_back(v.Val.getInt().getExtValue());
+            }
+            colons.push_back(*colon);
+        }
+        if (colons.empty()) return statement(body);
+        const std::string target = "kiv_case" + std::to_string(counters_["CC"]);
+        const Stmt* before = previous;
+        while (before && (isa<SwitchCase>(before) || isa<LabelStmt>(before)))
+            before = isa<SwitchCase>(before) ? cast<SwitchCase>(before)->getSubStmt() : cast<LabelStmt>(before)->getSubStmt();
+        const bool falls_in = before && !isa<BreakStmt>(before) && !isa<ReturnStmt>(before) &&
+                              !isa<ContinueStmt>(before) && !isa<GotoStmt>(before);
+        const Span head = span(stack.front()->getBeginLoc());
+        const bool jump_in = falls_in && head.ok;
+        if (jump_in) insert(head.begin, 2, kMarkerDepth, "goto " + target + "; ");
+        for (std::size_t i = 0; i + 1 < colons.size(); ++i) insert(colons[i], 2, kMarkerDepth, " goto " + target + ";");
+        if (jump_in || colons.size() > 1) insert(colons.back(), 2, kMarkerDepth, " " + target + ":");
         std::string what = "default";
-        if (auto* cs = dyn_cast<CaseStmt>(sc)) {
+        if (auto* cs = dyn_cast<CaseStmt>(stack.back())) {
             Span sp = span(cs->getLHS()->getSourceRange());
             what = "case " + (sp.ok ? source_text(sp) : std::string("?"));
         }
-        const auto colon = after_token(sc->getColonLoc());
-        if (!colon) {
-            warn(sc->getBeginLoc(), "a case label from a macro is not instrumented");
-            return statement(sc->getSubStmt());
-        }
-        const unsigned at = *colon;
-        // gcc lets code fall into a label that only jumps on
-        // (-Wimplicit-fallthrough); with probes after the label it would not.
-        const Stmt* next = sc->getSubStmt();
-        if ((isa<BreakStmt>(next) || isa<GotoStmt>(next)) && sc->getBeginLoc().isFileID())
-            insert(sm_.getFileOffset(sc->getBeginLoc()), 2, kMarkerDepth, "/* fall through */ ");
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_SC", "SC", what, sc->getBeginLoc()) + ");");
-        last().constants.emplace();
-        if (auto* cs = dyn_cast<CaseStmt>(sc)) {
-            Expr::EvalResult v;
-            if (cs->getLHS()->EvaluateAsInt(v, ctx_)) last().constants->push_back(v.Val.getInt().getExtValue());
-        }
-        if (auto* inner = dyn_cast<SwitchCase>(sc->getSubStmt())) {
-            // Fall-through labels: each its own case probe, one block. The
-            // comment tells the compiler the probe falls through on purpose
-            // (-Wimplicit-fallthrough), as the bare labels did; gcc reads
-            // no comment across a directive, so there the attribute says it.
-            const bool directive = inner->getBeginLoc().isFileID() &&
-                                   conditionals_.lower_bound(at) != conditionals_.end() &&
-                                   conditionals_.lower_bound(at)->first < sm_.getFileOffset(inner->getBeginLoc());
-            insert(at, 2, kMarkerDepth, directive ? " __attribute__((fallthrough));" : " /* fall through */");
-            label(inner);
-            return;
-        }
-        insert(at, 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, sc->getBeginLoc()) + ");");
-        statement(sc->getSubStmt());
+        insert(colons.back(), 2, kMarkerDepth, " " + probe("IXA_STM", "STM", what, stack.back()->getBeginLoc()) + ");");
+        for (SwitchCase* sc : stack) cover(sc->getBeginLoc(), sc->getColonLoc());
+        statement(body);
     }
 
     void statement(Stmt* s) {
         if (!s) return;
         // An #include inside a function: its code is not the main file's.
         if (!sm_.isWrittenInMainFile(sm_.getExpansionLoc(s->getBeginLoc()))) return refuse(Span{}, s->getBeginLoc(), "code");
+        cover_statement(s);
         if (!isa<Expr>(s) && from_macro(s)) return macro_left_alone(s);
         if (auto* cs = dyn_cast<CompoundStmt>(s)) return statements(cs);
         if (auto* is = dyn_cast<IfStmt>(s)) {
@@ -483,17 +553,25 @@ private:
         }
         if (auto* ss = dyn_cast<SwitchStmt>(s)) {
             expr(ss->getCond(), 0);  // a switch has case probes, no decision probe
-            if (auto* body = dyn_cast<CompoundStmt>(ss->getBody())) return statements(body);
-            // A lone labelled statement as the body: braced, so that the
-            // label's probes and the statement all stay inside the switch.
-            Span sp = span(ss->getBody()->getSourceRange());
-            if (!sp.ok) return refuse(sp, ss->getBody()->getBeginLoc(), "a switch body");
-            insert(sp.begin, 2, kBranchDepth, "{ ");
-            insert(statement_end(ss->getBody()), 0, kBranchDepth, " }");
-            statement(ss->getBody());
+            const long outer = stm_;
+            if (auto* body = dyn_cast<CompoundStmt>(ss->getBody())) {
+                statements(body);
+            } else {
+                // A lone labelled statement as the body: braced, so that the
+                // label's probes and the statement all stay inside the switch.
+                Span sp = span(ss->getBody()->getSourceRange());
+                if (!sp.ok) {
+                    stm_ = outer;
+                    return refuse(sp, ss->getBody()->getBeginLoc(), "a switch body");
+                }
+                insert(sp.begin, 2, kBranchDepth, "{ ");
+                insert(statement_end(ss->getBody()), 0, kBranchDepth, " }");
+                statement(ss->getBody());
+            }
+            stm_ = outer;
             return;
         }
-        if (auto* sc = dyn_cast<SwitchCase>(s)) return label(sc);
+        if (auto* sc = dyn_cast<SwitchCase>(s)) return label(sc, nullptr);
         if (auto* ws = dyn_cast<WhileStmt>(s)) {
             decision(ws->getCond(), 0);
             branch(ws->getBody(), "loop body, line " + line_of(ws->getBody()->getBeginLoc()));
@@ -1074,6 +1152,7 @@ private:
     unsigned warn_ = 0;
     std::map<std::string, int> counters_;
     std::string function_;
+    long stm_ = -1;  // the statement record whose run the statement being walked belongs to
     std::unique_ptr<ParentMap> parents_;
     std::set<const VarDecl*> addressed_;  // in the function being instrumented
     std::vector<Edit> edits_;
@@ -1515,11 +1594,12 @@ std::string records_def(const Options& options, const std::vector<Record>& recor
 std::string sites_json(const Options& options, const std::vector<Record>& records) {
     std::ostringstream js;
     js << "{\"format\": 1, \"unit\": " << options.unit
-       << ", \"source\": " << json_string(relative_path(options.source, options.root)) << ",\n \"sites\": [";
+       << ", \"source\": " << json_string(kiv::path_text(relative_path(options.source, options.root)))
+       << ",\n \"sites\": [";
     const char* sep = "\n  ";
     for (const Record& r : records) {
         js << sep << "{\"record\": " << json_string(r.name) << ", \"kind\": " << json_string(r.kind)
-           << ", \"function\": " << json_string(r.function) << ", \"file\": " << json_string(r.file)
+           << ", \"function\": " << json_string(r.function) << ", \"file\": " << json_string(kiv::path_text(r.file))
            << ", \"line\": " << r.line << ", \"column\": " << r.column;
         if (r.kind == "CC") js << ", \"decision\": " << json_string(r.decision);
         if (r.kind == "DC") {
@@ -1532,6 +1612,21 @@ std::string sites_json(const Options& options, const std::vector<Record>& record
             const char* comma = "";
             for (const auto& [field, why] : r.unreachable) js << comma << json_string(field) << ": " << json_string(why), comma = ", ";
             js << "}";
+        }
+        if (r.kind == "STM") {
+            // Ranges in line order, overlapping and adjacent ones joined.
+            auto lines = r.lines;
+            std::sort(lines.begin(), lines.end());
+            std::vector<std::pair<unsigned, unsigned>> merged;
+            for (const auto& l : lines)
+                if (!merged.empty() && l.first <= merged.back().second + 1)
+                    merged.back().second = std::max(merged.back().second, l.second);
+                else
+                    merged.push_back(l);
+            js << ", \"lines\": [";
+            for (std::size_t i = 0; i < merged.size(); ++i)
+                js << (i ? ", " : "") << "[" << merged[i].first << ", " << merged[i].second << "]";
+            js << "]";
         }
         if (r.constants) {
             js << ", \"constants\": [";

@@ -35,6 +35,9 @@ struct Record {
     // The flags no value of its operands can raise (ranges.h), with the reason.
     std::map<std::string, std::string> unreachable;
     std::set<std::string> by_behaviour;  // of those, the ones the behaviour prover found (prove/)
+    // STM: the lines of the file its run of statements covers (first, last),
+    // in source order, merged: the lines a report marks with its count.
+    std::vector<std::pair<unsigned, unsigned>> lines;
 };
 
 struct Options {

@@ -24,6 +24,12 @@ cmake --build "$build" -j "$jobs" --target kiv_merge_bench >/dev/null
 echo
 "$build/bench/kiv_merge_bench" --benchmark_repetitions=5 --kiv_summary_out="$build/bench-merge.json"
 
+# The window lifter's HTML report from its JSON result (writes <build>/bench-html.json), when built.
+if cmake --build "$build" -j "$jobs" --target kiv_html_bench >/dev/null 2>&1; then
+  echo
+  "$build/bench/kiv_html_bench" --benchmark_repetitions=5 --kiv_summary_out="$build/bench-html.json"
+fi
+
 # kivinst on both plain units (writes <build>/bench-kivinst.json), when built.
 if cmake --build "$build" -j "$jobs" --target kiv_kivinst_bench >/dev/null 2>&1; then
   echo

@@ -145,11 +145,25 @@ std::string item(const char* list, std::size_t i) {
 }
 
 // A source position: a line and column from 1 that fit an int32_t.
-int32_t position(const nlohmann::json& j, const char* key) {
-    const auto& v = j.at(key);
+int32_t position_value(const nlohmann::json& v, const std::string& what) {
     if (!v.is_number_integer() || v.get<int64_t>() < 1 || v.get<int64_t>() > INT32_MAX)
-        throw std::runtime_error(std::string("'") + key + "' is not a line or column number");
+        throw std::runtime_error("'" + what + "' is not a line or column number");
     return static_cast<int32_t>(v.get<int64_t>());
+}
+int32_t position(const nlohmann::json& j, const char* key) { return position_value(j.at(key), key); }
+
+// A statement record's lines: [[first, last], ...], each range in order.
+std::vector<std::pair<int32_t, int32_t>> line_ranges(const nlohmann::json& r, const std::string& record) {
+    std::vector<std::pair<int32_t, int32_t>> out;
+    for (const auto& l : r.at("lines")) {
+        if (!l.is_array() || l.size() != 2) throw std::runtime_error("record " + record + ": 'lines' holds no [first, last]");
+        const int32_t first = position_value(l[0], "lines"), last = position_value(l[1], "lines");
+        if (last < first)
+            throw std::runtime_error("record " + record + ": lines " + std::to_string(first) + " to " +
+                                     std::to_string(last));
+        out.emplace_back(first, last);
+    }
+    return out;
 }
 
 // The optional records table and goal positions, which an older catalog lacks.
@@ -171,6 +185,7 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
         rec.decision = r.value("decision", "");
         if (r.contains("conditions")) rec.conditions = r.at("conditions").get<std::vector<std::string>>();
         rec.expression = r.value("expression", "");
+        if (r.contains("lines")) rec.lines = line_ranges(r, rec.record);
         if (c.record(rec.record)) throw std::runtime_error("record " + rec.record + " is listed twice");
         c.records.push_back(std::move(rec));
     }
@@ -199,6 +214,7 @@ void parse_positions(const nlohmann::json& j, Catalog& c) {
         g.decision = goals[i].value("decision", "");
         if (g.file != r->file || g.line != r->line || g.column != r->column || g.decision != r->decision)
             throw std::runtime_error("goal " + std::to_string(g.id) + " is placed elsewhere than its record");
+        if (g.field == "hitCount") g.lines = r->lines;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -68,6 +69,8 @@ struct CatalogGoal {
     std::string file{};
     int32_t line = 0, column = 0;
     std::string decision{};  // condition goals: the decision record it belongs to
+    // Statement goals: the lines its block's run covers, from its record.
+    std::vector<std::pair<int32_t, int32_t>> lines{};
 };
 
 // A probe record and its one call site in the unit sources.
@@ -80,6 +83,8 @@ struct CatalogRecord {
     std::string decision;                 // CC: the decision record it is nested in
     std::vector<std::string> conditions;  // DC: condition records, in evaluation order
     std::string expression;               // DC: over c0..cN-1 with && || ! ( ); "c" without conditions
+    // STM: the lines (first, last) its run of statements covers; empty in an older catalog.
+    std::vector<std::pair<int32_t, int32_t>> lines;
 };
 
 // Criteria in report order, with the record kind each comes from.

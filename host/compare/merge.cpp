@@ -266,10 +266,11 @@ Result merge_results(std::vector<NamedResult> in) {
     out.goals = in.front().result.goals;
     for (std::size_t g = 0; g < out.goals.size(); ++g) {
         GoalResult& goal = out.goals[g];
-        goal.first_case = -1, goal.first_step = 0;
+        goal.first_case = -1, goal.first_step = 0, goal.count = 0;
         for (std::size_t i = 0; i < in.size(); ++i) {
             const GoalResult& x = in[i].result.goals[g];
             if (!goal.justification && x.justification) goal.justification = x.justification;
+            goal.count += x.count;  // the shards ran disjoint cases
             if (!x.reached()) continue;
             const int64_t at = moved_to[i][static_cast<std::size_t>(x.first_case)];
             if (!goal.reached() || at < goal.first_case) goal.first_case = at, goal.first_step = x.first_step;

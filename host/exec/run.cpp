@@ -36,7 +36,8 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     const std::size_t lanes_at = ledger_at + align64(sizeof(Ledger));
     const std::size_t cases_at = lanes_at + align64(lanes * sizeof(LedgerLane));
     const std::size_t reach_at = cases_at + align64(cases * sizeof(LedgerCase));
-    const std::size_t goals_at = reach_at + align64(goals * sizeof(std::atomic<uint64_t>));
+    const std::size_t counts_at = reach_at + align64(goals * sizeof(std::atomic<uint64_t>));
+    const std::size_t goals_at = counts_at + align64(goals * sizeof(std::atomic<uint64_t>));
     bytes_ = goals_at + (case_goals ? cases * words() * sizeof(uint64_t) : 0);
     base_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base_ == MAP_FAILED) throw Error(std::string("cannot map memory for the results: ") + std::strerror(errno));
@@ -47,6 +48,9 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     reach_ = reinterpret_cast<std::atomic<uint64_t>*>(b + reach_at);
     for (std::size_t i = 0; i < goals; ++i)
         new (&reach_[i]) std::atomic<uint64_t>(kNotReached);
+    counts_ = reinterpret_cast<std::atomic<uint64_t>*>(b + counts_at);
+    for (std::size_t i = 0; i < goals; ++i)
+        new (&counts_[i]) std::atomic<uint64_t>(0);
     if (case_goals) case_goals_ = reinterpret_cast<uint64_t*>(b + goals_at);  // zero, as mapped
 }
 
@@ -115,6 +119,7 @@ public:
             else
                 r.goals.push_back({static_cast<int64_t>(code >> kStepBits),
                                    static_cast<int32_t>(code & ((uint64_t{1} << kStepBits) - 1))});
+            r.goals.back().count = shared_.counted(g);
         }
         if (shared_.case_goals(0))
             for (std::size_t c = 0; c < shared_.cases(); ++c) {

@@ -38,6 +38,7 @@ struct CaseOutcome {
 struct GoalReach {
     int64_t case_index = -1;  // first case (plan order) that reached the goal; -1: never
     int32_t step = -1;
+    uint64_t count = 0;  // statement goals: runs of the block, summed over the cases that passed or failed
 };
 
 struct RunOptions {

@@ -25,7 +25,8 @@ struct SharedHeader {
     char refusal[1024];
 };
 
-// One anonymous shared mapping laid out as header, ledger, lanes, cases, goals.
+// One anonymous shared mapping laid out as header, ledger, lanes, cases, goals
+// (first reach, then counts), case goals.
 class SharedState {
 public:
     SharedState(std::size_t cases, std::size_t goals, std::size_t lanes, bool case_goals = false);
@@ -44,6 +45,11 @@ public:
     std::size_t goals() const { return n_goals_; }
     std::size_t lanes() const { return n_lanes_; }
 
+    // Adds a case's value of goal g (a statement goal's count of its block's
+    // runs); the worker that finishes the case adds it once.
+    void count(std::size_t g, uint64_t n) { counts_[g].fetch_add(n, std::memory_order_relaxed); }
+    uint64_t counted(std::size_t g) const { return counts_[g].load(std::memory_order_relaxed); }
+
     // Lowers goal g's first reach to code; concurrent workers may race.
     void reached(std::size_t g, uint64_t code) {
         uint64_t cur = reach_[g].load(std::memory_order_relaxed);
@@ -57,6 +63,7 @@ private:
     SharedHeader* header_;
     Ledger* ledger_;
     std::atomic<uint64_t>* reach_;
+    std::atomic<uint64_t>* counts_;
     uint64_t* case_goals_ = nullptr;
 };
 

@@ -124,6 +124,9 @@ Worker::Worker(const Target& target, const Plan& plan, SharedState& shared, std:
       hits_(shared.goals()),
       fault_hits_(shared.goals()) {
     watch_.reserve(shared.goals());  // refilled in place, never reallocated in a worker
+    const auto& goals = target.schema().goals;
+    for (std::size_t g = 0; g < goals.size(); ++g)
+        if (goals[g].info && goals[g].info->kind == "STM") counted_.push_back(g);
 }
 
 void Worker::main() {
@@ -213,6 +216,13 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
             }
         }
     }
+    // A statement goal holds how often its block ran in this case.
+    if (const int sig = guarded([&] {
+            for (std::size_t g : counted_)
+                if (const int64_t n = api_.kiv_dll_get_output_int(static_cast<int32_t>(g)); n > 0)
+                    shared_.count(g, static_cast<uint64_t>(n));
+        }))
+        fault(sig);
     if (uint64_t* bits = shared_.case_goals(static_cast<std::size_t>(c))) {
         // Goals accumulate over the case's steps, so the flags now are the case's goals.
         const std::size_t n = shared_.goals();

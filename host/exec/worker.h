@@ -51,6 +51,7 @@ private:
     std::vector<int32_t> watch_;              // goal indices no earlier case has reached
     std::vector<int64_t> values_;             // goal values read by read_goals, per goal
     std::vector<uint32_t> hits_;              // positions in watch_ read_watched found reached
+    std::vector<std::size_t> counted_;        // statement goals: their values are counts, summed over the cases
     std::size_t n_hits_ = 0;
     int64_t case_ = -1;                       // the case being run
     int32_t step_ = -1;

@@ -26,16 +26,20 @@ std::vector<FileGoals> goals_by_file(const Result& result);  // files by name
 // Criteria lcov and Cobertura count as branches: each outcome of a probe.
 bool is_branch_criterion(const std::string& criterion);
 
-// The absolute path of a catalog file under `source_root`.
+// The absolute path of a catalog file under `source_root`: the file's bytes,
+// where the catalog writes a path that is not UTF-8 escaped (path_text.h).
 std::string source_path(const std::string& source_root, const std::string& file);
 
-// Hits of a source line for line coverage, as gcov counts the line: its
-// statement goals; for a line with branch goals only, whether it ran as its
-// probes show (see line_hits in source_index.cpp).
+// Hits of a source line for line coverage, as gcov counts the line: whether
+// a block whose run of statements covers the line ran (the lines kivinst
+// recorded for each statement goal); for a line no run covers, whether one of
+// its own outcomes was reached (see line_hits in source_index.cpp).
 struct LineHits {
     int32_t line = 0;
-    bool statement = false;  // a statement goal stands on the line
-    int hits = 0;
+    bool statement = false;  // the run of a statement goal covers the line: it has a DA line
+    uint64_t hits = 0;  // runs of the line where its statement goals count them, else 1 or 0
+    // Not run, and every statement goal whose run covers it is justified.
+    bool justified = false;
     std::size_t branches = 0, branches_reached = 0;
     std::string function;
 };

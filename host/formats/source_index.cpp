@@ -2,6 +2,8 @@
 // the lcov, Cobertura and HTML writers so that they count the same lines.
 #include "formats/source.h"
 
+#include "path_text.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -36,55 +38,51 @@ bool is_branch_criterion(const std::string& c) {
 
 std::string source_path(const std::string& source_root, const std::string& file) {
     namespace fs = std::filesystem;
-    return (fs::absolute(source_root) / file).lexically_normal().string();
+    return (fs::absolute(source_root) / path_bytes(file)).lexically_normal().string();
 }
 
 std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
-    struct Seen {  // a probe that reaches one of its outcomes whenever it runs, and whether one was
-        bool outcome = false, reached = false;
-    };
     std::map<int32_t, LineHits> lines;
-    std::map<int32_t, Seen> seen;
+    std::map<int32_t, bool> outcome_reached;  // of the line's own decision, condition, comparison or case goals
+    std::map<int32_t, bool> open;             // a statement goal covering it is neither reached nor justified
+    const auto at = [&](int32_t n, const GoalResult& goal) -> LineHits& {
+        LineHits& l = lines[n];
+        if (!l.line) l.line = n, l.function = goal.function;
+        return l;
+    };
     for (std::size_t g : file.goals) {
         const GoalResult& goal = result.goals[g];
-        const bool statement = goal.criterion == "statement";
-        if (!statement && !is_branch_criterion(goal.criterion)) continue;
-        LineHits& l = lines[goal.line];
-        Seen& k = seen[goal.line];
-        l.line = goal.line;
-        l.function = goal.function;
-        if (statement) {
-            l.hits = (l.statement && l.hits) || goal.reached() ? 1 : 0;
-            l.statement = true;
+        if (goal.criterion == "statement") {
+            // The lines of its block's run, as kivinst recorded them; an older
+            // catalog has only the line of the probe.
+            auto ranges = goal.lines;
+            if (ranges.empty()) ranges.emplace_back(goal.line, goal.line);
+            for (const auto& [first, last] : ranges)
+                for (int32_t n = first; n <= last; ++n) {
+                    LineHits& l = at(n, goal);
+                    l.statement = true;
+                    // The most runs of a block covering it: a line runs as often as its block.
+                    l.hits = std::max<uint64_t>(l.hits, goal.count ? goal.count : goal.reached() ? 1 : 0);
+                    l.justified = l.justified || (!goal.reached() && goal.justification);
+                    open[n] = open[n] || (!goal.reached() && !goal.justification);
+                }
             continue;
         }
+        if (!is_branch_criterion(goal.criterion)) continue;
+        LineHits& l = at(goal.line, goal);
         ++l.branches;
         if (goal.reached()) ++l.branches_reached;
-        if (goal.criterion != "cast") {
-            k.outcome = true;
-            k.reached = k.reached || goal.reached();
-        }
+        if (goal.criterion != "cast") outcome_reached[goal.line] = outcome_reached[goal.line] || goal.reached();
     }
-    // A line ran when one of its statement goals or one of its decisions',
-    // conditions', comparisons' or case labels' outcomes was reached: a block's
-    // statement stands at its brace, on the line of the `if` that guards it,
-    // and the `if` runs whether or not its block does. The block before a case
-    // label, or before an `if` that follows a nested block, says nothing of
-    // the line. A cast alone, whose outcomes are its rare saturations, runs
-    // with the statement of the block it stands in (the nearest above in its
-    // function).
-    std::map<std::string, int> block;  // per function: whether the last block's statement was reached
-    for (auto& [n, l] : lines) {
-        const Seen& k = seen[n];
-        if (l.statement) block[l.function] = l.hits;
-        if (l.statement || k.outcome)
-            l.hits = l.hits || k.reached ? 1 : 0;
-        else
-            l.hits = block.count(l.function) ? block[l.function] : l.branches_reached > 0 ? 1 : 0;
-    }
+    // A line no block's run covers (an older catalog) ran when one of its own
+    // outcomes was reached; a cast's outcomes are rare saturations and say
+    // nothing of whether it ran. It never takes another line's hits.
     std::vector<LineHits> out;
-    for (auto& [n, l] : lines)
+    for (auto& [n, l] : lines) {
+        if (!l.statement) l.hits = outcome_reached[n] ? 1 : 0;
+        l.justified = l.justified && !l.hits && !open[n];
         out.push_back(l);
+    }
     return out;
 }
 

@@ -103,7 +103,9 @@ Result make_result(const Target& target, const Plan& plan, const RunResult& run,
             gr.line = info->line;
             gr.column = info->column;
             gr.decision = info->decision;
+            gr.lines = info->lines;
         }
+        gr.count = run.goals[g].count;
         if (run.goals[g].case_index >= 0) {
             gr.first_case = run.goals[g].case_index;
             gr.first_step = run.goals[g].step + 1;

@@ -69,9 +69,15 @@ struct GoalResult {
     std::string file;
     int32_t line = 0, column = 0;
     std::string decision;  // condition goals: the decision record it belongs to
+    // Statement goals: the lines (first, last) its block's run covers, where
+    // the catalog gives them; a report counts each of them as the goal's.
+    std::vector<std::pair<int32_t, int32_t>> lines;
     // The first case (index into Result::cases) and step (from 1) that reached it.
     int64_t first_case = -1;
     int32_t first_step = 0;
+    // Statement goals: how often the block ran, summed over the cases that
+    // passed or failed; 0 where unknown (a crashed case's runs are not counted).
+    uint64_t count = 0;
     std::optional<Justified> justification;
 
     bool reached() const { return first_case >= 0; }

@@ -238,6 +238,20 @@ public:
         text("meaning", g.meaning), text("file", g.file), text("decision", g.decision);
         number("line", g.line), number("column", g.column);
         dom::element v;
+        if (!o["count"].get(v)) {
+            const int64_t n = integer<int64_t>(v, "count");
+            if (n < 0) throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + " counts " + std::to_string(n) + ")");
+            g.count = static_cast<uint64_t>(n);
+        }
+        if (!o["lines"].get(v))
+            for (dom::element range : array(v, "lines")) {
+                const dom::array pair = array(range, "lines");
+                if (pair.size() != 2) throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + ": a range of 'lines' is no [first, last])");
+                const int32_t first = integer<int32_t>(pair.at(0).value_unsafe(), "lines");
+                const int32_t last = integer<int32_t>(pair.at(1).value_unsafe(), "lines");
+                if (first < 1 || last < first) throw Error(what_ + ": not a kivrun result (goal " + std::to_string(g.id) + ": lines " + std::to_string(first) + " to " + std::to_string(last) + ")");
+                g.lines.emplace_back(first, last);
+            }
         if (!o["first"].get(v)) {
             const dom::object first = object(v, "first");
             g.first_case = integer<int64_t>(first, "case_index");
@@ -520,6 +534,12 @@ json goal_json(const Result& r, const GoalResult& g) {
         j["column"] = g.column;
     }
     if (!g.decision.empty()) j["decision"] = g.decision;
+    if (!g.lines.empty()) {
+        j["lines"] = json::array();
+        for (const auto& [first, last] : g.lines)
+            j["lines"].push_back({first, last});
+    }
+    if (g.count) j["count"] = g.count;
     if (g.reached()) {
         const CaseResult& c = r.cases.at(static_cast<std::size_t>(g.first_case));
         j["first"] = {{"case", c.name},

@@ -1,7 +1,10 @@
 // Runs a suite's steps against a harness library built with gcov's counters,
 // each case in a process of its own from the state at load, as kivrun does;
 // each process exits normally so that gcov writes what the case ran.
-//   gcov_drive LIBRARY SUITE.csv   (inputs, scopes and outputs by bare ID)
+//   gcov_drive LIBRARY SUITE.csv [CATALOG]
+// Without a catalog the suite names inputs and scopes by bare ID; with the
+// catalog of the instrumented build of the same unit set (the IDs are the
+// same), by name.
 #include "exec/step.h"
 #include "kivrun.h"
 
@@ -13,12 +16,12 @@
 #include <exception>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gcov_drive LIBRARY SUITE.csv\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: gcov_drive LIBRARY SUITE.csv [CATALOG]\n");
         return 2;
     }
     try {
-        kiv::Target target(argv[1], std::nullopt, false);
+        kiv::Target target(argv[1], argc == 4 ? std::optional<std::string>(argv[3]) : std::nullopt, argc == 4);
         const kiv::Plan plan = kiv::load_suites({argv[2]}, target.schema(), {});
         const kiv::StepDriver drive(target);
         for (const kiv::PlanCase& pc : plan.cases) {

@@ -118,6 +118,7 @@ struct Site {
     std::string decision;                           // CC: its decision record
     std::vector<std::string> conditions;            // DC: its conditions, in evaluation order
     std::string expression;                         // DC: over c0..cN-1, "c" without conditions
+    std::optional<nlohmann::json> lines;            // STM: [[first, last], ...], the lines of its run
 };
 using Positions = std::map<std::string, Site>;
 
@@ -162,6 +163,14 @@ Positions read_sites(const std::vector<std::string>& files) {
                 site.column = j.at("column").get<int>();
                 if (j.contains("constants")) site.constants = j["constants"].get<std::vector<int64_t>>();
                 if (site.kind == "CC") site.decision = j.at("decision").get<std::string>();
+                if (j.contains("lines")) {
+                    for (const auto& l : j.at("lines")) {
+                        const auto range = l.get<std::vector<int>>();
+                        if (range.size() != 2 || range[0] < 1 || range[1] < range[0])
+                            bad_input(where, "lines " + l.dump() + " is no range of lines [first, last]");
+                    }
+                    site.lines = j.at("lines");
+                }
                 if (site.kind == "DC") {
                     site.conditions = j.at("conditions").get<std::vector<std::string>>();
                     site.expression = j.at("expression").get<std::string>();
@@ -207,6 +216,7 @@ nlohmann::json records_json(const Positions& at, std::set<int64_t>& constants) {
             j["conditions"] = p.conditions;
             j["expression"] = p.expression;
         }
+        if (p.lines) j["lines"] = *p.lines;
         out.push_back(j);
     }
     return out;

@@ -5,6 +5,7 @@
 #include "formats/source.h"
 
 #include "error.h"
+#include "path_text.h"
 
 #include <cstdio>
 #include <ctime>
@@ -78,7 +79,7 @@ void write_cobertura(const Result& result, std::ostream& out, const std::string&
         << "<coverage " << total.rates() << " lines-covered=\"" << total.lines_hit << "\" lines-valid=\"" << total.lines
         << "\" branches-covered=\"" << total.branches_hit << "\" branches-valid=\"" << total.branches
         << "\" complexity=\"0\" version=\"kivrun\" timestamp=\"" << epoch_of(result.run.started) * 1000 << "\">\n"
-        << "  <sources>\n    <source>" << xml_text(source_path(source_root, "."))
+        << "  <sources>\n    <source>" << xml_text(path_text(source_path(source_root, ".")))
         << "</source>\n  </sources>\n  <packages>\n";
     for (const auto& [folder, files] : packages) {
         Tally pkg;

@@ -36,10 +36,10 @@ int classify(int k)
 {
     int r = 0; IXA_FC(3, &TU7ixa_fc_cond3); IXA_STM(11, &TU7ixa_stm_cond11);
     switch (k) {
-    case 0: IXA_SC(6, &TU7ixa_sc_cond6); /* fall through */
-    case 1: IXA_SC(7, &TU7ixa_sc_cond7); IXA_STM(12, &TU7ixa_stm_cond12);
+    case 0: IXA_SC(6, &TU7ixa_sc_cond6); goto kiv_case7;
+    case 1: IXA_SC(7, &TU7ixa_sc_cond7); kiv_case7: IXA_STM(12, &TU7ixa_stm_cond12);
         r = 1;
-    case 2: IXA_SC(8, &TU7ixa_sc_cond8); IXA_STM(13, &TU7ixa_stm_cond13);
+    goto kiv_case8; case 2: IXA_SC(8, &TU7ixa_sc_cond8); kiv_case8: IXA_STM(13, &TU7ixa_stm_cond13);
         r += 2;
         if (IXA_DC_S(8, &TU7ixa_dc_cond8, (IXA_GRE_SS(9, &TU7_RELOP_9, r , 2))))
             { IXA_STM(14, &TU7ixa_stm_cond14); r = 9; }
