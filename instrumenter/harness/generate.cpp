@@ -615,6 +615,7 @@ Generated generate(const Options& options) {
     // The behaviour prover steps every scope, and its first-step
     // initialisation, from any state; the harness writes its inputs.
     kivinst::prove::Options behaviour;
+    behaviour.seconds = options.prove_seconds;
     for (const auto& s : planner.scopes) {
         behaviour.entries.push_back(s.entry);
         if (s.init != "kiv_no_init") behaviour.entries.push_back(s.init);

@@ -755,11 +755,10 @@ void Analyser::exec(const Stmt* st, State& s) {
         exec(fs->getInit(), s);
         exec_loop(fs->getCond(), fs->getBody(), fs->getInc(), false, s);
     } else if (const auto* rs = dyn_cast<ReturnStmt>(st)) {
+        Val x;
+        if (const Expr* v = rs->getRetValue()) x = eval(v, s);  // may call, and grow frames_
         Frame& f = frames_.back();
-        if (const Expr* v = rs->getRetValue()) {
-            const Val x = eval(v, s);
-            if (!s.dead && function_) f.ret = f.ret.join(convert(x, function_->getReturnType()));
-        }
+        if (rs->getRetValue() && !s.dead && function_) f.ret = f.ret.join(convert(x, function_->getReturnType()));
         f.returned.join(s);
         s = State{};
     } else if (isa<BreakStmt>(st) || isa<ContinueStmt>(st)) {
@@ -983,6 +982,9 @@ State Analyser::load_state() {
         const VarDecl* def = vd->getDefinition() ? vd->getDefinition() : vd;
         collect_cells(vd, vd->getType(), {}, def->getInit(), s);
     }
+    // Code of other files (an environment's initialisation at load) may have
+    // set what it can name before the first step.
+    havoc_escaped(s, true);
     return s;
 }
 
