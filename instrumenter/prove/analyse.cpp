@@ -178,13 +178,19 @@ private:
         switch (op) {
         case BO_Add: return std::pair{true, a + b};
         case BO_Sub: return std::pair{true, a - b};
-        case BO_Mul: return std::pair{true, a * b};
+        case BO_Mul: {  // operands of up to 64 bits; a wider product is not needed
+            const __int128 big = static_cast<__int128>(1) << 62;
+            if (a <= -big || a >= big || b <= -big || b >= big) return std::nullopt;
+            return std::pair{true, a * b};
+        }
         case BO_Div: return b == 0 ? std::pair{false, __int128(0)} : std::pair{true, a / b};
         case BO_Rem: return b == 0 ? std::pair{false, __int128(0)} : std::pair{true, a % b};
         case BO_And: return std::pair{true, a & b};
         case BO_Or: return std::pair{true, a | b};
         case BO_Xor: return std::pair{true, a ^ b};
-        case BO_Shl: return b < 0 || b >= 64 ? std::nullopt : std::optional{std::pair{true, a << b}};
+        case BO_Shl:
+            if (a < 0 || a >= (static_cast<__int128>(1) << 64) || b < 0 || b >= 64) return std::nullopt;
+            return std::pair{true, a << b};
         case BO_Shr: return b < 0 || b >= 64 ? std::nullopt : std::optional{std::pair{true, a >> b}};
         default: return std::nullopt;
         }
