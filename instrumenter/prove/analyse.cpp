@@ -260,7 +260,9 @@ private:
     // any object whose address is taken, or any object outside code sees.
     void havoc_escaped(State& s, bool external) {
         for (auto it = s.cells.begin(); it != s.cells.end();) {
-            const bool hit = escaped_.count(it->first.var) || (external && it->first.var->hasExternalFormalLinkage());
+            const VarDecl* v = it->first.var;
+            const bool hit = escaped_.count(v) || (external && v->hasExternalFormalLinkage() &&
+                                                   !options_.unseen.count(v->getNameAsString()));
             it = hit ? s.cells.erase(it) : std::next(it);
         }
     }
