@@ -10,6 +10,7 @@ set(ROWS
   "debounce.c|    debounce_count = 0u%\n    if (seen == DEBOUNCE_PRESSED)|    if (seen == DEBOUNCE_PRESSED)|oneAbove: `debounce_count < DEBOUNCE_SAMPLES`"
   "window_lifter.c|} else if (wl.afterrun < WL_AFTERRUN_CYCLES) {|} else {|oneAbove: `wl.afterrun < WL_AFTERRUN_CYCLES`"
   "window_lifter.c|wl.position = sat_i16((int32_t)wl.position + step, 0, WL_POS_TOP)%|wl.position = (int16_t)(wl.position + step)%|oneBelow: `wl.position > 0`"
+  "window_lifter.c|state == WL_AUTO_UP%|state == WL_MANUAL_UP%|oneBelow: `state == WL_AUTO_DOWN`"
 )
 set(n 0)
 foreach(row IN LISTS ROWS)
