@@ -46,7 +46,8 @@ inline constexpr const char* kRangeProof = "operand ranges from types, bit-field
 inline constexpr const char* kBehaviourMethod = "state invariant";
 inline constexpr const char* kBehaviourAssumes =
     "for any number of steps of any scope, from the load state; inputs and stub results any value of their type; "
-    "stubs write only what their pointer arguments reach; integers wrap in two's complement";
+    "stubs write only what their pointer arguments reach; objects other files can name hold any value at load; "
+    "no write outside its object; integers wrap in two's complement";
 
 // KIV_GOAL rows, then a comment listing the records left without a goal.
 // Refuses (TableError) a table given twice, two tables of one unit number, a

@@ -232,6 +232,10 @@ int command(int argc, char** argv) {
     app.add_option("--name", o.name, "the library is lib<NAME>.so (default: the unit file's name, else the first source's)");
     app.add_option("--root", o.root, "positions in the sites files are relative to this folder")->capture_default_str();
     app.add_option("--map", o.map, "the ID map file (default: beside the unit file, else in DIR)");
+    app.add_option("--prove-seconds", o.prove_seconds,
+                   "time the behaviour prover may take per source; running out proves nothing more")
+        ->check(CLI::Range(0.001, 3600.0))
+        ->capture_default_str();
     app.add_option("--depfile", depfile,
                    "write a Make depfile: DIR/kivinst.stamp depends on every file read (sources, headers)");
     app.add_flag("--no-build", no_build, "write DIR/unit and the ID map only (what kiv_add_harness runs)");

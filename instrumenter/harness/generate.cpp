@@ -532,6 +532,45 @@ std::string banner(const std::string& what) {
     return "// " + what + "\n// Written by kivinst harness; regenerate rather than edit.\n";
 }
 
+// The objects of external linkage a unit source defines that no other file
+// names: no other source or environment source mentions them, and no header
+// does but to declare them extern (a macro or an inline function in a header
+// could write them from elsewhere). The behaviour prover keeps them across
+// calls into other files.
+std::set<std::string> unseen_elsewhere(const Facts& facts) {
+    namespace fs = std::filesystem;
+    auto key = [](const std::string& p) {
+        std::error_code ec;
+        return fs::weakly_canonical(p, ec).string();
+    };
+    std::map<std::string, std::string> text;  // file -> its text
+    std::set<std::string> mains;
+    for (const auto& list : {facts.sources, facts.environment, facts.opened})
+        for (const auto& f : list) {
+            std::ifstream in(f, std::ios::binary);
+            std::ostringstream s;
+            s << in.rdbuf();
+            text[key(f)] = s.str();
+        }
+    for (const auto& list : {facts.sources, facts.environment})
+        for (const auto& f : list) mains.insert(key(f));
+    std::set<std::string> out;
+    for (const auto& [name, g] : facts.globals) {
+        if (!g.defined || !g.external || g.system || g.environment) continue;
+        const std::regex word("\\b" + name + "\\b");
+        const std::regex declaration("^\\s*extern\\b[^=(]*\\b" + name + "\\b[^=(]*;\\s*$");
+        bool named = false;
+        for (const auto& [file, body] : text) {
+            if (file == key(g.tu)) continue;
+            std::istringstream lines(body);
+            for (std::string line; !named && std::getline(lines, line);)
+                named = std::regex_search(line, word) && (mains.count(file) || !std::regex_search(line, declaration));
+        }
+        if (!named) out.insert(name);
+    }
+    return out;
+}
+
 }  // namespace
 
 Generated generate(const Options& options) {
@@ -654,6 +693,8 @@ Generated generate(const Options& options) {
     // The behaviour prover steps every scope, and its first-step
     // initialisation, from any state; the harness writes its inputs.
     kivinst::prove::Options behaviour;
+    behaviour.seconds = options.prove_seconds;
+    behaviour.unseen = unseen_elsewhere(facts);
     for (const auto& s : planner.scopes) {
         behaviour.entries.push_back(s.entry);
         if (s.init != "kiv_no_init") behaviour.entries.push_back(s.init);

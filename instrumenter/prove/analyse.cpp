@@ -178,13 +178,19 @@ private:
         switch (op) {
         case BO_Add: return std::pair{true, a + b};
         case BO_Sub: return std::pair{true, a - b};
-        case BO_Mul: return std::pair{true, a * b};
+        case BO_Mul: {  // operands of up to 64 bits; a wider product is not needed
+            const __int128 big = static_cast<__int128>(1) << 62;
+            if (a <= -big || a >= big || b <= -big || b >= big) return std::nullopt;
+            return std::pair{true, a * b};
+        }
         case BO_Div: return b == 0 ? std::pair{false, __int128(0)} : std::pair{true, a / b};
         case BO_Rem: return b == 0 ? std::pair{false, __int128(0)} : std::pair{true, a % b};
         case BO_And: return std::pair{true, a & b};
         case BO_Or: return std::pair{true, a | b};
         case BO_Xor: return std::pair{true, a ^ b};
-        case BO_Shl: return b < 0 || b >= 64 ? std::nullopt : std::optional{std::pair{true, a << b}};
+        case BO_Shl:
+            if (a < 0 || a >= (static_cast<__int128>(1) << 64) || b < 0 || b >= 64) return std::nullopt;
+            return std::pair{true, a << b};
         case BO_Shr: return b < 0 || b >= 64 ? std::nullopt : std::optional{std::pair{true, a >> b}};
         default: return std::nullopt;
         }
@@ -254,7 +260,9 @@ private:
     // any object whose address is taken, or any object outside code sees.
     void havoc_escaped(State& s, bool external) {
         for (auto it = s.cells.begin(); it != s.cells.end();) {
-            const bool hit = escaped_.count(it->first.var) || (external && it->first.var->hasExternalFormalLinkage());
+            const VarDecl* v = it->first.var;
+            const bool hit = escaped_.count(v) || (external && v->hasExternalFormalLinkage() &&
+                                                   !options_.unseen.count(v->getNameAsString()));
             it = hit ? s.cells.erase(it) : std::next(it);
         }
     }
@@ -357,7 +365,11 @@ private:
     Val eval_inner(const Expr* e, State& s);
     std::pair<State, State> cond(const Expr* e, const State& s);
     State refine(const Expr* e, State s, bool truth);
-    Val call(const CallExpr* ce, State& s);
+    // A call; with split, also the states where its bool result is true and
+    // where it is false, the caller's own argument objects narrowed as the
+    // callee's untouched parameters were.
+    Val call(const CallExpr* ce, State& s, std::pair<State, State>* split = nullptr);
+    static bool assigns(const Stmt* st, const VarDecl* v);
 
     // ---- statements ----
     struct Target {  // of break, and of continue in a loop
@@ -367,6 +379,8 @@ private:
     struct Frame {
         Val ret;
         State returned;
+        bool split = false;  // a bool function asked for its outcomes apart
+        State ret_true, ret_false;
         std::vector<Target> targets;
     };
     void exec(const Stmt* st, State& s);
@@ -542,7 +556,22 @@ Val Analyser::eval_inner(const Expr* e, State& s) {
     stop(e, std::string("a ") + e->getStmtClassName() + " the prover does not follow");
 }
 
-Val Analyser::call(const CallExpr* ce, State& s) {
+bool Analyser::assigns(const Stmt* st, const VarDecl* v) {
+    if (!st) return false;
+    auto names = [&](const Expr* e) {
+        const auto* dr = dyn_cast<DeclRefExpr>(e->IgnoreParenImpCasts());
+        return dr && dr->getDecl()->getCanonicalDecl() == v->getCanonicalDecl();
+    };
+    if (const auto* bo = dyn_cast<BinaryOperator>(st); bo && bo->isAssignmentOp() && names(bo->getLHS())) return true;
+    if (const auto* uo = dyn_cast<UnaryOperator>(st);
+        uo && (uo->isIncrementDecrementOp() || uo->getOpcode() == UO_AddrOf) && names(uo->getSubExpr()))
+        return true;
+    for (const Stmt* child : st->children())
+        if (assigns(child, v)) return true;
+    return false;
+}
+
+Val Analyser::call(const CallExpr* ce, State& s, std::pair<State, State>* split) {
     const FunctionDecl* callee = ce->getDirectCallee();
     if (!callee) stop(ce, "a call through a function pointer");
     std::vector<Val> args;
@@ -568,9 +597,25 @@ Val Analyser::call(const CallExpr* ce, State& s) {
     }
     if (def->isVariadic()) stop(ce, "a variadic function");
     frames_.push_back({});
+    frames_.back().split = split != nullptr;
     exec(def->getBody(), s);
     Frame f = std::move(frames_.back());
     frames_.pop_back();
+    if (split) {
+        *split = {f.ret_true, f.ret_false};
+        split->first.join(s), split->second.join(s);  // falling off: any result
+        for (unsigned i = 0; i < def->getNumParams() && i < ce->getNumArgs(); ++i) {
+            const auto c = cell_read(ce->getArg(i));
+            const ParmVarDecl* p = def->getParamDecl(i);
+            // Only the caller's own locals: the callee cannot have changed them.
+            if (!c || !c->path.empty() || c->var->hasGlobalStorage() || escaped_.count(c->var) || assigns(def->getBody(), p))
+                continue;
+            const Cell pc{cast<VarDecl>(p->getCanonicalDecl()), {}};
+            for (State* out : {&split->first, &split->second})
+                if (!out->dead)
+                    if (auto it = out->cells.find(pc); it != out->cells.end()) *out = restrict_to(*out, ce->getArg(i), it->second);
+        }
+    }
     const bool falls_off = !s.dead;
     State after = f.returned;
     after.join(s);
@@ -619,10 +664,24 @@ std::pair<State, State> Analyser::cond(const Expr* e, const State& in) {
         State f = can_f ? refine(bo, s, false) : State{};
         out = {t, f};
     } else {
-        const Val v = eval(e, s);
-        State t = v.may_nonzero() ? refine(e, s, true) : State{};
-        State f = v.may(0) ? refine(e, s, false) : State{};
-        out = {t, f};
+        // A call of a bool function of the unit: its outcomes apart.
+        const Expr* inner = bare->IgnoreParens();
+        if (const auto* widen = dyn_cast<ImplicitCastExpr>(inner);
+            widen && widen->getCastKind() == CK_IntegralCast && widen->getSubExpr()->getType()->isBooleanType())
+            inner = widen->getSubExpr()->IgnoreParens();
+        const auto* ce = dyn_cast<CallExpr>(inner);
+        const FunctionDecl* def = nullptr;
+        if (ce && ce->getDirectCallee() && ce->getDirectCallee()->hasBody(def) && def &&
+            def->getReturnType()->isBooleanType() && !active_.count(def)) {
+            std::pair<State, State> split;
+            call(ce, s, &split);
+            out = split;
+        } else {
+            const Val v = eval(e, s);
+            State t = v.may_nonzero() ? refine(e, s, true) : State{};
+            State f = v.may(0) ? refine(e, s, false) : State{};
+            out = {t, f};
+        }
     }
     note_truth(e, !out.first.dead, !out.second.dead);
     return out;
@@ -755,11 +814,19 @@ void Analyser::exec(const Stmt* st, State& s) {
         exec(fs->getInit(), s);
         exec_loop(fs->getCond(), fs->getBody(), fs->getInc(), false, s);
     } else if (const auto* rs = dyn_cast<ReturnStmt>(st)) {
-        Frame& f = frames_.back();
-        if (const Expr* v = rs->getRetValue()) {
-            const Val x = eval(v, s);
-            if (!s.dead && function_) f.ret = f.ret.join(convert(x, function_->getReturnType()));
+        Val x;
+        const bool split = frames_.back().split && rs->getRetValue();
+        if (split) {  // may call, and grow frames_
+            auto [t, f] = cond(rs->getRetValue(), s);
+            x = Val::boolean(!f.dead, !t.dead);
+            frames_.back().ret_true.join(t), frames_.back().ret_false.join(f);
+            s = t;
+            s.join(f);
+        } else if (const Expr* v = rs->getRetValue()) {
+            x = eval(v, s);
         }
+        Frame& f = frames_.back();
+        if (rs->getRetValue() && !s.dead && function_) f.ret = f.ret.join(convert(x, function_->getReturnType()));
         f.returned.join(s);
         s = State{};
     } else if (isa<BreakStmt>(st) || isa<ContinueStmt>(st)) {
@@ -983,6 +1050,9 @@ State Analyser::load_state() {
         const VarDecl* def = vd->getDefinition() ? vd->getDefinition() : vd;
         collect_cells(vd, vd->getType(), {}, def->getInit(), s);
     }
+    // Code of other files (an environment's initialisation at load) may have
+    // set what it can name before the first step.
+    havoc_escaped(s, true);
     return s;
 }
 

@@ -30,6 +30,9 @@ struct Probe {
 struct Options {
     std::vector<std::string> entries;  // scope functions; each step runs one of them from any reachable state
     std::set<std::string> written;     // unit variables the harness writes before a step (name or name.field)
+    // Objects of external linkage that no other file names: code elsewhere
+    // (other sources, the environment, stubs) cannot write them.
+    std::set<std::string> unseen;
     double seconds = 10;               // budget; running out claims nothing
 };
 
