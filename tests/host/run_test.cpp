@@ -133,6 +133,12 @@ struct OutputRow {
 
 const OutputRow kOutputRows[] = {
     {"InfoToAFullDeviceExitsTwo", "{ {kivrun} info {lib} >/dev/full; }", 2, "cannot write to standard output"},
+    // A floating input's type is its domain: shown once, with no range after it.
+    {"InfoShowsAFloatingTypeOnce",
+     "{ L={lib}; python3 -c \"import json,sys; d = json.load(open(sys.argv[1])); d['inputs'][0]['type'] = 'float'; "
+     "json.dump(d, open(sys.argv[2], 'w'))\" ${L%.so}.catalog.json {dir}/float.json && {kivrun} info {lib} "
+     "--catalog {dir}/float.json | grep -q '  float  kiv_haux1 -> '; }",
+     0, ""},
     {"ListToAFullDeviceExitsTwo", "{ {kivrun} run {lib} {suite} --list >/dev/full; }", 2,
      "cannot write to standard output"},
     {"ShardStatusFileNamingTheSuiteIsRefused", "GTEST_SHARD_STATUS_FILE={suite} {kivrun} run {lib} {suite} --shard 0/2", 2,
