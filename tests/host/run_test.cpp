@@ -60,6 +60,11 @@ const Invocation kInvocations[] = {
      "FAIL  wrong: step 2 ({suite}:5): Wrapper_seat_heating_control.LEDFeedback[0] expected 0, got 1", ""},
     {"MalformedSuiteExitsTwoAndRunsNothing", "run {lib} {suite}", "case,scope,959\nc,955,300\n", 2, "",
      "{suite}:2:7: value 300 is out of range"},
+    // A held row's checks come after its last step, which reports name with the row's line.
+    {"HeldRowIsCheckedAfterItsLastStep", "run {lib} {suite}",
+     "case,scope,959,966,968,970,980,repeat,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+     "wrong,955,30,1,1,0,0,3,1\n",
+     1, "FAIL  wrong: step 3 ({suite}:2): Wrapper_seat_heating_control.LEDFeedback[0] expected 1, got 0", ""},
     {"WrapAcceptsWhatTheLibraryWraps", "run {lib} {suite} --wrap", "case,scope,959\nc,955,300\n", 0, "PASSED", ""},
     {"MissingLibraryExitsTwo", "run {dir}/none.so {suite}", kPassing, 2, "", "cannot read library"},
     {"LibraryLackingAnExportExitsTwo", "info " KIV_STANDIN_INCOMPLETE_PATH, nullptr, 2, "",
