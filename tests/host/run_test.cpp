@@ -144,6 +144,17 @@ const OutputRow kOutputRows[] = {
      "json.dump(d, open(sys.argv[2], 'w'))\" ${L%.so}.catalog.json {dir}/float.json && {kivrun} info {lib} "
      "--catalog {dir}/float.json | grep -q '  float  kiv_haux1 -> '; }",
      0, ""},
+    // generate shows its progress on a terminal at least once a second, and
+    // says nothing of it with -q or to a pipe.
+    {"GenerateShowsProgressOnATerminal",
+     "{ cd {dir} && script -qec \"{kivrun} generate {lib} -o tick.csv --time-budget 1.6 --plateau 1000000000\" "
+     "/dev/null | tr '\\r' '\\n' | grep -m1 'goals reached, last new goal at' >&2; }",
+     0, " executions, "},
+    {"GenerateShowsNoProgressWhenQuietOrNotOnATerminal",
+     "{ cd {dir} && script -qec \"{kivrun} generate {lib} -o quiet.csv -q --time-budget 1.2 --plateau 1000000000\" "
+     "/dev/null > tty.txt; {kivrun} generate {lib} -o pipe.csv --time-budget 1.2 --plateau 1000000000 2> pipe.txt; "
+     "! grep -q 'last new goal at' tty.txt pipe.txt; }",
+     0, ""},
     {"ListToAFullDeviceExitsTwo", "{ {kivrun} run {lib} {suite} --list >/dev/full; }", 2,
      "cannot write to standard output"},
     {"ShardStatusFileNamingTheSuiteIsRefused", "GTEST_SHARD_STATUS_FILE={suite} {kivrun} run {lib} {suite} --shard 0/2", 2,
