@@ -151,9 +151,12 @@ int main(int argc, char** argv) {
                    "--goals: write the goals no input can reach, with the reason, as a kivrun --justify file");
     app.add_option("--skip-function", skipped, "--goals: records of this function get no goal")->allow_extra_args(false);
     app.add_option("inputs", tables, "SOURCE.c, or with --goals the record tables")->required();
+    app.set_version_flag("--version", "kivinst " KIVINST_VERSION);
     try {
         app.parse(own, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "kivinst: " << e.what() << "\n";

@@ -27,7 +27,8 @@ int command_line(int argc, char** argv) {
         "Suites are CSV (comma or semicolon), one row per step: a 'case' column (a new name starts a case "
         "from the library's state at load), a 'scope' column (UID or name; empty repeats the previous), one "
         "column per input (variable ID or name; an empty cell keeps the previous value) and 'expect OUTPUT' "
-        "columns (a value, a range 30..35 or a set 0|1; empty: no check). Lines starting with # are "
+        "columns (a value, a range 30..35 or a set 0|1; empty: no check); a 'repeat' column runs a row N times, "
+        "its checks after the last. Lines starting with # are "
         "comments; a 'note' column is free text. 'kivrun info LIBRARY' lists the names.");
     Action action;
     for (auto add : kCommands)

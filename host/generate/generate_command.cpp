@@ -14,6 +14,8 @@
 #include "cli/numbers.h"
 #include "catalog/catalog.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -126,7 +128,16 @@ int generate(const GenerateCommand& o) {
     go.wanted.assign(schema.goals.size(), 1);
     for (const auto& j : justified)
         go.wanted[j.goal] = 0;
+    // Progress for a person watching a terminal, on one line rewritten in place.
+    const bool ticking = !o.quiet && isatty(STDERR_FILENO);
+    if (ticking)
+        go.on_tick = [total = schema.goals.size()](const gen::Progress& p, double seconds) {
+            std::fprintf(stderr,
+                         "\rgenerate: %.0f s, %s executions, %zu of %zu goals reached, last new goal at %.1f s\x1b[K",
+                         seconds, with_commas(p.executions).c_str(), p.reached, total, p.seconds_to_last_goal);
+        };
     const gen::Generated g = gen::generate(runner, go);
+    if (ticking) std::fputs("\r\x1b[K", stderr);
 
     std::vector<std::size_t> rarity(schema.goals.size(), 0);
     for (const auto& e : g.corpus)
@@ -257,7 +268,7 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_flag("--mcdc", o.mcdc,
                   "Also search for cases that show a condition's MC/DC independence pair, and keep them");
     cmd->add_flag("--force", o.force, "Overwrite an existing output file");
-    cmd->add_flag("-q,--quiet", o.quiet, "Summary only: no lists of crashes and justified goals");
+    cmd->add_flag("-q,--quiet", o.quiet, "Summary only: no lists of crashes and justified goals, and no progress on a terminal");
     cmd->callback([&action, opts] { action = [opts] { return generate(*opts); }; });
 }
 

@@ -104,10 +104,10 @@ std::string goal_label(const GoalSlot& goal) {
 
 std::string case_name_for(const GoalSlot& goal) {
     if (!goal.info) return "reaches_" + std::to_string(goal.id);
-    static const std::pair<const char*, const char*> kWords[] = {{"==", " eq "}, {"!=", " ne "}, {"<=", " le "},
-                                                                 {">=", " ge "}, {"<", " lt "},  {">", " gt "},
-                                                                 {"&&", " and "}, {"||", " or "}, {"!", " not "},
-                                                                 {"+", " plus "}, {"^", " xor "}};
+    // A field through a pointer reads as a path: "->" goes before ">" can take it.
+    static const std::pair<const char*, const char*> kWords[] = {
+        {"->", "."},   {"==", " eq "},  {"!=", " ne "}, {"<=", " le "}, {">=", " ge "},  {"<", " lt "},
+        {">", " gt "}, {"&&", " and "}, {"||", " or "}, {"!", " not "}, {"+", " plus "}, {"^", " xor "}};
     std::string m = goal.info->meaning;
     for (const auto& [op, word] : kWords)
         for (std::size_t at; (at = m.find(op)) != std::string::npos;)

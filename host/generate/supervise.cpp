@@ -5,6 +5,7 @@
 
 #include "error.h"
 #include "exec/child.h"
+#include "generate/ticker.h"
 
 #include <signal.h>
 #include <sys/mman.h>
@@ -93,6 +94,8 @@ struct Shared {  // one anonymous shared page set between parent and child
     std::atomic<uint64_t> executions;  // cases run, restarts included
     std::atomic<uint64_t> steps;
     std::atomic<uint32_t> case_size;  // bytes of the case below
+    std::atomic<uint64_t> reached;          // goals, as of the last corpus case
+    std::atomic<uint64_t> last_goal_micros;  // from the start to the last new goal
     char case_bytes[kCaseBytes];
 };
 
@@ -225,6 +228,15 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
 
     // The search, restarted with the corpus so far after each death; each
     // restart draws from its own seed so it does not replay the fatal case.
+    std::optional<Ticker> ticker;
+    if (o.on_tick)
+        ticker.emplace(std::chrono::seconds(1), [&] {
+            Progress p;
+            p.executions = sh->executions.load(std::memory_order_relaxed);
+            p.reached = sh->reached.load(std::memory_order_relaxed);
+            p.seconds_to_last_goal = static_cast<double>(sh->last_goal_micros.load(std::memory_order_relaxed)) / 1e6;
+            o.on_tick(p, std::chrono::duration<double>(Clock::now() - start).count());
+        });
     for (uint64_t round = 0;; ++round) {
         bool got_end = false;
         const std::size_t corpus_before = out.corpus.size();
@@ -247,6 +259,9 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 sh->steps.fetch_add(c.size(), std::memory_order_relaxed);
             };
             engine.on_entry = [&](const Entry& e) {
+                sh->reached.store(engine.progress().reached, std::memory_order_relaxed);
+                sh->last_goal_micros.store(static_cast<uint64_t>(engine.progress().seconds_to_last_goal * 1e6),
+                                           std::memory_order_relaxed);
                 Writer w;
                 w.steps(e.steps);
                 w.bytes(e.reached);
@@ -299,6 +314,8 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
             break;
         }
     }
+
+    ticker.reset();
 
     // Minimisation runs cases the search never ran (shortened ones), which
     // may die too; then the cover of unshortened corpus cases is used.

@@ -8,6 +8,7 @@
 #include "generate/runner.h"
 #include "generate/search.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct GenerateOptions {
     // With --mcdc: per decision the runner watches, its expression; a case
     // showing a new independence pair is kept, and the suite keeps the pairs.
     std::vector<mcdc::Expression> mcdc;
+    // Called about once a second while the search runs, on a thread of its
+    // own: executions, goals reached and the time of the last new goal so
+    // far, and the seconds since the search began.
+    std::function<void(const Progress&, double)> on_tick;
 };
 
 struct Generated {

@@ -22,10 +22,11 @@ int info(const CommonOptions& o) {
         std::cout << "\nscope " << sc.uid << "  " << sc.name << "  (runs " << sc.unit << ")\n";
         for (const auto& in : target->catalog().inputs)
             if (in.scope == sc.uid)
-                std::cout << "  input  " << in.id << "  " << in.name << "  " << in.type.name << " "
-                          << (in.setter == kiv::Setter::boolean ? "0/1"
-                              : in.type.floating       ? std::string("float")
-                                                       : std::to_string(in.type.min_int()) + ".." +
+                // A floating type's name is its whole domain; a range would only repeat it.
+                std::cout << "  input  " << in.id << "  " << in.name << "  " << in.type.name
+                          << (in.setter == kiv::Setter::boolean ? " 0/1"
+                              : in.type.floating       ? std::string()
+                                                       : " " + std::to_string(in.type.min_int()) + ".." +
                                                              std::to_string(in.type.max_uint()))
                           << "  " << in.variable << " -> " << in.feeds << "\n";
         for (const auto& out : s.outputs)

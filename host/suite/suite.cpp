@@ -17,7 +17,7 @@ namespace kiv {
 
 namespace {
 
-enum class ColumnKind { case_name, scope, note, input, expect };
+enum class ColumnKind { case_name, scope, note, input, expect, repeat };
 
 struct Column {
     Column(ColumnKind k = ColumnKind::note, int s = -1) : kind(k), slot(s) {}
@@ -162,6 +162,10 @@ class SuiteParser : TableReader {
 public:
     static constexpr std::size_t kMaxCaseName = 1024;  // bytes
     static constexpr std::size_t kMaxColumns = 65536;
+    // A row held for many steps is a few cells of text but a step each in the
+    // plan: bounded per row, and in all the steps repeats and the setup case add.
+    static constexpr int64_t kMaxRepeat = 100000;
+    static constexpr uint64_t kMaxAddedSteps = 10000000;
 
     SuiteParser(const std::string& file, const Schema& schema, const SuiteOptions& options, Plan& plan)
         : TableReader(file), schema_(schema), options_(options), out_(plan) {
@@ -257,6 +261,7 @@ private:
         if (l == "case") return {ColumnKind::case_name};
         if (l == "scope") return {ColumnKind::scope};
         if (l == "note" || l == "notes" || l == "comment") return {ColumnKind::note};
+        if (l == "repeat") return {ColumnKind::repeat};
         // Past the cap on problems the file is refused anyway: the rest of a
         // header of a million unknown columns is not looked up one by one.
         if (full()) return {ColumnKind::note};
@@ -294,11 +299,11 @@ private:
         }
         Column col = named(ColumnKind::input, h, schema_.inputs, [](const InputSlot& i) { return i.name; });
         if (col.slot >= 0 || !col.candidates.empty()) return col;
-        const std::string expected = "; expected case, scope, note, an input ID or name, or 'expect <output>'";
+        const std::string expected = "; expected case, scope, note, repeat, an input ID or name, or 'expect <output>'";
         if (h.empty()) {
             error(line, cell.column, "empty column header" + expected);
         } else {
-            std::vector<std::string> known{"case", "scope", "note"};
+            std::vector<std::string> known{"case", "scope", "note", "repeat"};
             for (const auto& i : schema_.inputs)
                 known.push_back(i.name), known.emplace_back(short_name(i.name));
             for (const auto& o : schema_.outputs)
@@ -384,10 +389,12 @@ private:
                     0,     static_cast<uint32_t>(out_.expects.size()),
                     0,     row.line};
         const std::size_t n = std::min(columns_.size(), row.cells.size());
+        uint32_t repeat = 1;
         for (std::size_t c = 0; c < n; ++c) {
             const CsvCell& cell = row.cells[c];
             if (cell.text.empty()) continue;
             Column& col = columns_[c];
+            if (col.kind == ColumnKind::repeat) repeat = repeat_of(row.line, cell);
             if (col.kind != ColumnKind::input && col.kind != ColumnKind::expect) continue;
             const int slot = col.slot >= 0 ? col.slot : resolve(col, scope, row.line, cell);
             if (slot < 0) continue;
@@ -416,10 +423,36 @@ private:
             if (col.kind == ColumnKind::input) input(row.line, cell, slot, scope, st);
             if (col.kind == ColumnKind::expect) expect(row.line, cell, slot, scope, st);
         }
+        // A held row is the row written `repeat` times, its checks on the last only.
+        PlanStep held = st;
+        held.n_expects = 0;
+        out_.steps.insert(out_.steps.end(), repeat - 1, held);
         out_.steps.push_back(st);
-        ++out_.cases.back().n_steps;
-        ++case_steps_;
+        out_.cases.back().n_steps += repeat;
+        case_steps_ += static_cast<int>(repeat);
         last_scope_ = scope;
+    }
+
+    // The times a row's step runs; 1 (reported) for a cell that is no whole
+    // number within the limit, or when the steps added would pass theirs.
+    uint32_t repeat_of(int line, const CsvCell& cell) {
+        const auto n = parse_int(cell.text);
+        if (!n || *n < 1 || *n > kMaxRepeat) {
+            error(line, cell.column,
+                  "repeat '" + std::string(cell.text) + "' is not a whole number from 1 to " +
+                      std::to_string(kMaxRepeat) + "; expected how many times the row's step runs");
+            return 1;
+        }
+        return added_steps(static_cast<uint64_t>(*n - 1), line, cell.column) ? static_cast<uint32_t>(*n) : 1;
+    }
+
+    bool added_steps(uint64_t n, int line, int column) {
+        added_steps_ += n;
+        if (added_steps_ <= kMaxAddedSteps) return true;
+        error(line, column,
+              "repeats and the setup case add more than " + std::to_string(kMaxAddedSteps) +
+                  " steps to the suite; expected fewer or shorter held rows");
+        return false;
     }
 
     int32_t owner(const Column& col, int slot) const {
@@ -498,6 +531,7 @@ private:
         } else if (setup_ >= 0) {
             // The setup's steps again, sharing its inputs, without its checks.
             const PlanCase& s = out_.cases[setup_];
+            if (!added_steps(s.n_steps, row.line, cc->column)) return false;
             for (uint32_t k = 0; k < s.n_steps; ++k) {
                 PlanStep st = out_.steps[s.first_step + k];
                 st.first_expect = static_cast<uint32_t>(out_.expects.size()), st.n_expects = 0;
@@ -638,6 +672,7 @@ private:
     int case_col_ = -1, scope_col_ = -1, header_line_ = 0;
     int current_case_ = -1, setup_ = -1;
     int case_steps_ = 0;
+    uint64_t added_steps_ = 0;  // by repeats and the setup's copies
     int32_t last_scope_ = 0;
     std::string_view last_scope_text_;
 };

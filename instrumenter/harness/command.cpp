@@ -240,9 +240,12 @@ int command(int argc, char** argv) {
                    "write a Make depfile: DIR/kivinst.stamp depends on every file read (sources, headers)");
     app.add_flag("--no-build", no_build, "write DIR/unit and the ID map only (what kiv_add_harness runs)");
     app.add_option("sources", o.sources, "the unit's C sources")->required();
+    app.set_version_flag("--version", "kivinst " KIVINST_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "kivinst harness: " << e.what() << "\n";

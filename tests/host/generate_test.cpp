@@ -6,6 +6,7 @@
 #include "generate/minimise.h"
 #include "generate/runner.h"
 #include "generate/search.h"
+#include "generate/suite_writer.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -260,6 +261,26 @@ TEST(KivrunGenerate, ACrashingCaseIsKeptAsAFindingAndTheSearchGoesOn) {
     const auto passes = kivtest::kivrun("run " KIV_STANDIN_PATH " --catalog " + catalog + " " + suite);
     EXPECT_EQ(passes.code, 0) << passes.out << passes.err;
 }
+
+// A case is named by its goal's meaning: operators as words, a field path as
+// a path, nothing but [a-z0-9_].
+struct NameRow {
+    const char* meaning;
+    const char* name;
+};
+const NameRow kNameRows[] = {
+    {"handle->repeat > 3", "reaches_G7_handle_repeat_gt_3"},
+    {"ctx->rx.state != IDLE && !p->busy", "reaches_G7_ctx_rx_state_ne_idle_and_not_p_busy"},
+    {"p->n >= 2", "reaches_G7_p_n_ge_2"},
+};
+class KivrunGenerateNames : public testing::TestWithParam<NameRow> {};
+TEST_P(KivrunGenerateNames, ReadAsTheGoalsMeaning) {
+    kiv::CatalogGoal info;
+    info.goal = 7;
+    info.meaning = GetParam().meaning;
+    EXPECT_EQ(kiv::gen::case_name_for({1, &info}), GetParam().name);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, KivrunGenerateNames, testing::ValuesIn(kNameRows));
 
 struct BadInvocation {
     const char* name;

@@ -60,6 +60,11 @@ const Invocation kInvocations[] = {
      "FAIL  wrong: step 2 ({suite}:5): Wrapper_seat_heating_control.LEDFeedback[0] expected 0, got 1", ""},
     {"MalformedSuiteExitsTwoAndRunsNothing", "run {lib} {suite}", "case,scope,959\nc,955,300\n", 2, "",
      "{suite}:2:7: value 300 is out of range"},
+    // A held row's checks come after its last step, which reports name with the row's line.
+    {"HeldRowIsCheckedAfterItsLastStep", "run {lib} {suite}",
+     "case,scope,959,966,968,970,980,repeat,expect Wrapper_seat_heating_control.LEDFeedback[0]\n"
+     "wrong,955,30,1,1,0,0,3,1\n",
+     1, "FAIL  wrong: step 3 ({suite}:2): Wrapper_seat_heating_control.LEDFeedback[0] expected 1, got 0", ""},
     {"WrapAcceptsWhatTheLibraryWraps", "run {lib} {suite} --wrap", "case,scope,959\nc,955,300\n", 0, "PASSED", ""},
     {"MissingLibraryExitsTwo", "run {dir}/none.so {suite}", kPassing, 2, "", "cannot read library"},
     {"LibraryLackingAnExportExitsTwo", "info " KIV_STANDIN_INCOMPLETE_PATH, nullptr, 2, "",
@@ -133,6 +138,23 @@ struct OutputRow {
 
 const OutputRow kOutputRows[] = {
     {"InfoToAFullDeviceExitsTwo", "{ {kivrun} info {lib} >/dev/full; }", 2, "cannot write to standard output"},
+    // A floating input's type is its domain: shown once, with no range after it.
+    {"InfoShowsAFloatingTypeOnce",
+     "{ L={lib}; python3 -c \"import json,sys; d = json.load(open(sys.argv[1])); d['inputs'][0]['type'] = 'float'; "
+     "json.dump(d, open(sys.argv[2], 'w'))\" ${L%.so}.catalog.json {dir}/float.json && {kivrun} info {lib} "
+     "--catalog {dir}/float.json | grep -q '  float  kiv_haux1 -> '; }",
+     0, ""},
+    // generate shows its progress on a terminal at least once a second, and
+    // says nothing of it with -q or to a pipe.
+    {"GenerateShowsProgressOnATerminal",
+     "{ cd {dir} && script -qec \"{kivrun} generate {lib} -o tick.csv --time-budget 1.6 --plateau 1000000000\" "
+     "/dev/null | tr '\\r' '\\n' | grep -m1 'goals reached, last new goal at' >&2; }",
+     0, " executions, "},
+    {"GenerateShowsNoProgressWhenQuietOrNotOnATerminal",
+     "{ cd {dir} && script -qec \"{kivrun} generate {lib} -o quiet.csv -q --time-budget 1.2 --plateau 1000000000\" "
+     "/dev/null > tty.txt; {kivrun} generate {lib} -o pipe.csv --time-budget 1.2 --plateau 1000000000 2> pipe.txt; "
+     "! grep -q 'last new goal at' tty.txt pipe.txt; }",
+     0, ""},
     {"ListToAFullDeviceExitsTwo", "{ {kivrun} run {lib} {suite} --list >/dev/full; }", 2,
      "cannot write to standard output"},
     {"ShardStatusFileNamingTheSuiteIsRefused", "GTEST_SHARD_STATUS_FILE={suite} {kivrun} run {lib} {suite} --shard 0/2", 2,

@@ -122,6 +122,11 @@ const Accepted kAccepted[] = {
      "Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"
      "a[2]: 955 966=1; 955; 955 Wrapper_seat_heating_control.LEDFeedback[0]=1;\n"
      "b[2]: 955 966=1; 955; 955 966=0;\n"},
+    {"RepeatHoldsARowWithItsChecksOnTheLast",
+     "case,scope,SeatOccupied,repeat,expect LEDFeedback[0]\nsetup,955,1,2,0\na,955,0,3,1\n,,,,0\n",
+     "setup[0]: 955 966=1; 955 966=1 Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"
+     "a[2]: 955 966=1; 955 966=1; 955 966=0; 955 966=0; 955 966=0 Wrapper_seat_heating_control.LEDFeedback[0]=1; 955 "
+     "Wrapper_seat_heating_control.LEDFeedback[0]=0;\n"},
 };
 
 class KivrunAcceptedSuite : public testing::TestWithParam<Accepted> {};
@@ -156,6 +161,14 @@ TEST(KivrunSuite, ChecksAcceptWhatTheCellWrites) {
 }
 
 using kivtest::Malformed;
+
+// A setup held for 100000 steps, then 101 cases that each run it again.
+const std::string kManyHeldSteps = [] {
+    std::string s = "case,scope,repeat\nsetup,955,100000\n";
+    for (int k = 0; k < 101; ++k)
+        s += "c" + std::to_string(k) + ",955,\n";
+    return s;
+}();
 
 const Malformed kMalformed[] = {
     {"UnknownColumn", "case,scope,bogus\nc,955,1\n", "1:12", "unknown column 'bogus'"},
@@ -206,6 +219,11 @@ const Malformed kMalformed[] = {
     {"TextAfterQuote", "case,scope\n\"c\"x,955\n", "2:4", "unexpected text after a quoted cell"},
     {"NoHeader", "# only a comment\n", "1:1", "no header row"},
     {"NoSteps", "case,scope\n", "1:1", "has no steps"},
+    {"RepeatOfZero", "case,scope,repeat\nc,955,0\n", "2:7", "repeat '0' is not a whole number from 1 to 100000"},
+    {"RepeatBeyondItsLimit", "case,scope,repeat\nc,955,100001\n", "2:7", "repeat '100001' is not a whole number"},
+    {"RepeatNotWhole", "case,scope,repeat\nc,955,2.5\n", "2:7", "repeat '2.5' is not a whole number"},
+    // A held setup is copied into every case: bounded in all, not per row.
+    {"RepeatsAddingTooManySteps", kManyHeldSteps.c_str(), "102:1", "add more than 10000000 steps"},
 };
 
 class KivrunMalformedSuite : public testing::TestWithParam<Malformed> {};

@@ -1,7 +1,7 @@
 # kivinst must refuse bad input (inconsistent tables for --goals, numbers it
 # does not take): exit 2, a message naming the fault, nothing on standard
 # output and no file written. One row per fault.
-#   -DKIVINST=exe -DA=table of unit 16 -DB=table of unit 18 -DSOURCE=a unit's .c -DOUT=dir
+#   -DKIVINST=exe -DA=table of unit 16 -DB=table of unit 18 -DSOURCE=a unit's .c -DOUT=dir -DVERSION=project version
 file(MAKE_DIRECTORY ${OUT})
 file(COPY_FILE ${B} ${OUT}/copy_records.def)
 # The same unit number for a second unit: its records carry TU18 too.
@@ -49,6 +49,13 @@ foreach(row ${rows})
   execute_process(COMMAND ${KIVINST} ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 2 OR NOT out STREQUAL "" OR NOT err MATCHES "${want}" OR EXISTS ${written})
     message(SEND_ERROR "kivinst ${args}: exit ${rc}, expected 2 and '${want}'; said: ${err}")
+  endif()
+endforeach()
+# --version answers before any option is required, for both commands.
+foreach(args "--version" "harness;--version")
+  execute_process(COMMAND ${KIVINST} ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "kivinst ${VERSION}\n")
+    message(SEND_ERROR "kivinst ${args}: exit ${rc}, expected 0 and 'kivinst ${VERSION}'; said: ${out}${err}")
   endif()
 endforeach()
 set(own_after)
