@@ -554,7 +554,14 @@ Generated generate(const Options& options) {
         for (const auto& s : options.sources) known |= fs::path(s).filename() == file;
         if (!known) throw BadInput(unit.locate(file).str() + ": " + file + " is not among the sources");
     }
-    gen.name = !options.name.empty() ? options.name : !unit.name.empty() ? unit.name : stem_of(options.sources.front());
+    // The name becomes a CMake target and project, and file names: a
+    // source's stem ("sp ace.v2") is made an identifier of it.
+    gen.name = !options.name.empty() ? options.name
+               : !unit.name.empty()  ? unit.name
+                                     : identifier(stem_of(options.sources.front()));
+    if (gen.name.empty() || gen.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
+                                std::string::npos)
+        throw BadInput("--name " + printable(gen.name) + ": the library's name must be a C identifier");
     for (const auto& i : options.includes) gen.compiler_args.push_back("-I" + i);
     for (const auto& i : unit.includes) gen.compiler_args.push_back("-I" + i);
     for (const auto& d : options.defines) gen.compiler_args.push_back("-D" + d);
