@@ -593,7 +593,14 @@ Generated generate(const Options& options) {
         for (const auto& s : options.sources) known |= fs::path(s).filename() == file;
         if (!known) throw BadInput(unit.locate(file).str() + ": " + file + " is not among the sources");
     }
-    gen.name = !options.name.empty() ? options.name : !unit.name.empty() ? unit.name : stem_of(options.sources.front());
+    // The name becomes a CMake target and project, and file names: a
+    // source's stem ("sp ace.v2") is made an identifier of it.
+    gen.name = !options.name.empty() ? options.name
+               : !unit.name.empty()  ? unit.name
+                                     : identifier(stem_of(options.sources.front()));
+    if (gen.name.empty() || gen.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
+                                std::string::npos)
+        throw BadInput("--name " + printable(gen.name) + ": the library's name must be a C identifier");
     for (const auto& i : options.includes) gen.compiler_args.push_back("-I" + i);
     for (const auto& i : unit.includes) gen.compiler_args.push_back("-I" + i);
     for (const auto& d : options.defines) gen.compiler_args.push_back("-D" + d);
@@ -856,6 +863,7 @@ Generated generate(const Options& options) {
     ids << "\n#undef KIV_INPUT_ID\n#undef KIV_GOAL_ID\n";
 
     planner.glue.declare("void kiv_no_init(void);");
+    if (!planner.pre_step.empty()) planner.glue.declare("void kiv_unit_pre_step(void);");
     if (!unit.environment_init.empty()) planner.glue.declare("void " + unit.environment_init + "(void);");
     unit_h << banner("What the runtime's frames need of " + gen.name +
                      ": the scope functions and the variables\n// the harness variables are copied from and to.")
@@ -865,15 +873,18 @@ Generated generate(const Options& options) {
     unit_h << "\n#ifdef __cplusplus\n}\n#endif\n";
     if (!unit.environment_init.empty())
         unit_h << "\n#define KIV_UNIT_ENVIRONMENT_INIT() " << unit.environment_init << "()\n";
-    if (!planner.pre_step.empty()) {
-        unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() do { ";
-        for (const auto& c : planner.pre_step) unit_h << c << " = 0; ";
-        unit_h << "} while (0)\n";
-    }
+    // One function, not a macro every scope's frame expands: the frames
+    // would hold scopes times stubs statements.
+    if (!planner.pre_step.empty()) unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() kiv_unit_pre_step()\n";
     glue_c << "/* The glue of " << gen.name
            << " that belongs to no translation unit. Written by kivinst harness. */\n"
            << "#include \"unit/unit.h\"\n\n/* Scopes without an initialisation of their own start from the state at load. */\n"
            << "void kiv_no_init(void)\n{\n}\n" << planner.env_wrappers;
+    if (!planner.pre_step.empty()) {
+        glue_c << "\nvoid kiv_unit_pre_step(void)\n{\n";
+        for (const auto& c : planner.pre_step) glue_c << "    " << c << " = 0;\n";
+        glue_c << "}\n";
+    }
     gen.files["unit/scopes.def"] = scopes.str();
     gen.files["unit/harness_variables.def"] = vars.str();
     gen.files["unit/harness_ids.def"] = ids.str();

@@ -5,14 +5,16 @@
 
 #include <cstdint>
 
+#include "harness/table_count.h"
+
 #define KIV_HAUX(n, scope, direction, type, unit_variable, name) extern type kiv_haux##n;
 #include "unit/harness_variables.def"
 
-inline constexpr int kKivHarnessVariableCount = 0
-#define KIV_HAUX(n, scope, direction, type, unit_variable, name) +1
+inline constexpr int kKivHarnessVariableCount = kiv_sum({0
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) , 1
 #include "unit/harness_variables.def"
-    ;
-inline constexpr int kKivHarnessInputCount = 0
-#define KIV_HAUX(n, scope, direction, type, unit_variable, name) +(#direction[0] == 'I' ? 1 : 0)
+});
+inline constexpr int kKivHarnessInputCount = kiv_sum({0
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) , (#direction[0] == 'I' ? 1 : 0)
 #include "unit/harness_variables.def"
-    ;
+});

@@ -5,6 +5,7 @@
 
 #include "frame/harness_variables.h"
 #include "frame/kiv_user_defined_init_function.h"
+#include "harness/table_count.h"
 #include "unit/unit.h"
 
 // A unit without an environment to set up, or without per-step work before
@@ -24,10 +25,10 @@
     void step##_observer_post_step_hook();
 #include "unit/scopes.def"
 
-inline constexpr int kKivScopeCount = 0
-#define KIV_SCOPE(uid, name, step, unit, init) +1
+inline constexpr int kKivScopeCount = kiv_sum({0
+#define KIV_SCOPE(uid, name, step, unit, init) , 1
 #include "unit/scopes.def"
-    ;
+});
 
 // The directions of harness_variables.def. An INOUT input is fed like an IN
 // one and then follows its unit variable, so state the unit keeps there

@@ -18,11 +18,23 @@ static_assert(kKivIdCount - kKivWritableIdCount == kKivGoalCount, "each goal nee
 namespace {
 
 // Whether kiv_haux<n> is an input; an output has no ID and nothing to set.
-constexpr bool kiv_is_input(int n) {
-#define KIV_HAUX(n_, scope, direction, type, unit_variable, name) \
-    if (n == n_) return #direction[0] == 'I';
+// One table for every check, built once: a search per check would cost the
+// compiler the product of inputs and variables.
+constexpr int kMaxHaux = [] {
+    int most = 0;
+#define KIV_HAUX(n_, scope, direction, type, unit_variable, name) most = n_ > most ? n_ : most;
 #include "unit/harness_variables.def"
-    return false;
+    return most;
+}();
+constexpr std::array<bool, kMaxHaux + 1> kIsInput = [] {
+    std::array<bool, kMaxHaux + 1> in{};
+#define KIV_HAUX(n_, scope, direction, type, unit_variable, name) in[n_] = #direction[0] == 'I';
+#include "unit/harness_variables.def"
+    return in;
+}();
+
+constexpr bool kiv_is_input(int n) {
+    return n >= 0 && n <= kMaxHaux && kIsInput[static_cast<std::size_t>(n)];
 }
 
 }  // namespace
@@ -96,10 +108,10 @@ struct kiv_floating_entry {
     fct_float_pair accessors;
 };
 
-constexpr int kFloatingIdCount = 0
-#define KIV_INPUT_ID(id, n, setter) +(std::is_floating_point_v<KIV_TYPE_OF(n)> ? 1 : 0)
+constexpr int kFloatingIdCount = kiv_sum({0
+#define KIV_INPUT_ID(id, n, setter) , (std::is_floating_point_v<KIV_TYPE_OF(n)> ? 1 : 0)
 #include "unit/harness_ids.def"
-    ;
+});
 
 // Only the floating IDs, so that a unit without any (the usual case) pays
 // nothing at registration.

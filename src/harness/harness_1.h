@@ -4,6 +4,7 @@
 #pragma once
 
 #include "harness/harness_main.h"
+#include "harness/table_count.h"
 
 #include <cstdint>
 
@@ -20,12 +21,12 @@ void kiv_register_functions_1();
 // both null when its variable is not floating (or the getter is unknown).
 fct_float_pair kiv_floating_accessors(kiv_getter getter);
 
-inline constexpr int kKivIdCount = 0
-#define KIV_INPUT_ID(id, n, setter) +1
-#define KIV_GOAL_ID(id, n) +1
+inline constexpr int kKivIdCount = kiv_sum({0
+#define KIV_INPUT_ID(id, n, setter) , 1
+#define KIV_GOAL_ID(id, n) , 1
 #include "unit/harness_ids.def"
-    ;
-inline constexpr int kKivWritableIdCount = 0
-#define KIV_INPUT_ID(id, n, setter) +1
+});
+inline constexpr int kKivWritableIdCount = kiv_sum({0
+#define KIV_INPUT_ID(id, n, setter) , 1
 #include "unit/harness_ids.def"
-    ;
+});

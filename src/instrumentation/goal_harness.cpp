@@ -4,6 +4,10 @@
 
 #include "instrumentation/CodeAnnotation.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
 // The records live in the instrumented units; the evaluation only reads them.
 // Declared hidden so that each is addressed directly, not through the GOT.
 #define IXA_RECORD(kind, record, function, text) \
@@ -22,7 +26,39 @@
 #define KIV_FOLD_FLAG(goal, field) goal |= field;
 #define KIV_FOLD_COUNT(goal, field) goal = field != 0 ? field : goal;
 
-void kiv_goals_evaluate() {
-#define KIV_GOAL(n, record, field, rule) KIV_FOLD_##rule(KIV_G##n, record.field)
+// Each goal's fold is numbered by its row in goals.def (__COUNTER__ counts
+// the rows), so that the evaluation is cut into functions of at most kChunk
+// folds: one function of every fold would cost the optimiser time that grows
+// faster than the goals (minutes for ten thousand). A unit of up to kChunk
+// goals gets one function, as before.
+namespace {
+
+constexpr int kFoldBase = __COUNTER__;
+template <int Row>
+void kiv_fold();
+#define KIV_GOAL(n, record, field, rule)                          \
+    template <>                                                   \
+    inline void kiv_fold<__COUNTER__ - kFoldBase - 1>() {         \
+        KIV_FOLD_##rule(KIV_G##n, record.field)                   \
+    }
 #include "unit/goals.def"
+
+constexpr int kChunk = 512;
+
+template <int First, std::size_t... Row>
+void kiv_fold_chunk(std::index_sequence<Row...>) {
+    (kiv_fold<First + static_cast<int>(Row)>(), ...);
+}
+
+template <std::size_t... Chunk>
+void kiv_fold_all(std::index_sequence<Chunk...>) {
+    (kiv_fold_chunk<static_cast<int>(Chunk) * kChunk>(
+         std::make_index_sequence<std::min<std::size_t>(kChunk, kKivGoalCount - Chunk * kChunk)>{}),
+     ...);
+}
+
+}  // namespace
+
+void kiv_goals_evaluate() {
+    kiv_fold_all(std::make_index_sequence<(kKivGoalCount + kChunk - 1) / kChunk>{});
 }

@@ -4,15 +4,17 @@
 
 #include <cstdint>
 
+#include "harness/table_count.h"
+
 // Flag goals hold 0 or 1; statement goals the last non-zero hitCount of their
 // record. Only kiv_goals_evaluate writes them, and nothing clears them.
 #define KIV_GOAL(n, record, field, rule) extern uint32_t KIV_G##n;
 #include "unit/goals.def"
 
-inline constexpr int kKivGoalCount = 0
-#define KIV_GOAL(n, record, field, rule) +1
+inline constexpr int kKivGoalCount = kiv_sum({0
+#define KIV_GOAL(n, record, field, rule) , 1
 #include "unit/goals.def"
-    ;
+});
 
 // Folds every probe record into its goal flags; idempotent between probe hits.
 void kiv_goals_evaluate();

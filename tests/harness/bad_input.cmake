@@ -21,6 +21,8 @@ set(rows
   "same_scope_name|--unit same_scope_name.json two_entries.c|same_scope_name.json:5:22: scopes up and down are both named step"
   "raw_step|--unit raw_step.json two_entries.c|raw_step.json:4:20: step \"kiv_a.void.. int kiv_b\" of scope up must be a C identifier"
   "escape_in_scope_name|--unit escape_in_name.json two_entries.c|escape_in_name.json:4:5: scope name \"\\\\x1b.31mUp\" cannot be written: it holds a control character"
+  "unit_file_is_a_device|--unit /dev/zero unit.c|/dev/zero: not a regular file"
+  "map_file_is_a_device|--map /dev/zero unit.c|/dev/zero: not a regular file"
   "no_id_left|--unit max_id.json two_entries.c|max_id.json: ID 2147483647 of scope up is the highest an ID can be"
   "does_not_parse|broken.c|broken.c:4:17: error: expected ... after return statement.*does not parse"
   "no_entry_lists_candidates|no_entry.c|no entry function found.*candidates: pong, ping"
