@@ -118,6 +118,8 @@ std::string build_id(const std::string& path) {
     return id.empty() ? "" : "build-id:" + id;
 }
 
+}  // namespace
+
 std::string file_sha256(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return "";
@@ -129,8 +131,6 @@ std::string file_sha256(const std::string& path) {
     }
     return "sha256:" + h.hex();
 }
-
-}  // namespace
 
 std::string text_sha256(std::string_view bytes) {
     Sha256 h;
