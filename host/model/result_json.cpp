@@ -706,7 +706,8 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
                                      {"condition", c},
                                      {"message", mcdc_contradiction_text(r, d, c)}});
     }
-    if (r.trace) j["trace"] = trace_json(r);
+    constexpr const char* kTraceMark = "\x01trace";  // written in place below, its lists one element a line
+    if (r.trace) j["trace"] = kTraceMark;
     j["thresholds"] = json::array();
     for (const auto& t : r.thresholds) {
         json jt{{"criterion", t.criterion}, {"required", t.percent}, {"measure", "covered_percent"}};
@@ -726,7 +727,11 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
     const std::size_t at = text.find(mark);
     out.write(text.data(), static_cast<std::streamsize>(at + mark.size() - std::strlen(kCasesMark) - 2));
     write_cases_json(r.cases, r.goals, out, 4);
-    out << text.substr(at + mark.size()) << "\n";
+    std::string rest = text.substr(at + mark.size());
+    const std::string trace_mark = json(kTraceMark).dump();
+    if (const std::size_t t = rest.find(trace_mark); r.trace && t != std::string::npos)
+        rest.replace(t, trace_mark.size(), trace_json_text(r, 4));
+    out << rest << "\n";
 }
 
 Result read_json(std::istream& in, const std::string& what) {

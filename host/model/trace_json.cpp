@@ -75,8 +75,9 @@ json trace_json(const Result& r) {
         const CaseLink& l = t.links[c];
         const bool goals = c < t.case_goals.size() && !t.case_goals[c].empty();
         if (!l.linked() && l.technique.empty() && l.description.empty()) continue;
-        json jl{{"case", r.cases[c].id()}, {"req", json::array()}, {"verifies", verifies_name(l.verifies)},
-                {"technique", l.technique}, {"description", l.description}};
+        json jl{{"case", r.cases[c].id()}, {"req", json::array()}, {"verifies", verifies_name(l.verifies)}};
+        if (!l.technique.empty()) jl["technique"] = l.technique;
+        if (!l.description.empty()) jl["description"] = l.description;
         for (const auto& ref : l.refs)
             jl["req"].push_back(ref.text());
         if (goals) jl["goals"] = goal_bits_text(t.case_goals[c], r.goals.size());
@@ -88,6 +89,26 @@ json trace_json(const Result& r) {
             j["goals_no_linked_case_reached"].push_back(r.goals[g].id);
     }
     return j;
+}
+
+std::string trace_json_text(const Result& r, int indent) {
+    json j = trace_json(r);
+    const std::string pad(static_cast<std::size_t>(indent), ' ');
+    std::string out = "{";
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+        out += (first ? "\n" : ",\n") + pad + json(it.key()).dump() + ": ";
+        first = false;
+        if (!it->is_array() || it->empty() || it.key() == "goals_no_linked_case_reached") {
+            out += it->dump(-1, ' ', false, json::error_handler_t::replace);
+            continue;
+        }
+        out += "[";
+        for (std::size_t k = 0; k < it->size(); ++k)
+            out += (k ? ",\n  " : "\n  ") + pad + (*it)[k].dump(-1, ' ', false, json::error_handler_t::replace);
+        out += "\n" + pad + "]";
+    }
+    return out + "\n" + pad.substr(2) + "}";
 }
 
 TraceSection read_trace_json(const json& j, const Result& r, const std::string& what) {
@@ -132,9 +153,9 @@ TraceSection read_trace_json(const json& j, const Result& r, const std::string& 
             const auto v = verifies_named(l.at("verifies").get<std::string>());
             if (!v) throw bad("verifies '" + l.at("verifies").get<std::string>() + "'");
             link.verifies = *v;
-            link.technique = l.at("technique").get<std::string>();
+            link.technique = l.value("technique", std::string());
             if (!link.technique.empty() && !technique_named(link.technique)) throw bad("technique '" + link.technique + "'");
-            link.description = l.at("description").get<std::string>();
+            link.description = l.value("description", std::string());
             if (l.contains("goals") &&
                 !goal_bits_from_text(l["goals"].get<std::string>(), r.goals.size(), t.case_goals[it->second]))
                 throw bad("the goals of case " + it->first + " are not a goal set of this result");

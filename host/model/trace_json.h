@@ -11,6 +11,10 @@
 namespace kiv {
 
 nlohmann::json trace_json(const Result& result);
+// The same as text, its lists of requirements and links one element a line
+// (a large result holds hundreds of thousands); `indent` spaces before the
+// object's keys, as the enclosing document is indented.
+std::string trace_json_text(const Result& result, int indent);
 // Reads the section of `result`, whose cases are already read; throws Error
 // naming `what` when it is malformed or names a case the result lacks.
 TraceSection read_trace_json(const nlohmann::json& j, const Result& result, const std::string& what);
