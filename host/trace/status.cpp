@@ -77,7 +77,12 @@ std::optional<ReqStatus> req_status_keyed(const std::string& key) {
 
 TraceSummary summarize_trace(const Result& result) {
     TraceSummary out;
-    if (!result.trace) return out;
+    if (!result.trace) {
+        // No case names a requirement: each is a case without one.
+        for (std::size_t c = 0; c < result.cases.size(); ++c)
+            if (!is_setup(result.cases[c])) out.unlinked.push_back(c);
+        return out;
+    }
     const TraceSection& t = *result.trace;
     std::unordered_map<std::string, std::size_t> index;
     for (std::size_t k = 0; k < t.requirements.size(); ++k) {

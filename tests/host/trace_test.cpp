@@ -176,6 +176,15 @@ TEST(Trace, AnAcceptanceClearsASuspectRequirementAndIsRecorded) {
     EXPECT_EQ(j["trace"]["accepted"].back()["source"], "--accept");
 }
 
+// A suite without traceability cells fails a gate on cases without a requirement.
+TEST(Trace, AGateOnUnlinkedCasesCountsEveryCaseOfASuiteWithoutRequirements) {
+    const std::string suite = kivtest::write_file("plain.csv", "case,scope,959\nsetup,955,30\nc,955,30\n");
+    const auto r = kivtest::kivrun("run " + kLib + " " + suite + " -q --gate unlinked=0");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(untemp(r.err), "<TMP>/plain.csv:3: error: case c names no requirement\n"
+                             "kivrun: gate unlinked=0 not met: 1 case names no requirement\n");
+}
+
 // A saved result reports the same statuses; the ReqIF export read back as
 // the requirement set (plain and zipped) gives the same statuses again.
 TEST(Trace, ReqifExportReimportsToTheSameStatuses) {
