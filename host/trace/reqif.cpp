@@ -10,6 +10,7 @@
 #include <zip.h>
 
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -162,6 +163,10 @@ private:
 
 void read_reqif_text(const std::string& text, const std::string& file, const RequirementMapping& mapping,
                      std::vector<Requirement>& out, std::vector<Diagnostic>& diags) {
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        diags.push_back({file, 0, 0, "too large to read as XML (over 2 GB)"});
+        return;
+    }
     // No entity expansion, no DTD loading, no network: a requirement file is data.
     // The first error is the one that explains the rest.
     struct First {
@@ -183,6 +188,12 @@ void read_reqif_text(const std::string& text, const std::string& file, const Req
         std::string message = first.seen ? first.message : "unreadable XML";
         while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
         diags.push_back({file, first.line, first.column, "malformed XML: " + printable(message)});
+        return;
+    }
+    // ReqIF has no document type declaration; one could define entities whose
+    // nested references multiply the text a thousandfold at every level.
+    if (doc->intSubset || doc->extSubset) {
+        diags.push_back({file, 1, 1, "a ReqIF file has no <!DOCTYPE>; entity declarations are not read"});
         return;
     }
     ReqifReader(file, mapping, out, diags).read(xmlDocGetRootElement(doc.get()));
