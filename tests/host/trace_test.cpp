@@ -179,6 +179,26 @@ TEST(Trace, AnAcceptanceClearsASuspectRequirementAndIsRecorded) {
     EXPECT_EQ(j["trace"]["accepted"].back()["source"], "--accept");
 }
 
+// A baseline recorded from a linked suite keeps what each case verifies.
+TEST(Trace, RecordKeepsEachCaseLinks) {
+    const Traced t = run_traced();
+    const std::string recorded = tmp_dir() + "/recorded.csv", junit = kivtest::write_file("recorded.xml", "");
+    std::filesystem::remove(recorded);
+    ASSERT_EQ(kivtest::kivrun("run " + kLib + " " + t.suite + " -q --record " + recorded).code, 1);
+    kivtest::kivrun("run " + kLib + " " + recorded + " -q --junit " + junit);
+    // The case properties, without the coverage figures, which recording changes.
+    const auto properties = [](const std::string& xml) {
+        std::istringstream in(kivtest::read_file(xml));
+        std::string all;
+        for (std::string line; std::getline(in, line);)
+            if (line.find("<property name=\"coverage.") == std::string::npos &&
+                line.find("<property ") != std::string::npos)
+                all += line + "\n";
+        return all;
+    };
+    EXPECT_EQ(properties(junit), properties(t.junit));
+}
+
 // A suite without traceability cells fails a gate on cases without a requirement.
 TEST(Trace, AGateOnUnlinkedCasesCountsEveryCaseOfASuiteWithoutRequirements) {
     const std::string suite = kivtest::write_file("plain.csv", "case,scope,959\nsetup,955,30\nc,955,30\n");
