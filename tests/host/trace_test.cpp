@@ -208,6 +208,21 @@ TEST(Trace, AGateOnUnlinkedCasesCountsEveryCaseOfASuiteWithoutRequirements) {
                              "kivrun: gate unlinked=0 not met: 1 case names no requirement\n");
 }
 
+// The acceptance rows the text report prints clear what they are printed for.
+TEST(Trace, TheAcceptanceRowsTheReportPrintsClearTheSuspects) {
+    const Traced t = run_traced();
+    std::string rows = "req,sha256,revision\n";
+    const std::string mark = "to accept (req,sha256,revision): ";
+    for (std::size_t at = t.run.out.find(mark); at != std::string::npos; at = t.run.out.find(mark, at + 1))
+        rows += t.run.out.substr(at + mark.size(), t.run.out.find('\n', at) + 1 - at - mark.size());
+    ASSERT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3) << t.run.out;
+    const std::string json2 = kivtest::write_file("accepted_all.json", "");
+    const auto r = kivtest::kivrun("report " + t.json + " --accepted " + kivtest::write_file("rows.csv", rows) +
+                                   " --json " + json2);
+    EXPECT_EQ(r.code, 1) << r.err;  // wrong still fails
+    EXPECT_EQ(nlohmann::json::parse(kivtest::read_file(json2))["trace"]["counts"]["suspect"], 0);
+}
+
 // A saved result reports the same statuses; the ReqIF export read back as
 // the requirement set (plain and zipped) gives the same statuses again.
 TEST(Trace, ReqifExportReimportsToTheSameStatuses) {

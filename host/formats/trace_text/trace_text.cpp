@@ -43,6 +43,12 @@ void write_trace_text(const Result& r, const TraceSummary& s, std::ostream& out,
         }
         for (const auto& why : q.suspect)
             out << "      suspect: " << terminal_text(why.text) << "\n";
+        // The acceptance row that clears it, once its cases are reviewed.
+        if (!q.suspect.empty() && q.requirement >= 0) {
+            const Requirement& req = r.trace->requirements[static_cast<std::size_t>(q.requirement)];
+            out << "      to accept (req,sha256,revision): " << terminal_text(req.id) << "," << req.text_sha256 << ","
+                << (req.revision >= 0 ? std::to_string(req.revision) : "") << "\n";
+        }
     }
     for (std::size_t c : s.unlinked)
         out << "  no requirement: " << terminal_text(r.cases[c].suite + ":" + r.cases[c].name) << "\n";
