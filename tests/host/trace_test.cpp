@@ -2,6 +2,8 @@
 // sets in CSV and ReqIF, statuses, gates and the reports, through kivrun as a
 // user runs it.
 #include "host_test.h"
+#include "load/identity.h"
+#include "trace/requirements.h"
 
 #include <nlohmann/json.hpp>
 
@@ -72,6 +74,15 @@ std::string reqif(const std::vector<std::vector<std::pair<std::string, std::stri
            "IDENTIFIER=\"t\"><SPEC-ATTRIBUTES>\n" +
            defs + "</SPEC-ATTRIBUTES></SPEC-OBJECT-TYPE></SPEC-TYPES><SPEC-OBJECTS>\n" + values +
            "</SPEC-OBJECTS></REQ-IF-CONTENT></CORE-CONTENT></REQ-IF>\n";
+}
+
+// FIPS 180-2's examples, and a text hashed alike whatever its blanks.
+TEST(Trace, TextsHashAsSha256) {
+    EXPECT_EQ(kiv::text_sha256("abc"), "sha256:ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(kiv::text_sha256(std::string(1000000, 'a')),
+              "sha256:cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(kiv::requirement_text_hash(" abc \n"), kiv::text_sha256("abc"));
+    EXPECT_EQ(kiv::requirement_text_hash("a \r\n\t b"), kiv::text_sha256("a b"));
 }
 
 // ---- bad input: exit 2, located, nothing written ----
