@@ -42,6 +42,7 @@ clang: deps
 bench: build
 	@scripts/bench.sh $(BUILD)
 	@scripts/bench-e2e.sh $(BUILD)
+	@scripts/bench-trace.sh $(BUILD)
 
 # A Debian package (library, catalog, header, kivrun) that apt-get installs
 # with its dependencies: apt-get install ./$(BUILD)/dllharness_*.deb

@@ -39,10 +39,13 @@ for n in "${sizes[@]}"; do
 done
 
 # kivrun merge end to end: 64 results of 10,000 cases (copies of one suite
-# under 64 names, each run alone), merged into one file; fastest of three.
+# under 64 names, each with a comment of its own, each run alone), merged
+# into one file; fastest of three.
 mkdir "$tmp/merge"
 awk -v n=10000 -f scripts/bench-suite.awk >"$tmp/merge/suite.csv"
-for k in $(seq -w 0 63); do cp "$tmp/merge/suite.csv" "$tmp/merge/part$k.csv"; done
+# Each copy differs by a comment line: a result knows its suite by content,
+# and merge takes two paths of one content for one suite.
+for k in $(seq -w 0 63); do { echo "# part $k"; cat "$tmp/merge/suite.csv"; } >"$tmp/merge/part$k.csv"; done
 rm "$tmp/merge/suite.csv"
 ls "$tmp"/merge/part*.csv | xargs -P "${JOBS:-$(nproc)}" -I{} \
   "$build/host/kivrun" run -q "$build/libdllharness.so" {} --json {}.json >/dev/null

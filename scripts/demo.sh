@@ -6,7 +6,8 @@ if [ -x "$build/host/kivrun" ] && [ -f examples/seat_heater.csv ]; then
   # The goals no input can reach are justified, so the demo shows full coverage.
   status=0
   "$build/host/kivrun" run "$build/libdllharness.so" examples/seat_heater.csv \
-    --justify examples/seat_heater.justify.csv --html "$build/coverage-html" || status=$?
+    --justify examples/seat_heater.justify.csv --html "$build/coverage-html" \
+    --requirements examples/seat_heater.requirements.csv --gate untested=0,failing=0,suspect=0,unlinked=0 || status=$?
   [ -f "$build/coverage-html/index.html" ] &&
     echo "HTML report of every goal on the source: file://$(cd "$build" && pwd)/coverage-html/index.html"
   # A suite generated from the library itself, then run like the hand-written one.

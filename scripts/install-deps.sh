@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it says exactly what to install.
 # Extra package names given as arguments are needed too.
 set -euo pipefail
-need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsimdjson-dev libelf-dev binutils
+need=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsimdjson-dev libelf-dev libxml2-dev libzip-dev libssl-dev binutils
   lcov libxml2-utils python3 python3-junitparser
   libclang-14-dev llvm-14-dev clang-14 "$@")
 missing=()

@@ -12,7 +12,16 @@
 
 namespace kiv {
 
+namespace {
+std::vector<std::string> arguments;
+}  // namespace
+
+const std::vector<std::string>& invocation() {
+    return arguments;
+}
+
 int command_line(int argc, char** argv) {
+    arguments.assign(argv + (argc > 0), argv + argc);
     // Named here, or the usage line would show argv[0], the binary's whole path.
     CLI::App app{
         "kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.\n"

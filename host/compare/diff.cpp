@@ -146,6 +146,7 @@ ResultDiff diff_results(const Result& before, const Result& after, const std::st
     d.old_cases = before.cases.size(), d.new_cases = after.cases.size();
     compare_goals(before, after, d);
     compare_cases(before, after, d);
+    compare_requirements(before, after, d);
     return d;
 }
 
@@ -188,6 +189,9 @@ void write_diff_text_raw(const ResultDiff& d, std::ostream& out) {
     case_list("Cases newly passing", d.newly_passing, 20, out);
     case_list("Cases added, passing", added_passing, 20, out);
     case_list("Cases removed", d.removed, 20, out);
+    if (!d.requirements_worse.empty()) out << "\nRequirements newly untested, failing or suspect (" << d.requirements_worse.size() << "):\n";
+    for (const RequirementChange& r : d.requirements_worse)
+        out << "  " << r.id << "  " << r.before << " -> " << r.after << "\n";
     out << "\n";
     if (!d.regressed()) {
         out << "NO REGRESSION\n";
@@ -198,7 +202,10 @@ void write_diff_text_raw(const ResultDiff& d, std::ostream& out) {
     if (!d.lost.empty()) out << sep << count(d.lost.size(), "goal", "goals") << " lost", sep = ", ";
     if (!d.newly_failing.empty())
         out << sep << count(d.newly_failing.size(), "case", "cases") << " newly failing", sep = ", ";
-    if (d.added_failing()) out << sep << count(d.added_failing(), "new case", "new cases") << " failing";
+    if (d.added_failing()) out << sep << count(d.added_failing(), "new case", "new cases") << " failing", sep = ", ";
+    if (!d.requirements_worse.empty())
+        out << sep << count(d.requirements_worse.size(), "requirement", "requirements")
+            << " newly untested, failing or suspect";
     out << "\n";
 }
 }  // namespace
@@ -237,6 +244,9 @@ void write_diff_json(const ResultDiff& d, std::ostream& out) {
                   {"only_new", d.goals_only_new}};
     j["cases"] = {{"newly_failing", cases(d.newly_failing)}, {"newly_passing", cases(d.newly_passing)},
                   {"added", cases(d.added)}, {"removed", cases(d.removed)}};
+    j["requirements"] = json::array();
+    for (const RequirementChange& r : d.requirements_worse)
+        j["requirements"].push_back({{"id", r.id}, {"before", r.before}, {"after", r.after}});
     j["regressed"] = d.regressed();
     out << j.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }

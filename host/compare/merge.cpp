@@ -145,13 +145,18 @@ private:
 
 RunDescription merged_description(const std::vector<NamedResult>& in) {
     RunDescription d = in.front().result.run;
-    d.suites.clear(), d.justification_files.clear();
+    d.suites.clear(), d.justification_files.clear(), d.inputs.clear(), d.command_line.clear();
     d.seconds = d.parse_seconds = d.run_seconds = d.report_seconds = 0;
     d.shard_index = -1, d.shard_count = 0;
     for (const NamedResult& r : in) {
         const RunDescription& x = r.result.run;
         add_unique(d.suites, x.suites);
         add_unique(d.justification_files, x.justification_files);
+        for (const InputFile& f : x.inputs)
+            if (std::none_of(d.inputs.begin(), d.inputs.end(), [&](const InputFile& g) {
+                    return g.role == f.role && g.path == f.path && g.sha256 == f.sha256;
+                }))
+                d.inputs.push_back(f);
         if (x.isolation != d.isolation) d.isolation = "mixed";
         if (!x.started.empty() && (d.started.empty() || x.started < d.started)) d.started = x.started;
         // Added up: the machine time the shares took, not the wall time of a parallel run.
@@ -164,23 +169,40 @@ RunDescription merged_description(const std::vector<NamedResult>& in) {
 }  // namespace
 
 // One suite named by two paths (absolute in one run, relative in another) is
-// one suite: each spelling is replaced by the first one seen for the same file
-// (device and inode where it can be found from here, else the normal path), so
-// its cases sort together and one seen twice is refused.
+// one suite: each spelling is replaced by the first one seen for the same
+// content (the SHA-256 the result recorded; for an older result, device and
+// inode where it can be found from here, else the normal path), so its cases
+// sort together and one seen twice is refused. One path that held different
+// contents in two runs is refused: those are different suites.
 void one_spelling_per_suite(std::vector<NamedResult>& in) {
+    std::unordered_map<std::string, std::pair<std::string, const std::string*>> content;  // path -> sha, result
+    std::unordered_map<std::string, std::string> sha_of;
+    for (const NamedResult& r : in)
+        for (const InputFile& f : r.result.run.inputs) {
+            if (f.role != "suite" || f.sha256.empty()) continue;
+            const std::string path = std::filesystem::path(f.path).lexically_normal().string();
+            const auto [it, fresh] = content.emplace(path, std::pair{f.sha256, &r.path});
+            if (!fresh && it->second.first != f.sha256)
+                throw Error("suite " + f.path + " had different contents in " + *it->second.second + " and " + r.path +
+                            " (" + it->second.first + ", " + f.sha256 + "); nothing was merged");
+            sha_of[f.path] = f.sha256;
+        }
     std::unordered_map<std::string, std::string> spelling, first_of;
     const auto canon = [&](const std::string& s) -> const std::string& {
         if (auto it = spelling.find(s); it != spelling.end()) return it->second;
         struct stat st;
-        const std::string key = stat(s.c_str(), &st) == 0
-                                    ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
-                                    : std::filesystem::path(s).lexically_normal().string();
+        const auto sha = sha_of.find(s);
+        const std::string key = sha != sha_of.end()            ? sha->second
+                                : stat(s.c_str(), &st) == 0 ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
+                                                            : std::filesystem::path(s).lexically_normal().string();
         const std::string& chosen = first_of.emplace(key, s).first->second;
         return spelling.emplace(s, chosen).first->second;
     };
     for (NamedResult& r : in) {
         for (std::string& s : r.result.run.suites)
             s = canon(s);
+        for (InputFile& f : r.result.run.inputs)
+            if (f.role == "suite") f.path = canon(f.path);
         for (CaseResult& c : r.result.cases)
             if (const std::string& to = canon(c.suite); to != c.suite) c.suite = to;
     }
@@ -289,6 +311,7 @@ Result merge_results(std::vector<NamedResult> in) {
                     return x.criterion == t.criterion && x.percent == t.percent;
                 }))
                 out.thresholds.push_back(t);
+    merge_trace(in, moved_to, out);
     return out;
 }
 

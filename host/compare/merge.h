@@ -28,4 +28,9 @@ Result merge_results(std::vector<NamedResult> inputs);
 // before writing.
 Result merge_files(const std::vector<std::string>& paths);
 
+// The inputs' traceability into `out`, whose cases came from input i's case c
+// at moved_to[i][c] (compare/trace_merge.cpp). Throws Error when two inputs
+// were judged against different requirement sets.
+void merge_trace(const std::vector<NamedResult>& in, const std::vector<std::vector<int64_t>>& moved_to, Result& out);
+
 }  // namespace kiv

@@ -1,12 +1,15 @@
 // `kivrun run LIBRARY SUITE...`: runs CSV test suites against a harness
 // library and reports the outcome of every case and the coverage reached per
 // criterion.
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/numbers.h"
 #include "cli/target_options.h"
 #include "kivrun.h"
 #include "formats/report_set.h"
+#include "load/identity.h"
 #include "mcdc/mcdc_measure.h"
+#include "trace/inputs.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -43,6 +46,7 @@ struct RunCommand {
     bool show_outputs = false, record_all = false, fail_fast = false;
     std::string record;
     kiv::ReportSet reports;
+    kiv::TraceInputs trace_inputs;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -68,6 +72,21 @@ void check_thresholds(const std::vector<kiv::Threshold>& thresholds, const kiv::
             found = found || (g.info && g.info->criterion == t.criterion);
         kiv::check_threshold_criterion(t, found, !target.catalog().present());
     }
+}
+
+// Every file the run read, by content. After the run: the executor forks,
+// and must be alone in its process when it does.
+std::vector<kiv::InputFile> hash_inputs(const RunCommand& o, const kiv::Target& target) {
+    std::vector<kiv::InputFile> files;
+    for (const auto& f : o.suites) files.push_back({"suite", f, ""});
+    for (const auto& f : o.justify) files.push_back({"justification", f, ""});
+    for (const auto& f : o.trace_inputs.requirements) files.push_back({"requirements", f, ""});
+    for (const auto& f : o.trace_inputs.accepted) files.push_back({"acceptance", f, ""});
+    files.push_back({"library", o.common.library, ""});
+    if (target.catalog().present()) files.push_back({"catalog", target.catalog().path, ""});
+    for (auto& f : files)
+        f.sha256 = kiv::file_sha256(f.path);
+    return files;
 }
 
 // Narrows the plan to the cases chosen; false when they were only listed.
@@ -127,6 +146,12 @@ int run(const RunCommand& o) {
     } catch (const kiv::SuiteError& e) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
+    kiv::TraceInputs::Loaded requirements;
+    try {
+        requirements = o.trace_inputs.load();
+    } catch (const kiv::SuiteError& e) {
+        problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
+    }
     if (!problems.empty()) throw kiv::SuiteError(std::move(problems));
     // MC/DC conditions are justified beside the goals, not among them.
     std::vector<kiv::Justification> mcdc_rows;
@@ -148,6 +173,7 @@ int run(const RunCommand& o) {
     if (status && *status) extra.push_back({"GTEST_SHARD_STATUS_FILE", status});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    for (const auto& f : o.trace_inputs.files()) inputs.push_back(f);
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
     kiv::ReportSet reports = o.reports;
@@ -163,7 +189,8 @@ int run(const RunCommand& o) {
     ro.isolation = o.isolation == "fork" ? kiv::Isolation::fork : kiv::Isolation::snapshot;
     ro.workers = o.workers;
     ro.step_timeout = o.step_timeout;
-    ro.case_goals = o.trace || !o.reports.json.empty();  // each case's own goals, for the reports that show them
+    // Each case's own goals, for the reports that show them; a requirement's goals are its cases'.
+    ro.case_goals = o.trace || !o.reports.json.empty() || !plan.links.empty();
     ro.fail_fast = o.fail_fast;
     ro.progress = !o.quiet && isatty(STDOUT_FILENO);
     const kiv::RunResult executed = kiv::run(*target, plan, ro);
@@ -177,8 +204,13 @@ int run(const RunCommand& o) {
     desc.isolation = o.isolation;
     desc.workers = o.workers;
     desc.step_timeout = o.step_timeout;
+    desc.inputs = hash_inputs(o, *target);
+    desc.tool_version = KIV_VERSION;
+    desc.command_line = kiv::invocation();
     kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
     kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
+    kiv::add_case_links(result, plan, executed);
+    o.trace_inputs.apply(requirements, result);
     result.mcdc = std::move(mcdc_section);
     const kiv::Summary summary = kiv::summarize(result);
     result.run.report_seconds = since(report_start);
@@ -212,6 +244,7 @@ void add_run_command(CLI::App& app, Action& action) {
         ->check(kiv::real_number(0.001, 3600.0));
     run_cmd->add_flag("--wrap", run_opts.wrap, "Accept values the library stores modulo 256 (or as 1 when boolean)");
     run_opts.reports.add_options(*run_cmd, "Write the full report as JSON");
+    run_opts.trace_inputs.add_options(*run_cmd);
     // One value per occurrence, so an option never swallows the suites after it.
     run_cmd
         ->add_option("--justify", run_opts.justify,

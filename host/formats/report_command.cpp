@@ -4,6 +4,7 @@
 #include "error.h"
 #include "formats/report_set.h"
 #include "formats/source.h"
+#include "trace/inputs.h"
 
 #include "catalog/catalog.h"
 
@@ -19,6 +20,7 @@ struct ReportCommand {
     std::string catalog;
     bool text = false;
     ReportSet reports;
+    TraceInputs trace_inputs;
 };
 
 // A result and a catalog belong together when they list the same goals
@@ -47,9 +49,11 @@ void match_catalog(Result& r, const std::string& path, const std::string& result
 int render(ReportCommand o) {
     Result r = read_json_file(o.result);
     if (!o.catalog.empty()) match_catalog(r, o.catalog, o.result);
+    o.trace_inputs.apply(o.trace_inputs.load(), r);
     const Summary summary = summarize(r);
     std::vector<std::string> inputs{o.result};
     if (!o.catalog.empty()) inputs.push_back(o.catalog);
+    for (const auto& f : o.trace_inputs.files()) inputs.push_back(f);
     std::vector<std::string> sources;
     for (const auto& g : r.goals) sources.push_back(g.file);
     o.reports.check(has_source_positions(r), inputs, sources, {}, "report");
@@ -71,6 +75,7 @@ void add_report_command(CLI::App& app, Action& action) {
         ->type_name("FILE");
     cmd->add_flag("--text", opts->text, "Print the text report (the default when no file is asked for)");
     opts->reports.add_options(*cmd, "Write the result as JSON again");
+    opts->trace_inputs.add_options(*cmd);
     cmd->callback([&action, opts] { action = [opts] { return render(*opts); }; });
 }
 

@@ -22,6 +22,8 @@ struct ReportSet {
     std::string json, junit;
     std::string lcov, cobertura, html;
     std::string source_root = ".";  // where the catalog's relative source paths start
+    std::string trace_csv, trace_html, trace_reqif;  // the traceability reports
+    std::string gate;                                // --gate untested=0,...
 
     // The options; `json_help` says what --json writes for this command.
     void add_options(CLI::App& cmd, const char* json_help);

@@ -5,6 +5,7 @@
 
 #include "model/result.h"
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -14,6 +15,9 @@ struct TextOptions {
     int verbosity = 1;   // 0: failures and the verdict; 1: as usual; 2: every case
     bool trace = false;  // the first case and step that reached each goal
     bool reports_failed = false;  // a report file was not written: the run failed
+    bool gate_failed = false;     // a requirement gate was not met: the run failed
+    // The requirements section, written before the verdict; none when empty.
+    std::function<void(std::ostream&)> requirements{};
 };
 
 void write_text(const Result& result, const Summary& summary, std::ostream& out, const TextOptions& options);

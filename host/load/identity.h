@@ -9,6 +9,8 @@ namespace kiv {
 
 // "sha256:<hex>" of bytes already read.
 std::string text_sha256(std::string_view bytes);
+// The same of a file's bytes; empty when it cannot be read.
+std::string file_sha256(const std::string& path);
 
 // "build-id:<hex>" from the GNU build-id note of an ELF file, else its
 // SHA-256 as text_sha256 gives it; empty when the file cannot be read.

@@ -4,6 +4,8 @@
 // run renders exactly as the live one and formats cannot disagree.
 #pragma once
 
+#include "model/trace.h"
+
 #include <cstdint>
 #include <istream>
 #include <optional>
@@ -89,6 +91,13 @@ struct Threshold {
     double percent = 0;
 };
 
+// A file a run read, known by its content.
+struct InputFile {
+    std::string role;  // "suite", "justification", "requirements", "acceptance", "library", "catalog"
+    std::string path;  // as given
+    std::string sha256;  // "sha256:<hex>"; empty when it could not be read again
+};
+
 struct RunDescription {
     std::string library;
     std::string library_id;  // build-id, or sha256 of the file
@@ -103,6 +112,9 @@ struct RunDescription {
     double seconds = 0;   // whole run, start to exit
     double parse_seconds = 0, run_seconds = 0, report_seconds = 0;
     int32_t shard_index = -1, shard_count = 0;  // --shard K/N; -1 when unsharded
+    std::vector<InputFile> inputs;              // what ran, by content; empty in older results
+    std::string tool_version;                   // kivrun's
+    std::vector<std::string> command_line;      // the arguments as given
 };
 
 // ---- MC/DC (--mcdc): beside the goals, never among them ----
@@ -150,6 +162,7 @@ struct Result {
     std::vector<GoalResult> goals;   // in the library's goal order
     std::vector<Threshold> thresholds;  // requested with --fail-under
     std::optional<McdcSection> mcdc;    // with --mcdc only
+    std::optional<TraceSection> trace;  // when a case names a requirement or a requirement set was given
 };
 
 // ---- Summary: everything a report shows that is derived, never stored ----

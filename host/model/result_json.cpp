@@ -3,6 +3,7 @@
 // shards reads some 200 MB, which a DOM of nlohmann nodes takes seconds to
 // build and free); the goals, MC/DC and the run's description with nlohmann.
 #include "model/result_json.h"
+#include "model/trace_json.h"
 
 #include "catalog/catalog.h"
 #include "formats/writers.h"
@@ -735,6 +736,13 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
                 {"run_seconds", d.run_seconds},
                 {"report_seconds", d.report_seconds}};
     if (d.shard_index >= 0) j["run"]["shard"] = {{"index", d.shard_index}, {"count", d.shard_count}};
+    if (!d.inputs.empty()) {
+        j["run"]["inputs"] = json::array();
+        for (const InputFile& f : d.inputs)
+            j["run"]["inputs"].push_back({{"role", f.role}, {"path", f.path}, {"sha256", f.sha256}});
+    }
+    if (!d.tool_version.empty()) j["run"]["tool_version"] = d.tool_version;
+    if (!d.command_line.empty()) j["run"]["command_line"] = d.command_line;
     j["summary"] = {{"cases", s.cases()},         {"passed", s.passed},         {"failed", s.failed},
                     {"crashed", s.crashed},       {"timed_out", s.timed_out},   {"not_run", s.not_run},
                     {"all_passed", s.all_passed()}};
@@ -765,6 +773,8 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
                                      {"condition", c},
                                      {"message", mcdc_contradiction_text(r, d, c)}});
     }
+    constexpr const char* kTraceMark = "\x01trace";  // written in place below, its lists one element a line
+    if (r.trace) j["trace"] = kTraceMark;
     j["thresholds"] = json::array();
     for (const auto& t : r.thresholds) {
         json jt{{"criterion", t.criterion}, {"required", t.percent}, {"measure", "covered_percent"}};
@@ -784,7 +794,11 @@ void write_json(const Result& r, const Summary& s, std::ostream& out) {
     const std::size_t at = text.find(mark);
     out.write(text.data(), static_cast<std::streamsize>(at + mark.size() - std::strlen(kCasesMark) - 2));
     write_cases_json(r.cases, r.goals, out, 4);
-    out << text.substr(at + mark.size()) << "\n";
+    std::string rest = text.substr(at + mark.size());
+    const std::string trace_mark = json(kTraceMark).dump();
+    if (const std::size_t t = rest.find(trace_mark); r.trace && t != std::string::npos)
+        rest.replace(t, trace_mark.size(), trace_json_text(r, 4));
+    out << rest << "\n";
 }
 
 Result read_json(std::istream& in, const std::string& what) {
@@ -819,6 +833,12 @@ Result read_json(std::istream& in, const std::string& what) {
             throw Error(what + ": not a kivrun result (shard " + std::to_string(d.shard_index) + " of " +
                         std::to_string(d.shard_count) + ")");
     }
+    if (run.contains("inputs"))
+        for (const json& f : field<json>(run, "inputs", what))
+            d.inputs.push_back({field<std::string>(f, "role", what), field<std::string>(f, "path", what),
+                                field<std::string>(f, "sha256", what)});
+    d.tool_version = optional_field<std::string>(run, "tool_version", "", what);
+    d.command_line = optional_field<std::vector<std::string>>(run, "command_line", {}, what);
     r.cases = doc.cases();
     r.goals = doc.goals(r.cases.size());
     std::map<int32_t, int32_t> index_of;
@@ -833,6 +853,7 @@ Result read_json(std::istream& in, const std::string& what) {
             g = it->second;
         }
     if (j.contains("mcdc")) r.mcdc = read_mcdc(j["mcdc"], r, what);
+    if (j.contains("trace")) r.trace = read_trace_json(j["trace"], r, what);
     for (const json& jt : field<json>(j, "thresholds", what))
         r.thresholds.push_back({field<std::string>(jt, "criterion", what), bounded<double>(jt, "required", 0, 100, what)});
     // A threshold must be one the run could have measured, or every later

@@ -2,6 +2,7 @@
 // checks as output slots, so the worker's loop only indexes and never allocates.
 #pragma once
 
+#include "model/trace.h"
 #include "suite/value.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ struct PlanCase {
     // The first n_setup steps are those of the file's `setup` case, run again
     // here without their checks (the setup case itself reports those).
     uint32_t n_setup = 0;
+    uint32_t link = 0;  // what it verifies: Plan::links[link - 1]; 0: no traceability cells
 };
 
 struct Plan {
@@ -70,6 +72,7 @@ struct Plan {
     std::vector<PlanExpect> expects;
     std::vector<ExpectRange> ranges;  // of the checks not held in place
     std::vector<ValueSet> sets;
+    std::vector<CaseLink> links;
 };
 
 // The check as an ExpectRange, whether held in place or not.

@@ -19,6 +19,16 @@ std::string input_text(const Schema& schema, const PlanInput& in) {
     return std::to_string(in.value);
 }
 
+// The req, verifies, technique and description cells of a case's first row.
+std::string link_cells(const CaseLink* l) {
+    if (!l) return ",,,";
+    std::string refs;
+    for (const auto& r : l->refs)
+        refs += (refs.empty() ? "" : ", ") + r.text();
+    return "," + csv_field(refs) + "," + (l->linked() ? verifies_name(l->verifies) : "") + "," +
+           csv_field(l->technique) + "," + csv_field(l->description);
+}
+
 bool in_scope(int32_t owner, int32_t scope) {
     return owner == 0 || owner == scope;
 }
@@ -54,6 +64,9 @@ void SuiteRecorder::write(std::ostream& out) const {
         out << "," << csv_field(schema_.inputs[i].name);
     for (int o : outputs_)
         out << "," << csv_field("expect " + schema_.outputs[o].name);
+    // What each case verifies goes along with it.
+    const bool links = !plan_.links.empty();
+    if (links) out << ",req,verifies,technique,description";
     out << "\n";
     std::set<std::string> names;
     std::size_t row = 0;
@@ -81,6 +94,7 @@ void SuiteRecorder::write(std::ostream& out) const {
                 if (in_scope(schema_.outputs[o].scope, st.scope))
                     out << expect_text(kind_of(schema_.outputs[o].type), seen_[row][o]);
             }
+            if (links) out << link_cells(s == 0 && pc.link ? &plan_.links[pc.link - 1] : nullptr);
             out << "\n";
         }
     }

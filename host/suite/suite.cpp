@@ -2,6 +2,7 @@
 #include "suite/suite.h"
 
 #include "suite/csv.h"
+#include "suite/link.h"
 #include "suite/value.h"
 
 #include <sys/stat.h>
@@ -17,7 +18,7 @@ namespace kiv {
 
 namespace {
 
-enum class ColumnKind { case_name, scope, note, input, expect, repeat };
+enum class ColumnKind { case_name, scope, note, input, expect, repeat, req, verifies, technique, description };
 
 struct Column {
     Column(ColumnKind k = ColumnKind::note, int s = -1) : kind(k), slot(s) {}
@@ -176,7 +177,8 @@ public:
     std::vector<Diagnostic> parse(std::string_view text) {
         // Sizes to undo a file that fails, so the plan is left as it was.
         const std::size_t n_cases = out_.cases.size(), n_steps = out_.steps.size(), n_inputs = out_.inputs.size(),
-                          n_expects = out_.expects.size(), n_sets = out_.sets.size(), n_ranges = out_.ranges.size();
+                          n_expects = out_.expects.size(), n_sets = out_.sets.size(), n_ranges = out_.ranges.size(),
+                          n_links = out_.links.size();
         CsvReader reader(text, file_, diags_);
         CsvRow row;
         if (read_header(reader, row, ", with at least 'case' and 'scope'") &&
@@ -190,6 +192,7 @@ public:
             out_.files.pop_back();
             out_.cases.resize(n_cases), out_.steps.resize(n_steps), out_.inputs.resize(n_inputs);
             out_.expects.resize(n_expects), out_.sets.resize(n_sets), out_.ranges.resize(n_ranges);
+            out_.links.resize(n_links);
         }
         return std::move(diags_);
     }
@@ -226,6 +229,7 @@ private:
             col.heading = cell.text;
             if (col.kind == ColumnKind::case_name) case_col_ = static_cast<int>(columns_.size());
             if (col.kind == ColumnKind::scope) scope_col_ = static_cast<int>(columns_.size());
+            if (col.kind >= ColumnKind::req) link_cols_.push_back(static_cast<int>(columns_.size()));
             std::string key = std::to_string(static_cast<int>(col.kind)) + ":" + std::to_string(col.slot);
             for (int c : col.candidates)
                 key += "," + std::to_string(c);
@@ -262,6 +266,10 @@ private:
         if (l == "scope") return {ColumnKind::scope};
         if (l == "note" || l == "notes" || l == "comment") return {ColumnKind::note};
         if (l == "repeat") return {ColumnKind::repeat};
+        if (l == "req" || l == "requirement" || l == "requirements") return {ColumnKind::req};
+        if (l == "verifies") return {ColumnKind::verifies};
+        if (l == "technique") return {ColumnKind::technique};
+        if (l == "description") return {ColumnKind::description};
         // Past the cap on problems the file is refused anyway: the rest of a
         // header of a million unknown columns is not looked up one by one.
         if (full()) return {ColumnKind::note};
@@ -371,6 +379,7 @@ private:
                 return;
             }
         if (!start_case(row)) return;
+        if (!link_cols_.empty()) link(row);
         const CsvCell* sc = cell_at(row, scope_col_);
         int32_t scope = 0;
         if (sc && !sc->text.empty()) {
@@ -488,6 +497,56 @@ private:
                   "'" + col.heading + "' is ambiguous in scope " + scope_text(scope) +
                       "; expected the full name: " + names);
         return -1;
+    }
+
+    // The traceability cells, which belong on a case's first row only.
+    void link(const CsvRow& row) {
+        PlanCase& pc = out_.cases.back();
+        const CsvCell* first = nullptr;
+        for (int c : link_cols_)
+            if (const CsvCell* cell = cell_at(row, c); cell && !cell->text.empty() && !first) first = cell;
+        if (!first) return;
+        if (case_steps_ > 0) {
+            error(row.line, first->column,
+                  "'" + columns_[static_cast<std::size_t>(&*first - row.cells.data())].heading + "' of case '" +
+                      pc.name + "' belongs on its first row (line " + std::to_string(pc.line) + ")");
+            return;
+        }
+        CaseLink l;
+        bool verifies_given = false;
+        for (int c : link_cols_) {
+            const CsvCell* cell = cell_at(row, c);
+            if (!cell || cell->text.empty()) continue;
+            switch (columns_[c].kind) {
+                case ColumnKind::req: {
+                    // At the cell: a quoted cell's characters do not start at its column.
+                    std::size_t at = 0;
+                    if (auto problem = parse_requirement_refs(cell->text, l.refs, at))
+                        error(row.line, cell->column, *problem);
+                    break;
+                }
+                case ColumnKind::verifies:
+                    if (auto v = verifies_named(cell->text))
+                        l.verifies = *v, verifies_given = true;
+                    else
+                        error(row.line, cell->column,
+                              "'" + std::string(cell->text) + "' is not a verification extent; expected full or partial");
+                    break;
+                case ColumnKind::technique:
+                    if (auto t = technique_named(cell->text))
+                        l.technique = *t;
+                    else
+                        error(row.line, cell->column,
+                              "unknown technique '" + std::string(cell->text) + "'; expected one of " + technique_list());
+                    break;
+                default:
+                    l.description = cell->text;
+            }
+        }
+        if (verifies_given && l.refs.empty())
+            error(row.line, first->column, "case '" + pc.name + "' says what it verifies but names no requirement (req)");
+        out_.links.push_back(std::move(l));
+        pc.link = static_cast<uint32_t>(out_.links.size());
     }
 
     bool start_case(const CsvRow& row) {
@@ -670,6 +729,7 @@ private:
     std::vector<Column> columns_;
     CaseNames seen_;
     int case_col_ = -1, scope_col_ = -1, header_line_ = 0;
+    std::vector<int> link_cols_;  // req, verifies, technique, description
     int current_case_ = -1, setup_ = -1;
     int case_steps_ = 0;
     uint64_t added_steps_ = 0;  // by repeats and the setup's copies
@@ -751,6 +811,7 @@ Plan repeat_cases(const Plan& plan, std::size_t n) {
     out.files = plan.files;
     out.sets = plan.sets;
     out.ranges = plan.ranges;
+    out.links = plan.links;
     if (plan.cases.empty()) return out;
     for (std::size_t k = 0; out.cases.size() < n; ++k) {
         const PlanCase& c = plan.cases[k % plan.cases.size()];
@@ -760,7 +821,8 @@ Plan repeat_cases(const Plan& plan, std::size_t n) {
                     c.line,
                     static_cast<uint32_t>(out.steps.size()),
                     c.n_steps,
-                    c.n_setup};
+                    c.n_setup,
+                    c.link};
         for (uint32_t s = 0; s < c.n_steps; ++s) {
             PlanStep st = plan.steps[c.first_step + s];
             const uint32_t fi = static_cast<uint32_t>(out.inputs.size()),

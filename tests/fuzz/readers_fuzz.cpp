@@ -1,6 +1,6 @@
-// Any bytes given to kivrun's two readers of user files, the suite reader and
-// the result reader, end in a result or in kiv::Error: never a crash, a hang
-// or another exception. Under clang this is a libFuzzer entry; elsewhere a
+// Any bytes given to kivrun's readers of user files, the suite reader, the
+// result reader and the ReqIF reader, end in a result or in kiv::Error (or
+// located diagnostics): never a crash, a hang or another exception. Under clang this is a libFuzzer entry; elsewhere a
 // small main replays the files and folders it is given, so the entry is
 // compiled and run in every build.
 #include "catalog/catalog.h"
@@ -9,6 +9,7 @@
 #include "model/result_json.h"
 #include "suite/plan.h"
 #include "suite/suite.h"
+#include "trace/requirements.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         kiv::read_json(in, "fuzz.json");
     } catch (const kiv::Error&) {
     }
+    std::vector<kiv::Requirement> requirements;
+    std::vector<kiv::Diagnostic> diags;
+    kiv::detail::read_reqif_text(text, "fuzz.reqif", {}, requirements, diags);
     return 0;
 }
 

@@ -15,6 +15,23 @@ std::string time_attr(double v) {
     return buf;
 }
 
+// A case's traceability as <properties>, as JUnit consumers read them: one
+// `req` property per requirement, then verifies, technique, description.
+std::string case_properties(const Result& r, std::size_t c) {
+    if (!r.trace || c >= r.trace->links.size()) return "";
+    const CaseLink& l = r.trace->links[c];
+    std::string s;
+    const auto property = [&](const char* name, const std::string& value) {
+        s += "        <property name=\"" + std::string(name) + "\" value=\"" + xml_text(value) + "\"/>\n";
+    };
+    for (const auto& ref : l.refs)
+        property("req", ref.text());
+    if (l.linked()) property("verifies", verifies_name(l.verifies));
+    if (!l.technique.empty()) property("technique", l.technique);
+    if (!l.description.empty()) property("description", l.description);
+    return s.empty() ? s : "      <properties>\n" + s + "      </properties>\n";
+}
+
 }  // namespace
 
 void write_junit(const Result& r, const Summary& s, std::ostream& out) {
@@ -38,15 +55,21 @@ void write_junit(const Result& r, const Summary& s, std::ostream& out) {
         out << "  <testsuite name=\"" << xml_text(suite) << "\" tests=\"" << tests << "\" failures=\"" << failures
             << "\" errors=\"" << errors << "\" time=\"" << time_attr(time) << "\" timestamp=\"" << xml_text(r.run.started)
             << "\">\n";
-        for (const auto& c : r.cases) {
+        for (std::size_t ci = 0; ci < r.cases.size(); ++ci) {
+            const CaseResult& c = r.cases[ci];
             if (c.suite != suite) continue;
             out << "    <testcase name=\"" << xml_text(c.name) << "\" classname=\"" << xml_text(suite) << "\" file=\""
                 << xml_text(suite) << "\" line=\"" << c.line << "\" time=\"" << time_attr(c.seconds) << "\"";
-            if (c.verdict == Verdict::passed) {
+            const std::string properties = case_properties(r, ci);
+            if (c.verdict == Verdict::passed && properties.empty()) {
                 out << "/>\n";
                 continue;
             }
-            out << ">\n";
+            out << ">\n" << properties;
+            if (c.verdict == Verdict::passed) {
+                out << "    </testcase>\n";
+                continue;
+            }
             const std::string what = xml_text(case_problem(r, c));
             if (c.verdict == Verdict::failed) {
                 out << "      <failure type=\"mismatch\" message=\"" << what << "\">";

@@ -324,7 +324,13 @@ void write_text_raw(const Result& r, const Summary& s, std::ostream& out, const 
             << "%: " << (t.met ? "met" : "NOT MET") << " (" << t.row.reached + t.row.justified << " of "
             << t.row.total << (t.threshold.criterion == "mcdc" ? " conditions)\n" : " goals)\n");
     }
-    out << "\n" << (o.reports_failed ? "FAILED (a report was not written)" : s.all_passed() ? "PASSED" : "FAILED") << "\n";
+    if (o.requirements) o.requirements(out);
+    out << "\n"
+        << (o.reports_failed   ? "FAILED (a report was not written)"
+            : !s.all_passed()  ? "FAILED"
+            : o.gate_failed    ? "FAILED (a requirement gate was not met)"
+                               : "PASSED")
+        << "\n";
 }
 
 }  // namespace kiv
