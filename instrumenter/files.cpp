@@ -67,11 +67,15 @@ std::string read_bounded(const std::string& path, std::size_t limit) {
     return text;
 }
 
-std::string unusable_name(const std::string& path) {
+std::string unusable_name(const std::string& path, bool utf8) {
     for (std::size_t i = 0; i < path.size();) {
         const auto c = static_cast<unsigned char>(path[i]);
         if (c < 0x20 || c == 0x7f) return "it holds a control character";
         if (c == '"' || c == '\\') return std::string("it holds '") + static_cast<char>(c) + "'";
+        if (!utf8) {
+            ++i;
+            continue;
+        }
         // UTF-8: a lead byte and as many continuation bytes as it announces.
         std::size_t n = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xe ? 2 : (c >> 3) == 0x1e ? 3 : 99;
         if (n == 99 || (n > 0 && c < 0xc2) || i + n >= path.size()) return "it is not UTF-8";

@@ -26,10 +26,10 @@ std::string output_clash(const std::vector<NamedOutput>& outputs, const std::vec
 // file (a device such as /dev/zero, a pipe) or is larger.
 std::string read_bounded(const std::string& path, std::size_t limit);
 
-// A file name kivinst writes into C (#include, #line) and CMake text must
-// hold no control character, '"' or '\\', and must be UTF-8. Empty when it
-// does; else why not.
-std::string unusable_name(const std::string& path);
+// A file name kivinst writes into C (#include, #line) must hold no control
+// character, '"' or '\\'; one it also writes into CMake text (utf8) must be
+// UTF-8 too. Empty when it does; else why not.
+std::string unusable_name(const std::string& path, bool utf8 = true);
 
 // The name for a message: control characters and bytes that are not
 // printable ASCII as \xNN, so that no message repeats them raw.

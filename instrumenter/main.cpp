@@ -196,8 +196,10 @@ int main(int argc, char** argv) {
         std::cerr << "kivinst: " << source << ": no such file\n";
         return 2;
     }
-    // The name goes into the output's #line and #include as it is.
-    if (const std::string why = kivinst::unusable_name(source); !why.empty()) {
+    // The name goes into the output's #line and #include as it is: C takes any
+    // bytes there but a quote, a backslash or a control character (the sites
+    // file escapes what is not UTF-8).
+    if (const std::string why = kivinst::unusable_name(source, false); !why.empty()) {
         std::cerr << "kivinst: the source's name " << kivinst::printable(source) << " cannot be written into C: " << why
                   << "; rename the file\n";
         return 2;

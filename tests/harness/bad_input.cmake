@@ -107,11 +107,18 @@ endif()
 file(REMOVE ${WORK}/fresh.json)
 
 # A source name that cannot be written into #include and #line as it is:
-# refused by kivinst harness and plain kivinst alike, nothing written.
+# refused by kivinst harness and plain kivinst alike, nothing written. A name
+# that is not UTF-8 is refused only where it goes into CMake text (harness);
+# plain kivinst takes it, its sites file escapes it.
 string(ASCII 255 byte)
 foreach(bad "quo\"te" "new\nline" "latin${byte}")
   file(WRITE "${WORK}/${bad}.c" "${unit_text}")
-  foreach(command "harness;--no-build;-o;${WORK}/named" "-u;1;-o;${WORK}/named.c")
+  set(commands "harness|--no-build|-o|${WORK}/named")
+  if(NOT bad MATCHES "latin")
+    list(APPEND commands "-u|1|-o|${WORK}/named.c")
+  endif()
+  foreach(each ${commands})
+    string(REPLACE "|" ";" command "${each}")
     execute_process(COMMAND ${KIVINST} ${command} "${bad}.c"
       WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE stderr)
     if(NOT rc EQUAL 2 OR NOT stderr MATCHES "cannot be written into C" OR EXISTS ${WORK}/named OR EXISTS ${WORK}/named.c)
