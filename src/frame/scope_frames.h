@@ -4,6 +4,12 @@
 #pragma once
 
 #include "frame/harness_variables.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <utility>
+
 #include "frame/kiv_user_defined_init_function.h"
 #include "harness/table_count.h"
 #include "unit/unit.h"
@@ -40,20 +46,91 @@ inline constexpr KivDirection KIV_IN{true, false};
 inline constexpr KivDirection KIV_INOUT{true, true};
 inline constexpr KivDirection KIV_OUT{false, false};
 
-// Harness variables of the scope into the unit variables they feed, in table
-// order, converted by C's rules to the unit variable's type; no range check.
+// Each row of harness_variables.def copies its variable in or out; rows are
+// numbered by their place in the table (__COUNTER__ counts them). A scope
+// copies the rows of its run of the table, which every table keeps together,
+// in table order: inputs into the unit variables they feed, converted by C's
+// rules to the unit variable's type (no range check), then outputs back.
+// The run is found once per scope in a sorted list, so the compiler's work
+// grows with the rows, not with rows times scopes.
+namespace {
+
+constexpr int kKivRowBase = __COUNTER__;
+template <int Row>
+struct kiv_row;
+#define KIV_HAUX(n, scope_, direction, type, unit_variable, name)    \
+    template <>                                                     \
+    struct kiv_row<__COUNTER__ - kKivRowBase - 1> {                 \
+        static void in() {                                          \
+            if constexpr (KIV_##direction.in) unit_variable = kiv_haux##n; \
+        }                                                           \
+        static void out() {                                         \
+            if constexpr (!KIV_##direction.in) kiv_haux##n = unit_variable; \
+        }                                                           \
+    };
+#include "unit/harness_variables.def"
+
+struct KivRun {
+    int scope, first, last;  // rows [first, last)
+};
+
+constexpr int kKivRowScopes[] = {0
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) , scope
+#include "unit/harness_variables.def"
+};
+
+constexpr int kKivRunCount = [] {
+    int runs = 0;
+    for (int r = 0; r < kKivHarnessVariableCount; ++r) runs += r == 0 || kKivRowScopes[r + 1] != kKivRowScopes[r];
+    return runs;
+}();
+
+constexpr std::array<KivRun, kKivRunCount> kKivRuns = [] {
+    std::array<KivRun, kKivRunCount> runs{};
+    int k = -1;
+    for (int r = 0; r < kKivHarnessVariableCount; ++r) {
+        if (r == 0 || kKivRowScopes[r + 1] != kKivRowScopes[r]) runs[static_cast<std::size_t>(++k)] = {kKivRowScopes[r + 1], r, r};
+        ++runs[static_cast<std::size_t>(k)].last;
+    }
+    std::sort(runs.begin(), runs.end(), [](const KivRun& a, const KivRun& b) { return a.scope < b.scope; });
+    return runs;
+}();
+
+static_assert([] {
+    for (std::size_t i = 1; i < kKivRuns.size(); ++i)
+        if (kKivRuns[i].scope == kKivRuns[i - 1].scope) return false;
+    return true;
+}(), "the rows of a scope in harness_variables.def must stand together");
+
+template <int Scope>
+constexpr KivRun kiv_run_of() {
+    const auto at = std::lower_bound(kKivRuns.begin(), kKivRuns.end(), Scope,
+                                     [](const KivRun& run, int scope) { return run.scope < scope; });
+    return at != kKivRuns.end() && at->scope == Scope ? *at : KivRun{Scope, 0, 0};
+}
+
+template <int First, std::size_t... Row>
+inline void kiv_copy_rows_in(std::index_sequence<Row...>) {
+    (kiv_row<First + static_cast<int>(Row)>::in(), ...);
+}
+
+template <int First, std::size_t... Row>
+inline void kiv_copy_rows_out(std::index_sequence<Row...>) {
+    (kiv_row<First + static_cast<int>(Row)>::out(), ...);
+}
+
+}  // namespace
+
 template <int Scope>
 inline void kiv_copy_in() {
-#define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    if constexpr (scope == Scope && KIV_##direction.in) unit_variable = kiv_haux##n;
-#include "unit/harness_variables.def"
+    constexpr KivRun run = kiv_run_of<Scope>();
+    kiv_copy_rows_in<run.first>(std::make_index_sequence<static_cast<std::size_t>(run.last - run.first)>{});
 }
 
 template <int Scope>
 inline void kiv_copy_out() {
-#define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    if constexpr (scope == Scope && !KIV_##direction.in) kiv_haux##n = unit_variable;
-#include "unit/harness_variables.def"
+    constexpr KivRun run = kiv_run_of<Scope>();
+    kiv_copy_rows_out<run.first>(std::make_index_sequence<static_cast<std::size_t>(run.last - run.first)>{});
 }
 
 // Every scope's INOUT inputs, after a step of any scope: two scopes may feed

@@ -32,21 +32,52 @@ struct Scope {
     std::string name, step, unit, init;
 };
 
-const std::vector<Record> kRecords = {
+// The tables are expanded as constant data, after one empty row so that an
+// empty table is still an array, and become strings at start-up in a loop: a
+// vector initialised from the rows directly is one function of every row,
+// which the optimiser takes minutes over for a unit of many thousand goals.
+template <class Out, class Row, std::size_t N, class Make>
+std::vector<Out> from_rows(const Row (&rows)[N], Make make) {
+    std::vector<Out> out;
+    out.reserve(N - 1);
+    for (std::size_t i = 1; i < N; ++i) out.push_back(make(rows[i]));
+    return out;
+}
+
+struct Texts4 {
+    const char *a, *b, *c, *d;
+};
+
+constexpr Texts4 kRecordRows[] = {{"", "", "", ""},
 #define IXA_RECORD(kind, record, function, text) {#kind, #record, #function, text},
 #include "unit/records.def"
 };
+const std::vector<Record> kRecords =
+    from_rows<Record>(kRecordRows, [](const Texts4& r) { return Record{r.a, r.b, r.c, r.d}; });
 
-const std::vector<Scope> kScopes = {
+struct ScopeRow {
+    int uid;
+    const char *name, *step, *unit, *init;
+};
+constexpr ScopeRow kScopeRows[] = {{0, "", "", "", ""},
 #define KIV_SCOPE(uid, name, step, unit, init) {uid, name, #step, #unit, #init},
 #include "unit/scopes.def"
 };
+const std::vector<Scope> kScopes =
+    from_rows<Scope>(kScopeRows, [](const ScopeRow& r) { return Scope{r.uid, r.name, r.step, r.unit, r.init}; });
 
-const std::vector<Haux> kHaux = {
-#define KIV_HAUX(n, scope, direction, type, unit_variable, name) \
-    {n, scope, std::string(#direction) != "OUT", #type, #unit_variable, name, std::string(#direction) == "INOUT"},
+struct HauxRow {
+    int n, scope;
+    const char *direction, *type, *unit_var, *name;
+};
+constexpr HauxRow kHauxRows[] = {{0, 0, "", "", "", ""},
+#define KIV_HAUX(n, scope, direction, type, unit_variable, name) {n, scope, #direction, #type, #unit_variable, name},
 #include "unit/harness_variables.def"
 };
+const std::vector<Haux> kHaux = from_rows<Haux>(kHauxRows, [](const HauxRow& r) {
+    const std::string direction = r.direction;
+    return Haux{r.n, r.scope, direction != "OUT", r.type, r.unit_var, r.name, direction == "INOUT"};
+});
 
 struct InputId {
     int id, n;
@@ -55,23 +86,36 @@ struct InputId {
 struct GoalId {
     int id, n;
 };
-const std::vector<InputId> kInputIds = {
+struct InputIdRow {
+    int id, n;
+    const char* setter;
+};
+constexpr InputIdRow kInputIdRows[] = {{0, 0, ""},
 #define KIV_INPUT_ID(id, n, setter) {id, n, #setter},
 #include "unit/harness_ids.def"
 };
-const std::vector<GoalId> kGoalIds = {
+const std::vector<InputId> kInputIds =
+    from_rows<InputId>(kInputIdRows, [](const InputIdRow& r) { return InputId{r.id, r.n, r.setter}; });
+constexpr GoalId kGoalIdRows[] = {{0, 0},
 #define KIV_GOAL_ID(id, n) {id, n},
 #include "unit/harness_ids.def"
 };
+const std::vector<GoalId> kGoalIds = from_rows<GoalId>(kGoalIdRows, [](const GoalId& r) { return r; });
 
 struct Goal {
     int n;
     std::string record, field, rule;
 };
-const std::vector<Goal> kGoals = {
+struct GoalRow {
+    int n;
+    const char *record, *field, *rule;
+};
+constexpr GoalRow kGoalRows[] = {{0, "", "", ""},
 #define KIV_GOAL(n, record, field, rule) {n, #record, #field, #rule},
 #include "unit/goals.def"
 };
+const std::vector<Goal> kGoals =
+    from_rows<Goal>(kGoalRows, [](const GoalRow& r) { return Goal{r.n, r.record, r.field, r.rule}; });
 
 [[noreturn]] void fail(const std::string& why) {
     std::cerr << "catalog_gen: " << why << "\n";
