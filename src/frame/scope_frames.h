@@ -109,14 +109,16 @@ constexpr KivRun kiv_run_of() {
     return at != kKivRuns.end() && at->scope == Scope ? *at : KivRun{Scope, 0, 0};
 }
 
+// Braced lists rather than fold expressions: they run in order too, and clang
+// caps a fold's nesting at 256 operands (a scope may copy more rows).
 template <int First, std::size_t... Row>
 inline void kiv_copy_rows_in(std::index_sequence<Row...>) {
-    (kiv_row<First + static_cast<int>(Row)>::in(), ...);
+    [[maybe_unused]] const int in_order[] = {0, (kiv_row<First + static_cast<int>(Row)>::in(), 0)...};
 }
 
 template <int First, std::size_t... Row>
 inline void kiv_copy_rows_out(std::index_sequence<Row...>) {
-    (kiv_row<First + static_cast<int>(Row)>::out(), ...);
+    [[maybe_unused]] const int in_order[] = {0, (kiv_row<First + static_cast<int>(Row)>::out(), 0)...};
 }
 
 }  // namespace
