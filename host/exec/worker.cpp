@@ -159,8 +159,7 @@ void Worker::main() {
             else
                 run_case(c, true, nullptr);
             if (!snapshot_) _exit(0);  // fork isolation: one case per process
-            process_.restore();
-            snapshot_->restore();
+            restore();
             // A unit that leaks on every case: a fresh worker takes the cases left.
             if (process_.grown()) _exit(0);
         }
@@ -251,11 +250,17 @@ int Worker::run_step(const PlanStep& st) {
     });
 }
 
+// The state at load, in snapshot isolation: the library's data and the
+// process state a case may have changed.
+void Worker::restore() {
+    process_.restore();
+    snapshot_->restore();
+}
+
 // Runs the first `steps` steps of case c again from the snapshot, recording
 // the goals each reaches first; returns the signal that ended a step, or 0.
 int Worker::rerun_reading(int64_t c, uint32_t steps) {
-    process_.restore();
-    snapshot_->restore();
+    restore();
     exact_ = true;
     const PlanCase& pc = plan_.cases[c];
     for (uint32_t s = 0; s < steps; ++s) {
@@ -304,8 +309,7 @@ void Worker::check_case(int64_t c) {
     run_case(c, true, &fresh_hash);
     read_goals();
     const std::vector<int64_t> fresh = values_;
-    process_.restore();
-    snapshot_->restore();
+    restore();
     second_run_ = true;
     run_case(c, false, &restored_hash);
     read_goals();

@@ -37,6 +37,7 @@ private:
     int run_step(const PlanStep& st);
     int rerun_reading(int64_t c, uint32_t steps);
     void read_goals();
+    void restore();
     [[noreturn]] void fault(int sig);
     [[noreturn]] void refuse(const char* why);
 
