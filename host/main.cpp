@@ -1,5 +1,5 @@
 // kivrun: unit tests for a harness library, from CSV suites, with coverage per criterion.
-#include "cli/command_line.h"
+#include "commands/command_line.h"
 
 int main(int argc, char** argv) {
     return kiv::command_line(argc, argv);

@@ -2,7 +2,7 @@
 #include "catalog/catalog.h"
 
 #include "error.h"
-#include "load/identity.h"
+#include "identity/identity.h"
 
 #include <nlohmann/json.hpp>
 
@@ -308,6 +308,17 @@ Catalog load_catalog(const std::string& path) {
     } catch (const std::exception& e) {
         throw Error("catalog " + path + " is malformed: " + e.what());
     }
+}
+
+const std::vector<std::string>& criterion_order() {
+    static const std::vector<std::string> order = [] {
+        std::vector<std::string> v;
+        for (const auto& c : kCriteria)
+            v.push_back(c.name);
+        v.push_back("unclassified");
+        return v;
+    }();
+    return order;
 }
 
 std::optional<std::string> criterion_named(const std::string& text) {

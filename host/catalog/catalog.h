@@ -124,4 +124,7 @@ Catalog load_catalog(const std::string& path);
 // The criterion named by a user ("decision", "DC", "switch", ...), if any.
 std::optional<std::string> criterion_named(const std::string& text);
 
+// Every criterion name in report order: the catalog's criteria, then "unclassified".
+const std::vector<std::string>& criterion_order();
+
 }  // namespace kiv

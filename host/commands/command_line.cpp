@@ -1,7 +1,7 @@
 // kivrun's command line: the options every command shares, the dispatch to
 // the chosen command, and the exit code of errors.
-#include "cli/command_line.h"
-#include "cli/commands.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
 #include "error.h"
 
 #include <CLI/CLI.hpp>

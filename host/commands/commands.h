@@ -1,6 +1,7 @@
 // kivrun's subcommands: each registers its options with the command line and,
 // when chosen, leaves the action that runs it. A new command adds one line to
-// kCommands and keeps its code in its own concern's folder.
+// kCommands and keeps its code in a file of its own here, above the
+// concerns it wires together.
 #pragma once
 
 #include <CLI/CLI.hpp>

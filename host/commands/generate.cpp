@@ -1,7 +1,7 @@
 // `kivrun generate`: searches step sequences for every reachable goal, writes
 // the minimised suite with its observed outputs as expectations, and reports
 // what was reached, justified and missed.
-#include "cli/commands.h"
+#include "commands/commands.h"
 #include "error.h"
 #include "suite/justify.h"
 #include "mcdc/mcdc_measure.h"
@@ -11,7 +11,7 @@
 #include "load/target.h"
 #include "formats/writers.h"
 #include "formats/report_files.h"
-#include "cli/numbers.h"
+#include "commands/numbers.h"
 #include "catalog/catalog.h"
 
 #include <unistd.h>

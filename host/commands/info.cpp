@@ -1,6 +1,7 @@
 // `kivrun info LIBRARY`: the library's scopes, inputs, outputs and goal counts.
-#include "cli/commands.h"
-#include "cli/target_options.h"
+#include "catalog/catalog.h"
+#include "commands/commands.h"
+#include "commands/target_options.h"
 #include "load/target.h"
 #include "model/result.h"
 

@@ -1,7 +1,5 @@
-// `kivrun merge` and `kivrun diff`: results in, a result or a comparison out.
-#include "cli/commands.h"
-#include "compare/diff.h"
-#include "error.h"
+// `kivrun merge`: results in, one result out.
+#include "commands/commands.h"
 #include "compare/merge.h"
 #include "formats/report_files.h"
 #include "formats/writers.h"
@@ -31,22 +29,6 @@ int merge(const MergeCommand& o) {
     return 0;
 }
 
-struct DiffCommand {
-    std::string before, after;
-    bool json = false;
-};
-
-int diff(const DiffCommand& o) {
-    const ResultDiff d = diff_results(read_json_file(o.before), read_json_file(o.after), o.before, o.after);
-    if (o.json)
-        write_diff_json(d, std::cout);
-    else
-        write_diff_text(d, std::cout);
-    std::cout.flush();
-    if (!std::cout) throw Error("writing the comparison to standard output failed");
-    return d.regressed() ? 1 : 0;
-}
-
 }  // namespace
 
 void add_merge_command(CLI::App& app, Action& action) {
@@ -57,17 +39,6 @@ void add_merge_command(CLI::App& app, Action& action) {
     cmd->add_option("results", opts->results, "Results to merge")->required()->type_name("RESULT.json");
     cmd->add_option("-o,--output", opts->output, "The merged result (JSON)")->required()->type_name("FILE");
     cmd->callback([&action, opts] { action = [opts] { return merge(*opts); }; });
-}
-
-void add_diff_command(CLI::App& app, Action& action) {
-    auto opts = std::make_shared<DiffCommand>();
-    auto* cmd = app.add_subcommand("diff",
-                                   "Compare two results: goals gained and lost, cases newly failing or passing, added "
-                                   "or removed; exit 1 when a goal was lost or a case newly fails");
-    cmd->add_option("old", opts->before, "The result to compare against (e.g. the main branch's)")->required();
-    cmd->add_option("new", opts->after, "The result of the change")->required();
-    cmd->add_flag("--json", opts->json, "Write the comparison as JSON on standard output");
-    cmd->callback([&action, opts] { action = [opts] { return diff(*opts); }; });
 }
 
 }  // namespace kiv

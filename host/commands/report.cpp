@@ -1,6 +1,6 @@
 // `kivrun report RESULT.json`: any report written again from a saved result,
 // without running anything, through the same writers as `run`.
-#include "cli/commands.h"
+#include "commands/commands.h"
 #include "error.h"
 #include "formats/report_set.h"
 #include "formats/source.h"

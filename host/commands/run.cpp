@@ -1,13 +1,21 @@
 // `kivrun run LIBRARY SUITE...`: runs CSV test suites against a harness
 // library and reports the outcome of every case and the coverage reached per
 // criterion.
-#include "cli/command_line.h"
-#include "cli/commands.h"
-#include "cli/numbers.h"
-#include "cli/target_options.h"
-#include "kivrun.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "commands/numbers.h"
+#include "commands/target_options.h"
+#include "error.h"
+#include "exec/from_run.h"
+#include "exec/replay.h"
+#include "exec/run.h"
+#include "formats/report_files.h"
+#include "formats/writers.h"
+#include "suite/record.h"
+#include "suite/select.h"
+#include "suite/suite.h"
 #include "formats/report_set.h"
-#include "load/identity.h"
+#include "identity/identity.h"
 #include "mcdc/mcdc_measure.h"
 #include "trace/inputs.h"
 

@@ -1,5 +1,5 @@
 // Opening the library a command names.
-#include "cli/target_options.h"
+#include "commands/target_options.h"
 
 #include <iostream>
 #include <optional>

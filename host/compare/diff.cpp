@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "catalog/catalog.h"
-#include "formats/writers.h"
+#include "wording/wording.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "model/result.h"
-#include "model/result_json.h"
+#include "formats/json/result_json.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 // The executor's outcome as a result: names instead of indices, every case in
 // exactly one final state.
-#include "model/from_run.h"
+#include "exec/from_run.h"
 
-#include "load/identity.h"
+#include "identity/identity.h"
 #include "exec/replay.h"
 #include "suite/value.h"
 

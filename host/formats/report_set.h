@@ -7,7 +7,7 @@
 #include "formats/report_files.h"
 #include "formats/writers.h"
 #include "model/result.h"
-#include "model/result_json.h"
+#include "formats/json/result_json.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,5 +1,5 @@
 // File identities: the GNU build-id note through libelf, else SHA-256.
-#include "load/identity.h"
+#include "identity/identity.h"
 
 #include <fcntl.h>
 #include <gelf.h>

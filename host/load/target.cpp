@@ -2,7 +2,7 @@
 #include "load/target.h"
 
 #include "error.h"
-#include "load/identity.h"
+#include "identity/identity.h"
 
 #include <unistd.h>
 

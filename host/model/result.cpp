@@ -76,17 +76,6 @@ Threshold parse_threshold(const std::string& text) {
     return {*name, p};
 }
 
-const std::vector<std::string>& criterion_order() {
-    static const std::vector<std::string> order = [] {
-        std::vector<std::string> v;
-        for (const auto& c : kCriteria)
-            v.push_back(c.name);
-        v.push_back("unclassified");
-        return v;
-    }();
-    return order;
-}
-
 void check_threshold_criterion(const Threshold& t, bool has_goals, bool without_catalog) {
     if (t.criterion == "total" || t.criterion == "mcdc" || has_goals) return;
     throw Error("--fail-under " + t.criterion + ": the library has no goals of that criterion" +

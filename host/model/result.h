@@ -209,9 +209,6 @@ struct Summary {
 // or mcdc in a result without MC/DC.
 Summary summarize(const Result& result);
 
-// Every criterion name in report order: the catalog's criteria, then "unclassified".
-const std::vector<std::string>& criterion_order();
-
 // The one check of a threshold's criterion, before a run or on a result:
 // throws Error when no goal is of it (`without_catalog`: the goals' criteria
 // were not known). "total" and "mcdc" are not criteria of goals; not checked.

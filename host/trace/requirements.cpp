@@ -2,7 +2,7 @@
 // ReqIF files to their reader (trace/reqif.cpp).
 #include "trace/requirements.h"
 
-#include "load/identity.h"
+#include "identity/identity.h"
 #include "suite/csv.h"
 
 #include <charconv>

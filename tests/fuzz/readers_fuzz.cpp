@@ -6,7 +6,7 @@
 #include "catalog/catalog.h"
 #include "error.h"
 #include "load/target.h"
-#include "model/result_json.h"
+#include "formats/json/result_json.h"
 #include "suite/plan.h"
 #include "suite/suite.h"
 #include "trace/requirements.h"

@@ -2,7 +2,7 @@
 // sets in CSV and ReqIF, statuses, gates and the reports, through kivrun as a
 // user runs it.
 #include "host_test.h"
-#include "load/identity.h"
+#include "identity/identity.h"
 #include "trace/requirements.h"
 
 #include <nlohmann/json.hpp>

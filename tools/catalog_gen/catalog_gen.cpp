@@ -1,7 +1,7 @@
 // catalog_gen: expands a unit's tables into the JSON catalog that kivrun reads
 // beside the .so (what each variable ID, scope and goal means). Built against
 // the unit's root (-I ROOT), so one source serves every harness.
-#include "load/identity.h"
+#include "identity/identity.h"
 
 #include <nlohmann/json.hpp>
 

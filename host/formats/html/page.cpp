@@ -4,6 +4,7 @@
 // goals standing on it, missed ones first.
 #include "formats/html/page.h"
 
+#include "catalog/catalog.h"
 #include "formats/writers.h"
 
 #include <algorithm>

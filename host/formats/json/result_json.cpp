@@ -2,8 +2,8 @@
 // of a large result, with simdjson and a writer of their own (a merge of 64
 // shards reads some 200 MB, which a DOM of nlohmann nodes takes seconds to
 // build and free); the goals, MC/DC and the run's description with nlohmann.
-#include "model/result_json.h"
-#include "model/trace_json.h"
+#include "formats/json/result_json.h"
+#include "formats/json/trace_json.h"
 
 #include "catalog/catalog.h"
 #include "formats/writers.h"

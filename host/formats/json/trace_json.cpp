@@ -1,5 +1,5 @@
 // The "trace" section of a result's JSON.
-#include "model/trace_json.h"
+#include "formats/json/trace_json.h"
 
 #include "error.h"
 #include "suite/link.h"
