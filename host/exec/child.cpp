@@ -126,17 +126,6 @@ void Child::close_pipe() {
     fd_ = -1;
 }
 
-Child::Read Child::read(void* buf, std::size_t n) {
-    auto* p = static_cast<char*>(buf);
-    for (std::size_t got = 0; got < n;) {
-        const long k = read_some(p + got, n - got);
-        if (k < 0) return Read::timed_out;
-        if (k == 0) return Read::ended;
-        got += static_cast<std::size_t>(k);
-    }
-    return Read::ok;
-}
-
 long Child::read_some(void* buf, std::size_t n) {
     if (fd_ < 0) return 0;
     const bool timed = options_.step_timeout > 0;

@@ -12,12 +12,17 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 
 namespace kiv {
 
 // Signals by which a library's fault ends a step.
 inline constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+// Their names, in the same order, for code that must not allocate (a worker
+// just after a fault); describe_exit (channel.h) names any signal.
+inline constexpr const char* kFaultNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS"};
+static_assert(std::size(kFaultNames) == std::size(kFaultSignals));
 
 // The timeout rule of every child: a step whose progress token has not changed
 // for the step timeout has timed out (a worker is told so, with the token, and
@@ -72,10 +77,6 @@ public:
 
     pid_t pid() const { return pid_; }
 
-    enum class Read { ok, ended, timed_out };
-    // Fills buf with n bytes, unless the child closes the pipe first (ended)
-    // or makes no progress within the timeout (timed_out: it is killed).
-    Read read(void* buf, std::size_t n);
     // What arrives next, up to n bytes: their count, 0 when the pipe closed,
     // -1 when the child timed out (and was killed).
     long read_some(void* buf, std::size_t n);

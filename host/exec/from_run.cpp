@@ -2,6 +2,7 @@
 // exactly one final state.
 #include "exec/from_run.h"
 
+#include "exec/channel.h"
 #include "identity/identity.h"
 #include "exec/replay.h"
 #include "suite/value.h"
@@ -36,11 +37,6 @@ Verdict verdict_of(CaseStatus s) {
     }
 }
 
-std::string signal_name(int sig) {
-    const char* abbrev = sig ? sigabbrev_np(sig) : nullptr;
-    if (!sig) return "";
-    return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
-}
 
 }  // namespace
 

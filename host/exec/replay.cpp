@@ -2,7 +2,7 @@
 #include "exec/replay.h"
 
 #include "error.h"
-#include "exec/child.h"
+#include "exec/channel.h"
 #include "exec/snapshot.h"
 #include "exec/step.h"
 
@@ -10,35 +10,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 namespace kiv {
 
 namespace {
 
-bool write_all(int fd, const uint8_t* p, std::size_t n) {
-    while (n) {
-        const ssize_t k = write(fd, p, n);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        p += k, n -= static_cast<std::size_t>(k);
-    }
-    return true;
-}
-
 void child(const Target& target, const Plan& plan, const std::vector<std::size_t>& cases, int fd) {
     const StepDriver drive(target);
     Snapshot at_load;
     at_load.take(target.library().writable());
     std::vector<uint64_t> values;
+    FrameWriter frame('O');
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < pc.n_steps; ++s) {
             drive.step(plan, plan.steps[pc.first_step + s]);
             drive.outputs(values);
-            if (!write_all(fd, reinterpret_cast<const uint8_t*>(values.data()), values.size() * sizeof(uint64_t)))
-                _exit(1);
+            frame.put_bytes(values.data(), values.size() * sizeof(uint64_t));
+            frame.send(fd);
         }
         at_load.restore();
     }
@@ -51,21 +41,26 @@ void replay(const Target& target, const Plan& plan, const std::vector<std::size_
     ChildOptions co;
     co.step_timeout = step_timeout;
     Child ch("cannot replay cases", [&](int fd) { child(target, plan, cases, fd); }, co);
+    Channel channel(ch);
     std::vector<uint64_t> values(target.schema().outputs.size());
+    const std::size_t bytes = values.size() * sizeof(uint64_t);
     for (std::size_t c : cases) {
         const PlanCase& pc = plan.cases[c];
         for (uint32_t s = 0; s < pc.n_steps; ++s) {
-            const Child::Read r = ch.read(values.data(), values.size() * sizeof(uint64_t));
-            if (r == Child::Read::ok) {
+            char tag = 0;
+            std::string_view payload;
+            Channel::Got got = channel.next(tag, payload);
+            if (got == Channel::Got::frame && (tag != 'O' || payload.size() != bytes)) got = Channel::Got::ended;
+            if (got == Channel::Got::frame) {
+                if (bytes) std::memcpy(values.data(), payload.data(), bytes);
                 each_step(c, s, values);
                 continue;
             }
             const int status = ch.wait();
-            std::string failure = (r == Child::Read::timed_out ? "took longer than the step timeout" : "ended the replay") +
+            std::string failure = (got == Channel::Got::timed_out ? "took longer than the step timeout" : "ended the replay") +
                                   std::string(" at step ") + std::to_string(s + 1) + " (line " +
                                   std::to_string(plan.steps[pc.first_step + s].line) + ")";
-            if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
-                failure += ": " + std::string(strsignal(WTERMSIG(status)));
+            if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL) failure += ": " + describe_exit(status);
             throw Error("replaying case '" + case_id(plan, pc) + "' to see its outputs: the library " + failure +
                         "; no outputs were recorded");
         }

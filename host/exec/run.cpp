@@ -8,7 +8,6 @@
 
 #include <malloc.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +37,8 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     const std::size_t reach_at = cases_at + align64(cases * sizeof(LedgerCase));
     const std::size_t counts_at = reach_at + align64(goals * sizeof(std::atomic<uint64_t>));
     const std::size_t goals_at = counts_at + align64(goals * sizeof(std::atomic<uint64_t>));
-    bytes_ = goals_at + (case_goals ? cases * words() * sizeof(uint64_t) : 0);
-    base_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (base_ == MAP_FAILED) throw Error(std::string("cannot map memory for the results: ") + std::strerror(errno));
-    auto* b = static_cast<char*>(base_);
+    block_.emplace(goals_at + (case_goals ? cases * words() * sizeof(uint64_t) : 0), "cannot map memory for the results");
+    char* b = block_->data();
     header_ = new (b) SharedHeader{};
     ledger_ = new (b + ledger_at) Ledger(reinterpret_cast<LedgerCase*>(b + cases_at), cases,
                                          reinterpret_cast<LedgerLane*>(b + lanes_at), lanes);
@@ -52,10 +49,6 @@ SharedState::SharedState(std::size_t cases, std::size_t goals, std::size_t lanes
     for (std::size_t i = 0; i < goals; ++i)
         new (&counts_[i]) std::atomic<uint64_t>(0);
     if (case_goals) case_goals_ = reinterpret_cast<uint64_t*>(b + goals_at);  // zero, as mapped
-}
-
-SharedState::~SharedState() {
-    munmap(base_, bytes_);
 }
 
 namespace {
@@ -215,7 +208,7 @@ private:
         const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         failed_starts_ = started || clean ? 0 : failed_starts_ + 1;
         if (failed_starts_ > 3)  // the cases left are reported as not run
-            stopped_ = "worker processes die before running any case (wait status " + std::to_string(status) + ")";
+            stopped_ = "worker processes die before running any case (" + describe_exit(status) + ")";
     }
 
     void watch_timeouts() {

@@ -2,12 +2,14 @@
 // first step that reached each goal, and the snapshot check's state.
 #pragma once
 
+#include "exec/channel.h"
 #include "exec/ledger.h"
 #include "exec/run.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace kiv::detail {
 
@@ -30,9 +32,6 @@ struct SharedHeader {
 class SharedState {
 public:
     SharedState(std::size_t cases, std::size_t goals, std::size_t lanes, bool case_goals = false);
-    ~SharedState();
-    SharedState(const SharedState&) = delete;
-    SharedState& operator=(const SharedState&) = delete;
 
     SharedHeader& header() { return *header_; }
     Ledger& ledger() { return *ledger_; }
@@ -58,8 +57,8 @@ public:
     }
 
 private:
-    void* base_ = nullptr;
-    std::size_t bytes_ = 0, n_cases_, n_goals_, n_lanes_;
+    std::size_t n_cases_, n_goals_, n_lanes_;
+    std::optional<SharedBlock> block_;
     SharedHeader* header_;
     Ledger* ledger_;
     std::atomic<uint64_t>* reach_;

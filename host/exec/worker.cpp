@@ -38,9 +38,6 @@ extern "C" void on_fork_child() {
 }
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "the handler reads the token");
 
-constexpr const char* kFaultNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS"};
-static_assert(std::size(kFaultNames) == std::size(kFaultSignals));
-
 extern "C" void on_signal(int sig, siginfo_t* info, void*) {
     // A token that is no longer the lane's is for a step that has ended since
     // the parent looked: this step must not pay for it.
@@ -102,7 +99,7 @@ template <class Fn>
     return 0;
 }
 
-const char* signal_name(int sig) {
+const char* fault_text(int sig) {
     if (sig == kTimeoutSignal) return "a timeout";
     for (std::size_t i = 0; i < std::size(kFaultSignals); ++i)
         if (kFaultSignals[i] == sig) return kFaultNames[i];
@@ -210,7 +207,7 @@ void Worker::run_case(int64_t c, bool record, uint64_t* output_hash) {
             n_hits_ = 0;
             if (const int sig = rerun_reading(c, pc.n_steps)) {
                 char why[128];
-                std::snprintf(why, sizeof why, "it ended with %s when run again after a restore", signal_name(sig));
+                std::snprintf(why, sizeof why, "it ended with %s when run again after a restore", fault_text(sig));
                 refuse(why);
             }
         }
@@ -364,7 +361,7 @@ void Worker::fault(int sig) {
     if (second_run_) {
         char why[128];
         std::snprintf(why, sizeof why, "it ended with %s after a restore, but not in a fresh process",
-                      signal_name(sig));
+                      fault_text(sig));
         refuse(why);
     }
     if (checking_) shared_.header().check.store(check_pending);  // the next worker checks its first case

@@ -1,24 +1,24 @@
 // The parent of the search: forks the child that searches (or minimises),
-// reads what it streams back through a pipe, and when it dies takes the case
+// reads the frames it streams back over the channel, and when it dies takes the case
 // it had published to shared memory before running it as a finding.
 #include "generate/supervise.h"
 
 #include "error.h"
-#include "exec/child.h"
+#include "exec/channel.h"
 #include "generate/ticker.h"
 
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <map>
+#include <string_view>
 #include <utility>
 
 namespace kiv::gen {
@@ -27,64 +27,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Flat, host-endian encoding of what crosses the pipe and shared memory;
-// both ends are the same binary.
-struct Writer {
-    std::string buf;
-    template <class T>
-    void put(T v) {
-        buf.append(reinterpret_cast<const char*>(&v), sizeof v);
+// A case as it crosses the channel and the shared block.
+void put_steps(FrameWriter& w, const Case& c) {
+    w.put(static_cast<uint32_t>(c.size()));
+    for (const Step& s : c) {
+        w.put(s.scope);
+        w.put(static_cast<uint32_t>(s.sets.size()));
+        for (const Set& x : s.sets)
+            w.put(x.input), w.put(x.value);
     }
-    template <class T>
-    void bytes(const std::vector<T>& v) {
-        put(static_cast<uint32_t>(v.size()));
-        buf.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
-    }
-    void steps(const Case& c) {
-        put(static_cast<uint32_t>(c.size()));
-        for (const Step& s : c) {
-            put(s.scope);
-            put(static_cast<uint32_t>(s.sets.size()));
-            for (const Set& x : s.sets)
-                put(x.input), put(x.value);
-        }
-    }
-};
+}
 
-struct Reader {
-    const char* at;
-    const char* end;
-    template <class T>
-    T get() {
-        T v{};
-        if (end - at < static_cast<std::ptrdiff_t>(sizeof v)) throw Error("generate: a child sent a truncated message");
-        std::memcpy(&v, at, sizeof v);
-        at += sizeof v;
-        return v;
-    }
-    template <class T = uint8_t>
-    std::vector<T> bytes() {
-        const auto n = get<uint32_t>();
-        if (static_cast<std::size_t>(end - at) / sizeof(T) < n)
-            throw Error("generate: a child sent a truncated message");
-        std::vector<T> v(n);
-        if (n) std::memcpy(v.data(), at, n * sizeof(T));
-        at += n * sizeof(T);
-        return v;
-    }
-    Case steps() {
-        Case c(get<uint32_t>());
-        for (Step& s : c) {
-            s.scope = get<int32_t>();
-            s.sets.resize(get<uint32_t>());
-            for (Set& x : s.sets) {
-                x.input = get<uint16_t>();
-                x.value = get<int64_t>();
-            }
+Case get_steps(FrameReader& r) {
+    Case c(r.get<uint32_t>());
+    for (Step& s : c) {
+        s.scope = r.get<int32_t>();
+        s.sets.resize(r.get<uint32_t>());
+        for (Set& x : s.sets) {
+            x.input = r.get<uint16_t>();
+            x.value = r.get<int64_t>();
         }
-        return c;
     }
-};
+    return c;
+}
 
 constexpr std::size_t kCaseBytes = 1 << 20;  // a case of --max-steps steps, each setting many inputs
 
@@ -99,44 +64,22 @@ struct Shared {  // one anonymous shared page set between parent and child
     char case_bytes[kCaseBytes];
 };
 
+// The shared page set, mapped before the first child and kept across them.
 class SharedMap {
 public:
-    SharedMap() {
-        p_ = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (p_ == MAP_FAILED) throw Error(std::string("generate: cannot map shared memory: ") + std::strerror(errno));
-        new (p_) Shared{};
-    }
-    ~SharedMap() { munmap(p_, sizeof(Shared)); }
-    SharedMap(const SharedMap&) = delete;
-    SharedMap& operator=(const SharedMap&) = delete;
-    Shared& operator*() { return *static_cast<Shared*>(p_); }
-    Shared* operator->() { return static_cast<Shared*>(p_); }
+    SharedMap() : block_(sizeof(Shared), "generate: cannot map shared memory") { new (block_.data()) Shared{}; }
+    Shared& operator*() { return *reinterpret_cast<Shared*>(block_.data()); }
+    Shared* operator->() { return reinterpret_cast<Shared*>(block_.data()); }
 
 private:
-    void* p_;
+    SharedBlock block_;
 };
 
-constexpr int kChannelLost = 6;  // exit status of a child whose unit closed its channel to the parent
-
-void send(int fd, char tag, const std::string& payload) {
-    std::string m(1, tag);
-    const auto n = static_cast<uint32_t>(payload.size());
-    m.append(reinterpret_cast<const char*>(&n), sizeof n);
-    m += payload;
-    for (std::size_t off = 0; off < m.size();) {
-        const ssize_t w = write(fd, m.data() + off, m.size() - off);
-        if (w < 0 && errno == EINTR) continue;
-        // The unit closed the channel (or the parent is gone): said as such, not as a crash of its own.
-        if (w <= 0) _exit(errno == EBADF ? kChannelLost : 5);
-        off += static_cast<std::size_t>(w);
-    }
-}
-
 void publish(Shared& sh, const Case& c) {
-    Writer w;
-    w.steps(c);
-    const std::size_t n = std::min(w.buf.size(), kCaseBytes);
-    std::memcpy(sh.case_bytes, w.buf.data(), n);
+    FrameWriter w;
+    put_steps(w, c);
+    const std::size_t n = std::min(w.payload().size(), kCaseBytes);
+    std::memcpy(sh.case_bytes, w.payload().data(), n);
     sh.case_size.store(static_cast<uint32_t>(n), std::memory_order_release);
     sh.step.store(-1, std::memory_order_relaxed);
 }
@@ -149,32 +92,22 @@ struct ChildEnd {
 // Runs body(fd) in a child, hands every message it sends to on_message, and
 // kills it when a step makes no progress for the step timeout.
 ChildEnd run_child(Shared& sh, double step_timeout, const std::function<void(int)>& body,
-                   const std::function<void(char, Reader&)>& on_message) {
+                   const std::function<void(char, FrameReader&)>& on_message) {
     sh.case_size.store(0);
     ChildOptions co;
     co.step_timeout = step_timeout;
     co.token = &sh.beat;
     Child ch("generate: cannot start the search", body, co);
-    std::string buf;
+    Channel channel(ch);
     bool done = false;
-    while (!done) {
-        char chunk[1 << 16];
-        const long n = ch.read_some(chunk, sizeof chunk);
-        if (n <= 0) break;
-        buf.append(chunk, static_cast<std::size_t>(n));
-        std::size_t at = 0;
-        while (buf.size() - at >= 5) {
-            uint32_t len;
-            std::memcpy(&len, buf.data() + at + 1, sizeof len);
-            if (buf.size() - at - 5 < len) break;
-            Reader rd{buf.data() + at + 5, buf.data() + at + 5 + len};
-            if (buf[at] == 'Z')
-                done = true;
-            else
-                on_message(buf[at], rd);
-            at += 5 + len;
-        }
-        buf.erase(0, at);
+    char tag = 0;
+    std::string_view payload;
+    while (!done && channel.next(tag, payload) == Channel::Got::frame) {
+        FrameReader rd(payload, "generate");
+        if (tag == 'Z')
+            done = true;
+        else
+            on_message(tag, rd);
     }
     const bool timed_out = ch.timed_out();
     const int status = ch.wait();
@@ -182,15 +115,15 @@ ChildEnd run_child(Shared& sh, double step_timeout, const std::function<void(int
     end.finished = done && !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (end.finished) return end;
     if (const uint32_t n = sh.case_size.load(); n > 0) {
-        Reader rd{sh.case_bytes, sh.case_bytes + n};
-        end.death.steps = rd.steps();
+        FrameReader rd(std::string_view(sh.case_bytes, n), "generate");
+        end.death.steps = get_steps(rd);
         const int32_t step = sh.step.load();
         if (step >= 0 && static_cast<std::size_t>(step) + 1 < end.death.steps.size())
             end.death.steps.resize(static_cast<std::size_t>(step) + 1);
     }
     end.death.timed_out = timed_out;
     if (!timed_out && WIFSIGNALED(status)) end.death.signal = WTERMSIG(status);
-    if (!timed_out && WIFEXITED(status)) end.death.exit_status = WEXITSTATUS(status);
+    end.death.status = status;
     return end;
 }
 
@@ -198,13 +131,7 @@ ChildEnd run_child(Shared& sh, double step_timeout, const std::function<void(int
 
 std::string Finding::what() const {
     const std::string at = " at step " + std::to_string(steps.size());
-    if (timed_out) return "timed out" + at;
-    if (signal) {
-        const char* name = sigabbrev_np(signal);
-        return std::string(name ? "SIG" + std::string(name) : "signal " + std::to_string(signal)) + at;
-    }
-    if (exit_status == kChannelLost) return "closed the search's channel to kivrun" + at;
-    return "exited with status " + std::to_string(exit_status) + at;
+    return (timed_out ? "timed out" : describe_exit(status)) + at;
 }
 
 Generated generate(Runner& runner, const GenerateOptions& o) {
@@ -262,32 +189,32 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
                 sh->reached.store(engine.progress().reached, std::memory_order_relaxed);
                 sh->last_goal_micros.store(static_cast<uint64_t>(engine.progress().seconds_to_last_goal * 1e6),
                                            std::memory_order_relaxed);
-                Writer w;
-                w.steps(e.steps);
-                w.bytes(e.reached);
-                w.bytes(e.outputs);
-                w.bytes(e.vectors);
-                w.bytes(e.distance);
-                w.bytes(e.near_step);
+                FrameWriter w('E');
+                put_steps(w, e.steps);
+                w.put_vector(e.reached);
+                w.put_vector(e.outputs);
+                w.put_vector(e.vectors);
+                w.put_vector(e.distance);
+                w.put_vector(e.near_step);
                 w.put(engine.progress());
-                send(fd, 'E', w.buf);
+                w.send(fd);
             };
             const Stop stop = engine.run(o.limits);
-            Writer w;
+            FrameWriter w('P');
             w.put(engine.progress());
             w.put(static_cast<uint32_t>(stop));
-            send(fd, 'P', w.buf);
-            send(fd, 'Z', "");
+            w.send(fd);
+            FrameWriter('Z').send(fd);
         };
-        auto on_message = [&](char tag, Reader& rd) {
+        auto on_message = [&](char tag, FrameReader& rd) {
             if (tag == 'E') {
                 Entry e;
-                e.steps = rd.steps();
-                e.reached = rd.bytes();
-                e.outputs = rd.bytes<uint64_t>();
-                e.vectors = rd.bytes();
-                e.distance = rd.bytes<uint64_t>();
-                e.near_step = rd.bytes<uint32_t>();
+                e.steps = get_steps(rd);
+                e.reached = rd.get_vector();
+                e.outputs = rd.get_vector<uint64_t>();
+                e.vectors = rd.get_vector();
+                e.distance = rd.get_vector<uint64_t>();
+                e.near_step = rd.get_vector<uint32_t>();
                 out.progress = rd.get<Progress>();
                 out.corpus.push_back(std::move(e));
             } else if (tag == 'P') {
@@ -333,27 +260,27 @@ Generated generate(Runner& runner, const GenerateOptions& o) {
         std::vector<Chosen> suite;
         auto body = [&](int fd) {
             for (const Chosen& c : minimise(out.corpus, exec_published, shorten, pairs ? &*pairs : nullptr)) {
-                Writer w;
-                w.steps(c.steps);
+                FrameWriter w('M');
+                put_steps(w, c.steps);
                 w.put(static_cast<uint32_t>(c.goals.size()));
                 for (std::size_t g : c.goals)
                     w.put(static_cast<uint64_t>(g));
-                w.bytes(c.seen.reached);
-                w.bytes(c.seen.outputs);
-                w.bytes(c.seen.vectors);
-                send(fd, 'M', w.buf);
+                w.put_vector(c.seen.reached);
+                w.put_vector(c.seen.outputs);
+                w.put_vector(c.seen.vectors);
+                w.send(fd);
             }
-            send(fd, 'Z', "");
+            FrameWriter('Z').send(fd);
         };
-        auto on_message = [&](char, Reader& rd) {
+        auto on_message = [&](char, FrameReader& rd) {
             Chosen c;
-            c.steps = rd.steps();
+            c.steps = get_steps(rd);
             c.goals.resize(rd.get<uint32_t>());
             for (auto& g : c.goals)
                 g = static_cast<std::size_t>(rd.get<uint64_t>());
-            c.seen.reached = rd.bytes();
-            c.seen.outputs = rd.bytes<uint64_t>();
-            c.seen.vectors = rd.bytes();
+            c.seen.reached = rd.get_vector();
+            c.seen.outputs = rd.get_vector<uint64_t>();
+            c.seen.vectors = rd.get_vector();
             suite.push_back(std::move(c));
         };
         ChildEnd end = run_child(*sh, o.step_timeout, body, on_message);

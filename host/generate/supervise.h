@@ -16,8 +16,8 @@ namespace kiv::gen {
 
 struct Finding {  // a case that killed its process
     Case steps;        // up to and including the step that died
-    int signal = 0;    // 0: timed out, or ended without a signal (exit_status)
-    int exit_status = 0;
+    int signal = 0;    // 0: timed out, or ended without a signal
+    int status = 0;    // the wait status of its process
     bool timed_out = false;
     std::string what() const;  // "SIGSEGV at step 3", ...
 };

@@ -4,7 +4,7 @@
 #include "mcdc/mcdc_replay.h"
 
 #include "error.h"
-#include "exec/child.h"
+#include "exec/channel.h"
 #include "exec/snapshot.h"
 #include "exec/step.h"
 
@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 namespace kiv::mcdc {
 
@@ -47,6 +47,7 @@ void child(const Target& target, const Plan& plan, const RunResult& run, const s
     const StepDriver drive(target);
     StepFlags flags(watched);
     std::vector<char> msg(message_size(watched));
+    FrameWriter frame('V');
     for (std::size_t c = from; c < plan.cases.size(); ++c) {
         const uint32_t n = steps_to_replay(plan, run, c);
         if (!n) continue;
@@ -69,12 +70,8 @@ void child(const Target& target, const Plan& plan, const RunResult& run, const s
                     at[2 + k] = flags.value(d, k);
                 at += 2 + flags.width(d);
             }
-            for (std::size_t off = 0; off < msg.size();) {
-                const ssize_t w = write(fd, msg.data() + off, msg.size() - off);
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) _exit(1);
-                off += static_cast<std::size_t>(w);
-            }
+            frame.put_bytes(msg.data(), msg.size());
+            frame.send(fd);
         }
     }
 }
@@ -92,7 +89,9 @@ public:
     }
 
     // One step's message; false when it is not the step the schedule expects.
-    bool take(const char* msg, std::size_t c, uint32_t s) {
+    bool take(std::string_view payload, std::size_t c, uint32_t s) {
+        if (payload.size() != message_size(watched_)) return false;
+        const char* msg = payload.data();
         int64_t ci;
         int32_t si;
         std::memcpy(&ci, msg, sizeof ci);
@@ -132,7 +131,6 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
     Snapshot snapshot;
     if (isolation == Isolation::snapshot) snapshot.take(target.library().writable());
     Gatherer gather(plan, run, watched);
-    std::vector<char> msg(message_size(watched));
     std::size_t c = 0;
     uint32_t s = 0;
     auto skip_empty = [&] {
@@ -150,10 +148,13 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
                 child(target, plan, run, watched, isolation == Isolation::snapshot ? &snapshot : nullptr, c, fd);
             },
             co);
-        Child::Read r = Child::Read::ok;
-        while (c < plan.cases.size() && (r = ch.read(msg.data(), msg.size())) == Child::Read::ok) {
-            if (!gather.take(msg.data(), c, s)) {
-                r = Child::Read::ended;  // out of step with the schedule: trust nothing more from this child
+        Channel channel(ch);
+        Channel::Got got = Channel::Got::frame;
+        char tag = 0;
+        std::string_view payload;
+        while (c < plan.cases.size() && (got = channel.next(tag, payload)) == Channel::Got::frame) {
+            if (tag != 'V' || !gather.take(payload, c, s)) {
+                got = Channel::Got::ended;  // out of step with the schedule: trust nothing more from this child
                 break;
             }
             ++s;
@@ -162,7 +163,7 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
         const int status = ch.wait();
         // A child that ran its cases to the end and exited; else it died or
         // hung in case c, and the rest of that case is lost.
-        const bool done = r == Child::Read::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
+        const bool done = got == Channel::Got::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
         if (c < plan.cases.size() && !done) {
             gather.lost(steps_to_replay(plan, run, c) - s);
             ++c, s = 0;

@@ -1,7 +1,7 @@
 // Starting a child process that fails, in every place kivrun starts one: the
 // run's workers, the replay of failed checks, the MC/DC replay and the
 // generator. Each must say why and leave no descriptor and no process behind.
-#include "exec/child.h"
+#include "exec/channel.h"
 #include "generate/supervise.h"
 #include "kivrun.h"
 #include "mcdc/mcdc_replay.h"
@@ -11,10 +11,14 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <csignal>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "host_test.h"
 
@@ -127,13 +131,82 @@ TEST(ChildChannel, OutlivesAUnitThatClosesTheLowDescriptors) {
     kiv::Child child("a child", [](int fd) {
         for (int d = 0; d <= 100; ++d)
             close(d);
-        if (write(fd, "ok", 2) != 2) _exit(7);
+        kiv::FrameWriter frame('K');
+        frame.put_bytes("ok", 2);
+        frame.send(fd);
     });
-    char got[2] = {};
-    EXPECT_EQ(child.read(got, sizeof got), kiv::Child::Read::ok);
-    EXPECT_EQ(std::string(got, 2), "ok");
+    kiv::Channel channel(child);
+    char tag = 0;
+    std::string_view payload;
+    EXPECT_EQ(channel.next(tag, payload), kiv::Channel::Got::frame);
+    EXPECT_EQ(tag, 'K');
+    EXPECT_EQ(payload, "ok");
     const int status = child.wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The parent's end of the channel over what a child may write: frames split
+// across writes, several in one write, a frame cut short by the child's end.
+// It takes exactly the whole frames, in order, then says the channel ended.
+struct Wire {
+    const char* name;
+    std::vector<std::string> writes;  // raw bytes, each written on its own
+    std::vector<std::pair<char, std::string>> frames;
+};
+
+std::string frame(char tag, const std::string& payload) {
+    const auto n = static_cast<uint32_t>(payload.size());
+    return std::string(1, tag) + std::string(reinterpret_cast<const char*>(&n), sizeof n) + payload;
+}
+
+const Wire kWires[] = {
+    {"OneFrame", {frame('A', "abc")}, {{'A', "abc"}}},
+    {"EmptyPayload", {frame('Z', "")}, {{'Z', ""}}},
+    {"TwoFramesInOneWrite", {frame('A', "x") + frame('B', "yz")}, {{'A', "x"}, {'B', "yz"}}},
+    {"HeaderSplitAcrossWrites", {frame('A', "abc").substr(0, 2), frame('A', "abc").substr(2)}, {{'A', "abc"}}},
+    {"PayloadCutShortByTheEnd", {frame('A', "ok") + frame('B', "abcdef").substr(0, 8)}, {{'A', "ok"}}},
+    {"HeaderCutShortByTheEnd", {frame('A', "ok") + "B\x01"}, {{'A', "ok"}}},
+    {"LargeFrame", {frame('L', std::string(200000, 'q'))}, {{'L', std::string(200000, 'q')}}},
+};
+
+class ChannelReads : public ::testing::TestWithParam<Wire> {};
+
+TEST_P(ChannelReads, TheWholeFramesThenTheEnd) {
+    const Wire& w = GetParam();
+    kiv::Child child("a child", [&](int fd) {
+        for (const std::string& bytes : w.writes) {
+            if (!kiv::write_all(fd, bytes.data(), bytes.size())) _exit(7);
+            usleep(2000);  // each write arrives on its own
+        }
+    });
+    kiv::Channel channel(child);
+    char tag = 0;
+    std::string_view payload;
+    for (const auto& [want_tag, want] : w.frames) {
+        ASSERT_EQ(channel.next(tag, payload), kiv::Channel::Got::frame);
+        EXPECT_EQ(tag, want_tag);
+        EXPECT_EQ(payload, want);
+    }
+    EXPECT_EQ(channel.next(tag, payload), kiv::Channel::Got::ended);
+    EXPECT_EQ(kiv::describe_exit(child.wait()), "exited with status 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Wires, ChannelReads, ::testing::ValuesIn(kWires),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// How a child ended, as every message about a child says it.
+TEST(DescribeExit, NamesTheSignalOrTheStatus) {
+    const std::pair<std::function<void()>, const char*> rows[] = {
+        {[] { raise(SIGTERM); }, "SIGTERM"},
+        {[] { _exit(3); }, "exited with status 3"},
+        {[] { _exit(kiv::kChannelLost); }, "closed its channel to kivrun"},
+    };
+    for (const auto& [body, want] : rows) {
+        kiv::ChildOptions co;
+        co.pipe = false;
+        kiv::Child child("a child", [&](int) { body(); }, co);
+        EXPECT_EQ(kiv::describe_exit(child.wait()), want);
+    }
 }
 
 }  // namespace
