@@ -201,11 +201,11 @@ TEST(DescribeExit, NamesTheSignalOrTheStatus) {
         {[] { _exit(3); }, "exited with status 3"},
         {[] { _exit(kiv::kChannelLost); }, "closed its channel to kivrun"},
     };
-    for (const auto& [body, want] : rows) {
+    for (const auto& row : rows) {
         kiv::ChildOptions co;
         co.pipe = false;
-        kiv::Child child("a child", [&](int) { body(); }, co);
-        EXPECT_EQ(kiv::describe_exit(child.wait()), want);
+        kiv::Child child("a child", [&](int) { row.first(); }, co);
+        EXPECT_EQ(kiv::describe_exit(child.wait()), row.second);
     }
 }
 
