@@ -25,6 +25,10 @@ std::string describe_exit(int status) {
     return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
+bool exited_cleanly(int status) {
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 bool write_all(int fd, const void* data, std::size_t n) {
     const auto* p = static_cast<const char*>(data);
     while (n) {

@@ -26,6 +26,8 @@ std::string signal_name(int sig);
 // How a child ended, from its wait status: "SIGSEGV", "exited with status 3",
 // "closed its channel to kivrun".
 std::string describe_exit(int status);
+// It returned from its body: exit status 0.
+bool exited_cleanly(int status);
 
 // Writes all n bytes across short writes and interruptions; false when the
 // descriptor fails.

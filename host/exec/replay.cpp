@@ -66,7 +66,7 @@ void replay(const Target& target, const Plan& plan, const std::vector<std::size_
         }
     }
     const int status = ch.wait();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw Error("the replay of cases ended abnormally");
+    if (!exited_cleanly(status)) throw Error("the replay of cases ended abnormally");
 }
 
 std::vector<std::vector<FailedCheck>> replay_failed_checks(const Target& target, const Plan& plan,

@@ -2,7 +2,7 @@
 // steps, and gathers the results from shared memory.
 #include "exec/run.h"
 
-#include "exec/child.h"
+#include "exec/channel.h"
 #include "exec/shared_state.h"
 #include "exec/worker.h"
 
@@ -205,7 +205,7 @@ private:
         ledger_.abandon(i, WIFSIGNALED(status) ? WTERMSIG(status) : 0, w.progress.timed_out_token());
         if (shared_.header().check.load() == check_running) shared_.header().check.store(check_pending);
         w.child.reset();
-        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        const bool clean = exited_cleanly(status);
         failed_starts_ = started || clean ? 0 : failed_starts_ + 1;
         if (failed_starts_ > 3)  // the cases left are reported as not run
             stopped_ = "worker processes die before running any case (" + describe_exit(status) + ")";

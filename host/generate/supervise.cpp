@@ -112,7 +112,7 @@ ChildEnd run_child(Shared& sh, double step_timeout, const std::function<void(int
     const bool timed_out = ch.timed_out();
     const int status = ch.wait();
     ChildEnd end;
-    end.finished = done && !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    end.finished = done && !timed_out && exited_cleanly(status);
     if (end.finished) return end;
     if (const uint32_t n = sh.case_size.load(); n > 0) {
         FrameReader rd(std::string_view(sh.case_bytes, n), "generate");

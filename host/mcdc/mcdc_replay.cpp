@@ -78,7 +78,8 @@ void child(const Target& target, const Plan& plan, const RunResult& run, const s
 
 class Gatherer {
 public:
-    Gatherer(const Plan& plan, const RunResult& run, const std::vector<Watched>& watched) : watched_(watched) {
+    Gatherer(const Plan& plan, const RunResult& run, const std::vector<Watched>& watched)
+        : watched_(watched), size_(message_size(watched)) {
         out_.seen.resize(watched.size());
         out_.first_seen.resize(watched.size());
         out_.vectors.resize(watched.size());
@@ -90,7 +91,7 @@ public:
 
     // One step's message; false when it is not the step the schedule expects.
     bool take(std::string_view payload, std::size_t c, uint32_t s) {
-        if (payload.size() != message_size(watched_)) return false;
+        if (payload.size() != size_) return false;
         const char* msg = payload.data();
         int64_t ci;
         int32_t si;
@@ -120,6 +121,7 @@ public:
 
 private:
     const std::vector<Watched>& watched_;
+    std::size_t size_;  // bytes of one step's message
     std::vector<std::map<Vector, std::size_t>> index_;
     Observations out_;
 };
@@ -163,7 +165,7 @@ Observations replay(const Target& target, const Plan& plan, const RunResult& run
         const int status = ch.wait();
         // A child that ran its cases to the end and exited; else it died or
         // hung in case c, and the rest of that case is lost.
-        const bool done = got == Channel::Got::ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && s == 0 && c > start;
+        const bool done = got == Channel::Got::ended && exited_cleanly(status) && s == 0 && c > start;
         if (c < plan.cases.size() && !done) {
             gather.lost(steps_to_replay(plan, run, c) - s);
             ++c, s = 0;
