@@ -41,6 +41,8 @@ bool write_all(int fd, const void* data, std::size_t n) {
 }
 
 void FrameWriter::send(int fd) {
+    // A payload its length cannot say would be read as another frame.
+    if (buf_.size() - kHeader > UINT32_MAX) _exit(5);
     const auto n = static_cast<uint32_t>(buf_.size() - kHeader);
     std::memcpy(buf_.data() + 1, &n, sizeof n);
     // The unit closed the channel (EBADF), or the parent is gone.
