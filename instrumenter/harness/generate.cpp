@@ -873,6 +873,9 @@ Generated generate(const Options& options) {
     unit_h << "\n#ifdef __cplusplus\n}\n#endif\n";
     if (!unit.environment_init.empty())
         unit_h << "\n#define KIV_UNIT_ENVIRONMENT_INIT() " << unit.environment_init << "()\n";
+    if (!unit.init_per_scope)
+        unit_h << "\n// Entries share state as in the product: every init runs once per case,\n"
+               << "// before the first step of any scope.\n#define KIV_UNIT_INIT_ONCE_PER_CASE 1\n";
     // One function, not a macro every scope's frame expands: the frames
     // would hold scopes times stubs statements.
     if (!planner.pre_step.empty()) unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() kiv_unit_pre_step()\n";
