@@ -102,7 +102,9 @@ Stop Engine::run(const Limits& limits) {
     if (!started_) start_ = Clock::now();
     last_state_ = progress_.executions;
     const std::size_t most = std::max<std::size_t>(limits.max_steps, 1);
-    max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, most);
+    const std::size_t needed = std::max(most, limits.needed_steps);
+    longest_ = needed;
+    max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, needed);
     progress_.steps_cap = static_cast<uint32_t>(max_steps_);
     if (space_.scopes.empty()) return Stop::goals;
     // Seeds: one step in each scope with every input as it is at load,
@@ -123,6 +125,12 @@ Stop Engine::run(const Limits& limits) {
         if (max_steps_ < most && (grow_cap_ || progress_.executions - std::max(since, grown_) >= window / 8)) {
             grow_cap_ = false;
             max_steps_ = std::min(most, max_steps_ * 4);
+            progress_.steps_cap = static_cast<uint32_t>(max_steps_);
+            grown_ = progress_.executions;
+        } else if (grow_cap_ && max_steps_ >= most && max_steps_ < needed) {
+            // Past max_steps only on that evidence, never on a plateau alone.
+            grow_cap_ = false;
+            max_steps_ = std::min(needed, max_steps_ * 2);
             progress_.steps_cap = static_cast<uint32_t>(max_steps_);
             grown_ = progress_.executions;
         }
@@ -191,6 +199,7 @@ bool Engine::feedback(const Case& c) {
             for (std::size_t g = 0; g < space_.goals; ++g)
                 if (holder_[g] == corpus_.size() && best_[g] == obs_.distance[g] && obs_.near_step[g] + 1 >= c.size()) {
                     grow_cap_ = true;
+                    if (max_steps_ >= longest_) progress_.held_back = true;
                     break;
                 }
     }
