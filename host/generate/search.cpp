@@ -127,8 +127,11 @@ Stop Engine::run(const Limits& limits) {
             max_steps_ = std::min(most, max_steps_ * 4);
             progress_.steps_cap = static_cast<uint32_t>(max_steps_);
             grown_ = progress_.executions;
-        } else if (grow_cap_ && max_steps_ >= most && max_steps_ < needed) {
-            // Past max_steps only on that evidence, never on a plateau alone.
+        } else if (grow_cap_ && max_steps_ >= most && max_steps_ < needed &&
+                   progress_.executions - std::max(since, grown_) >= window / 8) {
+            // Past max_steps only on that evidence, and only once an eighth
+            // of a plateau at this length found nothing: longer cases cost
+            // every later execution, and most units need none.
             grow_cap_ = false;
             max_steps_ = std::min(needed, max_steps_ * 2);
             progress_.steps_cap = static_cast<uint32_t>(max_steps_);
