@@ -8,6 +8,7 @@ cmake_minimum_required(VERSION 3.20)
 set(rows
   "names_in_cells|run -q @UNITS@/lamp.csv|0|"
   "shown_in_failures|run @UNITS@/lamp_fails.csv|1|expected LAMP_ON \\(1\\), got LAMP_RAMP \\(2\\)"
+  "shown_by_show_outputs|run -q @UNITS@/lamp.csv --show-outputs|0|request=LAMP_RAMP \\(2\\) level=10 -> return=LAMP_RAMP \\(2\\) mode=LAMP_RAMP \\(2\\)"
   "shown_in_json|run -q @UNITS@/lamp_fails.csv --json @WORK@/fails.json|1|"
   "unknown_input_name|run @UNITS@/lamp_bad.csv|2|lamp_bad.csv:2:[0-9]+: 'LAMP_RAPM' is no enumerator of input Lamp_Step.request \\(did you mean 'LAMP_RAMP'\\?\\). expected LAMP_FAULT, LAMP_OFF, LAMP_ON, LAMP_RAMP or an integer"
   "unknown_output_name|run @UNITS@/lamp_bad.csv|2|lamp_bad.csv:3:[0-9]+: 'LAMP_OF' is no enumerator of output Lamp_Step.return \\(did you mean 'LAMP_OFF'"
