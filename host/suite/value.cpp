@@ -94,6 +94,12 @@ std::string shown_text(const ValueType& t, uint64_t raw) {
     return value_text(kind_of(t), raw);
 }
 
+std::string cell_text(const ValueType& t, uint64_t raw) {
+    for (const Enumerator& e : t.enumerators)
+        if (static_cast<uint64_t>(e.value) == raw) return e.name;
+    return expect_text(kind_of(t), raw);
+}
+
 std::string shown_expect(const ValueType& t, const std::string& text) {
     if (t.enumerators.empty()) return text;
     std::string out;

@@ -72,6 +72,10 @@ bool enumerator_value(std::string_view text, const ValueType& t, uint64_t& raw);
 // it (the first that does), value_text otherwise.
 std::string shown_text(const ValueType& t, uint64_t raw);
 
+// The value as a suite cell writes it: the enumerator's name where t's
+// enumerators name it, expect_text otherwise.
+std::string cell_text(const ValueType& t, uint64_t raw);
+
 // An expect text ("2", "0..2", "0|2") with each value t's enumerators name
 // shown so; any other text as it is.
 std::string shown_expect(const ValueType& t, const std::string& text);
