@@ -204,9 +204,10 @@ int generate(const GenerateCommand& o) {
         << seconds(g.progress.seconds_to_last_goal) << "; " << g.progress.states << " component states; "
         << seconds(g.seconds) << " with minimisation\n";
     out << "stopped: " << stop_text(g.stop, o, g) << "\n";
-    if (g.progress.held_back && !open.empty())
-        out << "note: a goal was still coming nearer at the last step of a case of " << g.progress.steps_cap
-            << " steps, the longest allowed; a longer --max-steps may reach it\n";
+    for (uint32_t k = 0; k < g.progress.held_back; ++k)
+        if (const uint32_t i = g.progress.held_back_goals[k]; !in_suite[i] && !why[i])
+            out << "note: " << gen::goal_label(schema.goals[i]) << " was still coming nearer at the last step of a case of "
+                << g.progress.steps_cap << " steps, the longest allowed; a longer --max-steps may reach it\n";
     out << "suite: " << o.output << ", " << count(g.suite.size(), "case", "cases") << ", " << count(steps, "step", "steps")
         << " (expectations observed on this build: review them)"
         << (g.shortened ? "" : "; not shortened, since shortening killed the process") << "\n";

@@ -202,8 +202,11 @@ bool Engine::feedback(const Case& c) {
             for (std::size_t g = 0; g < space_.goals; ++g)
                 if (holder_[g] == corpus_.size() && best_[g] == obs_.distance[g] && obs_.near_step[g] + 1 >= c.size()) {
                     grow_cap_ = true;
-                    if (max_steps_ >= longest_) progress_.held_back = true;
-                    break;
+                    if (max_steps_ < longest_) break;
+                    auto& p = progress_;
+                    const auto held = p.held_back_goals.begin() + std::min<std::size_t>(p.held_back, p.held_back_goals.size());
+                    if (std::find(p.held_back_goals.begin(), held, g) == held && held != p.held_back_goals.end())
+                        p.held_back_goals[p.held_back++] = static_cast<uint32_t>(g);
                 }
     }
     if (!fresh && !nearer) return false;

@@ -3,6 +3,7 @@
 // every run. It knows nothing of the target beyond the Execute callback.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -112,7 +113,11 @@ struct Progress {
     uint64_t plateau = 0;       // executions the last plateau took
     uint32_t plateaus = 0;      // plateaus passed
     uint32_t steps_cap = 0;     // how long a case could grow at the end
-    bool held_back = false;     // a goal came nearer at the last step of a case at the longest length allowed
+    // Goals that came nearer at the last step of a case at the longest
+    // length allowed: the first few of them (a plain array, as a progress
+    // crosses to the supervisor byte for byte).
+    uint32_t held_back = 0;
+    std::array<uint32_t, 4> held_back_goals{};
 };
 
 class Engine {
