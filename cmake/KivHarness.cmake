@@ -117,7 +117,7 @@ function(kiv_add_harness name)
   endforeach()
 
   set(unit_files)
-  foreach(f scopes.def harness_variables.def harness_ids.def goals.def records.def unit.h glue.c)
+  foreach(f scopes.def harness_variables.def harness_ids.def enums.def goals.def records.def unit.h glue.c)
     list(APPEND unit_files ${gen}/unit/${f})
   endforeach()
   set(glue)

@@ -101,6 +101,8 @@ std::optional<ValueType> value_type_named(const std::string& name) {
 
 namespace {
 
+int64_t constant_field(const nlohmann::json& value, const std::string& where);
+
 // A variable's type; absent in catalogs written before types were recorded.
 ValueType type_field(const nlohmann::json& object, const std::string& where) {
     if (!object.contains("type")) return ValueType{};
@@ -108,6 +110,16 @@ ValueType type_field(const nlohmann::json& object, const std::string& where) {
     if (!value.is_string()) throw std::runtime_error(where + ".type: expected a type name, got " + value.dump());
     auto type = value_type_named(value.get<std::string>());
     if (!type) throw std::runtime_error(where + ".type: unknown type '" + value.get<std::string>() + "'");
+    if (object.contains("enumerators")) {
+        const auto& list = object["enumerators"];
+        if (!list.is_array()) throw std::runtime_error(where + ".enumerators: expected an array, got " + list.dump());
+        for (const auto& e : list) {
+            if (!e.is_object() || !e.contains("name") || !e["name"].is_string() || e["name"].get<std::string>().empty() ||
+                !e.contains("value"))
+                throw std::runtime_error(where + ".enumerators: expected {\"name\": ..., \"value\": ...}, got " + e.dump());
+            type->enumerators.push_back({e["name"].get<std::string>(), constant_field(e["value"], where + ".enumerators")});
+        }
+    }
     return *type;
 }
 

@@ -12,6 +12,12 @@ namespace kiv {
 
 enum class Setter { plain, boolean, unknown };
 
+// A name of an enum's value, as the unit's source declares it.
+struct Enumerator {
+    std::string name;
+    int64_t value = 0;
+};
+
 // The C scalar type of a harness variable, as its unit's table spells it.
 struct ValueType {
     std::string name = "uint8_t";  // older catalogs have no type: the 8-bit variables of then
@@ -19,6 +25,9 @@ struct ValueType {
     bool is_signed = false;
     bool floating = false;
     bool boolean = false;  // C's bool: holds 0 or 1
+    // An enum's names, in declaration order (one value may have two); empty
+    // for any other type. The integer type above is the enum's underlying one.
+    std::vector<Enumerator> enumerators{};
 
     // The range of the type's values; for a floating type the finite range of
     // its values (as doubles), for the integer kinds exact as 64-bit integers.

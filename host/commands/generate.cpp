@@ -28,6 +28,10 @@ namespace kiv {
 
 namespace {
 
+// The longest a case may grow, and how far a goal that needs it takes cases
+// when --max-steps is not given.
+constexpr std::size_t kNeededSteps = 4096;
+
 struct GenerateCommand {
     std::string library, catalog, output;
     uint64_t seed = 1;
@@ -35,6 +39,7 @@ struct GenerateCommand {
     uint64_t max_executions = 0;
     uint64_t plateau = 20000;
     std::size_t max_steps = 256;
+    bool max_steps_given = false;  // --max-steps holds cases to it; else a counter may take them up to kNeededSteps
     double step_timeout = 1.0;
     std::vector<std::string> justify;
     bool force = false, quiet = false, mcdc = false;
@@ -122,6 +127,7 @@ int generate(const GenerateCommand& o) {
     go.limits.seconds = o.time_budget;
     go.limits.plateau = o.plateau;
     go.limits.max_steps = o.max_steps;
+    go.limits.needed_steps = o.max_steps_given ? 0 : kNeededSteps;
     go.limits.first_steps = std::min<std::size_t>(go.limits.first_steps, o.max_steps);
     go.step_timeout = o.step_timeout;
     go.mcdc = mcdc.expressions;
@@ -198,6 +204,10 @@ int generate(const GenerateCommand& o) {
         << seconds(g.progress.seconds_to_last_goal) << "; " << g.progress.states << " component states; "
         << seconds(g.seconds) << " with minimisation\n";
     out << "stopped: " << stop_text(g.stop, o, g) << "\n";
+    for (uint32_t k = 0; k < g.progress.held_back; ++k)
+        if (const uint32_t i = g.progress.held_back_goals[k]; !in_suite[i] && !why[i])
+            out << "note: " << gen::goal_label(schema.goals[i]) << " was still coming nearer at the last step of a case of "
+                << g.progress.steps_cap << " steps, the longest allowed; a longer --max-steps may reach it\n";
     out << "suite: " << o.output << ", " << count(g.suite.size(), "case", "cases") << ", " << count(steps, "step", "steps")
         << " (expectations observed on this build: review them)"
         << (g.shortened ? "" : "; not shortened, since shortening killed the process") << "\n";
@@ -260,7 +270,11 @@ void add_generate_command(CLI::App& app, Action& action) {
                     "Executions without a new goal, state or nearer distance that make a plateau, for a small unit "
                     "and short cases (it grows with both); the search stops after two plateaus at full case length")
         ->check(whole_number(1, 1000000000));
-    cmd->add_option("--max-steps", o.max_steps, "Steps a case may grow to")->check(whole_number(1, 4096));
+    cmd->add_option("--max-steps", o.max_steps,
+                    "Steps a case may grow to (default: 256, and up to " + std::to_string(kNeededSteps) +
+                        " while a goal still comes nearer at a case's last step)")
+        ->check(whole_number(1, kNeededSteps))
+        ->each([opts](const std::string&) { opts->max_steps_given = true; });
     cmd->add_option("--step-timeout", o.step_timeout, "Seconds a step may take")->check(real_number(0.001, 3600.0));
     cmd->add_option("--justify", o.justify, "CSV of goals no input can reach, with reasons (repeatable)")
         ->type_name("FILE")

@@ -4,6 +4,7 @@
 #include "commands/target_options.h"
 #include "load/target.h"
 #include "model/result.h"
+#include "suite/value.h"
 
 #include <iostream>
 #include <map>
@@ -29,10 +30,10 @@ int info(const CommonOptions& o) {
                               : in.type.floating       ? std::string()
                                                        : " " + std::to_string(in.type.min_int()) + ".." +
                                                              std::to_string(in.type.max_uint()))
-                          << "  " << in.variable << " -> " << in.feeds << "\n";
+                          << enumerators_text(in.type) << "  " << in.variable << " -> " << in.feeds << "\n";
         for (const auto& out : s.outputs)
             if (out.scope == sc.uid)
-                std::cout << "  output " << out.name << "  " << out.type.name << "  " << out.variable
+                std::cout << "  output " << out.name << "  " << out.type.name << enumerators_text(out.type) << "  " << out.variable
                           << (out.address ? "" : "  (no symbol)") << "\n";
     }
     if (!target->catalog().present()) {

@@ -21,6 +21,12 @@ void set_actual(Mismatch& m, const ValueType& type, uint64_t raw) {
     // An unsigned value beyond int64_t's range keeps its text, never its bits read as negative.
     if (type.floating || (kind_of(type) == ValueKind::unsigned_int && m.actual < 0))
         m.actual_text = value_text(kind_of(type), raw);
+    for (const Enumerator& e : type.enumerators)
+        if (static_cast<uint64_t>(e.value) == raw) {
+            m.actual_name = e.name;
+            break;
+        }
+    m.expected = shown_expect(type, m.expected);
 }
 
 }  // namespace

@@ -102,7 +102,9 @@ Stop Engine::run(const Limits& limits) {
     if (!started_) start_ = Clock::now();
     last_state_ = progress_.executions;
     const std::size_t most = std::max<std::size_t>(limits.max_steps, 1);
-    max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, most);
+    const std::size_t needed = std::max(most, limits.needed_steps);
+    longest_ = needed;
+    max_steps_ = std::clamp<std::size_t>(std::max<std::size_t>(limits.first_steps, progress_.steps_cap), 1, needed);
     progress_.steps_cap = static_cast<uint32_t>(max_steps_);
     if (space_.scopes.empty()) return Stop::goals;
     // Seeds: one step in each scope with every input as it is at load,
@@ -123,6 +125,15 @@ Stop Engine::run(const Limits& limits) {
         if (max_steps_ < most && (grow_cap_ || progress_.executions - std::max(since, grown_) >= window / 8)) {
             grow_cap_ = false;
             max_steps_ = std::min(most, max_steps_ * 4);
+            progress_.steps_cap = static_cast<uint32_t>(max_steps_);
+            grown_ = progress_.executions;
+        } else if (grow_cap_ && max_steps_ >= most && max_steps_ < needed &&
+                   progress_.executions - std::max(since, grown_) >= window / 8) {
+            // Past max_steps only on that evidence, and only once an eighth
+            // of a plateau at this length found nothing: longer cases cost
+            // every later execution, and most units need none.
+            grow_cap_ = false;
+            max_steps_ = std::min(needed, max_steps_ * 2);
             progress_.steps_cap = static_cast<uint32_t>(max_steps_);
             grown_ = progress_.executions;
         }
@@ -191,7 +202,11 @@ bool Engine::feedback(const Case& c) {
             for (std::size_t g = 0; g < space_.goals; ++g)
                 if (holder_[g] == corpus_.size() && best_[g] == obs_.distance[g] && obs_.near_step[g] + 1 >= c.size()) {
                     grow_cap_ = true;
-                    break;
+                    if (max_steps_ < longest_) break;
+                    auto& p = progress_;
+                    const auto held = p.held_back_goals.begin() + std::min<std::size_t>(p.held_back, p.held_back_goals.size());
+                    if (std::find(p.held_back_goals.begin(), held, g) == held && held != p.held_back_goals.end())
+                        p.held_back_goals[p.held_back++] = static_cast<uint32_t>(g);
                 }
     }
     if (!fresh && !nearer) return false;

@@ -3,6 +3,7 @@
 // every run. It knows nothing of the target beyond the Execute callback.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -92,7 +93,11 @@ struct Limits {
     // Executions without a new goal, state or nearer distance that make a
     // plateau, for a small unit and short cases; it grows with both.
     uint64_t plateau = 20000;
-    std::size_t max_steps = 256;  // a case grows no longer
+    std::size_t max_steps = 256;  // a case grows no longer on a plateau
+    // A goal still coming nearer at the last step of a case at full length (a
+    // counter that needs more steps) lets cases grow past max_steps, up to
+    // this; 0 holds them at max_steps.
+    std::size_t needed_steps = 0;
     std::size_t first_steps = 32;  // cases start this short; an eighth of a plateau makes it 4 times longer, up to max_steps
 };
 
@@ -108,6 +113,11 @@ struct Progress {
     uint64_t plateau = 0;       // executions the last plateau took
     uint32_t plateaus = 0;      // plateaus passed
     uint32_t steps_cap = 0;     // how long a case could grow at the end
+    // Goals that came nearer at the last step of a case at the longest
+    // length allowed: the first few of them (a plain array, as a progress
+    // crosses to the supervisor byte for byte).
+    uint32_t held_back = 0;
+    std::array<uint32_t, 4> held_back_goals{};
 };
 
 class Engine {
@@ -192,6 +202,7 @@ private:
     std::chrono::steady_clock::time_point start_;
     bool started_ = false;
     std::size_t max_steps_ = 32;  // the cap on case length now
+    std::size_t longest_ = 0;     // the cap may grow no further
     uint64_t grown_ = 0;          // executions when the cap last grew
     bool grow_cap_ = false;       // a case at the cap came nearer at its end
 };

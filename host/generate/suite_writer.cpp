@@ -50,14 +50,16 @@ struct Layout {
                 if (runner.writes(current, x)) {
                     current[x.input] = x.value;
                     input_used[x.input] = 1;
-                    row.push_back({"i" + std::to_string(x.input), std::to_string(x.value)});
+                    const ValueType& t = schema.inputs[x.input].type;
+                    row.push_back({"i" + std::to_string(x.input),
+                                   t.enumerators.empty() ? std::to_string(x.value) : cell_text(t, static_cast<uint64_t>(x.value))});
                 }
             for (std::size_t j = 0; seen && j < n_out; ++j) {
                 const int32_t owner = schema.outputs[runner.outputs()[j]].scope;
                 if (owner != 0 && owner != c[k].scope) continue;
                 const uint64_t v = seen->outputs[k * n_out + j];
                 if (k > 0 && c[k - 1].scope == c[k].scope && seen->outputs[(k - 1) * n_out + j] == v) continue;
-                std::string text = expect_text(kind_of(schema.outputs[runner.outputs()[j]].type), v);
+                std::string text = cell_text(schema.outputs[runner.outputs()[j]].type, v);
                 if (text.empty()) continue;
                 output_used[j] = 1;
                 row.push_back({"o" + std::to_string(j), std::move(text)});

@@ -31,8 +31,12 @@ struct Mismatch {
     // A floating output's value as text (the shortest that reads back the
     // same); empty for an integer output, whose value is `actual`.
     std::string actual_text{};
+    std::string actual_name{};  // the enumerator an enum output's value has, if any
 
-    std::string actual_as_text() const { return actual_text.empty() ? std::to_string(actual) : actual_text; }
+    std::string actual_as_text() const {
+        const std::string value = actual_text.empty() ? std::to_string(actual) : actual_text;
+        return actual_name.empty() ? value : actual_name + " (" + value + ")";
+    }
 };
 
 struct CaseResult {

@@ -107,12 +107,16 @@ void show_step(std::ostream& out, const Schema& schema, const Plan& plan, std::s
     out << case_id(plan, pc) << " step " << s + 1 << (s < pc.n_setup ? " (setup)" : "") << ", line " << st.line << ", "
         << scope_name(schema, st.scope) << ":";
     for (uint32_t k = st.first_input; k < st.first_input + st.n_inputs; ++k)
-        out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "=" << input_text(schema, plan.inputs[k]);
+        if (const ValueType& t = schema.inputs[plan.inputs[k].index].type; !t.enumerators.empty())
+            out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "="
+                << shown_text(t, static_cast<uint64_t>(plan.inputs[k].value));
+        else
+            out << " " << short_name(schema.inputs[plan.inputs[k].index].name) << "=" << input_text(schema, plan.inputs[k]);
     out << " ->";
     for (std::size_t o = 0; o < schema.outputs.size(); ++o)
         if (in_scope(schema.outputs[o].scope, st.scope) && (!schema.outputs_resolved || schema.outputs[o].address))
             out << " " << short_name(schema.outputs[o].name) << "="
-                << value_text(kind_of(schema.outputs[o].type), outputs[o]);
+                << shown_text(schema.outputs[o].type, outputs[o]);
     out << "\n";
 }
 

@@ -113,6 +113,19 @@ std::string suggest(std::string_view word, const std::vector<std::string>& known
     return s + "?)";
 }
 
+// An enum-typed variable's cell that names no enumerator of it: the nearest
+// names, and the names it has when they are few enough to read.
+std::string unknown_enumerator(std::string_view text, const std::string& what, const ValueType& t) {
+    std::vector<std::string> names;
+    for (const Enumerator& e : t.enumerators) names.push_back(e.name);
+    std::string s = "'" + std::string(text) + "' is no enumerator of " + what + suggest(text, names) + "; expected ";
+    if (names.size() <= 8)
+        for (std::size_t i = 0; i < names.size(); ++i) s += (i ? ", " : "") + names[i];
+    else
+        s += "one of its " + std::to_string(names.size()) + " enumerators";
+    return s + " or " + range_text(t);
+}
+
 // The names of a file's cases, to find one that reappears: open addressing
 // over indices into Plan::cases, each kept with its name's hash, so a hundred
 // thousand cases cost no allocation each and a probe rarely reads a name.
@@ -617,6 +630,15 @@ private:
         ValueType type = in.type;
         if (boolean) type = *value_type_named("bool");
         uint64_t raw = 0;
+        if (!boolean && !type.enumerators.empty() && names_an_enumerator(cell.text)) {
+            if (!enumerator_value(cell.text, type, raw)) {
+                error(line, cell.column, unknown_enumerator(cell.text, "input " + in.name, type));
+                return;
+            }
+            out_.inputs.push_back({slot, false, static_cast<int64_t>(raw)});
+            ++st.n_inputs;
+            return;
+        }
         const ValueParse parsed = parse_value(cell.text, type, raw);
         if (parsed == ValueParse::ok || (parsed == ValueParse::out_of_type && options_.wrap && !type.floating)) {
             out_.inputs.push_back({slot, type.floating, static_cast<int64_t>(raw)});
@@ -650,6 +672,11 @@ private:
     // One output value of an expect cell, in the output's type.
     std::optional<uint64_t> output_value(std::string_view text, int line, const CsvCell& cell, const OutputSlot& o) {
         uint64_t raw = 0;
+        if (!o.type.enumerators.empty() && names_an_enumerator(text)) {
+            if (enumerator_value(text, o.type, raw)) return raw;
+            error(line, cell.column, unknown_enumerator(text, "output " + o.name, o.type));
+            return std::nullopt;
+        }
         const ValueParse parsed = parse_value(text, o.type, raw);
         if (parsed == ValueParse::ok) return raw;
         const std::string expected = o.type.floating

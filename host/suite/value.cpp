@@ -1,6 +1,8 @@
 // Typed values: reading a suite cell for a variable's type, writing a value back.
 #include "suite/value.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -71,6 +73,61 @@ ValueParse parse_value(std::string_view text, const ValueType& t, uint64_t& raw)
     const bool fits = negative ? (magnitude == 0 || (t.is_signed && magnitude - 1 <= static_cast<uint64_t>(-(t.min_int() + 1))))
                                : magnitude <= t.max_uint();
     return fits ? ValueParse::ok : ValueParse::out_of_type;
+}
+
+bool names_an_enumerator(std::string_view text) {
+    return !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_');
+}
+
+bool enumerator_value(std::string_view text, const ValueType& t, uint64_t& raw) {
+    for (const Enumerator& e : t.enumerators)
+        if (e.name == text) {
+            raw = static_cast<uint64_t>(e.value);
+            return true;
+        }
+    return false;
+}
+
+std::string shown_text(const ValueType& t, uint64_t raw) {
+    for (const Enumerator& e : t.enumerators)
+        if (static_cast<uint64_t>(e.value) == raw) return e.name + " (" + value_text(kind_of(t), raw) + ")";
+    return value_text(kind_of(t), raw);
+}
+
+std::string cell_text(const ValueType& t, uint64_t raw) {
+    for (const Enumerator& e : t.enumerators)
+        if (static_cast<uint64_t>(e.value) == raw) return e.name;
+    return expect_text(kind_of(t), raw);
+}
+
+std::string shown_expect(const ValueType& t, const std::string& text) {
+    if (t.enumerators.empty()) return text;
+    std::string out;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        // The next value ends at a '|' or at the ".." of a range.
+        std::size_t end = std::min(text.find('|', from), text.find("..", from));
+        if (end == std::string::npos) end = text.size();
+        const std::string_view piece = std::string_view(text).substr(from, end - from);
+        bool negative = false;
+        uint64_t magnitude = 0;
+        if (parse_integer(piece, negative, magnitude) == ValueParse::ok)
+            out += shown_text(t, negative ? 0 - magnitude : magnitude);
+        else
+            out += piece;
+        if (end == text.size()) break;
+        const std::size_t sep = text.compare(end, 2, "..") == 0 ? 2 : 1;
+        out += text.substr(end, sep);
+        from = end + sep;
+    }
+    return out;
+}
+
+std::string enumerators_text(const ValueType& t) {
+    if (t.enumerators.empty()) return {};
+    std::string s = "  enum";
+    for (const Enumerator& e : t.enumerators) s += " " + e.name + "=" + std::to_string(e.value);
+    return s;
 }
 
 std::string range_text(const ValueType& t) {

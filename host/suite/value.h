@@ -60,6 +60,30 @@ ValueParse parse_integer(std::string_view s, bool& negative, uint64_t& magnitude
 // the wrong sign or size is given as its 64-bit two's complement).
 ValueParse parse_value(std::string_view text, const ValueType& t, uint64_t& raw);
 
+// A cell meant as an enumerator's name: it starts as a C identifier does,
+// which no number does.
+bool names_an_enumerator(std::string_view text);
+
+// The value of the enumerator called `text` in enum type t; false when t
+// has no such name (or is no enum).
+bool enumerator_value(std::string_view text, const ValueType& t, uint64_t& raw);
+
+// The value as reports show it: "LAMP_RAMP (2)" where t's enumerators name
+// it (the first that does), value_text otherwise.
+std::string shown_text(const ValueType& t, uint64_t raw);
+
+// The value as a suite cell writes it: the enumerator's name where t's
+// enumerators name it, expect_text otherwise.
+std::string cell_text(const ValueType& t, uint64_t raw);
+
+// An expect text ("2", "0..2", "0|2") with each value t's enumerators name
+// shown so; any other text as it is.
+std::string shown_expect(const ValueType& t, const std::string& text);
+
+// "  enum LAMP_OFF=0 LAMP_ON=1" for an enum type, "" for any other: what a
+// listing of variables adds after the type.
+std::string enumerators_text(const ValueType& t);
+
 // "an integer 0..255", "an integer -32768..32767", "a number" (floating).
 std::string range_text(const ValueType& t);
 

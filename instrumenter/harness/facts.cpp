@@ -85,6 +85,16 @@ std::string scalar_token(QualType t, const ASTContext& ctx, std::string& why) {
     return "";
 }
 
+// The enumerators of an enum type, empty for any other.
+std::vector<std::pair<std::string, int64_t>> enumerators_of(QualType t) {
+    std::vector<std::pair<std::string, int64_t>> out;
+    if (const auto* e = t.getCanonicalType()->getAs<EnumType>())
+        if (const EnumDecl* d = e->getDecl()->getDefinition())
+            for (const EnumConstantDecl* c : d->enumerators())
+                out.push_back({c->getNameAsString(), c->getInitVal().getExtValue()});
+    return out;
+}
+
 // The scalars inside a value of type t, their paths below prefix; false with
 // why when some part cannot be a harness variable.
 bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix, std::vector<Leaf>& out,
@@ -92,7 +102,7 @@ bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix
     std::string w;
     std::string tok = scalar_token(t, ctx, w);
     if (!tok.empty()) {
-        out.push_back({prefix, tok});
+        out.push_back({prefix, tok, enumerators_of(t)});
         return true;
     }
     QualType c = t.getCanonicalType();
@@ -212,7 +222,7 @@ private:
             std::string tok = scalar_token(t, ctx_, why);
             if (!tok.empty()) {
                 prm.kind = ParamKind::Scalar;
-                prm.leaves.push_back({"", tok});
+                prm.leaves.push_back({"", tok, enumerators_of(t)});
             } else if (t->isPointerType() && !t->isFunctionPointerType()) {
                 QualType pt = t->getPointeeType();
                 prm.pointee_const = pt.isConstQualified();
@@ -221,7 +231,7 @@ private:
                 std::string ptok = scalar_token(pt, ctx_, w2);
                 if (!ptok.empty()) {
                     prm.kind = ParamKind::PointerToScalar;
-                    prm.leaves.push_back({"", ptok});
+                    prm.leaves.push_back({"", ptok, enumerators_of(pt)});
                 } else if (pt->isStructureType() && collect_leaves(pt, ctx_, "", prm.leaves, w2, 0)) {
                     prm.kind = ParamKind::PointerToStruct;
                 } else {

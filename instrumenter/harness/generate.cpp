@@ -3,6 +3,7 @@
 #include "generate.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -118,6 +119,7 @@ private:
         v.name = name;
         v.in = in;
         v.type = leaf.type;
+        v.enumerators = leaf.enumerators;
         if (g.external && !g.element_type.empty() && (g.array_size < 0 ? leaf.path.empty() : leaf.path[0] == '[')) {
             v.direct = g.name + leaf.path;
             v.direct_decl = "extern " + g.element_type + " " + g.name +
@@ -148,6 +150,19 @@ private:
         v.type = type;
         v.glue_tu = tu;
         v.glue_expr = expr;
+        return v;
+    }
+
+    // The same from a leaf: its type, and its enumerators when it is an enum.
+    static Variable on_glue_scalar(const std::string& var, const Leaf& leaf, const std::string& name, bool in) {
+        Variable v = on_glue_scalar(var, leaf.type, name, in);
+        v.enumerators = leaf.enumerators;
+        return v;
+    }
+    static Variable on_glue_storage(const std::string& tu, const std::string& expr, const Leaf& leaf,
+                                    const std::string& name, bool in) {
+        Variable v = on_glue_storage(tu, expr, leaf.type, name, in);
+        v.enumerators = leaf.enumerators;
         return v;
     }
 
@@ -198,13 +213,13 @@ private:
                 case ParamKind::Scalar:
                     storage << p.leaves[0].type << " " << arg << ";\n";
                     body << "    " << arg << " = " << p.name << ";\n";
-                    out.push_back(on_glue_scalar(arg, p.leaves[0].type, f.name + "." + p.name, false));
+                    out.push_back(on_glue_scalar(arg, p.leaves[0], f.name + "." + p.name, false));
                     break;
                 case ParamKind::Struct:
                     storage << "static " << p.decl_type << " " << arg << ";\n";
                     body << "    " << arg << " = " << p.name << ";\n";
                     for (const Leaf& l : p.leaves)
-                        out.push_back(on_glue_storage(tu, arg + l.path, l.type, f.name + "." + p.name + l.path, false));
+                        out.push_back(on_glue_storage(tu, arg + l.path, l, f.name + "." + p.name + l.path, false));
                     break;
                 case ParamKind::PointerToScalar:
                 case ParamKind::PointerToStruct:
@@ -218,7 +233,7 @@ private:
                     storage << "static " << p.pointee << " " << res << ";\n";
                     body << "    if (" << p.name << ") *" << p.name << " = " << res << ";\n";
                     for (const Leaf& l : p.leaves)
-                        in.push_back(on_glue_storage(tu, res + l.path, l.type,
+                        in.push_back(on_glue_storage(tu, res + l.path, l,
                                                      p.kind == ParamKind::PointerToScalar
                                                          ? f.name + "." + p.name
                                                          : f.name + "." + through_pointer(p.name, l.path),
@@ -238,10 +253,10 @@ private:
             const std::string r = "kiv_res_" + f.name;
             if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
                 storage << f.return_leaves[0].type << " " << r << ";\n";
-                in.push_back(on_glue_scalar(r, f.return_leaves[0].type, f.name, true));
+                in.push_back(on_glue_scalar(r, f.return_leaves[0], f.name, true));
             } else {
                 storage << "static " << f.return_type << " " << r << ";\n";
-                for (const Leaf& l : f.return_leaves) in.push_back(on_glue_storage(tu, r + l.path, l.type, f.name + l.path, true));
+                for (const Leaf& l : f.return_leaves) in.push_back(on_glue_storage(tu, r + l.path, l, f.name + l.path, true));
                 if (f.return_leaves.empty() && first)
                     warn(f.loc, "the result of " + f.name + " is " + f.return_why +
                                     "; the stub returns zero. Define " + f.name + " in an environment source to feed it");
@@ -281,12 +296,12 @@ private:
             switch (p.kind) {
                 case ParamKind::Scalar:
                     storage << p.leaves[0].type << " " << var << ";\n";
-                    in.push_back(on_glue_scalar(var, p.leaves[0].type, p.name, true));
+                    in.push_back(on_glue_scalar(var, p.leaves[0], p.name, true));
                     args.push_back(var);
                     break;
                 case ParamKind::Struct:
                     storage << "static " << p.decl_type << " " << var << ";\n";
-                    for (const Leaf& l : p.leaves) in.push_back(on_glue_storage(f.tu, var + l.path, l.type, p.name + l.path, true));
+                    for (const Leaf& l : p.leaves) in.push_back(on_glue_storage(f.tu, var + l.path, l, p.name + l.path, true));
                     args.push_back(var);
                     break;
                 case ParamKind::PointerToScalar:
@@ -301,10 +316,10 @@ private:
                             p.kind == ParamKind::PointerToScalar ? p.name : through_pointer(p.name, l.path);
                         // Its fields follow the object: an empty cell keeps what the unit
                         // left there. Fields behind const too, as another entry may write them.
-                        Variable v = on_glue_storage(f.tu, var + l.path, l.type, name, true);
+                        Variable v = on_glue_storage(f.tu, var + l.path, l, name, true);
                         v.follows = true;
                         in.push_back(v);
-                        if (!p.pointee_const) out.push_back(on_glue_storage(f.tu, var + l.path, l.type, name, false));
+                        if (!p.pointee_const) out.push_back(on_glue_storage(f.tu, var + l.path, l, name, false));
                     }
                     args.push_back("&" + var);
                     break;
@@ -320,11 +335,11 @@ private:
             const std::string r = "kiv_ret_" + entry;
             if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
                 storage << f.return_leaves[0].type << " " << r << ";\n";
-                out.push_back(on_glue_scalar(r, f.return_leaves[0].type, "return", false));
+                out.push_back(on_glue_scalar(r, f.return_leaves[0], "return", false));
             } else {
                 storage << "static " << f.return_type << " " << r << ";\n";
                 for (const Leaf& l : f.return_leaves)
-                    out.push_back(on_glue_storage(f.tu, r + l.path, l.type, "return" + l.path, false));
+                    out.push_back(on_glue_storage(f.tu, r + l.path, l, "return" + l.path, false));
                 if (f.return_leaves.empty())
                     warn(f.loc, "the result of entry " + entry + " is " + f.return_why + " and not observed");
             }
@@ -530,6 +545,23 @@ void check_names(const UnitFile& unit, const Facts& facts, const std::vector<Sco
 
 std::string banner(const std::string& what) {
     return "// " + what + "\n// Written by kivinst harness; regenerate rather than edit.\n";
+}
+
+// The enumerators of the harness variables whose C type is an enum, so that
+// suites and reports can name their values: KIV_ENUMERATOR(n, name, value)
+// for kiv_haux<n>, in declaration order.
+std::string enums_def(const std::string& unit_name, const std::vector<Scope>& scopes) {
+    std::ostringstream t;
+    t << banner("The enumerators of the enum-typed harness variables of " + unit_name +
+                ": KIV_ENUMERATOR(n, name, value)\n// for kiv_haux<n>.")
+      << "#ifndef KIV_ENUMERATOR\n#define KIV_ENUMERATOR(n, name, value)\n#endif\n\n";
+    for (const auto& s : scopes)
+        for (const auto& v : s.vars)
+            for (const auto& [name, value] : v.enumerators)
+                t << "KIV_ENUMERATOR(" << v.n << ", \"" << name << "\", "
+                  << (value == INT64_MIN ? std::string("-9223372036854775807 - 1") : std::to_string(value)) << ")\n";
+    t << "\n#undef KIV_ENUMERATOR\n";
+    return t.str();
 }
 
 // The objects of external linkage a unit source defines that no other file
@@ -873,6 +905,9 @@ Generated generate(const Options& options) {
     unit_h << "\n#ifdef __cplusplus\n}\n#endif\n";
     if (!unit.environment_init.empty())
         unit_h << "\n#define KIV_UNIT_ENVIRONMENT_INIT() " << unit.environment_init << "()\n";
+    if (!unit.init_per_scope)
+        unit_h << "\n// Entries share state as in the product: every init runs once per case,\n"
+               << "// before the first step of any scope.\n#define KIV_UNIT_INIT_ONCE_PER_CASE 1\n";
     // One function, not a macro every scope's frame expands: the frames
     // would hold scopes times stubs statements.
     if (!planner.pre_step.empty()) unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() kiv_unit_pre_step()\n";
@@ -888,6 +923,7 @@ Generated generate(const Options& options) {
     gen.files["unit/scopes.def"] = scopes.str();
     gen.files["unit/harness_variables.def"] = vars.str();
     gen.files["unit/harness_ids.def"] = ids.str();
+    gen.files["unit/enums.def"] = enums_def(gen.name, planner.scopes);
     gen.files["unit/unit.h"] = unit_h.str();
     gen.files["unit/glue.c"] = glue_c.str();
     for (const auto& src : options.sources) {

@@ -2,6 +2,7 @@
 // sources give) and what it makes of them (scopes and harness variables).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -27,6 +28,7 @@ struct Loc {
 struct Leaf {
     std::string path;
     std::string type;
+    std::vector<std::pair<std::string, int64_t>> enumerators{};  // an enum's names and values, in declaration order
 };
 
 enum class ParamKind { Scalar, PointerToScalar, PointerToStruct, Struct, Other };
@@ -101,6 +103,7 @@ struct Variable {
     std::string direct_decl;   // its declaration for unit.h
     std::string glue_tu;
     std::string glue_expr;     // C lvalue inside that translation unit
+    std::vector<std::pair<std::string, int64_t>> enumerators{};  // of its enum type; empty for other types
 };
 
 struct Scope {

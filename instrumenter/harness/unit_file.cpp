@@ -139,7 +139,8 @@ UnitFile read_unit_file(const std::string& path) {
     Reader r{u};
     if (!j.is_object()) throw BadInput(path + ": a unit file is a JSON object");
     r.only(j, "the unit file",
-           {"format", "name", "map", "units", "environment", "entries", "goals", "includes", "defines", "scopes"});
+           {"format", "name", "map", "units", "environment", "entries", "goals", "includes", "defines", "scopes",
+            "init_once_per"});
     if (j.contains("format") && j["format"] != 1) r.fail("format", "\"format\" must be 1");
     u.name = r.str(j, "name");
     if (!u.name.empty() && u.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
@@ -163,6 +164,10 @@ UnitFile read_unit_file(const std::string& path) {
             u.environment.push_back(p);
         }
         u.environment_init = r.str(e, "init");
+    }
+    if (const std::string per = r.str(j, "init_once_per"); !per.empty()) {
+        if (per != "case" && per != "scope") r.fail(per, "\"init_once_per\" must be \"case\" or \"scope\"");
+        u.init_per_scope = per == "scope";
     }
     u.entries = r.strings(j, "entries");
     if (j.contains("goals")) {

@@ -45,6 +45,9 @@ struct UnitFile {
     std::map<std::string, int> units;  // source file name -> translation unit number
     std::vector<std::string> environment;  // paths as resolved
     std::string environment_init;
+    // "init_once_per": "scope" keeps the older rule (a scope's first step runs
+    // its init and the environment's); by default every init runs once per case.
+    bool init_per_scope = false;
     std::vector<std::string> entries;
     std::vector<std::string> skip_functions;
     std::vector<std::string> includes, defines;

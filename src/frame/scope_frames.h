@@ -144,22 +144,67 @@ inline void kiv_follow_unit() {
 #include "unit/harness_variables.def"
 }
 
-// A scope's normal step. The first step initialises the unit before the
-// copy-in, so the copy-in overwrites what the initialisation left in the
-// variables the scope feeds (an environment's defaults included). The flag
-// is per scope while the unit's state is shared: a further scope's first step
-// initialises again over it.
+// Which inits run when is the unit's choice, made in its unit.h. With
+// KIV_UNIT_INIT_ONCE_PER_CASE the first step of any scope after the library's
+// state was loaded runs every scope's init (each function once, in table
+// order) and then the environment's, so entries share state as they do in the
+// product. Without it a scope's first step runs that scope's init and the
+// environment's: a further scope's first step initialises again over what the
+// others left.
+#ifdef KIV_UNIT_INIT_ONCE_PER_CASE
+namespace {
+
+using KivInit = void (*)();
+inline constexpr KivInit kKivInits[] = {nullptr
+#define KIV_SCOPE(uid, name, step, unit, init) , init
+#include "unit/scopes.def"
+};
+// Whether an init is the first row naming its function; counted at compile
+// time, so a unit of many scopes pays nothing for the duplicates at run time.
+inline constexpr auto kKivInitFirst = [] {
+    std::array<bool, std::size(kKivInits)> first{};
+    for (std::size_t i = 1; i < first.size(); ++i) {
+        first[i] = true;
+        for (std::size_t j = 1; j < i; ++j) first[i] = first[i] && kKivInits[j] != kKivInits[i];
+    }
+    return first;
+}();
+
+}  // namespace
+
+inline bool kiv_case_initialized;  // one flag for every scope
+
+inline void kiv_init_every_scope() {
+    for (std::size_t i = 1; i < std::size(kKivInits); ++i)
+        if (kKivInitFirst[i]) kKivInits[i]();
+}
+#endif
+
+// A scope's normal step. Initialisation comes before the copy-in, so the
+// copy-in overwrites what it left in the variables the scope feeds (an
+// environment's defaults included). `initialized` is the scope's own flag;
+// once per case, one flag serves every scope. Either lives in the library's
+// data, which the host puts back before each case.
 template <int Scope, void (*UnitInit)(), void (*Unit)()>
-inline void kiv_normal_step(bool& isInitialized) {
-    if (!isInitialized) {
+inline void kiv_normal_step(bool& initialized) {
+#ifdef KIV_UNIT_INIT_ONCE_PER_CASE
+    if (!kiv_case_initialized) {
+        kiv_user_defined_init_function();
+        kiv_init_every_scope();
+        KIV_UNIT_ENVIRONMENT_INIT();
+        kiv_case_initialized = true;
+    }
+    (void)initialized;
+#else
+    if (!initialized) {
         kiv_user_defined_init_function();
         UnitInit();
         KIV_UNIT_ENVIRONMENT_INIT();
-        isInitialized = true;
+        initialized = true;
     }
+#endif
     kiv_copy_in<Scope>();
     Unit();
     kiv_copy_out<Scope>();
     kiv_follow_unit();
 }
-

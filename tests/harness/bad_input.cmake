@@ -34,6 +34,7 @@ set(rows
   "unit_file_unknown_override|--unit unknown_override.json unit.c|unknown_override.json:5:21: scope debounce has no variable state->cuont. nearest: state->count"
   "unit_file_unknown_field|--unit bad_field.json unit.c|bad_field.json:5:7: unknown field \"inptus\" in debounce .did you mean \"inputs\"\\?."
   "unit_file_bad_setter|--unit bad_setter.json unit.c|bad_setter.json:5:42: setter \"ROUND\" is neither PLAIN nor BOOL"
+  "unit_file_bad_init_rule|--unit bad_init_rule.json unit.c|bad_init_rule.json:3:20: \"init_once_per\" must be \"case\" or \"scope\""
   "unit_file_not_json|--unit not_json.json unit.c|not_json.json:4:39: not JSON"
   "map_file_ids_collide|--unit colliding.json unit.c|colliding.kivmap.json:8:5: ID 2 of input debounce.state->count is also the ID of input debounce.sample"
   "pinned_ids_collide|--unit pinned_collision.json unit.c|ID 7 of input debounce.sample is already the ID of scope debounce"

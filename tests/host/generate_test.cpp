@@ -186,6 +186,41 @@ TEST(KivrunGenerate, AnUnreachableGoalEndsOnAPlateauAtFullLengthWithItsClosestDi
     EXPECT_EQ(near[0].step, 63u);
 }
 
+// A counter that needs more steps than --max-steps: past it the cases grow
+// only when a goal still comes nearer at a case's last step, up to
+// needed_steps; held at max_steps, the search says the cap held a goal back.
+struct LongCaseRow {
+    const char* name;
+    std::size_t needed_steps;
+    kiv::gen::Stop stop;
+    bool reached, held_back;
+};
+const LongCaseRow kLongCaseRows[] = {
+    {"GrowsPastMaxStepsWhenAGoalNeedsIt", 4096, kiv::gen::Stop::goals, true, false},
+    {"SaysTheCapHeldAGoalBackWhenHeldToMaxSteps", 0, kiv::gen::Stop::plateau, false, true},
+};
+class KivrunGenerateLongCases : public testing::TestWithParam<LongCaseRow> {};
+TEST_P(KivrunGenerateLongCases, ForACounterOf259Steps) {
+    const auto& row = GetParam();
+    const Counter counter{259};
+    kiv::gen::Engine engine(counter.space(), counter, 11, {});
+    kiv::gen::Limits limits;
+    limits.plateau = 2000;
+    limits.max_steps = 256;
+    limits.needed_steps = row.needed_steps;
+    limits.max_executions = 400000;
+    EXPECT_EQ(engine.run(limits), row.stop);
+    EXPECT_EQ(engine.reached()[0] != 0, row.reached);
+    EXPECT_EQ(engine.progress().held_back, row.held_back ? 1u : 0u);
+    if (row.held_back) {
+        EXPECT_EQ(engine.progress().held_back_goals[0], 0u);  // the counter's goal
+    }
+    if (row.reached) EXPECT_GT(engine.progress().steps_cap, 256u);
+    else EXPECT_EQ(engine.progress().steps_cap, 256u);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, KivrunGenerateLongCases, testing::ValuesIn(kLongCaseRows),
+                         [](const testing::TestParamInfo<LongCaseRow>& i) { return std::string(i.param.name); });
+
 // Cases that killed the search's process, handed to a fresh engine as a
 // restart does: the step from the load state that killed is not run again,
 // and a scope that killed three times but let other inputs pass is still

@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -101,6 +103,28 @@ constexpr GoalId kGoalIdRows[] = {{0, 0},
 #include "unit/harness_ids.def"
 };
 const std::vector<GoalId> kGoalIds = from_rows<GoalId>(kGoalIdRows, [](const GoalId& r) { return r; });
+
+// The enumerators of enum-typed harness variables, in a table older unit
+// sets (and hand-kept ones without enums) do not have.
+struct EnumeratorRow {
+    int n;
+    const char* name;
+    int64_t value;
+};
+constexpr EnumeratorRow kEnumeratorRows[] = {{0, "", 0},
+#if __has_include("unit/enums.def")
+#define KIV_ENUMERATOR(n, name, value) {n, name, value},
+#include "unit/enums.def"
+#endif
+};
+
+// kiv_haux<n>'s enumerators as the catalog lists them; null when it has none.
+nlohmann::json enumerators_of(int n) {
+    nlohmann::json out;
+    for (std::size_t i = 1; i < std::size(kEnumeratorRows); ++i)
+        if (kEnumeratorRows[i].n == n) out.push_back({{"name", kEnumeratorRows[i].name}, {"value", kEnumeratorRows[i].value}});
+    return out;
+}
 
 struct Goal {
     int n;
@@ -298,10 +322,12 @@ nlohmann::json build(const Positions& at) {
                               {"type", h.type},
                               {"setter", setter}});
             if (h.follows) inputs.back()["follows_unit"] = true;
+            if (auto e = enumerators_of(h.n); !e.is_null()) inputs.back()["enumerators"] = std::move(e);
             scope_inputs[h.scope].push_back(id->second->id);
         } else {
             outputs.push_back(
                 {{"name", name}, {"variable", var}, {"scope", h.scope}, {"from", h.unit_var}, {"type", h.type}});
+            if (auto e = enumerators_of(h.n); !e.is_null()) outputs.back()["enumerators"] = std::move(e);
             scope_outputs[h.scope].push_back(name);
         }
     }

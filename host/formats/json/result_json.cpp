@@ -178,6 +178,7 @@ public:
                         mm.actual_text = value_text(ValueKind::unsigned_int, beyond), mm.actual = static_cast<int64_t>(beyond);
                     else
                         mm.actual = integer<int64_t>(actual, "actual");
+                    if (dom::element name; !mo["actual_name"].get(name)) mm.actual_name = string(name, "actual_name");
                     c.mismatches.push_back(std::move(mm));
                 }
             } else if (k == "fault") {
@@ -333,7 +334,7 @@ std::size_t case_bound(const CaseResult& c) {
     std::size_t n = 512 + kStringBound * (c.suite.size() + c.name.size() + c.signal.size() + 2) +
                     24 * (c.step_lines.size() + c.unique_goals.size());
     for (const Mismatch& m : c.mismatches)
-        n += 128 + kStringBound * (m.output.size() + m.expected.size() + 2);
+        n += 160 + kStringBound * (m.output.size() + m.expected.size() + m.actual_name.size() + 3);
     return n;
 }
 
@@ -376,6 +377,7 @@ void put_case(TextBuffer& buf, const CaseResult& c, const std::vector<GoalResult
             put_number(p, m.actual);
         else
             put(p, m.actual_text);  // a finite double's shortest text, or an unsigned beyond int64_t: a JSON number
+        if (!m.actual_name.empty()) put(p, ", \"actual_name\": "), put_string(p, m.actual_name);
         *p++ = '}';
     }
     *p++ = ']';
