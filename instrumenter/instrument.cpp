@@ -1555,6 +1555,7 @@ bool compiles(const Options& options, const std::string& source, const std::stri
     memory->addFile(file, 0, llvm::MemoryBuffer::getMemBufferCopy(source));
     memory->addFile(probes + "/instrumentation/CodeAnnotation.h", 0, llvm::MemoryBuffer::getMemBuffer(kCodeAnnotationH));
     memory->addFile(probes + "/instrumentation/probe_records.h", 0, llvm::MemoryBuffer::getMemBuffer(kProbeRecordsH));
+    memory->addFile(probes + "/instrumentation/probe_kinds.def", 0, llvm::MemoryBuffer::getMemBuffer(kProbeKindsDef));
     memory->addFile((at.parent_path() / options.records_include).string(), 0, llvm::MemoryBuffer::getMemBufferCopy(records));
     std::vector<std::string> command = {"kivinst", "-fsyntax-only"};
     command.insert(command.end(), args.begin(), args.end());

@@ -14,6 +14,7 @@
 #include <limits>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <set>
 
 namespace kiv {
@@ -308,6 +309,24 @@ Catalog load_catalog(const std::string& path) {
     } catch (const std::exception& e) {
         throw Error("catalog " + path + " is malformed: " + e.what());
     }
+}
+
+namespace {
+constexpr OnLines on_lines_named(std::string_view role) {
+    return role == "RUN" ? OnLines::run : role == "OUTCOME" ? OnLines::outcome : role == "BOUND" ? OnLines::bound : OnLines::none;
+}
+constexpr Criterion kCriterionRows[] = {
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) {criterion, #kind, on_lines_named(#lines)},
+#include "instrumentation/probe_kinds.def"
+};
+}  // namespace
+
+const std::span<const Criterion> kCriteria = kCriterionRows;
+
+const Criterion* criterion_info(const std::string& name) {
+    for (const Criterion& c : kCriteria)
+        if (name == c.name) return &c;
+    return nullptr;
 }
 
 std::optional<std::string> criterion_named(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,14 +88,25 @@ struct CatalogRecord {
     std::vector<std::pair<int32_t, int32_t>> lines;
 };
 
-// Criteria in report order, with the record kind each comes from.
+// What a criterion's goals are on the source lines of a report.
+enum class OnLines {
+    run,      // the lines of a run of statements, with its count
+    outcome,  // a branch of its line; reaching one shows the line ran
+    bound,    // a branch of its line that only an extreme value reaches
+    none,     // no branch of any line
+};
+
+// Criteria in report order, with the record kind each comes from: one per
+// probe kind, from the runtime's table of them.
 struct Criterion {
     const char* name;
     const char* kind;
+    OnLines lines;
 };
-inline constexpr Criterion kCriteria[] = {{"statement", "STM"},    {"decision", "DC"},   {"condition", "CC"},
-                                          {"relational", "RELOP"}, {"cast", "CAST"},     {"function", "FC"},
-                                          {"call", "DCF"},         {"switch case", "SC"}};
+extern const std::span<const Criterion> kCriteria;
+
+// The criterion of that name; null for a name no probe kind has ("unclassified").
+const Criterion* criterion_info(const std::string& name);
 
 struct Catalog {
     std::string path;     // empty when the library came without one
