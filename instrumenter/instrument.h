@@ -14,7 +14,7 @@
 namespace kivinst {
 
 struct Record {
-    std::string kind;      // STM FC SC DCF DC CC RELOP CAST DBZ
+    std::string kind;      // a kind of instrumentation/probe_kinds.def: STM, DC, CC, RELOP, ...
     std::string name;      // TU<n>ixa_<kind>_cond<k>, TU<n>_RELOP_<k>, TU<n>_CAST_<k>
     std::string function;  // the function whose body holds the probe call
     std::string text;      // what the call site observes, for people only

@@ -64,7 +64,7 @@ struct CatalogScope {
 struct CatalogGoal {
     int32_t id = 0;
     int32_t goal = 0;       // n of KIV_G<n>
-    std::string criterion;  // statement, decision, condition, relational, cast, function, call, switch case
+    std::string criterion;  // the name of one of kCriteria
     std::string kind, record, field, function, meaning;
     // Where its record's probe call stands; empty file in an older catalog.
     std::string file{};
