@@ -329,6 +329,27 @@ const Criterion* criterion_info(const std::string& name) {
     return nullptr;
 }
 
+std::string goal_outcome(const std::string& kind, const std::string& field) {
+    struct KindOutcomes {
+        std::string kind;
+        std::vector<std::pair<std::string, std::string>> goals;  // field, outcome
+    };
+#define IXA_GOAL(field, rule, subject, meaning, outcome) {#field, outcome},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) KindOutcomes{#kind, {goals}},
+    static const std::vector<KindOutcomes> kinds = {
+#include "instrumentation/probe_kinds.def"
+    };
+#undef IXA_GOAL
+    const std::string* by_field = nullptr;
+    for (const KindOutcomes& k : kinds)
+        for (const auto& [f, outcome] : k.goals) {
+            if (f != field) continue;
+            if (k.kind == kind) return outcome;
+            if (!by_field) by_field = &outcome;
+        }
+    return by_field ? *by_field : "entered";
+}
+
 std::optional<std::string> criterion_named(const std::string& text) {
     std::string t;
     for (char ch : text)

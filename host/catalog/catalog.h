@@ -108,6 +108,11 @@ extern const std::span<const Criterion> kCriteria;
 // The criterion of that name; null for a name no probe kind has ("unclassified").
 const Criterion* criterion_info(const std::string& name);
 
+// What reaching a goal on that field of a record of that kind shows, in a word
+// or two ("true", "one below", "entered"); by the field alone when the kind is
+// unknown, and "entered" when the field is too.
+std::string goal_outcome(const std::string& kind, const std::string& field);
+
 struct Catalog {
     std::string path;     // empty when the library came without one
     std::string id;       // sha256 of the file's bytes, naming the catalog in results
