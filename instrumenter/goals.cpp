@@ -34,7 +34,7 @@ struct Kind {
 // The kinds in goal order, from the one table of probe kinds.
 const std::vector<Kind>& kinds() {
 #define IXA_GOAL(field, rule, subject, meaning, outcome) {#field, #rule},
-#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) \
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) \
     make(#kind, {goals}, std::string(#proposed) == "YES"),
     static const auto make = [](const char* name, std::vector<std::pair<const char*, const char*>> goals, bool proposed) {
         Kind k{name, {}, {}, proposed};

@@ -5,7 +5,6 @@
 #include "files.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <clang/Basic/Diagnostic.h>
 #include <clang/Basic/SourceManager.h>
@@ -39,18 +38,17 @@ void ProbeWalk::run() {
 }
 
 std::string ProbeWalk::allocate(const std::string& kind, const std::string& text, SourceLocation at, int& number) {
-    // Conditions and switch cases share one sequence per unit.
-    const std::string counter = kind == "SC" ? "CC" : kind;
-    number = ++counters_[counter];
-    std::string name;
-    const std::string tu = "TU" + std::to_string(unit_);
-    if (kind == "RELOP" || kind == "CAST")
-        name = tu + "_" + kind + "_" + std::to_string(number);
-    else {
-        std::string lower = kind;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        name = tu + "ixa_" + lower + "_cond" + std::to_string(number);
-    }
+    struct Naming {
+        const char* name;      // between TU<unit> and the number
+        const char* sequence;  // the kind whose numbering it shares
+    };
+    static const std::map<std::string, Naming> naming = {
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) {#kind, {name, #sequence}},
+#include "instrumentation/probe_kinds.def"
+    };
+    const Naming& n = naming.at(kind);
+    number = ++counters_[n.sequence];
+    const std::string name = "TU" + std::to_string(unit_) + n.name + std::to_string(number);
     Record r;
     r.kind = kind;
     r.name = name;
@@ -259,6 +257,7 @@ void ProbeWalk::label(SwitchCase* first, const Stmt* previous) {
     Stmt* body = first;
     while (auto* sc = dyn_cast<SwitchCase>(body)) stack.push_back(sc), body = sc->getSubStmt();
     std::vector<unsigned> colons;
+    int last_case = 0;  // the number of the last label's record: the jump target is named by it
     for (SwitchCase* sc : stack) {
         const auto colon = edits_.after_token(sc->getColonLoc());
         if (!colon) {
@@ -270,9 +269,8 @@ void ProbeWalk::label(SwitchCase* first, const Stmt* previous) {
             Span sp = edits_.span(cs->getLHS()->getSourceRange());
             what = "case " + (sp.ok ? edits_.text(sp) : std::string("?"));
         }
-        int number = 0;
-        const std::string rec = allocate("SC", what, sc->getBeginLoc(), number);
-        edits_.insert(*colon, kOpen, kMarkerDepth, " IXA_SC(" + std::to_string(number) + ", &" + rec + ");");
+        const std::string rec = allocate("SC", what, sc->getBeginLoc(), last_case);
+        edits_.insert(*colon, kOpen, kMarkerDepth, " IXA_SC(" + std::to_string(last_case) + ", &" + rec + ");");
         last().constants.emplace();
         if (auto* cs = dyn_cast<CaseStmt>(sc)) {
             Expr::EvalResult v;
@@ -281,7 +279,7 @@ void ProbeWalk::label(SwitchCase* first, const Stmt* previous) {
         colons.push_back(*colon);
     }
     if (colons.empty()) return statement(body);
-    const std::string target = "kiv_case" + std::to_string(counters_["CC"]);
+    const std::string target = "kiv_case" + std::to_string(last_case);
     const Stmt* before = previous;
     while (before && (isa<SwitchCase>(before) || isa<LabelStmt>(before)))
         before = isa<SwitchCase>(before) ? cast<SwitchCase>(before)->getSubStmt() : cast<LabelStmt>(before)->getSubStmt();

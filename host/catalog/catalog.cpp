@@ -316,7 +316,7 @@ constexpr OnLines on_lines_named(std::string_view role) {
     return role == "RUN" ? OnLines::run : role == "OUTCOME" ? OnLines::outcome : role == "BOUND" ? OnLines::bound : OnLines::none;
 }
 constexpr Criterion kCriterionRows[] = {
-#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) {criterion, #kind, on_lines_named(#lines)},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) {criterion, #kind, on_lines_named(#lines)},
 #include "instrumentation/probe_kinds.def"
 };
 }  // namespace
@@ -335,7 +335,7 @@ std::string goal_outcome(const std::string& kind, const std::string& field) {
         std::vector<std::pair<std::string, std::string>> goals;  // field, outcome
     };
 #define IXA_GOAL(field, rule, subject, meaning, outcome) {#field, outcome},
-#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) KindOutcomes{#kind, {goals}},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) KindOutcomes{#kind, {goals}},
     static const std::vector<KindOutcomes> kinds = {
 #include "instrumentation/probe_kinds.def"
     };

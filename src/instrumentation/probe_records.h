@@ -16,7 +16,7 @@ extern int32_t IXA_CALLER_ID;
 /* One record type per probe kind, IXA_<kind>_RECORD: callerId, then the
  * kind's fields in the order its row gives them. */
 #define IXA_FIELD(type, name) type name;
-#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) \
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) \
     typedef struct IXA_##kind##_RECORD {                                \
         int32_t callerId;                                               \
         fields                                                          \

@@ -134,7 +134,7 @@ struct ProbeKind {
 };
 const ProbeKind& probe_kind(const std::string& kind) {
 #define IXA_GOAL(field, rule, subject, meaning, outcome) KindGoal{#field, std::string(#subject) == "FUNCTION", meaning},
-#define IXA_PROBE_KIND(kind, criterion, lines, proposed, fields, goals) ProbeKind{#kind, criterion, {goals}},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) ProbeKind{#kind, criterion, {goals}},
     static const std::vector<ProbeKind> kinds = {
 #include "instrumentation/probe_kinds.def"
     };
