@@ -99,4 +99,12 @@ std::string printable(const std::string& name) {
     return out;
 }
 
+std::string relative_path(const std::string& path, const std::string& root) {
+    std::error_code ec;
+    const fs::path abs = fs::absolute(path, ec).lexically_normal();
+    const fs::path base = fs::absolute(root.empty() ? "." : root, ec).lexically_normal();
+    fs::path rel = abs.lexically_relative(base);
+    return rel.empty() ? fs::path(path).filename().generic_string() : rel.generic_string();
+}
+
 }  // namespace kivinst

@@ -31,6 +31,10 @@ std::string read_bounded(const std::string& path, std::size_t limit);
 // UTF-8 too. Empty when it does; else why not.
 std::string unusable_name(const std::string& path, bool utf8 = true);
 
+// A path as kivinst's output names it: relative to root, never absolute, so
+// the output is the same in every checkout.
+std::string relative_path(const std::string& path, const std::string& root);
+
 // The name for a message: control characters and bytes that are not
 // printable ASCII as \xNN, so that no message repeats them raw.
 std::string printable(const std::string& name);

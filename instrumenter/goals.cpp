@@ -1,7 +1,8 @@
 // Goal proposal. Every field a probe can raise gets a goal, except in the
 // functions the caller names (initialisation and termination code that no
-// test step runs for its own sake). Goals are numbered unit by unit, kind by
-// kind in a fixed order, records in descending number within a kind: the
+// test step runs for its own sake) and in the records of a kind the probe
+// kinds' table proposes no goals for. Goals are numbered unit by unit, kind by
+// kind in the table's order, records in descending number within a kind: the
 // order the library's fixed goal table was laid out in.
 #include "goals.h"
 
@@ -11,6 +12,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -24,24 +26,25 @@ struct Row {
 
 struct Kind {
     const char* name;
-    std::vector<const char*> fields;
-    const char* rule;
+    std::vector<const char*> fields;  // the goals' fields, in goal order
+    std::vector<const char*> rules;   // each one's rule
+    bool proposed;                    // its records get goals
 };
 
-// The order of kinds and of fields within a record.
+// The kinds in goal order, from the one table of probe kinds.
 const std::vector<Kind>& kinds() {
-    static const std::vector<Kind> k = {
-        {"STM", {"hitCount"}, "COUNT"},
-        {"DC", {"falseSeen", "trueSeen"}, "FLAG"},
-        {"CC", {"falseSeen", "trueSeen"}, "FLAG"},
-        {"RELOP", {"falseSeen", "trueSeen", "oneBelow", "equal", "oneAbove"}, "FLAG"},
-        {"CAST", {"belowMin", "aboveMax"}, "FLAG"},
-        {"DBZ", {"zeroSeen"}, "FLAG"},
-        {"FC", {"reached"}, "FLAG"},
-        {"ICF", {"reached"}, "FLAG"},
-        {"DCF", {"reached"}, "FLAG"},
-        {"SC", {"reached"}, "FLAG"},
+#define IXA_GOAL(field, rule, subject, meaning, outcome) {#field, #rule},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) \
+    make(#kind, {goals}, std::string(#proposed) == "YES"),
+    static const auto make = [](const char* name, std::vector<std::pair<const char*, const char*>> goals, bool proposed) {
+        Kind k{name, {}, {}, proposed};
+        for (const auto& [field, rule] : goals) k.fields.push_back(field), k.rules.push_back(rule);
+        return k;
     };
+    static const std::vector<Kind> k = {
+#include "instrumentation/probe_kinds.def"
+    };
+#undef IXA_GOAL
     return k;
 }
 
@@ -147,7 +150,8 @@ Proposal propose_goals(const GoalOptions& options) {
     for (const std::string& f : options.skipped_functions)
         if (!functions.count(f)) throw TableError("--skip-function " + f + ": no record of the tables is in a function of that name");
 
-    std::ostringstream out, left;
+    Proposal p;
+    std::ostringstream out, left, unproposed;
     std::vector<ProvenGoal> proven;
     out << "// Goal table proposed by kivinst.\n"
         << "// KIV_GOAL(goal number, record, field, rule)\n"
@@ -163,15 +167,21 @@ Proposal propose_goals(const GoalOptions& options) {
                 if (r.kind == kind.name) of_kind.push_back(r);
             std::stable_sort(of_kind.begin(), of_kind.end(), [](const Row& a, const Row& b) { return a.number > b.number; });
             for (const Row& r : of_kind) {
+                if (!kind.proposed) {
+                    unproposed << "//   " << r.name << " (" << kind.name << ")\n";
+                    p.unproposed.push_back(r.name);
+                    continue;
+                }
                 if (options.skipped_functions.count(r.function)) {
                     left << "//   " << r.name << " (" << r.function << ")\n";
                     continue;
                 }
                 const auto flags = unreachable.find(r.name);
-                for (const char* field : kind.fields) {
+                for (std::size_t f = 0; f < kind.fields.size(); ++f) {
+                    const char* field = kind.fields[f];
                     if (flags != unreachable.end() && flags->second.count(field))
                         proven.push_back({goal, r.name, field, flags->second.at(field), kRangeMethod, kRangeProof});
-                    out << "KIV_GOAL(" << goal++ << ", " << r.name << ", " << field << ", " << kind.rule << ")\n";
+                    out << "KIV_GOAL(" << goal++ << ", " << r.name << ", " << field << ", " << kind.rules[f] << ")\n";
                 }
             }
         }
@@ -179,7 +189,7 @@ Proposal propose_goals(const GoalOptions& options) {
     out << "\n#undef KIV_GOAL\n";
     const std::string skipped = left.str();
     if (!skipped.empty()) out << "\n// Records left without a goal on purpose (their function was skipped):\n" << skipped;
-    Proposal p;
+    if (!p.unproposed.empty()) out << "\n// Records of a kind that gets no goal:\n" << unproposed.str();
     p.table = out.str();
     if (!proven.empty()) p.justification = proven_justification(proven);
     return p;

@@ -21,6 +21,7 @@ struct GoalOptions {
 struct Proposal {
     std::string table;
     std::string justification;  // proven_justification(); empty when every goal is reachable
+    std::vector<std::string> unproposed;  // records of a kind that gets no goal
 };
 
 // A malformed table: the message starts with file:line.

@@ -11,14 +11,10 @@
 
 #include "prove/prove.h"
 
-namespace clang {
-class SourceManager;
-}
-
 namespace kivinst {
 
 struct Record {
-    std::string kind;      // STM FC SC DCF DC CC RELOP CAST DBZ
+    std::string kind;      // a kind of instrumentation/probe_kinds.def: STM, DC, CC, RELOP, ...
     std::string name;      // TU<n>ixa_<kind>_cond<k>, TU<n>_RELOP_<k>, TU<n>_CAST_<k>
     std::string function;  // the function whose body holds the probe call
     std::string text;      // what the call site observes, for people only
@@ -91,10 +87,6 @@ bool instrument(const Options& options, Output& out);
 // "file:line:col: name", at the plain source's positions.
 bool compiles(const Options& options, const std::string& source, const std::string& records,
               std::vector<std::string>& missing);
-
-// Every file the source manager read (the source, its headers at any depth,
-// system ones too), absolute and sorted: what a build has to watch.
-std::vector<std::string> opened_files(const clang::SourceManager& sm);
 
 // A Make-format depfile: target depends on each of files.
 std::string depfile(const std::string& target, const std::vector<std::string>& files);

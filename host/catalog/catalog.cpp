@@ -14,6 +14,7 @@
 #include <limits>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <set>
 
 namespace kiv {
@@ -331,6 +332,45 @@ const std::vector<std::string>& criterion_order() {
         return v;
     }();
     return order;
+}
+
+namespace {
+constexpr OnLines on_lines_named(std::string_view role) {
+    return role == "RUN" ? OnLines::run : role == "OUTCOME" ? OnLines::outcome : role == "BOUND" ? OnLines::bound : OnLines::none;
+}
+constexpr Criterion kCriterionRows[] = {
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) {criterion, #kind, on_lines_named(#lines)},
+#include "instrumentation/probe_kinds.def"
+};
+}  // namespace
+
+const std::span<const Criterion> kCriteria = kCriterionRows;
+
+const Criterion* criterion_info(const std::string& name) {
+    for (const Criterion& c : kCriteria)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+std::string goal_outcome(const std::string& kind, const std::string& field) {
+    struct KindOutcomes {
+        std::string kind;
+        std::vector<std::pair<std::string, std::string>> goals;  // field, outcome
+    };
+#define IXA_GOAL(field, rule, subject, meaning, outcome) {#field, outcome},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) KindOutcomes{#kind, {goals}},
+    static const std::vector<KindOutcomes> kinds = {
+#include "instrumentation/probe_kinds.def"
+    };
+#undef IXA_GOAL
+    const std::string* by_field = nullptr;
+    for (const KindOutcomes& k : kinds)
+        for (const auto& [f, outcome] : k.goals) {
+            if (f != field) continue;
+            if (k.kind == kind) return outcome;
+            if (!by_field) by_field = &outcome;
+        }
+    return by_field ? *by_field : "entered";
 }
 
 std::optional<std::string> criterion_named(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,7 +73,7 @@ struct CatalogScope {
 struct CatalogGoal {
     int32_t id = 0;
     int32_t goal = 0;       // n of KIV_G<n>
-    std::string criterion;  // statement, decision, condition, relational, cast, function, call, switch case
+    std::string criterion;  // the name of one of kCriteria
     std::string kind, record, field, function, meaning;
     // Where its record's probe call stands; empty file in an older catalog.
     std::string file{};
@@ -96,14 +97,30 @@ struct CatalogRecord {
     std::vector<std::pair<int32_t, int32_t>> lines;
 };
 
-// Criteria in report order, with the record kind each comes from.
+// What a criterion's goals are on the source lines of a report.
+enum class OnLines {
+    run,      // the lines of a run of statements, with its count
+    outcome,  // a branch of its line; reaching one shows the line ran
+    bound,    // a branch of its line that only an extreme value reaches
+    none,     // no branch of any line
+};
+
+// Criteria in report order, with the record kind each comes from: one per
+// probe kind, from the runtime's table of them.
 struct Criterion {
     const char* name;
     const char* kind;
+    OnLines lines;
 };
-inline constexpr Criterion kCriteria[] = {{"statement", "STM"},    {"decision", "DC"},   {"condition", "CC"},
-                                          {"relational", "RELOP"}, {"cast", "CAST"},     {"function", "FC"},
-                                          {"call", "DCF"},         {"switch case", "SC"}};
+extern const std::span<const Criterion> kCriteria;
+
+// The criterion of that name; null for a name no probe kind has ("unclassified").
+const Criterion* criterion_info(const std::string& name);
+
+// What reaching a goal on that field of a record of that kind shows, in a word
+// or two ("true", "one below", "entered"); by the field alone when the kind is
+// unknown, and "entered" when the field is too.
+std::string goal_outcome(const std::string& kind, const std::string& field);
 
 struct Catalog {
     std::string path;     // empty when the library came without one

@@ -2,6 +2,8 @@
 // the lcov, Cobertura and HTML writers so that they count the same lines.
 #include "formats/source.h"
 
+#include "catalog/catalog.h"
+
 #include "path_text.h"
 
 #include <algorithm>
@@ -32,8 +34,16 @@ std::vector<FileGoals> goals_by_file(const Result& result) {
     return out;
 }
 
+namespace {
+OnLines lines_of(const std::string& criterion) {
+    const Criterion* c = criterion_info(criterion);
+    return c ? c->lines : OnLines::none;
+}
+}  // namespace
+
 bool is_branch_criterion(const std::string& c) {
-    return c == "decision" || c == "condition" || c == "switch case" || c == "relational" || c == "cast";
+    const OnLines l = lines_of(c);
+    return l == OnLines::outcome || l == OnLines::bound;
 }
 
 std::string source_path(const std::string& source_root, const std::string& file) {
@@ -52,7 +62,7 @@ std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
     };
     for (std::size_t g : file.goals) {
         const GoalResult& goal = result.goals[g];
-        if (goal.criterion == "statement") {
+        if (lines_of(goal.criterion) == OnLines::run) {
             // The lines of its block's run, as kivinst recorded them; an older
             // catalog has only the line of the probe.
             auto ranges = goal.lines;
@@ -72,11 +82,13 @@ std::vector<LineHits> line_hits(const Result& result, const FileGoals& file) {
         LineHits& l = at(goal.line, goal);
         ++l.branches;
         if (goal.reached()) ++l.branches_reached;
-        if (goal.criterion != "cast") outcome_reached[goal.line] = outcome_reached[goal.line] || goal.reached();
+        if (lines_of(goal.criterion) == OnLines::outcome)
+            outcome_reached[goal.line] = outcome_reached[goal.line] || goal.reached();
     }
     // A line no block's run covers (an older catalog) ran when one of its own
-    // outcomes was reached; a cast's outcomes are rare saturations and say
-    // nothing of whether it ran. It never takes another line's hits.
+    // outcomes was reached; a bound's (a cast's saturations, a zero divisor)
+    // are rare values and say nothing of whether it ran. It never takes
+    // another line's hits.
     std::vector<LineHits> out;
     for (auto& [n, l] : lines) {
         if (!l.statement) l.hits = outcome_reached[n] ? 1 : 0;

@@ -3,6 +3,7 @@
 // types reduced to fixed-width scalars, who calls whom, who names what.
 #include "facts.h"
 
+#include "driver.h"
 #include "instrument.h"
 
 #include <memory>
@@ -352,16 +353,11 @@ void refuse_reserved(ASTUnit& ast) {
 }  // namespace
 
 void collect_facts(const std::vector<std::string>& compiler_args, Facts& facts) {
-    std::vector<std::string> args = compiler_args;
-#ifdef KIVINST_RESOURCE_DIR
-    args.insert(args.begin(), {"-resource-dir", KIVINST_RESOURCE_DIR});
-#endif
-    tooling::FixedCompilationDatabase db(".", args);
     std::vector<std::string> all = facts.sources;
     all.insert(all.end(), facts.environment.begin(), facts.environment.end());
-    tooling::ClangTool tool(db, all);
+    kivinst::Parse parse(compiler_args, all);
     std::vector<std::unique_ptr<ASTUnit>> asts;
-    const int rc = tool.buildASTs(asts);
+    const int rc = parse.tool().buildASTs(asts);
     bool broken = rc != 0 || asts.size() != all.size();
     for (const auto& ast : asts)
         if (ast->getDiagnostics().hasErrorOccurred()) broken = true;

@@ -802,44 +802,16 @@ Generated generate(const Options& options) {
     go.first = 1;
     go.skipped_functions.insert(unit.skip_functions.begin(), unit.skip_functions.end());
     go.tables = record_tables;
-    std::string goals;
+    kivinst::Proposal proposal;
     try {
-        goals = kivinst::propose_goals(go).table;
+        proposal = kivinst::propose_goals(go);
     } catch (const kivinst::TableError& e) {
         throw BadInput(std::string("goal table: ") + e.what());
     }
-    // The catalog and the reports have no criterion for division-by-zero
-    // records yet: their goals are left out (the records and probes stay),
-    // and the goals after them are numbered on.
-    {
-        static const std::regex dbz(R"(KIV_GOAL\((\d+), (\w+), zeroSeen, \w+\)\n)");
-        static const std::regex any(R"(KIV_GOAL\((\d+), )");
-        std::string kept;
-        std::vector<std::string> dropped;
-        std::size_t from = 0;
-        for (std::sregex_iterator it(goals.begin(), goals.end(), dbz), end; it != end; ++it) {
-            kept += goals.substr(from, static_cast<std::size_t>(it->position()) - from);
-            dropped.push_back((*it)[2]);
-            from = static_cast<std::size_t>(it->position() + it->length());
-        }
-        kept += goals.substr(from);
-        if (!dropped.empty()) {
-            std::string renumbered;
-            int n = 0;
-            from = 0;
-            for (std::sregex_iterator it(kept.begin(), kept.end(), any), end; it != end; ++it) {
-                renumbered += kept.substr(from, static_cast<std::size_t>(it->position()) - from) + "KIV_GOAL(" +
-                              std::to_string(++n) + ", ";
-                from = static_cast<std::size_t>(it->position() + it->length());
-            }
-            renumbered += kept.substr(from);
-            renumbered += "\n// Division-by-zero records without a goal (no report criterion for them yet):\n";
-            for (const auto& d : dropped) renumbered += "//   " + d + "\n";
-            goals = renumbered;
-            gen.warnings.push_back("kivinst harness: note: " + std::to_string(dropped.size()) +
-                                   " division-by-zero records get no goal; the reports have no criterion for them yet");
-        }
-    }
+    const std::string& goals = proposal.table;
+    if (!proposal.unproposed.empty())
+        gen.warnings.push_back("kivinst harness: note: " + std::to_string(proposal.unproposed.size()) +
+                               " records of a kind that gets no goal (division by zero) have none; see unit/goals.def");
     gen.files["unit/goals.def"] = goals;
     std::vector<std::pair<int, int>> goal_ids;  // id, goal number
     std::vector<kivinst::ProvenGoal> proven;

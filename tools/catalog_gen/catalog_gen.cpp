@@ -146,33 +146,34 @@ const std::vector<Goal> kGoals =
     std::exit(1);
 }
 
-const char* criterion(const std::string& kind) {
-    static const std::map<std::string, const char*> names = {
-        {"STM", "statement"}, {"DC", "decision"}, {"CC", "condition"}, {"RELOP", "relational"},
-        {"CAST", "cast"},     {"FC", "function"}, {"DCF", "call"},     {"SC", "switch case"},
-        {"DBZ", "division by zero"}};
-    auto it = names.find(kind);
-    if (it == names.end()) fail("unknown record kind " + kind);
-    return it->second;
+// The probe kinds: each one's criterion and what reaching its goals means.
+struct KindGoal {
+    std::string field;
+    bool of_function;     // said of the record's function rather than its call site
+    std::string meaning;  // after the function or the site
+};
+struct ProbeKind {
+    std::string kind, criterion;
+    std::vector<KindGoal> goals;
+};
+const ProbeKind& probe_kind(const std::string& kind) {
+#define IXA_GOAL(field, rule, subject, meaning, outcome) KindGoal{#field, std::string(#subject) == "FUNCTION", meaning},
+#define IXA_PROBE_KIND(kind, criterion, lines, proposed, name, sequence, fields, goals) ProbeKind{#kind, criterion, {goals}},
+    static const std::vector<ProbeKind> kinds = {
+#include "instrumentation/probe_kinds.def"
+    };
+#undef IXA_GOAL
+    for (const ProbeKind& k : kinds)
+        if (k.kind == kind) return k;
+    fail("unknown record kind " + kind);
 }
+
+const char* criterion(const std::string& kind) { return probe_kind(kind).criterion.c_str(); }
 
 // One line that says what reaching the goal means, from the call site's text.
 std::string meaning(const Record& r, const std::string& field) {
-    const std::string site = r.function + ": " + r.text;
-    if (field == "hitCount") return site + " ran";
-    if (field == "falseSeen") return site + " was false";
-    if (field == "trueSeen") return site + " was true";
-    if (field == "oneBelow") return site + ", left side one below the right";
-    if (field == "equal") return site + ", left side equal to the right";
-    if (field == "oneAbove") return site + ", left side one above the right";
-    if (field == "belowMin") return site + ", value below the target's minimum";
-    if (field == "aboveMax") return site + ", value above the target's maximum";
-    if (field == "zeroSeen") return site + ", divisor zero";
-    if (field == "reached") {
-        if (r.kind == "FC") return r.function + " entered";
-        if (r.kind == "SC") return site + " entered";
-        return site + " reached";
-    }
+    for (const KindGoal& g : probe_kind(r.kind).goals)
+        if (g.field == field) return (g.of_function ? r.function : r.function + ": " + r.text) + g.meaning;
     fail("unknown record field " + field);
 }
 

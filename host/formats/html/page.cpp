@@ -40,14 +40,7 @@ const char* sign(State s) {
 }
 
 // What reaching the goal shows, in a word or two.
-std::string outcome(const GoalResult& g) {
-    static const std::map<std::string, std::string> words = {
-        {"hitCount", "ran"}, {"falseSeen", "false"},    {"trueSeen", "true"},      {"oneBelow", "one below"},
-        {"equal", "equal"},  {"oneAbove", "one above"}, {"belowMin", "below min"}, {"aboveMax", "above max"}};
-    auto it = words.find(g.field);
-    if (it != words.end()) return it->second;
-    return g.kind == "DCF" ? "called" : "entered";
-}
+std::string outcome(const GoalResult& g) { return goal_outcome(g.kind, g.field); }
 
 int rank(const GoalResult& g) { return g.reached() ? 2 : g.justification ? 1 : 0; }
 const char* goal_state(const GoalResult& g) { return g.reached() ? "reached" : g.justification ? "justified" : "missed"; }
