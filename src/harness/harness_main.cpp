@@ -2,7 +2,6 @@
 #include "harness/harness_main.h"
 
 #include "dllharness.h"
-#include "harness/harness_1.h"
 #include "harness/harness_all.h"
 #include "harness/mxx_hashtable.h"
 #include "platform/platform.h"

@@ -38,6 +38,11 @@ inline int64_t kiv_double_to_int64(double value) {
     return static_cast<int64_t>(value);
 }
 
+// The floating-kind accessors of the ID whose integer getter is `getter`;
+// both null when its variable is not floating (or the getter is unknown).
+// Expanded from the unit's tables in harness/harness_1.cpp.
+fct_float_pair kiv_floating_accessors(kiv_getter getter);
+
 // Opens the registry (both hash tables, every ID entered) unless it is open.
 void kiv_init_harness();
 // Enters one ID; the ID text is copied. Entering an ID again adds a second
