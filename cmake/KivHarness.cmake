@@ -10,7 +10,9 @@
 #     [DEFINES NAME[=V] ...]        macros of the unit
 #     [MAP ids.kivmap.json]         the ID map (default: beside UNIT, else in the build folder)
 #     [ROOT dir]                    positions in reports are relative to it (default: the source folder)
-#     [OUTPUT_DIRECTORY dir])       where the library and catalog go (default: the current binary folder)
+#     [OUTPUT_DIRECTORY dir]        where the library and catalog go (default: the current binary folder)
+#     [UNIT_SET dir])               a unit set kivinst harness has just written for this very build,
+#                                   used as it is (kivinst harness's own build; nothing regenerates it)
 #
 # Used by this repository's own build, by the project kivinst harness writes
 # into its output folder, and by an installed package. A harness compiles
@@ -40,7 +42,7 @@ endif()
 set(KIV_HARNESS_RUNTIME_DIR "${KIV_HARNESS_RUNTIME_DIR}" CACHE PATH "Folder with the harness runtime (src/, include/)")
 
 function(kiv_add_harness name)
-  cmake_parse_arguments(H "" "UNIT;MAP;OUTPUT_DIRECTORY;ROOT" "SOURCES;ENTRIES;INCLUDES;DEFINES" ${ARGN})
+  cmake_parse_arguments(H "" "UNIT;MAP;OUTPUT_DIRECTORY;ROOT;UNIT_SET" "SOURCES;ENTRIES;INCLUDES;DEFINES" ${ARGN})
   if(NOT H_SOURCES)
     message(FATAL_ERROR "kiv_add_harness(${name}): SOURCES is required")
   endif()
@@ -68,6 +70,9 @@ function(kiv_add_harness name)
     set(H_ROOT ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
   set(gen ${CMAKE_CURRENT_BINARY_DIR}/${name}_harness)
+  if(H_UNIT_SET)
+    set(gen ${H_UNIT_SET})
+  endif()
 
   set(sources)
   set(source_dirs)
@@ -153,14 +158,18 @@ function(kiv_add_harness name)
   # unchanged, so only what changed recompiles. The depfile names every
   # header the sources include, so an edit of one regenerates the unit set.
   set(depfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_harness.d)
-  add_custom_command(OUTPUT ${gen}/kivinst.stamp
-    BYPRODUCTS ${unit_files}
-    COMMAND ${kivinst} ${args} --depfile ${depfile} ${sources}
-    DEPFILE ${depfile}
-    DEPENDS ${sources} ${H_UNIT} ${environment} ${kivinst_dep}
-    COMMENT "kivinst harness: the unit set of lib${name}.so"
-    VERBATIM)
-  add_custom_target(${name}_unit DEPENDS ${gen}/kivinst.stamp)
+  if(H_UNIT_SET)
+    add_custom_target(${name}_unit)
+  else()
+    add_custom_command(OUTPUT ${gen}/kivinst.stamp
+      BYPRODUCTS ${unit_files}
+      COMMAND ${kivinst} ${args} --depfile ${depfile} ${sources}
+      DEPFILE ${depfile}
+      DEPENDS ${sources} ${H_UNIT} ${environment} ${kivinst_dep}
+      COMMENT "kivinst harness: the unit set of lib${name}.so"
+      VERBATIM)
+    add_custom_target(${name}_unit DEPENDS ${gen}/kivinst.stamp)
+  endif()
 
   _kiv_harness_runtime(runtime)
   include(${rt}/src/runtime.cmake)
@@ -168,6 +177,10 @@ function(kiv_add_harness name)
   add_library(${name} SHARED ${KIV_RUNTIME_UNIT_SOURCES} ${gen}/unit/glue.c ${glue} ${environment})
   add_dependencies(${name} ${name}_unit)
   set_source_files_properties(${gen}/unit/glue.c ${glue} PROPERTIES GENERATED TRUE)
+  # The runtime's expansions as one translation unit: they share most of
+  # their headers, which are then read once.
+  set_source_files_properties(${KIV_RUNTIME_UNIT_SOURCES} PROPERTIES UNITY_GROUP kiv_runtime_tables)
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_MODE GROUP)
   # The unit set comes ahead of the runtime's own headers.
   # The instrumented sources live in the unit set, so the quoted includes of
   # the originals are found through their folders, searched last.

@@ -185,9 +185,10 @@ std::string shell_quote(const std::string& s) {
     return q + "'";
 }
 
-// The tiny project that builds DIR through the one recipe.
+// The tiny project that builds DIR through the one recipe; with unit_set,
+// from the unit set just written there rather than generating it again.
 std::string project(const Options& o, const Generated& g, const std::string& kivinst, const fs::path& out,
-                    const fs::path& map) {
+                    const fs::path& map, const fs::path& unit_set = {}) {
     std::ostringstream p;
     p << "# Builds lib" << g.name << ".so through kiv_add_harness; written by kivinst harness.\n"
       << "cmake_minimum_required(VERSION 3.20)\nproject(kivharness_" << g.name << " C CXX)\n"
@@ -209,7 +210,9 @@ std::string project(const Options& o, const Generated& g, const std::string& kiv
         for (const auto& d : o.defines) p << " " << cmake_quote(d);
     }
     p << "\n  MAP " << cmake_quote(map.string());
-    p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string()) << ")\n";
+    p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string());
+    if (!unit_set.empty()) p << "\n  UNIT_SET " << cmake_quote(unit_set.string());
+    p << ")\n";
     return p.str();
 }
 
@@ -361,9 +364,12 @@ int command(int argc, char** argv) {
             const fs::path staged = tmp / "out";
             if (!map_inside) write(tmp / ".map.json", g.map_text);
             write(tmp / "CMakeLists.txt",
-                  project(o, g, self_path(argv[0]), staged, map_inside ? map_now : tmp / ".map.json"));
+                  project(o, g, self_path(argv[0]), staged, map_inside ? map_now : tmp / ".map.json", tmp));
             std::cerr << "kivinst harness: building lib" << g.name << ".so\n";
-            if (run("cmake -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
+            // Ninja where there is one: it starts the build sooner than
+            // Make's recursive makefiles.
+            const std::string generator = run("command -v ninja > /dev/null 2>&1") == 0 ? " -G Ninja" : "";
+            if (run("cmake" + generator + " -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
                     " -DCMAKE_BUILD_TYPE=Release > " + shell_quote((tmp / "build.log").string()) + " 2>&1") ||
                 run("cmake --build " + shell_quote(build.string()) + " -j2 >> " +
                     shell_quote((tmp / "build.log").string()) + " 2>&1")) {
