@@ -15,6 +15,10 @@
 namespace {
 
 constexpr int32_t kRegistryBuckets = 99991;
+// The longest index table a first registration may ask for (128 MB of
+// entries): a longer one is refused like one that cannot be allocated,
+// rather than reserving what the system may grant and never back.
+constexpr int32_t kMaxIndexTableLength = 1 << 24;
 
 // An index table and the length its kind's first registration gave it; both
 // zero while the kind has no table, so the bounds check also covers that case.
@@ -45,12 +49,12 @@ void kiv_release_index_table(kiv_index_table* table) {
 
 // The common body of the three register functions. The first registration of
 // a kind fixes its table length; an index outside the table, a first count
-// below 1 or one too large to allocate changes nothing. A null or unknown ID
-// stores a null entry.
+// below 1, above kMaxIndexTableLength or too large to allocate changes
+// nothing. A null or unknown ID stores a null entry.
 void kiv_register_object(int32_t count, int32_t index, const char* id, kiv_index_table* table) {
     kiv_init_harness();
     if (table->entries == nullptr) {
-        if (count < 1) return;
+        if (count < 1 || count > kMaxIndexTableLength) return;
         auto* entries = static_cast<const kiv_id_entry**>(std::calloc(static_cast<size_t>(count), sizeof(kiv_id_entry*)));
         if (entries == nullptr) return;  // the length must never describe a table that is not there
         *table = {entries, count};
