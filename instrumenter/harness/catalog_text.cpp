@@ -3,6 +3,7 @@
 #include "catalog_text.h"
 
 #include <cctype>
+#include <string>
 
 #include "catalog.h"
 
@@ -90,7 +91,11 @@ std::string catalog_text(const CatalogInput& in) {
     try {
         return kiv::catalog::write(t, sites);
     } catch (const kiv::catalog::Error& e) {
-        throw BadInput(e.what());
+        // The writer names itself as the generator does; here it is kivinst's.
+        std::string why = e.what();
+        const std::string own = "catalog_gen: ";
+        if (why.rfind(own, 0) == 0) why = "the catalog: " + why.substr(own.size());
+        throw BadInput(why);
     }
 }
 

@@ -30,9 +30,42 @@ const char* criterion(const std::string& kind) {
     return it->second;
 }
 
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
+std::size_t utf8_length(const std::string& s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    if ((c == 0xE0 && byte(i + 1) < 0xA0) || (c == 0xED && byte(i + 1) > 0x9F) || (c == 0xF0 && byte(i + 1) < 0x90) ||
+        (c == 0xF4 && byte(i + 1) > 0x8F))
+        return 0;
+    return n;
+}
+
+// A call site's text, which a source in another encoding may hold bytes of
+// that are not UTF-8 (a Latin-1 character literal): those are written as \xNN,
+// as the source would spell them, since JSON holds only UTF-8.
+std::string as_utf8(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        if (const std::size_t n = utf8_length(s, i)) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            const unsigned char c = static_cast<unsigned char>(s[i++]);
+            out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
+        }
+    }
+    return out;
+}
+
 // One line that says what reaching the goal means, from the call site's text.
 std::string meaning(const Record& r, const std::string& field) {
-    const std::string site = r.function + ": " + r.text;
+    const std::string site = r.function + ": " + as_utf8(r.text);
     if (field == "hitCount") return site + " ran";
     if (field == "falseSeen") return site + " was false";
     if (field == "trueSeen") return site + " was true";
