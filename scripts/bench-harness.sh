@@ -5,7 +5,8 @@
 # fastest of three, without the compiler cache (a user's first build has
 # none). Then the share of each stage of a build from nothing: analysis
 # (kivinst harness --no-build), configure, compile, link and catalog (from
-# Ninja's log of the same project). KIV_BENCH_WIDE=N adds a unit of N entry
+# Ninja's log of the same project, seeded as kivinst harness seeds it).
+# KIV_BENCH_WIDE=N adds a unit of N entry
 # functions (bench/units/wide_unit.sh), built once. Writes BUILD/bench-harness.json.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -77,6 +78,10 @@ project(lamp C CXX)
 include("$config")
 kiv_add_harness(lamp SOURCES "$work/lamp.c" UNIT_SET "$work/stages/unit" OUTPUT_DIRECTORY "$work/stages/out")
 EOF
+# Seeded with the compilers' findings as kivinst harness seeds its build folder.
+mkdir -p "$work/stages/build/CMakeFiles"
+cp -r "$build/KivHarness/toolchain/." "$work/stages/build/CMakeFiles/"
+echo "CMAKE_PLATFORM_INFO_INITIALIZED:INTERNAL=1" >"$work/stages/build/CMakeCache.txt"
 configure=$(seconds cmake "${generator[@]}" -S "$work/stages/project" -B "$work/stages/build" -DCMAKE_BUILD_TYPE=Release)
 build_all=$(seconds cmake --build "$work/stages/build" -j2)
 compile=0 link=0 catalog=0
