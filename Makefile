@@ -43,6 +43,7 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 	@scripts/bench-e2e.sh $(BUILD)
 	@scripts/bench-trace.sh $(BUILD)
+	@scripts/bench-harness.sh $(BUILD)
 
 # A Debian package (library, catalog, header, kivrun) that apt-get installs
 # with its dependencies: apt-get install ./$(BUILD)/dllharness_*.deb

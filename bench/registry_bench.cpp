@@ -51,8 +51,8 @@ void get_output_int(benchmark::State& state) {
     }
 }
 
-// The same getter every call: what a sweep over all goals would cost if the
-// indirect call always went where it went last time.
+// The same goal every call: what a sweep over all goals would cost if every
+// read went where it went last time.
 void get_output_int_one_goal(benchmark::State& state) {
     const HarnessApi& api = instrumented();
     register_all(api);

@@ -91,6 +91,26 @@ std::string recipe() {
     return dir + "/KivHarness.cmake";
 }
 
+// CMake's findings about the compilers, written by the build this kivinst
+// belongs to (<recipe folder>/toolchain/<CMake version>/), put into a new
+// build folder so that its configure skips the compiler checks: a second of
+// a harness build that takes two. Not where CC or CXX asks for another
+// compiler; a CMake of another version finds nothing of its own there and
+// checks as usual.
+void seed_toolchain(const fs::path& build) {
+    if (std::getenv("CC") != nullptr || std::getenv("CXX") != nullptr) return;
+    std::error_code ec;
+    const fs::path toolchain = fs::path(cmake_dir()) / "toolchain";
+    if (!fs::is_directory(toolchain, ec)) return;
+    for (const auto& version : fs::directory_iterator(toolchain, ec)) {
+        const fs::path into = build / "CMakeFiles" / version.path().filename();
+        fs::create_directories(into);
+        for (const auto& f : fs::directory_iterator(version.path()))
+            fs::copy_file(f.path(), into / f.path().filename(), fs::copy_options::overwrite_existing);
+    }
+    std::ofstream(build / "CMakeCache.txt") << "CMAKE_PLATFORM_INFO_INITIALIZED:INTERNAL=1\n";
+}
+
 // The leader of a command's process group: kills the whole group, itself
 // included, when kivinst dies.
 extern "C" void kill_group(int) {
@@ -185,9 +205,10 @@ std::string shell_quote(const std::string& s) {
     return q + "'";
 }
 
-// The tiny project that builds DIR through the one recipe.
+// The tiny project that builds DIR through the one recipe; with unit_set,
+// from the unit set just written there rather than generating it again.
 std::string project(const Options& o, const Generated& g, const std::string& kivinst, const fs::path& out,
-                    const fs::path& map) {
+                    const fs::path& map, const fs::path& unit_set = {}) {
     std::ostringstream p;
     p << "# Builds lib" << g.name << ".so through kiv_add_harness; written by kivinst harness.\n"
       << "cmake_minimum_required(VERSION 3.20)\nproject(kivharness_" << g.name << " C CXX)\n"
@@ -209,7 +230,9 @@ std::string project(const Options& o, const Generated& g, const std::string& kiv
         for (const auto& d : o.defines) p << " " << cmake_quote(d);
     }
     p << "\n  MAP " << cmake_quote(map.string());
-    p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string()) << ")\n";
+    p << "\n  ROOT " << cmake_quote(fs::absolute(o.root).string());
+    if (!unit_set.empty()) p << "\n  UNIT_SET " << cmake_quote(unit_set.string());
+    p << ")\n";
     return p.str();
 }
 
@@ -361,9 +384,13 @@ int command(int argc, char** argv) {
             const fs::path staged = tmp / "out";
             if (!map_inside) write(tmp / ".map.json", g.map_text);
             write(tmp / "CMakeLists.txt",
-                  project(o, g, self_path(argv[0]), staged, map_inside ? map_now : tmp / ".map.json"));
+                  project(o, g, self_path(argv[0]), staged, map_inside ? map_now : tmp / ".map.json", tmp));
             std::cerr << "kivinst harness: building lib" << g.name << ".so\n";
-            if (run("cmake -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
+            // Ninja where there is one: it starts the build sooner than
+            // Make's recursive makefiles.
+            const std::string generator = run("command -v ninja > /dev/null 2>&1") == 0 ? " -G Ninja" : "";
+            seed_toolchain(build);
+            if (run("cmake" + generator + " -S " + shell_quote(tmp.string()) + " -B " + shell_quote(build.string()) +
                     " -DCMAKE_BUILD_TYPE=Release > " + shell_quote((tmp / "build.log").string()) + " 2>&1") ||
                 run("cmake --build " + shell_quote(build.string()) + " -j2 >> " +
                     shell_quote((tmp / "build.log").string()) + " 2>&1")) {

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "facts.h"
+#include "catalog_text.h"
 #include "files.h"
 #include "goals.h"
 #include "instrument.h"
@@ -744,6 +745,7 @@ Generated generate(const Options& options) {
                     if (std::smatch m; std::regex_search(*where, m, root)) behaviour.written.insert(m.str());
                 }
     }
+    CatalogInput catalog;
     std::ostringstream records;
     records << banner("Every probe record of the unit, one table per translation unit.")
             << "#define IXA_RECORD_KEEP\n";
@@ -785,6 +787,7 @@ Generated generate(const Options& options) {
                 unreachable[r.name][flag] = {0, r.name, flag, why, step ? kivinst::kBehaviourMethod : kivinst::kRangeMethod,
                                              step ? invariant : kivinst::kRangeProof};
             }
+        catalog.records.insert(catalog.records.end(), out.records.begin(), out.records.end());
         gen.files["unit/" + stem + ".c"] = out.source;
         const std::string table = kivinst::records_def(io, out.records);
         gen.files["unit/" + stem + "_records.def"] = table;
@@ -818,6 +821,7 @@ Generated generate(const Options& options) {
     static const std::regex row(R"(KIV_GOAL\((\d+), (\w+), (\w+), \w+\))");
     for (std::sregex_iterator it(goals.begin(), goals.end(), row), end; it != end; ++it) {
         const int n = std::stoi((*it)[1]);
+        catalog.goals.push_back({n, (*it)[2].str(), (*it)[3].str()});
         if (const auto r = unreachable.find((*it)[2].str()); r != unreachable.end())
             if (const auto f = r->second.find((*it)[3].str()); f != r->second.end()) {
                 proven.push_back(f->second);
@@ -892,6 +896,13 @@ Generated generate(const Options& options) {
         for (const auto& c : planner.pre_step) glue_c << "    " << c << " = 0;\n";
         glue_c << "}\n";
     }
+    catalog.scopes = &planner.scopes;
+    catalog.goal_ids = goal_ids;
+    for (const auto& src : options.sources) {
+        const std::string sites = "unit/" + stem_of(src) + "_sites.json";
+        catalog.sites.push_back({sites, gen.files[sites]});
+    }
+    gen.files["unit/catalog.json"] = catalog_text(catalog);
     gen.files["unit/scopes.def"] = scopes.str();
     gen.files["unit/harness_variables.def"] = vars.str();
     gen.files["unit/harness_ids.def"] = ids.str();

@@ -1,25 +1,13 @@
-// harness_1: one getter per variable ID, one setter per writable ID, and their
-// registration, all generated from the unit's harness_ids.def. A floating
-// harness variable also gets accessors of the floating kind.
+// harness_1: the unit's variable IDs (harness_ids.def) as constant data and
+// their registration; counted here so that the runtime can check the tables
+// agree.
 #pragma once
 
+#include "harness/harness_all.h"
 #include "harness/harness_main.h"
 #include "harness/table_count.h"
 
 #include <cstdint>
-
-#define KIV_INPUT_ID(id, n, setter)   \
-    int64_t kiv_dll_get_##id##_int(); \
-    void kiv_dll_set_##id##_int(int64_t value);
-#define KIV_GOAL_ID(id, n) int64_t kiv_dll_get_##id##_int();
-#include "unit/harness_ids.def"
-
-// Enters all IDs, each with its getter and its setter or null.
-void kiv_register_functions_1();
-
-// The floating-kind accessors of the ID whose integer getter is `getter`;
-// both null when its variable is not floating (or the getter is unknown).
-fct_float_pair kiv_floating_accessors(kiv_getter getter);
 
 inline constexpr int kKivIdCount = kiv_sum({0
 #define KIV_INPUT_ID(id, n, setter) , 1

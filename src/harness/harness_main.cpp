@@ -2,7 +2,6 @@
 #include "harness/harness_main.h"
 
 #include "dllharness.h"
-#include "harness/harness_1.h"
 #include "harness/harness_all.h"
 #include "harness/mxx_hashtable.h"
 #include "platform/platform.h"
@@ -16,17 +15,21 @@
 namespace {
 
 constexpr int32_t kRegistryBuckets = 99991;
+// The longest index table a first registration may ask for (128 MB of
+// entries): a longer one is refused like one that cannot be allocated,
+// rather than reserving what the system may grant and never back.
+constexpr int32_t kMaxIndexTableLength = 1 << 24;
 
 // An index table and the length its kind's first registration gave it; both
 // zero while the kind has no table, so the bounds check also covers that case.
+// An entry is null for an ID that is not registered.
 struct kiv_index_table {
-    fct_pair* entries;
+    const kiv_id_entry** entries;
     int32_t length;
 };
 
 int32_t kiv_is_initialized;
-mxx_hashtable* id_get_fct_hash;
-mxx_hashtable* id_set_fct_hash;  // also holds a null setter for each read-only ID
+mxx_hashtable* id_hash;  // ID text -> its kiv_id_entry
 kiv_index_table kivRegisteredParamFunctions;
 kiv_index_table kivRegisteredInputFunctions;
 kiv_index_table kivRegisteredOutputFunctions;
@@ -35,79 +38,120 @@ int32_t kiv_key_strcmp(const void* stored, const void* probe) {
     return std::strcmp(static_cast<const char*>(stored), static_cast<const char*>(probe));
 }
 
-mxx_hashtable* kiv_create_id_table() {
-    mxx_hashtable* table = mxx_hashtable_create(kRegistryBuckets, mxx_hash_string, kiv_key_strcmp, nullptr);
-    mxx_hashtable_setKeyFree(table, std::free);
-    return table;
-}
-
-// Function addresses travel through the hash tables as untyped values.
-void* kiv_as_value(kiv_getter fn) {
-    return reinterpret_cast<void*>(fn);
-}
-
-void* kiv_as_value(kiv_setter fn) {
-    return reinterpret_cast<void*>(fn);
+const kiv_id_entry* kiv_find(const char* id) {
+    return static_cast<const kiv_id_entry*>(mxx_hashtable_find_first(id_hash, id));
 }
 
 void kiv_release_index_table(kiv_index_table* table) {
-    Free(table->entries);
+    Free(static_cast<void*>(table->entries));
     *table = {nullptr, 0};
 }
 
 // The common body of the three register functions. The first registration of
 // a kind fixes its table length; an index outside the table, a first count
-// below 1 or one too large to allocate changes nothing. A null or unknown ID
-// stores a null pair.
+// below 1, above kMaxIndexTableLength or too large to allocate changes
+// nothing. A null or unknown ID stores a null entry.
 void kiv_register_object(int32_t count, int32_t index, const char* id, kiv_index_table* table) {
     kiv_init_harness();
     if (table->entries == nullptr) {
-        if (count < 1) return;
-        auto* entries = static_cast<fct_pair*>(std::calloc(static_cast<size_t>(count), sizeof(fct_pair)));
+        if (count < 1 || count > kMaxIndexTableLength) return;
+        auto* entries = static_cast<const kiv_id_entry**>(std::calloc(static_cast<size_t>(count), sizeof(kiv_id_entry*)));
         if (entries == nullptr) return;  // the length must never describe a table that is not there
         *table = {entries, count};
     }
     if (index < 0 || index >= table->length) return;
-    fct_pair& entry = table->entries[index];
-    entry = {nullptr, nullptr, {nullptr, nullptr}};
-    if (id == nullptr) return;
-    entry.get_fct = reinterpret_cast<kiv_getter>(mxx_hashtable_find_first(id_get_fct_hash, id));
-    entry.set_fct = reinterpret_cast<kiv_setter>(mxx_hashtable_find_first(id_set_fct_hash, id));
-    if (entry.get_fct != nullptr) entry.float_fct = kiv_floating_accessors(entry.get_fct);
+    table->entries[index] = id == nullptr ? nullptr : kiv_find(id);
+}
+
+template <class T>
+T kiv_read(const kiv_id_entry& e) {
+    return *static_cast<const T*>(e.variable);
+}
+
+template <class T>
+void kiv_write(const kiv_id_entry& e, T value) {
+    *static_cast<T*>(e.variable) = value;
+}
+
+// An integer read: C's conversion to 64 bits; a floating variable truncates
+// and saturates (NaN reads 0).
+int64_t kiv_load_int(const kiv_id_entry& e) {
+    switch (e.type) {
+        case kiv_type::I8: return kiv_read<int8_t>(e);
+        case kiv_type::U8: return kiv_read<uint8_t>(e);
+        case kiv_type::I16: return kiv_read<int16_t>(e);
+        case kiv_type::U16: return kiv_read<uint16_t>(e);
+        case kiv_type::I32: return kiv_read<int32_t>(e);
+        case kiv_type::U32: return kiv_read<uint32_t>(e);
+        case kiv_type::I64: return kiv_read<int64_t>(e);
+        case kiv_type::U64: return static_cast<int64_t>(kiv_read<uint64_t>(e));
+        case kiv_type::BOOL: return kiv_read<bool>(e) ? 1 : 0;
+        case kiv_type::F32: return kiv_double_to_int64(static_cast<double>(kiv_read<float>(e)));
+        case kiv_type::F64: return kiv_double_to_int64(kiv_read<double>(e));
+    }
+    return 0;
+}
+
+// An integer write by the entry's setter rule: C's conversion to the
+// variable's type, or 1 for any non-zero value. A read-only entry is not written.
+void kiv_store_int(const kiv_id_entry& e, int64_t value) {
+    if (e.setter == kiv_setter_rule::NONE) return;
+    if (e.setter == kiv_setter_rule::BOOL) value = value != 0 ? 1 : 0;
+    switch (e.type) {
+        case kiv_type::I8: return kiv_write(e, static_cast<int8_t>(value));
+        case kiv_type::U8: return kiv_write(e, static_cast<uint8_t>(value));
+        case kiv_type::I16: return kiv_write(e, static_cast<int16_t>(value));
+        case kiv_type::U16: return kiv_write(e, static_cast<uint16_t>(value));
+        case kiv_type::I32: return kiv_write(e, static_cast<int32_t>(value));
+        case kiv_type::U32: return kiv_write(e, static_cast<uint32_t>(value));
+        case kiv_type::I64: return kiv_write(e, value);
+        case kiv_type::U64: return kiv_write(e, static_cast<uint64_t>(value));
+        case kiv_type::BOOL: return kiv_write(e, value != 0);
+        case kiv_type::F32: return kiv_write(e, static_cast<float>(value));
+        case kiv_type::F64: return kiv_write(e, static_cast<double>(value));
+    }
+}
+
+bool kiv_is_floating(const kiv_id_entry& e) {
+    return e.type == kiv_type::F32 || e.type == kiv_type::F64;
 }
 
 // Access by index: one bounds check (which also rejects a kind without a
-// table), one load, one call. Entries never registered are zero, so a null
-// function stands for every entry that has nothing to call.
+// table), one load, one switch on the variable's type. Entries never
+// registered are null.
 int64_t kiv_dll_get_int(int32_t index, const kiv_index_table* table) {
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return 0;
-    const kiv_getter get = table->entries[index].get_fct;
-    return get != nullptr ? get() : 0;
+    const kiv_id_entry* e = table->entries[index];
+    return e != nullptr ? kiv_load_int(*e) : 0;
 }
 
 void kiv_dll_set_int(int32_t index, const kiv_index_table* table, int64_t value) {
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return;
-    const kiv_setter set = table->entries[index].set_fct;
-    if (set != nullptr) set(value);
+    if (const kiv_id_entry* e = table->entries[index]) kiv_store_int(*e, value);
 }
 
-// A floating variable is reached through its floating accessors; any other
-// through its integer ones, converting (truncating, NaN as 0, saturating).
+// A double reaches a floating variable unchanged (by C's conversion to float);
+// any other through the integer access, converting (truncating, NaN as 0,
+// saturating).
 double kiv_dll_get_float(int32_t index, const kiv_index_table* table) {
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return 0;
-    const fct_pair& entry = table->entries[index];
-    if (entry.float_fct.get != nullptr) return entry.float_fct.get();
-    return entry.get_fct != nullptr ? static_cast<double>(entry.get_fct()) : 0;
+    const kiv_id_entry* e = table->entries[index];
+    if (e == nullptr) return 0;
+    if (e->type == kiv_type::F32) return static_cast<double>(kiv_read<float>(*e));
+    if (e->type == kiv_type::F64) return kiv_read<double>(*e);
+    return static_cast<double>(kiv_load_int(*e));
 }
 
 void kiv_dll_set_float(int32_t index, const kiv_index_table* table, double value) {
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(table->length)) return;
-    const fct_pair& entry = table->entries[index];
-    if (entry.float_fct.set != nullptr) {
-        entry.float_fct.set(value);
-        return;
-    }
-    if (entry.set_fct != nullptr) entry.set_fct(kiv_double_to_int64(value));
+    const kiv_id_entry* e = table->entries[index];
+    if (e == nullptr || e->setter == kiv_setter_rule::NONE) return;
+    if (!kiv_is_floating(*e)) return kiv_store_int(*e, kiv_double_to_int64(value));
+    if (e->setter == kiv_setter_rule::BOOL) value = value != 0 ? 1 : 0;
+    if (e->type == kiv_type::F32)
+        kiv_write(*e, static_cast<float>(value));
+    else
+        kiv_write(*e, value);
 }
 
 }  // namespace
@@ -115,24 +159,22 @@ void kiv_dll_set_float(int32_t index, const kiv_index_table* table, double value
 void kiv_init_harness() {
     if (kiv_is_initialized != 0) return;
     kiv_is_initialized = 1;
-    id_set_fct_hash = kiv_create_id_table();
-    id_get_fct_hash = kiv_create_id_table();
+    id_hash = mxx_hashtable_create(kRegistryBuckets, mxx_hash_string, kiv_key_strcmp, nullptr);
+    mxx_hashtable_setKeyFree(id_hash, std::free);
     kiv_register_all_functions();
 }
 
-void kiv_register_single_function(const char* id, kiv_getter getter, kiv_setter setter) {
-    if (id == nullptr) return;
-    mxx_hashtable_insert(id_get_fct_hash, _strdup(id), kiv_as_value(getter));
-    mxx_hashtable_insert(id_set_fct_hash, _strdup(id), kiv_as_value(setter));
+void kiv_register_single_id(const kiv_id_entry* entry) {
+    if (entry == nullptr || entry->id == nullptr) return;
+    mxx_hashtable_insert(id_hash, _strdup(entry->id), const_cast<kiv_id_entry*>(entry));
 }
 
 int32_t kiv_nr_registered_functions(const char* id) {
     kiv_init_harness();
     if (id == nullptr) return 0;
-    int32_t count = 0;
-    if (mxx_hashtable_find_first(id_get_fct_hash, id) != nullptr) ++count;
-    if (mxx_hashtable_find_first(id_set_fct_hash, id) != nullptr) ++count;
-    return count;
+    const kiv_id_entry* e = kiv_find(id);
+    if (e == nullptr) return 0;
+    return e->setter == kiv_setter_rule::NONE ? 1 : 2;
 }
 
 void kiv_register_params(int32_t count, int32_t index, const char* id) {
@@ -160,10 +202,8 @@ void kiv_unregister_outputs() {
 }
 
 void kiv_close_harness() {
-    mxx_hashtable_free(id_set_fct_hash);
-    id_set_fct_hash = nullptr;
-    mxx_hashtable_free(id_get_fct_hash);
-    id_get_fct_hash = nullptr;
+    mxx_hashtable_free(id_hash);
+    id_hash = nullptr;
     kiv_release_index_table(&kivRegisteredParamFunctions);
     kiv_release_index_table(&kivRegisteredInputFunctions);
     kiv_release_index_table(&kivRegisteredOutputFunctions);

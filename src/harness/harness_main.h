@@ -1,32 +1,43 @@
-// harness_main: the registry from variable IDs to accessor functions, and the
-// per-kind index tables through which the host reaches the accessors.
+// harness_main: the registry from variable IDs to the variables they reach,
+// and the per-kind index tables through which the host reaches them.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
-// Every ID has accessors of the integer kind; those of a floating variable
-// also have accessors of the floating kind.
-using kiv_getter = int64_t (*)();
-using kiv_setter = void (*)(int64_t value);
-using kiv_float_getter = double (*)();
-using kiv_float_setter = void (*)(double value);
+// An ID is a row of constant data: the variable it reaches, that variable's
+// type and how a write converts into it. Access goes through one switch on
+// the type, so a unit of many thousand IDs costs the compiler a row each
+// rather than a function each.
+enum class kiv_type : uint8_t { I8, U8, I16, U16, I32, U32, I64, U64, BOOL, F32, F64 };
+// PLAIN: C's conversion to the type (an 8-bit variable keeps the low byte);
+// BOOL: 1 for any non-zero value; NONE: the ID is read-only (a goal flag).
+enum class kiv_setter_rule : uint8_t { NONE, PLAIN, BOOL };
 
-struct fct_float_pair {
-    kiv_float_getter get;
-    kiv_float_setter set;
+struct kiv_id_entry {
+    const char* id;  // the ID's text, "959"
+    void* variable;  // kiv_haux<n> or KIV_G<n>, of the type below
+    kiv_type type;
+    kiv_setter_rule setter;
 };
 
-// An index table entry: both null for an ID that is not registered, a null
-// setter for a read-only ID. The floating pair is null unless the ID's
-// variable is floating; the _float access functions then use it, so a double
-// reaches such a variable unchanged rather than through a 64-bit integer.
-struct fct_pair {
-    kiv_getter get_fct;
-    kiv_setter set_fct;
-    fct_float_pair float_fct;
-};
+// The code of a variable type of the tables; any other type does not compile.
+template <class T>
+constexpr kiv_type kiv_type_code() {
+    if constexpr (std::is_same_v<T, bool>) return kiv_type::BOOL;
+    else if constexpr (std::is_same_v<T, float>) return kiv_type::F32;
+    else if constexpr (std::is_same_v<T, double>) return kiv_type::F64;
+    else {
+        static_assert(std::is_integral_v<T> && sizeof(T) <= 8, "a harness variable is a fixed-width integer, bool, float or double");
+        constexpr bool s = std::is_signed_v<T>;
+        if constexpr (sizeof(T) == 1) return s ? kiv_type::I8 : kiv_type::U8;
+        else if constexpr (sizeof(T) == 2) return s ? kiv_type::I16 : kiv_type::U16;
+        else if constexpr (sizeof(T) == 4) return s ? kiv_type::I32 : kiv_type::U32;
+        else return s ? kiv_type::I64 : kiv_type::U64;
+    }
+}
 
 // Truncates toward zero; NaN gives 0 and values beyond the 64-bit range
 // saturate, where a plain conversion would be undefined.
@@ -38,8 +49,9 @@ inline int64_t kiv_double_to_int64(double value) {
     return static_cast<int64_t>(value);
 }
 
-// Opens the registry (both hash tables, every ID entered) unless it is open.
+// Opens the registry (its hash table, every ID entered) unless it is open.
 void kiv_init_harness();
-// Enters one ID; the ID text is copied. Entering an ID again adds a second
-// pair that lookups never reach. A null ID is ignored.
-void kiv_register_single_function(const char* id, kiv_getter getter, kiv_setter setter);
+// Enters one ID; the ID text is copied, the entry is not (it stays the
+// caller's). Entering an ID again adds a second pair that lookups never
+// reach. A null entry or ID is ignored.
+void kiv_register_single_id(const kiv_id_entry* entry);

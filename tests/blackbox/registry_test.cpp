@@ -151,11 +151,11 @@ TEST_F(IndexTable, ARegistrationAgainOverwritesTheEntry) {
     EXPECT_EQ(lib.kiv_dll_get_param_int(0), 33);
 }
 
-// INT32_MAX entries cannot be allocated: the kind is left without a table.
+// Above 2^24 entries a table is not allocated: the kind is left without one.
 TEST_F(IndexTable, AFirstCountBelowOneOrTooLargeToAllocateLeavesNoTable) {
     lib.kiv_register_params(1, 0, "959");
     lib.kiv_dll_set_param_int(0, 5);
-    for (int32_t count : {0, -1, INT32_MIN, INT32_MAX}) {
+    for (int32_t count : {0, -1, INT32_MIN, INT32_MAX, (1 << 24) + 1}) {
         SCOPED_TRACE(count);
         lib.kiv_register_inputs(count, 0, "959");
         EXPECT_EQ(lib.kiv_dll_get_input_int(0), 0);

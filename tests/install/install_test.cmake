@@ -13,7 +13,7 @@ run("staged install" ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr)
 unset(ENV{DESTDIR})
 foreach(f bin/kivinst bin/kivrun lib/cmake/KivHarness/KivHarnessConfig.cmake lib/cmake/KivHarness/KivHarness.cmake
           share/dllharness/src/dllharness.map share/dllharness/include/dllharness.h
-          share/dllharness/tools/catalog_gen/catalog_gen.cpp)
+          lib/libkivharness_runtime.a lib/cmake/KivHarness/KivHarnessTargets.cmake)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "the staged install lacks /usr/${f}")
   endif()

@@ -106,40 +106,32 @@ TEST(IdMapping, GoalFlagsReadZeroExtended) {
     }
 }
 
-// An ID of the test's own, with accessors that show what they are called with.
+// IDs of the test's own, over variables of the test.
 int64_t probeValue;
-int64_t probeSetterArgument;
-int probeSetterCalls;
+int64_t otherValue = -7;
+const kiv_id_entry kProbe{"4242", &probeValue, kiv_type::I64, kiv_setter_rule::PLAIN};
+const kiv_id_entry kProbeReadOnly{"4242", &probeValue, kiv_type::I64, kiv_setter_rule::NONE};
+const kiv_id_entry kOther{"4242", &otherValue, kiv_type::I64, kiv_setter_rule::PLAIN};
+const kiv_id_entry kOther959{"959", &otherValue, kiv_type::I64, kiv_setter_rule::NONE};
 
-int64_t probe_get() {
-    return probeValue;
-}
-
-void probe_set(int64_t value) {
-    probeSetterArgument = value;
-    ++probeSetterCalls;
-}
-
-int64_t other_get() {
-    return -7;
-}
-
-TEST(SingleFunction, AnIdEnteredTwiceKeepsItsFirstAccessors) {
+TEST(SingleId, AnIdEnteredTwiceKeepsItsFirstVariable) {
     kiv_init_harness();
-    kiv_register_single_function("959", other_get, nullptr);
+    kiv_register_single_id(&kOther959);
     EXPECT_EQ(kiv_nr_registered_functions("959"), 2);
     kiv_register_inputs(1, 0, "959");
     kiv_haux1 = 17;
     EXPECT_EQ(kiv_dll_get_input_int(0), 17);
 
-    kiv_register_single_function("4242", probe_get, nullptr);
-    kiv_register_single_function("4242", other_get, probe_set);
+    kiv_register_single_id(&kProbeReadOnly);
+    kiv_register_single_id(&kOther);
     EXPECT_EQ(kiv_nr_registered_functions("4242"), 1);
 }
 
-TEST(SingleFunction, ANullIdIsIgnored) {
+TEST(SingleId, ANullEntryOrIdIsIgnored) {
     kiv_init_harness();
-    kiv_register_single_function(nullptr, probe_get, probe_set);
+    const kiv_id_entry no_id{nullptr, &probeValue, kiv_type::I64, kiv_setter_rule::PLAIN};
+    kiv_register_single_id(&no_id);
+    kiv_register_single_id(nullptr);
     EXPECT_EQ(kiv_nr_registered_functions(nullptr), 0);
     EXPECT_EQ(kiv_nr_registered_functions(""), 0);
 }
@@ -173,14 +165,13 @@ const FloatRow kFloatRows[] = {
 
 struct FloatAccess : ::testing::TestWithParam<FloatRow> {};
 
-TEST_P(FloatAccess, SetConvertsTheDoubleAndCallsTheIntegerSetter) {
+TEST_P(FloatAccess, SetConvertsTheDoubleIntoTheIntegerVariable) {
     kiv_init_harness();
-    kiv_register_single_function("4242", probe_get, probe_set);
+    kiv_register_single_id(&kProbe);
     kiv_register_params(1, 0, "4242");
-    probeSetterCalls = 0;
+    probeValue = 12345;
     kiv_dll_set_param_float(0, GetParam().value);
-    EXPECT_EQ(probeSetterCalls, 1);
-    EXPECT_EQ(probeSetterArgument, GetParam().stored);
+    EXPECT_EQ(probeValue, GetParam().stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Conversions, FloatAccess, ::testing::ValuesIn(kFloatRows),
@@ -188,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Conversions, FloatAccess, ::testing::ValuesIn(kFloatRow
 
 TEST(FloatAccessGet, ReturnsTheIntegerAsADouble) {
     kiv_init_harness();
-    kiv_register_single_function("4242", probe_get, probe_set);
+    kiv_register_single_id(&kProbe);
     kiv_register_inputs(1, 0, "4242");
     for (int64_t value : {int64_t{0}, int64_t{-5}, int64_t{4294967295}, int64_t{1} << 53}) {
         SCOPED_TRACE(value);
