@@ -11,6 +11,9 @@ set(ROWS
   "window_lifter.c|} else if (wl.afterrun < WL_AFTERRUN_CYCLES) {|} else {|oneAbove: `wl.afterrun < WL_AFTERRUN_CYCLES`"
   "window_lifter.c|wl.position = sat_i16((int32_t)wl.position + step, 0, WL_POS_TOP)%|wl.position = (int16_t)(wl.position + step)%|oneBelow: `wl.position > 0`"
   "window_lifter.c|state == WL_AUTO_UP%|state == WL_MANUAL_UP%|oneBelow: `state == WL_AUTO_DOWN`"
+  # Relations between the state and a counter, kept apart per state.
+  "window_lifter.c|wl.reverse_left = WL_REVERSE_CYCLES%|wl.reverse_left = wl.reverse_left%|falseSeen: `wl.reverse_left > 0u`"
+  "window_lifter.c|        wl.position = 0%\n        return WL_IDLE%|        wl.position = 0%\n        return wl.state%|TU1_RELOP_31 oneAbove: `wl.stall_cycles"
 )
 set(n 0)
 foreach(row IN LISTS ROWS)
