@@ -506,6 +506,10 @@ private:
     }
 
     State load_state();
+    static const std::vector<std::string>& flags(const std::string& kind);  // a probe kind's flags
+    std::map<std::string, std::string> unraised(std::size_t index, const Facts& f) const;  // flag -> why
+    void note_round(unsigned round, Report& rep);
+    void bounds(Report& rep) const;
     void collect_cells(const VarDecl* vd, QualType t, llvm::SmallVector<const FieldDecl*, 2> path, const Expr* init, State& s);
     std::string invariant_text(const State& g) const;
 
@@ -515,6 +519,7 @@ private:
     std::map<const Expr*, std::vector<std::size_t>> probes_;
     std::map<std::size_t, Probe> kinds_;
     std::map<std::size_t, Facts> facts_;
+    std::map<std::size_t, std::map<std::string, unsigned>> first_raised_;  // probe -> flag -> round
     bool collecting_ = false;
     std::map<Cell, QualType> cell_type_;   // the file-scope and static cells
     std::set<const VarDecl*> escaped_;     // their address is taken somewhere
@@ -1354,52 +1359,107 @@ Report Analyser::run() {
             s.normalise();
             return s;
         };
+        // Facts are noted from the first round: a flag no step of the first
+        // r rounds raised is not raised within r steps of the load state,
+        // whether or not the analysis ends.
+        collecting_ = true;
         for (;; ++rep.rounds) {
             check_time();
             State next = g;
             for (const FunctionDecl* e : entries) next.join(step(e, g));
+            note_round(rep.rounds, rep);
             if (rep.rounds >= kWidening) next = widen(g, next, rep.rounds >= kSetWidening, rep.rounds >= kHardWidening);
             if (next == g) break;
             g = next;
         }
-        collecting_ = true;
         for (const FunctionDecl* e : entries) step(e, g);
         rep.invariant = invariant_text(g);
         rep.complete = true;
     } catch (const Stop& s) {
         rep.why_not = s.what();
+        bounds(rep);
         return rep;
     }
     for (const auto& [index, f] : facts_) {
         if (!f.seen) continue;
-        auto& out = rep.unreachable[index];
-        const std::string kind = kinds_.at(index).kind;
-        const std::string everywhere = " wherever it runs, on every step";
-        if (kind == "RELOP") {
-            const std::string given = "left takes " + f.left.text() + " and right " + f.right.text() + everywhere;
-            if (!f.can_true) out["trueSeen"] = given + ": never true";
-            if (!f.can_false) out["falseSeen"] = given + ": never false";
-            if (!f.below) out["oneBelow"] = given + ": never one below";
-            if (!f.equal) out["equal"] = given + ": never equal";
-            if (!f.above) out["oneAbove"] = given + ": never one above";
-        } else if (kind == "DC" || kind == "CC") {
-            if (!f.can_true) out["trueSeen"] = "never true" + everywhere;
-            if (!f.can_false) out["falseSeen"] = "never false" + everywhere;
-        } else if (kind == "CAST") {
-            if (!f.below_min) out["belowMin"] = "the value takes " + f.value.text() + everywhere + ": never below the minimum";
-            if (!f.above_max) out["aboveMax"] = "the value takes " + f.value.text() + everywhere + ": never above the maximum";
-        } else if (kind == "DBZ" && !f.zero) {
-            out["zeroSeen"] = "the divisor takes " + f.value.text() + everywhere + ": never 0";
-        }
-        if (out.empty()) rep.unreachable.erase(index);
+        auto out = unraised(index, f);
+        if (!out.empty()) rep.unreachable[index] = std::move(out);
     }
+    bounds(rep);
     return rep;
+}
+
+const std::vector<std::string>& Analyser::flags(const std::string& kind) {
+    static const std::map<std::string, std::vector<std::string>> by_kind{
+        {"RELOP", {"trueSeen", "falseSeen", "oneBelow", "equal", "oneAbove"}},
+        {"DC", {"trueSeen", "falseSeen"}},
+        {"CC", {"trueSeen", "falseSeen"}},
+        {"CAST", {"belowMin", "aboveMax"}},
+        {"DBZ", {"zeroSeen"}}};
+    static const std::vector<std::string> none;
+    auto it = by_kind.find(kind);
+    return it == by_kind.end() ? none : it->second;
+}
+
+std::map<std::string, std::string> Analyser::unraised(std::size_t index, const Facts& f) const {
+    std::map<std::string, std::string> out;
+    const std::string kind = kinds_.at(index).kind;
+    const std::string everywhere = " wherever it runs, on every step";
+    if (kind == "RELOP") {
+        const std::string given = "left takes " + f.left.text() + " and right " + f.right.text() + everywhere;
+        if (!f.can_true) out["trueSeen"] = given + ": never true";
+        if (!f.can_false) out["falseSeen"] = given + ": never false";
+        if (!f.below) out["oneBelow"] = given + ": never one below";
+        if (!f.equal) out["equal"] = given + ": never equal";
+        if (!f.above) out["oneAbove"] = given + ": never one above";
+    } else if (kind == "DC" || kind == "CC") {
+        if (!f.can_true) out["trueSeen"] = "never true" + everywhere;
+        if (!f.can_false) out["falseSeen"] = "never false" + everywhere;
+    } else if (kind == "CAST") {
+        if (!f.below_min) out["belowMin"] = "the value takes " + f.value.text() + everywhere + ": never below the minimum";
+        if (!f.above_max) out["aboveMax"] = "the value takes " + f.value.text() + everywhere + ": never above the maximum";
+    } else if (kind == "DBZ" && !f.zero) {
+        out["zeroSeen"] = "the divisor takes " + f.value.text() + everywhere + ": never 0";
+    }
+    return out;
+}
+
+// The flags round (from 0) raised for the first time: none of them within
+// that many steps.
+void Analyser::note_round(unsigned round, Report& rep) {
+    for (const auto& [index, f] : facts_) {
+        if (!f.seen) continue;
+        const auto open = unraised(index, f);
+        for (const std::string& flag : flags(kinds_.at(index).kind))
+            if (!open.count(flag)) first_raised_[index].emplace(flag, round);
+    }
+    rep.steps = round + 1;
+}
+
+// Every flag of an observed probe that is not proven: how many steps from
+// the load state no step raised it.
+void Analyser::bounds(Report& rep) const {
+    for (const auto& [index, f] : facts_) {
+        if (!f.seen) continue;  // a probe the analysis does not observe: nothing to say of it
+        const auto raised = first_raised_.find(index);
+        for (const std::string& flag : flags(kinds_.at(index).kind)) {
+            if (auto u = rep.unreachable.find(index); u != rep.unreachable.end() && u->second.count(flag)) continue;
+            unsigned n = rep.steps;
+            if (raised != first_raised_.end())
+                if (auto r = raised->second.find(flag); r != raised->second.end()) n = r->second;
+            rep.not_within[index][flag] = n > options_.once ? n - options_.once : 0;
+        }
+    }
 }
 
 }  // namespace
 
 Report analyse(ASTContext& ctx, const Options& options, const std::map<std::size_t, Probe>& probes) {
-    if (options.entries.empty()) return Report{false, "no scope functions given", "", 0, {}};
+    if (options.entries.empty()) {
+        Report none;
+        none.why_not = "no scope functions given";
+        return none;
+    }
     return Analyser(ctx, options, probes).run();
 }
 
