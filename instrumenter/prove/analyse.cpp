@@ -145,7 +145,7 @@ const __int128 kHuge = static_cast<__int128>(1) << 100;
 // Rounds of steps before the invariant's intervals are widened to the
 // program's constants, before its small sets are too, and before a bound
 // still growing goes to its type's range.
-const unsigned kWidening = 12, kSetWidening = 24, kHardWidening = 36;
+const unsigned kWidening = 12, kSetWidening = 16, kHardWidening = 28;
 
 class Analyser {
 public:

@@ -36,7 +36,7 @@ struct Options {
     // Objects of external linkage that no other file names: code elsewhere
     // (other sources, the environment, stubs) cannot write them.
     std::set<std::string> unseen;
-    double seconds = 10;               // budget; running out claims nothing
+    double seconds = 60;               // processor time; running out claims nothing
 };
 
 struct Report {
