@@ -74,8 +74,12 @@ struct State {
         s.parts.push_back(std::move(cells));
         return s;
     }
+    // Locals the analysis split on (Analyser::split_on); set while it runs.
+    static inline const std::set<const VarDecl*>* split_keys = nullptr;
+
     static bool keyed(const Cell& c) {
         if (!c.var) return true;
+        if (c.path.empty() && split_keys && split_keys->count(c.var)) return true;
         const QualType t = c.path.empty() ? c.var->getType() : c.path.back()->getType();
         return t.getCanonicalType()->isEnumeralType();
     }
@@ -483,6 +487,8 @@ private:
     };
     void exec(const Stmt* st, State& s);
     void exec_switch(const SwitchStmt* sw, State& s);
+    bool split_on(const VarDecl* vd, State& s);
+    std::optional<Cell> sole_cell(const Expr* e) const;
     void exec_loop(const Expr* cond, const Stmt* body, const Expr* inc, bool body_first, State& s);
     std::optional<Cell> cell_read(const Expr* x) const;
     State restrict_to(State s, const Expr* x, const Val& keep) const;
@@ -523,6 +529,7 @@ private:
     bool collecting_ = false;
     std::map<Cell, QualType> cell_type_;   // the file-scope and static cells
     std::set<const VarDecl*> escaped_;     // their address is taken somewhere
+    std::set<const VarDecl*> split_keys_;  // locals whose parts are kept apart (split_on)
     std::set<__int128> thresholds_;        // the program's constants, for widening
     std::vector<Frame> frames_;
     std::set<const FunctionDecl*> active_;
@@ -1000,6 +1007,7 @@ void Analyser::exec(const Stmt* st, State& s) {
             const auto* vd = dyn_cast<VarDecl>(d);
             if (!vd || vd->hasGlobalStorage()) continue;  // a static local is set at load
             const Cell c{vd->getCanonicalDecl(), {}};
+            if (split_on(vd, s)) continue;
             const Val v = vd->getInit() ? eval(vd->getInit(), s) : top(vd->getType());
             const bool own_values = vd->getInit() && mark_ == vd->getInit();
             for (Cells& p : s.parts)
@@ -1069,6 +1077,56 @@ void Analyser::exec(const Stmt* st, State& s) {
     } else {
         stop(st, std::string("a ") + st->getStmtClassName() + " the prover does not follow");
     }
+}
+
+// The one integral cell e reads, when it reads no other object and changes
+// nothing.
+std::optional<Cell> Analyser::sole_cell(const Expr* e) const {
+    if (e->HasSideEffects(ctx_)) return std::nullopt;
+    std::set<Cell> cells;
+    bool other = false;
+    std::function<void(const Stmt*)> walk = [&](const Stmt* st) {
+        if (!st || other) return;
+        if (const auto* x = dyn_cast<Expr>(st); x && (isa<DeclRefExpr>(x) || isa<MemberExpr>(x))) {
+            if (auto c = cell_of(x); c && integral(x->getType())) {
+                cells.insert(*c);
+                return;
+            }
+            const auto* dr = dyn_cast<DeclRefExpr>(x);
+            if (!dr || isa<VarDecl>(dr->getDecl())) other = true;  // an object that is no cell
+            if (dr) return;
+        }
+        for (const Stmt* child : st->children()) walk(child);
+    };
+    walk(e);
+    if (other || cells.size() != 1) return std::nullopt;
+    return *cells.begin();
+}
+
+// A local set from one object that holds a few values (`next = count + 1`)
+// is declared once per value, in a part of its own: what is later tested of
+// the local then narrows the object too. False when it does not apply.
+bool Analyser::split_on(const VarDecl* vd, State& s) {
+    if (!vd->getInit() || !integral(vd->getType()) || vd->getType().isVolatileQualified() || s.parts.size() != 1)
+        return false;
+    const auto c = sole_cell(vd->getInit());
+    if (!c) return false;
+    const auto it = s.parts.front().find(*c);
+    if (it == s.parts.front().end() || !it->second.exact() || it->second.values().size() < 2 ||
+        it->second.values().size() > 8)
+        return false;
+    split_keys_.insert(vd->getCanonicalDecl());
+    const Cell local{vd->getCanonicalDecl(), {}};
+    State out;
+    for (__int128 k : it->second.values()) {
+        State one = s;
+        one.parts.front()[*c] = Val::of(k);
+        const Val v = eval(vd->getInit(), one);
+        for (Cells& p : one.parts) p[local] = convert(v, vd->getType());
+        out.join(one);
+    }
+    s = out;
+    return true;
 }
 
 void Analyser::exec_switch(const SwitchStmt* sw, State& s) {
@@ -1328,6 +1386,11 @@ Report Analyser::run() {
             if (const auto* fd = dyn_cast<FunctionDecl>(d); fd && fd->getName() == name) found = fd;
         entries.push_back(found);
     }
+    // The keys of parts name this analysis's locals while it runs.
+    struct Keys {
+        explicit Keys(const std::set<const VarDecl*>* k) { State::split_keys = k; }
+        ~Keys() { State::split_keys = nullptr; }
+    } keys(&split_keys_);
     try {
         State g = load_state();
         auto step = [&](const FunctionDecl* entry, const State& from) {

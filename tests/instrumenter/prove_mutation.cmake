@@ -14,6 +14,8 @@ set(ROWS
   # Relations between the state and a counter, kept apart per state.
   "window_lifter.c|wl.reverse_left = WL_REVERSE_CYCLES%|wl.reverse_left = wl.reverse_left%|falseSeen: `wl.reverse_left > 0u`"
   "window_lifter.c|        wl.position = 0%\n        return WL_IDLE%|        wl.position = 0%\n        return wl.state%|TU1_RELOP_31 oneAbove: `wl.stall_cycles"
+  # A local set from a counter narrows the counter where it is tested.
+  "seat_heating_control.c|StageCounter = 0u%|StageCounter = 4u%|oneAbove: `next == 4`"
 )
 set(n 0)
 foreach(row IN LISTS ROWS)
