@@ -54,6 +54,7 @@ public:
         out_.proof.why_not = rep.why_not;
         out_.proof.invariant = rep.invariant;
         out_.proof.rounds = rep.rounds;
+        out_.proof.not_within = rep.not_within;
         for (const auto& [index, flags] : rep.unreachable)
             for (const auto& [flag, why] : flags) {
                 Record& r = out_.records.at(index);

@@ -56,6 +56,8 @@ struct ProofSummary {
     bool complete = false;  // its findings hold; else why_not says why nothing was found
     std::string why_not, invariant;
     unsigned rounds = 0;
+    // By record index, each flag not proven: no step of the first N reaches it.
+    std::map<std::size_t, std::map<std::string, unsigned>> not_within;
 };
 
 // A quoted include of the source that was found in the source's own folder,

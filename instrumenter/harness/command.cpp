@@ -256,7 +256,7 @@ int command(int argc, char** argv) {
     app.add_option("--root", o.root, "positions in the sites files are relative to this folder")->capture_default_str();
     app.add_option("--map", o.map, "the ID map file (default: beside the unit file, else in DIR)");
     app.add_option("--prove-seconds", o.prove_seconds,
-                   "time the behaviour prover may take per source; running out proves nothing more")
+                   "processor time the behaviour prover may take per source; running out proves nothing more")
         ->check(CLI::Range(0.001, 3600.0))
         ->capture_default_str();
     app.add_option("--depfile", depfile,

@@ -18,6 +18,7 @@
 #include "goals.h"
 #include "instrument.h"
 #include "model.h"
+#include "prove/open_goals.h"
 #include "unit_file.h"
 
 namespace kivinst::harness {
@@ -730,6 +731,8 @@ Generated generate(const Options& options) {
     int next_tu = 1;
     std::vector<std::string> record_tables;
     std::map<std::string, std::map<std::string, kivinst::ProvenGoal>> unreachable;  // record -> flag -> its proof
+    // record -> flag -> steps no step reached it in, and why the proof left it open
+    std::map<std::string, std::pair<std::map<std::string, unsigned>, std::string>> open;
     // The behaviour prover steps every scope, and its first-step
     // initialisation, from any state; the harness writes its inputs.
     kivinst::prove::Options behaviour;
@@ -737,7 +740,7 @@ Generated generate(const Options& options) {
     behaviour.unseen = unseen_elsewhere(facts);
     for (const auto& s : planner.scopes) {
         behaviour.entries.push_back(s.entry);
-        if (s.init != "kiv_no_init") behaviour.entries.push_back(s.init);
+        if (s.init != "kiv_no_init") behaviour.entries.push_back(s.init), ++behaviour.once;
         for (const auto& v : s.vars)
             if (v.in)
                 for (const std::string* where : {&v.name, &v.direct, &v.glue_expr}) {
@@ -788,6 +791,12 @@ Generated generate(const Options& options) {
                                              step ? invariant : kivinst::kRangeProof};
             }
         catalog.records.insert(catalog.records.end(), out.records.begin(), out.records.end());
+        for (std::size_t i = 0; i < out.records.size(); ++i) {
+            const auto bounds = out.proof.not_within.find(i);
+            open[out.records[i].name] = {bounds == out.proof.not_within.end() ? std::map<std::string, unsigned>{} : bounds->second,
+                                         out.proof.complete ? "the invariant at every step start allows it"
+                                                            : "the behaviour proof stopped: " + out.proof.why_not};
+        }
         gen.files["unit/" + stem + ".c"] = out.source;
         const std::string table = kivinst::records_def(io, out.records);
         gen.files["unit/" + stem + "_records.def"] = table;
@@ -819,20 +828,34 @@ Generated generate(const Options& options) {
     std::vector<std::pair<int, int>> goal_ids;  // id, goal number
     std::vector<kivinst::ProvenGoal> proven;
     static const std::regex row(R"(KIV_GOAL\((\d+), (\w+), (\w+), \w+\))");
+    std::vector<kivinst::prove::OpenGoal> unproven;
     for (std::sregex_iterator it(goals.begin(), goals.end(), row), end; it != end; ++it) {
         const int n = std::stoi((*it)[1]);
         catalog.goals.push_back({n, (*it)[2].str(), (*it)[3].str()});
-        if (const auto r = unreachable.find((*it)[2].str()); r != unreachable.end())
-            if (const auto f = r->second.find((*it)[3].str()); f != r->second.end()) {
-                proven.push_back(f->second);
-                proven.back().goal = n;
-            }
+        const std::string record = (*it)[2].str(), flag = (*it)[3].str();
+        const kivinst::ProvenGoal* proof = nullptr;
+        if (const auto r = unreachable.find(record); r != unreachable.end())
+            if (const auto f = r->second.find(flag); f != r->second.end()) proof = &f->second;
+        if (proof) {
+            proven.push_back(*proof);
+            proven.back().goal = n;
+        } else {
+            const auto& [bounds, why] = open[record];
+            const auto b = bounds.find(flag);
+            unproven.push_back({n, record, flag, b == bounds.end() ? 0u : b->second,
+                                b == bounds.end() && why.rfind("the invariant", 0) == 0
+                                    ? "the behaviour proof does not observe this probe"
+                                    : why});
+        }
         const int id = map.assign(map.goals, (*it)[2].str() + "." + (*it)[3].str(), 0, gen.map_path);
         goal_ids.push_back({id, n});
     }
     gen.map_text = map_json(map);
     // Beside the unit set, numbered as its goals: a kivrun --justify file.
     gen.files[gen.name + ".proven.justify.csv"] = kivinst::proven_justification(proven);
+    gen.files[gen.name + ".unproven.csv"] = kivinst::prove::open_goals_csv(unproven);
+    gen.warnings.push_back("kivinst harness: note: " + gen.name + ": " +
+                           kivinst::prove::open_goals_summary(unproven, proven.size()) + " (" + gen.name + ".unproven.csv)");
 
     // The tables.
     std::ostringstream scopes, vars, ids, unit_h, glue_c;

@@ -19,7 +19,7 @@ struct Options {
     std::string name;                   // --name: the library is lib<name>.so
     std::string root = ".";             // positions in the sites files are relative to it
     std::string map;                    // --map: the ID map file (default: beside the unit file, else in DIR)
-    double prove_seconds = 10;          // --prove-seconds: the behaviour prover's budget per source
+    double prove_seconds = 60;          // --prove-seconds: the behaviour prover's processor time per source
 };
 
 struct Generated {

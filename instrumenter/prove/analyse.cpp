@@ -4,11 +4,14 @@
 // constants, then to the type's range, so that it ends). A last pass over G
 // notes, at every probe, which flags its observed values can raise. Any
 // value this cannot follow is the whole range of its type; a construct it
-// cannot follow ends the proof.
+// cannot follow ends the proof. G is kept in parts, one per value of the
+// unit's mode variables (objects of enumeration type), and so is the state
+// within a step: what holds in one mode (a count never 0 while reversing)
+// is not lost to what holds in another.
 #include "prove.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <tuple>
@@ -21,50 +24,15 @@
 #include <clang/AST/Expr.h>
 #include <clang/AST/Stmt.h>
 #include <clang/Basic/SourceManager.h>
+#include <llvm/ADT/SmallVector.h>
 
+#include "state.h"
 #include "value.h"
 
 namespace kivinst::prove {
 namespace {
 
 using namespace clang;
-
-// A scalar object: a variable, or a field path below a struct variable.
-struct Cell {
-    const VarDecl* var = nullptr;
-    std::vector<const FieldDecl*> path;
-    bool operator<(const Cell& o) const { return std::tie(var, path) < std::tie(o.var, o.path); }
-    bool operator==(const Cell& o) const { return var == o.var && path == o.path; }
-    std::string name() const {
-        std::string s = var->getNameAsString();
-        for (const FieldDecl* f : path) s += "." + f->getNameAsString();
-        return s;
-    }
-};
-
-// Cells absent from the map hold any value of their type.
-struct State {
-    bool dead = true;  // no execution gets here
-    std::map<Cell, Val> cells;
-
-    void join(const State& o) {
-        if (o.dead) return;
-        if (dead) {
-            *this = o;
-            return;
-        }
-        for (auto it = cells.begin(); it != cells.end();) {
-            auto other = o.cells.find(it->first);
-            if (other == o.cells.end()) {
-                it = cells.erase(it);
-                continue;
-            }
-            it->second = it->second.join(other->second);
-            ++it;
-        }
-    }
-    bool operator==(const State& o) const { return dead == o.dead && (dead || cells == o.cells); }
-};
 
 struct Stop : std::runtime_error {  // the proof ends: the message says where and why
     using std::runtime_error::runtime_error;
@@ -77,12 +45,16 @@ struct Facts {
 };
 
 const __int128 kHuge = static_cast<__int128>(1) << 100;
+// Rounds of steps before the invariant's intervals are widened to the
+// program's constants, before its small sets are too, and before a bound
+// still growing goes to its type's range.
+const unsigned kWidening = 12, kSetWidening = 16, kHardWidening = 28;
 
 class Analyser {
 public:
     Analyser(ASTContext& ctx, const Options& options, const std::map<std::size_t, Probe>& probes)
-        : ctx_(ctx), options_(options), deadline_(std::chrono::steady_clock::now() +
-                                                  std::chrono::microseconds(static_cast<long long>(options.seconds * 1e6))) {
+        : ctx_(ctx), options_(options),
+          deadline_(std::clock() + static_cast<std::clock_t>(options.seconds * CLOCKS_PER_SEC)) {
         for (const auto& [index, p] : probes) probes_[p.node].push_back(index), kinds_[index] = p;
     }
 
@@ -253,32 +225,59 @@ private:
     }
     bool tracked(const Cell& c) const { return cell_type_.count(c) != 0; }
     Val read(const Cell& c, const State& s, QualType t) const {
-        auto it = s.cells.find(c);
-        return it != s.cells.end() ? it->second : top(t);
+        Val v;
+        for (const Cells& p : s.parts) {
+            auto it = p.find(c);
+            if (it == p.end()) return top(t);
+            v = v.join(it->second);
+        }
+        return v;
+    }
+    // Each part's own value of c where it has one, else v.
+    static Val own(const Cells& p, const Cell& c, const Val& v) {
+        auto it = p.find(c);
+        return it != p.end() ? it->second : v;
     }
     // Anything written through a pointer or by code outside the unit may be
     // any object whose address is taken, or any object outside code sees.
     void havoc_escaped(State& s, bool external) {
-        for (auto it = s.cells.begin(); it != s.cells.end();) {
-            const VarDecl* v = it->first.var;
-            const bool hit = escaped_.count(v) || (external && v->hasExternalFormalLinkage() &&
-                                                   !options_.unseen.count(v->getNameAsString()));
-            it = hit ? s.cells.erase(it) : std::next(it);
+        for (Cells& p : s.parts)
+            for (auto it = p.begin(); it != p.end();) {
+                const VarDecl* v = it->first.var;
+                const bool hit = v && (escaped_.count(v) || (external && v->hasExternalFormalLinkage() &&
+                                                              !options_.unseen.count(v->getNameAsString())));
+                it = hit ? p.erase(it) : std::next(it);
+            }
+        s.normalise();
+    }
+    // Stores rhs's value into lhs: in each part its own value when rhs is
+    // the expression that just gave one (see mark()), else v everywhere.
+    void store_result(const Expr* lhs, const Expr* rhs, const Val& v, State& s) {
+        if (mark_ != rhs || s.parts.size() < 2 || !cell_of(lhs)) return store(lhs, v, s);
+        State out;
+        for (const Cells& p : s.parts) {
+            State one = State::of(p);
+            store(lhs, own(p, kValue, v), one);
+            out.join(one);
         }
+        s = out;
     }
     void store(const Expr* lhs, const Val& v, State& s) {
         if (auto c = cell_of(lhs)) {
             if (integral(lhs->getType())) {
-                s.cells[*c] = convert(v, lhs->getType());
+                for (Cells& p : s.parts) p[*c] = convert(v, lhs->getType());
+                s.normalise();
                 return;
             }
             // A struct or union copied whole: every cell below it is unknown.
             // A float or a pointer is no cell and holds none.
-            for (auto it = s.cells.begin(); it != s.cells.end();) {
-                const bool below = it->first.var == c->var && it->first.path.size() >= c->path.size() &&
-                                   std::equal(c->path.begin(), c->path.end(), it->first.path.begin());
-                it = below ? s.cells.erase(it) : std::next(it);
-            }
+            for (Cells& p : s.parts)
+                for (auto it = p.begin(); it != p.end();) {
+                    const bool below = it->first.var == c->var && it->first.path.size() >= c->path.size() &&
+                                       std::equal(c->path.begin(), c->path.end(), it->first.path.begin());
+                    it = below ? p.erase(it) : std::next(it);
+                }
+            s.normalise();
             return;
         }
         // An element of an array (never tracked) or an object through a pointer.
@@ -363,6 +362,7 @@ private:
     // ---- expressions ----
     Val eval(const Expr* e, State& s);
     Val eval_inner(const Expr* e, State& s);
+    void mark(const Expr* e, State& s, const Val& v);
     std::pair<State, State> cond(const Expr* e, const State& s);
     State refine(const Expr* e, State s, bool truth);
     // A call; with split, also the states where its bool result is true and
@@ -370,6 +370,7 @@ private:
     // callee's untouched parameters were.
     Val call(const CallExpr* ce, State& s, std::pair<State, State>* split = nullptr);
     static bool assigns(const Stmt* st, const VarDecl* v);
+    void leave(State& s, const FunctionDecl* def, bool returned) const;
 
     // ---- statements ----
     struct Target {  // of break, and of continue in a loop
@@ -385,13 +386,18 @@ private:
     };
     void exec(const Stmt* st, State& s);
     void exec_switch(const SwitchStmt* sw, State& s);
+    bool split_on(const VarDecl* vd, State& s);
+    std::optional<Cell> sole_cell(const Expr* e) const;
     void exec_loop(const Expr* cond, const Stmt* body, const Expr* inc, bool body_first, State& s);
     std::optional<Cell> cell_read(const Expr* x) const;
     State restrict_to(State s, const Expr* x, const Val& keep) const;
-    State widen(const State& old, const State& next) const;
+    // Widened to the program's constants (sets too: a set that still grows
+    // only ends at its limit); hard: straight to the type's range.
+    State widen(const State& old, const State& next, bool sets = false, bool hard = false) const;
 
     void check_time() {
-        if (std::chrono::steady_clock::now() > deadline_) throw Stop("the time budget ran out");
+        // Processor time, not wall time: a busy machine gives the same verdicts.
+        if (std::clock() > deadline_) throw Stop("the time budget ran out");
     }
     std::string where(SourceLocation loc) const {
         const auto& sm = ctx_.getSourceManager();
@@ -405,34 +411,71 @@ private:
     }
 
     State load_state();
-    void collect_cells(const VarDecl* vd, QualType t, std::vector<const FieldDecl*> path, const Expr* init, State& s);
+    static const std::vector<std::string>& flags(const std::string& kind);  // a probe kind's flags
+    std::map<std::string, std::string> unraised(std::size_t index, const Facts& f) const;  // flag -> why
+    void note_round(unsigned round, Report& rep);
+    void bounds(Report& rep) const;
+    void collect_cells(const VarDecl* vd, QualType t, llvm::SmallVector<const FieldDecl*, 2> path, const Expr* init, State& s);
     std::string invariant_text(const State& g) const;
 
     ASTContext& ctx_;
     const Options& options_;
-    std::chrono::steady_clock::time_point deadline_;
+    std::clock_t deadline_;
     std::map<const Expr*, std::vector<std::size_t>> probes_;
     std::map<std::size_t, Probe> kinds_;
     std::map<std::size_t, Facts> facts_;
+    std::map<std::size_t, std::map<std::string, unsigned>> first_raised_;  // probe -> flag -> round
     bool collecting_ = false;
     std::map<Cell, QualType> cell_type_;   // the file-scope and static cells
     std::set<const VarDecl*> escaped_;     // their address is taken somewhere
+    std::set<const VarDecl*> split_keys_;  // locals whose parts are kept apart (split_on)
     std::set<__int128> thresholds_;        // the program's constants, for widening
     std::vector<Frame> frames_;
     std::set<const FunctionDecl*> active_;
     const FunctionDecl* function_ = nullptr;
+    const Expr* mark_ = nullptr;  // the expression whose value each part holds in kValue
 };
 
 Val Analyser::eval(const Expr* e, State& s) {
     if (s.dead) return Val::none();
+    if (s.parts.size() > 1) {  // part by part; e is marked when every part marked it
+        State out;
+        Val v;
+        bool marked = true;
+        for (const Cells& p : s.parts) {
+            State one = State::of(p);
+            v = v.join(eval(e, one));
+            marked = marked && (mark_ == e || one.dead);
+            out.join(one);
+        }
+        s = out;
+        mark_ = marked ? e : nullptr;
+        return v;
+    }
+    mark_ = nullptr;
     Val v = eval_inner(e, s);
     note_value(e, v);
     return v;
 }
 
+// Marks e as the expression whose value each part of s holds in kValue: v
+// in the parts that hold none.
+void Analyser::mark(const Expr* e, State& s, const Val& v) {
+    const bool own_values = mark_ == e;  // else what kValue holds is some other expression's
+    for (Cells& p : s.parts)
+        if (own_values) p.emplace(kValue, v);
+        else p[kValue] = v;
+    s.normalise();
+    mark_ = e;
+}
+
 Val Analyser::eval_inner(const Expr* e, State& s) {
     const QualType t = e->getType();
-    if (const auto* p = dyn_cast<ParenExpr>(e)) return eval(p->getSubExpr(), s);
+    if (const auto* p = dyn_cast<ParenExpr>(e)) {
+        const Val v = eval(p->getSubExpr(), s);
+        if (mark_ == p->getSubExpr()) mark_ = e;
+        return v;
+    }
     if (!e->HasSideEffects(ctx_) && integral(t)) {
         Expr::EvalResult r;
         if (e->EvaluateAsInt(r, ctx_)) {
@@ -447,12 +490,21 @@ Val Analyser::eval_inner(const Expr* e, State& s) {
     }
     if (const auto* ce = dyn_cast<CastExpr>(e)) {
         const Val v = eval(ce->getSubExpr(), s);
+        const bool marked = mark_ == ce->getSubExpr();
         switch (ce->getCastKind()) {
         case CK_LValueToRValue:
-        case CK_NoOp: return v;
+        case CK_NoOp:
+            if (marked) mark_ = e;
+            return v;
         case CK_IntegralCast:
         case CK_IntegralToBoolean:
-        case CK_BooleanToSignedIntegral: return convert(v, t);
+        case CK_BooleanToSignedIntegral:
+            if (marked) {
+                for (Cells& p : s.parts) p[kValue] = convert(own(p, kValue, v), t);
+                s.normalise();
+                mark_ = e;
+            }
+            return convert(v, t);
         default: return top(t);
         }
     }
@@ -507,7 +559,7 @@ Val Analyser::eval_inner(const Expr* e, State& s) {
         }
         if (op == BO_Assign) {
             const Val v = eval(bo->getRHS(), s);
-            store(bo->getLHS(), v, s);
+            store_result(bo->getLHS(), bo->getRHS(), v, s);
             return convert(v, bo->getLHS()->getType());
         }
         if (const auto* ca = dyn_cast<CompoundAssignOperator>(bo)) {
@@ -532,10 +584,14 @@ Val Analyser::eval_inner(const Expr* e, State& s) {
     if (const auto* co = dyn_cast<ConditionalOperator>(e)) {
         auto [tt, ff] = cond(co->getCond(), s);
         const Val a = eval(co->getTrueExpr(), tt);
+        if (integral(t)) mark(co->getTrueExpr(), tt, a);  // each branch's parts hold the value it gave
         const Val b = eval(co->getFalseExpr(), ff);
+        if (integral(t)) mark(co->getFalseExpr(), ff, b);
         tt.join(ff);
         s = tt;
-        return integral(t) ? a.join(b) : top(t);
+        if (!integral(t)) return top(t);
+        mark_ = e;
+        return a.join(b);
     }
     if (const auto* ce = dyn_cast<CallExpr>(e)) return call(ce, s);
     if (isa<FloatingLiteral>(e) || isa<StringLiteral>(e) || isa<UnaryExprOrTypeTraitExpr>(e)) return top(t);
@@ -592,9 +648,12 @@ Val Analyser::call(const CallExpr* ce, State& s, std::pair<State, State>* split)
     for (unsigned i = 0; i < def->getNumParams() && i < args.size(); ++i) {
         const ParmVarDecl* p = def->getParamDecl(i);
         const Cell c{cast<VarDecl>(p->getCanonicalDecl()), {}};
-        if (integral(p->getType())) s.cells[c] = convert(args[i], p->getType());
-        else s.cells.erase(c);
+        for (Cells& part : s.parts)
+            if (integral(p->getType())) part[c] = convert(args[i], p->getType());
+            else part.erase(c);
     }
+    for (Cells& part : s.parts) part.erase(kReturn);
+    s.normalise();
     if (def->isVariadic()) stop(ce, "a variadic function");
     frames_.push_back({});
     frames_.back().split = split != nullptr;
@@ -611,24 +670,59 @@ Val Analyser::call(const CallExpr* ce, State& s, std::pair<State, State>* split)
             if (!c || !c->path.empty() || c->var->hasGlobalStorage() || escaped_.count(c->var) || assigns(def->getBody(), p))
                 continue;
             const Cell pc{cast<VarDecl>(p->getCanonicalDecl()), {}};
-            for (State* out : {&split->first, &split->second})
-                if (!out->dead)
-                    if (auto it = out->cells.find(pc); it != out->cells.end()) *out = restrict_to(*out, ce->getArg(i), it->second);
+            for (State* out : {&split->first, &split->second}) {
+                State narrowed;
+                for (const Cells& part : out->parts) {
+                    State one = State::of(part);
+                    if (auto it = part.find(pc); it != part.end()) one = restrict_to(one, ce->getArg(i), it->second);
+                    narrowed.join(one);
+                }
+                *out = narrowed;
+            }
         }
+        leave(split->first, def, false), leave(split->second, def, false);
     }
     const bool falls_off = !s.dead;
+    leave(s, def, false);
     State after = f.returned;
+    leave(after, def, true);
     after.join(s);
     s = after;
     function_ = outer;
     active_.erase(def);
     if (ce->getType()->isVoidType()) return Val::none();
-    return falls_off ? top(ce->getType()) : (integral(ce->getType()) ? f.ret : top(ce->getType()));
+    const Val v = falls_off ? top(ce->getType()) : (integral(ce->getType()) ? f.ret : top(ce->getType()));
+    if (integral(ce->getType())) mark_ = ce;  // each returning part holds its own result, the others any
+    return v;
+}
+
+// s as the caller sees it when def returns: def's parameters and locals
+// gone, and each part's returned value (when returned) as the call's value.
+void Analyser::leave(State& s, const FunctionDecl* def, bool returned) const {
+    for (Cells& p : s.parts) {
+        auto r = p.find(kReturn);
+        const std::optional<Val> result = returned && r != p.end() ? std::optional<Val>(r->second) : std::nullopt;
+        for (auto it = p.begin(); it != p.end();) {
+            const VarDecl* v = it->first.var;
+            const bool gone = !v ? true : !v->hasGlobalStorage() && v->getDeclContext() == static_cast<const DeclContext*>(def);
+            it = gone ? p.erase(it) : std::next(it);
+        }
+        if (result) p[kValue] = *result;
+    }
+    s.normalise();
 }
 
 // The states where e is true and where it is false; each dead where e
 // cannot take that outcome.
 std::pair<State, State> Analyser::cond(const Expr* e, const State& in) {
+    if (in.parts.size() > 1) {
+        std::pair<State, State> out;
+        for (const Cells& p : in.parts) {
+            auto [t, f] = cond(e, State::of(p));
+            out.first.join(t), out.second.join(f);
+        }
+        return out;
+    }
     State s = in;
     std::pair<State, State> out;
     const Expr* bare = e;
@@ -709,6 +803,11 @@ std::optional<Cell> Analyser::cell_read(const Expr* x) const {
 State Analyser::restrict_to(State s, const Expr* x, const Val& keep) const {
     auto c = cell_read(x);
     if (!c || s.dead) return s;
+    if (s.parts.size() > 1) {
+        State out;
+        for (const Cells& p : s.parts) out.join(restrict_to(State::of(p), x, keep));
+        return out;
+    }
     const Val v = read(*c, s, x->IgnoreParenImpCasts()->getType());
     Val in;
     if (keep.exact() && v.exact()) {
@@ -721,13 +820,18 @@ State Analyser::restrict_to(State s, const Expr* x, const Val& keep) const {
         in = v.clamp(keep.lo(), keep.hi());
     }
     if (in.empty()) return State{};
-    s.cells[*c] = in;
+    s.parts.front()[*c] = in;
     return s;
 }
 
 // s narrowed by e taking the outcome truth, where e tests one cell against
 // values: the rest of s as it is.
 State Analyser::refine(const Expr* e, State s, bool truth) {
+    if (s.parts.size() > 1) {
+        State out;
+        for (const Cells& p : s.parts) out.join(refine(e, State::of(p), truth));
+        return out;
+    }
     auto narrow = [&](const Cell& c, QualType ct, BinaryOperatorKind op, const Val& other) {
         Val v = read(c, s, ct);
         switch (op) {
@@ -750,8 +854,8 @@ State Analyser::refine(const Expr* e, State s, bool truth) {
         case BO_GE: v = v.clamp(other.lo(), kHuge); break;
         default: break;
         }
-        if (v.empty()) s.dead = true, s.cells.clear();
-        else s.cells[c] = v;
+        if (v.empty()) s.dead = true, s.parts.clear();
+        else s.parts.front()[c] = v;
     };
     const auto* bo = dyn_cast<BinaryOperator>(e->IgnoreParens());
     if (bo && bo->isComparisonOp()) {
@@ -784,6 +888,17 @@ State Analyser::refine(const Expr* e, State s, bool truth) {
 void Analyser::exec(const Stmt* st, State& s) {
     if (!st || s.dead) return;
     check_time();
+    if (!isa<CompoundStmt>(st) && s.parts.size() > 1) {  // part by part, their outcomes kept apart
+        State out;
+        for (const Cells& p : s.parts) {
+            State one = State::of(p);
+            exec(st, one);
+            out.join(one);
+        }
+        s = out;
+        return;
+    }
+    if (!isa<CompoundStmt>(st)) s.parts.front().erase(kValue);  // a statement's values end with it
     if (const auto* cs = dyn_cast<CompoundStmt>(st)) {
         for (const Stmt* child : cs->body()) exec(child, s);
     } else if (const auto* ds = dyn_cast<DeclStmt>(st)) {
@@ -791,9 +906,15 @@ void Analyser::exec(const Stmt* st, State& s) {
             const auto* vd = dyn_cast<VarDecl>(d);
             if (!vd || vd->hasGlobalStorage()) continue;  // a static local is set at load
             const Cell c{vd->getCanonicalDecl(), {}};
+            if (split_on(vd, s)) continue;
             const Val v = vd->getInit() ? eval(vd->getInit(), s) : top(vd->getType());
-            if (integral(vd->getType()) && !vd->getType().isVolatileQualified()) s.cells[c] = convert(v, vd->getType());
-            else s.cells.erase(c);
+            const bool own_values = vd->getInit() && mark_ == vd->getInit();
+            for (Cells& p : s.parts)
+                if (integral(vd->getType()) && !vd->getType().isVolatileQualified())
+                    p[c] = convert(own_values ? own(p, kValue, v) : v, vd->getType());
+                else
+                    p.erase(c);
+            s.normalise();
         }
     } else if (const auto* is = dyn_cast<IfStmt>(st)) {
         if (is->getInit() || is->getConditionVariable()) stop(st, "an if with a declaration");
@@ -820,10 +941,18 @@ void Analyser::exec(const Stmt* st, State& s) {
             auto [t, f] = cond(rs->getRetValue(), s);
             x = Val::boolean(!f.dead, !t.dead);
             frames_.back().ret_true.join(t), frames_.back().ret_false.join(f);
+            for (Cells& p : t.parts) p[kReturn] = Val::of(1);
+            for (Cells& p : f.parts) p[kReturn] = Val::of(0);
             s = t;
             s.join(f);
         } else if (const Expr* v = rs->getRetValue()) {
             x = eval(v, s);
+            const bool own_values = mark_ == v;
+            if (function_ && integral(function_->getReturnType())) {
+                for (Cells& p : s.parts)
+                    p[kReturn] = convert(own_values ? own(p, kValue, x) : x, function_->getReturnType());
+                s.normalise();
+            }
         }
         Frame& f = frames_.back();
         if (rs->getRetValue() && !s.dead && function_) f.ret = f.ret.join(convert(x, function_->getReturnType()));
@@ -847,6 +976,56 @@ void Analyser::exec(const Stmt* st, State& s) {
     } else {
         stop(st, std::string("a ") + st->getStmtClassName() + " the prover does not follow");
     }
+}
+
+// The one integral cell e reads, when it reads no other object and changes
+// nothing.
+std::optional<Cell> Analyser::sole_cell(const Expr* e) const {
+    if (e->HasSideEffects(ctx_)) return std::nullopt;
+    std::set<Cell> cells;
+    bool other = false;
+    std::function<void(const Stmt*)> walk = [&](const Stmt* st) {
+        if (!st || other) return;
+        if (const auto* x = dyn_cast<Expr>(st); x && (isa<DeclRefExpr>(x) || isa<MemberExpr>(x))) {
+            if (auto c = cell_of(x); c && integral(x->getType())) {
+                cells.insert(*c);
+                return;
+            }
+            const auto* dr = dyn_cast<DeclRefExpr>(x);
+            if (!dr || isa<VarDecl>(dr->getDecl())) other = true;  // an object that is no cell
+            if (dr) return;
+        }
+        for (const Stmt* child : st->children()) walk(child);
+    };
+    walk(e);
+    if (other || cells.size() != 1) return std::nullopt;
+    return *cells.begin();
+}
+
+// A local set from one object that holds a few values (`next = count + 1`)
+// is declared once per value, in a part of its own: what is later tested of
+// the local then narrows the object too. False when it does not apply.
+bool Analyser::split_on(const VarDecl* vd, State& s) {
+    if (!vd->getInit() || !integral(vd->getType()) || vd->getType().isVolatileQualified() || s.parts.size() != 1)
+        return false;
+    const auto c = sole_cell(vd->getInit());
+    if (!c) return false;
+    const auto it = s.parts.front().find(*c);
+    if (it == s.parts.front().end() || !it->second.exact() || it->second.values().size() < 2 ||
+        it->second.values().size() > 8)
+        return false;
+    split_keys_.insert(vd->getCanonicalDecl());
+    const Cell local{vd->getCanonicalDecl(), {}};
+    State out;
+    for (__int128 k : it->second.values()) {
+        State one = s;
+        one.parts.front()[*c] = Val::of(k);
+        const Val v = eval(vd->getInit(), one);
+        for (Cells& p : one.parts) p[local] = convert(v, vd->getType());
+        out.join(one);
+    }
+    s = out;
+    return true;
 }
 
 void Analyser::exec_switch(const SwitchStmt* sw, State& s) {
@@ -936,33 +1115,44 @@ void Analyser::exec_loop(const Expr* c, const Stmt* body, const Expr* inc, bool 
     }
 }
 
-State Analyser::widen(const State& old, const State& next) const {
+// Each part of next widened against the part of old with its key.
+State Analyser::widen(const State& old, const State& next, bool sets, bool hard) const {
     if (old.dead || next.dead) return next;
-    State out = next;
-    for (auto it = out.cells.begin(); it != out.cells.end();) {
-        auto was = old.cells.find(it->first);
-        if (was == old.cells.end() || was->second == it->second || it->second.exact()) {
-            ++it;
+    const std::map<State::Key, Cells> before = old.by_key();
+    State out;
+    for (auto [key, cells] : next.by_key()) {
+        auto part = before.find(key);
+        if (part == before.end()) {
+            out.add(cells);
             continue;
         }
-        __int128 lo = it->second.lo(), hi = it->second.hi();
-        if (hi > was->second.hi()) {
-            auto t = thresholds_.lower_bound(hi);
-            hi = t == thresholds_.end() ? kHuge : *t;
+        for (auto it = cells.begin(); it != cells.end();) {
+            auto was = part->second.find(it->first);
+            if (was == part->second.end() || was->second == it->second || (it->second.exact() && !sets)) {
+                ++it;
+                continue;
+            }
+            __int128 lo = it->second.lo(), hi = it->second.hi();
+            if (hi > was->second.hi()) {
+                auto t = thresholds_.lower_bound(hi);
+                hi = t == thresholds_.end() || hard ? kHuge : *t;
+            }
+            if (lo < was->second.lo()) {
+                auto t = thresholds_.upper_bound(lo);
+                lo = t == thresholds_.begin() || hard ? -kHuge : *std::prev(t);
+            }
+            if (lo == -kHuge || hi == kHuge) it = cells.erase(it);
+            else it->second = Val::range(lo, hi), ++it;
         }
-        if (lo < was->second.lo()) {
-            auto t = thresholds_.upper_bound(lo);
-            lo = t == thresholds_.begin() ? -kHuge : *std::prev(t);
-        }
-        if (lo == -kHuge || hi == kHuge) it = out.cells.erase(it);
-        else it->second = Val::range(lo, hi), ++it;
+        out.add(cells);
     }
+    out.dead = false;
     return out;
 }
 
 // ---- the load state and the steps ----
 
-void Analyser::collect_cells(const VarDecl* vd, QualType t, std::vector<const FieldDecl*> path, const Expr* init,
+void Analyser::collect_cells(const VarDecl* vd, QualType t, llvm::SmallVector<const FieldDecl*, 2> path, const Expr* init,
                              State& s) {
     if (t.isVolatileQualified()) return;
     if (const auto* il = dyn_cast_or_null<InitListExpr>(init ? init->IgnoreParenImpCasts() : nullptr);
@@ -983,7 +1173,7 @@ void Analyser::collect_cells(const VarDecl* vd, QualType t, std::vector<const Fi
                 v = top(t);
             }
         }
-        s.cells[c] = v;
+        s.parts.front()[c] = v;
         return;
     }
     const auto* rt = t->getAsStructureType();
@@ -1042,8 +1232,7 @@ State Analyser::load_state() {
         thresholds_.insert((static_cast<__int128>(1) << w) - 1), thresholds_.insert(static_cast<__int128>(1) << (w - 1));
         thresholds_.insert(-(static_cast<__int128>(1) << (w - 1))), thresholds_.insert((static_cast<__int128>(1) << (w - 1)) - 1);
     }
-    State s;
-    s.dead = false;
+    State s = State::of({});
     std::sort(globals.begin(), globals.end());
     globals.erase(std::unique(globals.begin(), globals.end()), globals.end());
     for (const VarDecl* vd : globals) {
@@ -1056,15 +1245,34 @@ State Analyser::load_state() {
     return s;
 }
 
+// The invariant over all parts, then what each part holds apart from it.
 std::string Analyser::invariant_text(const State& g) const {
-    std::map<std::string, std::string> named;  // sorted by name: the same text on every run
-    for (const auto& [cell, type] : cell_type_) {
-        (void)type;
-        auto it = g.cells.find(cell);
-        named[cell.name()] = it == g.cells.end() ? "any" : it->second.text();
-    }
-    std::string out;
-    for (const auto& [name, values] : named) out += (out.empty() ? "" : ", ") + name + " " + values;
+    if (g.dead) return "no state";
+    Cells all = g.parts.front();
+    for (const Cells& p : g.parts) all = State::join_cells(all, p);
+    auto text = [&](const Cells& p, bool differing) {
+        std::map<std::string, std::string> named;  // sorted by name: the same text on every run
+        for (const auto& [cell, type] : cell_type_) {
+            (void)type;
+            auto it = p.find(cell);
+            const std::string v = it == p.end() ? "any" : it->second.text();
+            if (!differing || (it != p.end() && all.count(cell) && all.at(cell) != it->second) ||
+                (it != p.end() && !all.count(cell)))
+                named[cell.name()] = v;
+        }
+        std::string out;
+        for (const auto& [name, values] : named) out += (out.empty() ? "" : ", ") + name + " " + values;
+        return out;
+    };
+    std::string out = text(all, false);
+    const auto parts = g.by_key();
+    if (parts.size() > 1)
+        for (const auto& [key, cells] : parts) {
+            std::string where;
+            for (const auto& [cell, value] : key)
+                where += (where.empty() ? "" : " and ") + cell.name() + " " + Val::of(value).text();
+            out += "; where " + (where.empty() ? std::string("no mode holds one value") : where) + ": " + text(cells, !where.empty());
+        }
     return out;
 }
 
@@ -1077,78 +1285,143 @@ Report Analyser::run() {
             if (const auto* fd = dyn_cast<FunctionDecl>(d); fd && fd->getName() == name) found = fd;
         entries.push_back(found);
     }
+    // The keys of parts name this analysis's locals while it runs.
+    struct Keys {
+        explicit Keys(const std::set<const VarDecl*>* k) { State::split_keys = k; }
+        ~Keys() { State::split_keys = nullptr; }
+    } keys(&split_keys_);
     try {
         State g = load_state();
         auto step = [&](const FunctionDecl* entry, const State& from) {
             State s = from;
-            for (auto it = s.cells.begin(); it != s.cells.end();) {
-                const std::string n = it->first.name();
-                bool written = false;
-                for (const std::string& w : options_.written)
-                    written = written || n == w || n.rfind(w + ".", 0) == 0;
-                it = written ? s.cells.erase(it) : std::next(it);
-            }
+            for (Cells& p : s.parts)
+                for (auto it = p.begin(); it != p.end();) {
+                    const std::string n = it->first.name();
+                    bool written = false;
+                    for (const std::string& w : options_.written)
+                        written = written || n == w || n.rfind(w + ".", 0) == 0;
+                    it = written ? p.erase(it) : std::next(it);
+                }
+            s.normalise();
             const FunctionDecl* def = nullptr;
             if (!entry || !entry->hasBody(def) || !def) {
                 havoc_escaped(s, true);  // a scope of another file runs
                 return s;
             }
-            for (const ParmVarDecl* p : def->parameters()) s.cells.erase(Cell{p->getCanonicalDecl(), {}});
+            for (const ParmVarDecl* p : def->parameters())
+                for (Cells& part : s.parts) part.erase(Cell{p->getCanonicalDecl(), {}});
+            s.normalise();
             function_ = def;
             active_ = {def};
             frames_.assign(1, Frame{});
             exec(def->getBody(), s);
             s.join(frames_.back().returned);
-            for (auto it = s.cells.begin(); it != s.cells.end();)
-                it = cell_type_.count(it->first) ? std::next(it) : s.cells.erase(it);
+            for (Cells& p : s.parts)
+                for (auto it = p.begin(); it != p.end();) it = cell_type_.count(it->first) ? std::next(it) : p.erase(it);
+            s.normalise();
             return s;
         };
+        // Facts are noted from the first round: a flag no step of the first
+        // r rounds raised is not raised within r steps of the load state,
+        // whether or not the analysis ends.
+        collecting_ = true;
         for (;; ++rep.rounds) {
             check_time();
             State next = g;
             for (const FunctionDecl* e : entries) next.join(step(e, g));
-            if (rep.rounds >= 12) next = widen(g, next);
+            note_round(rep.rounds, rep);
+            if (rep.rounds >= kWidening) next = widen(g, next, rep.rounds >= kSetWidening, rep.rounds >= kHardWidening);
             if (next == g) break;
             g = next;
         }
-        collecting_ = true;
         for (const FunctionDecl* e : entries) step(e, g);
         rep.invariant = invariant_text(g);
         rep.complete = true;
     } catch (const Stop& s) {
         rep.why_not = s.what();
+        bounds(rep);
         return rep;
     }
     for (const auto& [index, f] : facts_) {
         if (!f.seen) continue;
-        auto& out = rep.unreachable[index];
-        const std::string kind = kinds_.at(index).kind;
-        const std::string everywhere = " wherever it runs, on every step";
-        if (kind == "RELOP") {
-            const std::string given = "left takes " + f.left.text() + " and right " + f.right.text() + everywhere;
-            if (!f.can_true) out["trueSeen"] = given + ": never true";
-            if (!f.can_false) out["falseSeen"] = given + ": never false";
-            if (!f.below) out["oneBelow"] = given + ": never one below";
-            if (!f.equal) out["equal"] = given + ": never equal";
-            if (!f.above) out["oneAbove"] = given + ": never one above";
-        } else if (kind == "DC" || kind == "CC") {
-            if (!f.can_true) out["trueSeen"] = "never true" + everywhere;
-            if (!f.can_false) out["falseSeen"] = "never false" + everywhere;
-        } else if (kind == "CAST") {
-            if (!f.below_min) out["belowMin"] = "the value takes " + f.value.text() + everywhere + ": never below the minimum";
-            if (!f.above_max) out["aboveMax"] = "the value takes " + f.value.text() + everywhere + ": never above the maximum";
-        } else if (kind == "DBZ" && !f.zero) {
-            out["zeroSeen"] = "the divisor takes " + f.value.text() + everywhere + ": never 0";
-        }
-        if (out.empty()) rep.unreachable.erase(index);
+        auto out = unraised(index, f);
+        if (!out.empty()) rep.unreachable[index] = std::move(out);
     }
+    bounds(rep);
     return rep;
+}
+
+const std::vector<std::string>& Analyser::flags(const std::string& kind) {
+    static const std::map<std::string, std::vector<std::string>> by_kind{
+        {"RELOP", {"trueSeen", "falseSeen", "oneBelow", "equal", "oneAbove"}},
+        {"DC", {"trueSeen", "falseSeen"}},
+        {"CC", {"trueSeen", "falseSeen"}},
+        {"CAST", {"belowMin", "aboveMax"}},
+        {"DBZ", {"zeroSeen"}}};
+    static const std::vector<std::string> none;
+    auto it = by_kind.find(kind);
+    return it == by_kind.end() ? none : it->second;
+}
+
+std::map<std::string, std::string> Analyser::unraised(std::size_t index, const Facts& f) const {
+    std::map<std::string, std::string> out;
+    const std::string kind = kinds_.at(index).kind;
+    const std::string everywhere = " wherever it runs, on every step";
+    if (kind == "RELOP") {
+        const std::string given = "left takes " + f.left.text() + " and right " + f.right.text() + everywhere;
+        if (!f.can_true) out["trueSeen"] = given + ": never true";
+        if (!f.can_false) out["falseSeen"] = given + ": never false";
+        if (!f.below) out["oneBelow"] = given + ": never one below";
+        if (!f.equal) out["equal"] = given + ": never equal";
+        if (!f.above) out["oneAbove"] = given + ": never one above";
+    } else if (kind == "DC" || kind == "CC") {
+        if (!f.can_true) out["trueSeen"] = "never true" + everywhere;
+        if (!f.can_false) out["falseSeen"] = "never false" + everywhere;
+    } else if (kind == "CAST") {
+        if (!f.below_min) out["belowMin"] = "the value takes " + f.value.text() + everywhere + ": never below the minimum";
+        if (!f.above_max) out["aboveMax"] = "the value takes " + f.value.text() + everywhere + ": never above the maximum";
+    } else if (kind == "DBZ" && !f.zero) {
+        out["zeroSeen"] = "the divisor takes " + f.value.text() + everywhere + ": never 0";
+    }
+    return out;
+}
+
+// The flags round (from 0) raised for the first time: none of them within
+// that many steps.
+void Analyser::note_round(unsigned round, Report& rep) {
+    for (const auto& [index, f] : facts_) {
+        if (!f.seen) continue;
+        const auto open = unraised(index, f);
+        for (const std::string& flag : flags(kinds_.at(index).kind))
+            if (!open.count(flag)) first_raised_[index].emplace(flag, round);
+    }
+    rep.steps = round + 1;
+}
+
+// Every flag of an observed probe that is not proven: how many steps from
+// the load state no step raised it.
+void Analyser::bounds(Report& rep) const {
+    for (const auto& [index, f] : facts_) {
+        if (!f.seen) continue;  // a probe the analysis does not observe: nothing to say of it
+        const auto raised = first_raised_.find(index);
+        for (const std::string& flag : flags(kinds_.at(index).kind)) {
+            if (auto u = rep.unreachable.find(index); u != rep.unreachable.end() && u->second.count(flag)) continue;
+            unsigned n = rep.steps;
+            if (raised != first_raised_.end())
+                if (auto r = raised->second.find(flag); r != raised->second.end()) n = r->second;
+            rep.not_within[index][flag] = n > options_.once ? n - options_.once : 0;
+        }
+    }
 }
 
 }  // namespace
 
 Report analyse(ASTContext& ctx, const Options& options, const std::map<std::size_t, Probe>& probes) {
-    if (options.entries.empty()) return Report{false, "no scope functions given", "", 0, {}};
+    if (options.entries.empty()) {
+        Report none;
+        none.why_not = "no scope functions given";
+        return none;
+    }
     return Analyser(ctx, options, probes).run();
 }
 

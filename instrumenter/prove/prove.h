@@ -30,10 +30,13 @@ struct Probe {
 struct Options {
     std::vector<std::string> entries;  // scope functions; each step runs one of them from any reachable state
     std::set<std::string> written;     // unit variables the harness writes before a step (name or name.field)
+    // Entries that run once, before their scope's first step: a harness step
+    // may be that many calls more, which bounds in steps allow for.
+    unsigned once = 0;
     // Objects of external linkage that no other file names: code elsewhere
     // (other sources, the environment, stubs) cannot write them.
     std::set<std::string> unseen;
-    double seconds = 10;               // budget; running out claims nothing
+    double seconds = 60;               // processor time; running out claims nothing
 };
 
 struct Report {
@@ -43,6 +46,12 @@ struct Report {
     unsigned rounds = 0;
     // Per probe (index into the probes given): flag -> why no step raises it.
     std::map<std::size_t, std::map<std::string, std::string>> unreachable;
+    // Steps from the load state the analysis followed in full (the rounds
+    // before its fixed point, or before it stopped).
+    unsigned steps = 0;
+    // Per probe the analysis observes, each flag not proven: no harness step
+    // of the first N raises it ("not within N steps"; 0: the first may).
+    std::map<std::size_t, std::map<std::string, unsigned>> not_within;
 };
 
 Report analyse(clang::ASTContext& ctx, const Options& options, const std::map<std::size_t, Probe>& probes);

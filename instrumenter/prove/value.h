@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <set>
+#include <iterator>
 #include <string>
+#include <vector>
+
+#include <llvm/ADT/SmallVector.h>
 
 namespace kivinst::prove {
 
@@ -19,7 +22,7 @@ public:
         if (lo > hi) return v;
         v.empty_ = false, v.lo_ = lo, v.hi_ = hi;
         if (hi - lo < static_cast<__int128>(kMaxSet))
-            for (__int128 x = lo; x <= hi; ++x) v.set_.insert(x);
+            for (__int128 x = lo; x <= hi; ++x) v.set_.push_back(x);
         v.exact_ = !v.set_.empty();
         return v;
     }
@@ -34,8 +37,10 @@ public:
     __int128 lo() const { return lo_; }
     __int128 hi() const { return hi_; }
     bool exact() const { return exact_; }  // values() lists every value
-    const std::set<__int128>& values() const { return set_; }
-    bool may(__int128 x) const { return !empty_ && lo_ <= x && x <= hi_ && (!exact_ || set_.count(x)); }
+    const llvm::SmallVectorImpl<__int128>& values() const { return set_; }  // ascending
+    bool may(__int128 x) const {
+        return !empty_ && lo_ <= x && x <= hi_ && (!exact_ || std::binary_search(set_.begin(), set_.end(), x));
+    }
     bool may_nonzero() const { return !empty_ && !(lo_ == 0 && hi_ == 0); }
 
     Val join(const Val& o) const {
@@ -44,8 +49,8 @@ public:
         Val v;
         v.empty_ = false, v.lo_ = std::min(lo_, o.lo_), v.hi_ = std::max(hi_, o.hi_);
         if (exact_ && o.exact_) {
-            v.set_ = set_;
-            v.set_.insert(o.set_.begin(), o.set_.end());
+            v.set_.reserve(set_.size() + o.set_.size());
+            std::set_union(set_.begin(), set_.end(), o.set_.begin(), o.set_.end(), std::back_inserter(v.set_));
             v.exact_ = v.set_.size() <= kMaxSet;
             if (!v.exact_) v.set_.clear();
         }
@@ -96,7 +101,7 @@ private:
 
     bool empty_ = true, exact_ = false;
     __int128 lo_ = 0, hi_ = -1;
-    std::set<__int128> set_;
+    llvm::SmallVector<__int128, 4> set_;  // the values when exact, ascending; a few inline
 };
 
 }  // namespace kivinst::prove
