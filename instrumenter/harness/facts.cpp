@@ -64,6 +64,8 @@ std::string printed(QualType t, const ASTContext& ctx, const std::string& name =
 // The fixed-width token of a scalar type, or "" with why set.
 std::string scalar_token(QualType t, const ASTContext& ctx, std::string& why) {
     QualType c = t.getCanonicalType().getUnqualifiedType();
+    // An atomic scalar is read and written as its value: a step is one thread.
+    if (const auto* a = c->getAs<AtomicType>()) c = a->getValueType().getCanonicalType().getUnqualifiedType();
     if (const auto* e = c->getAs<EnumType>()) c = e->getDecl()->getIntegerType().getCanonicalType();
     if (c->isBooleanType()) return "bool";
     if (c->isIntegerType()) {
@@ -261,8 +263,8 @@ private:
     // What a length parameter is called: n, len, size, cap, count and the like.
     static bool length_name(const std::string& name) {
         static const std::regex like(
-            "(n|len|length|size|sz|cap|capacity|count|cnt|num|bytes|nbytes|maxlen|max_len|"
-            ".*_(n|len|length|size|sz|cap|capacity|count|cnt|num)|.*(Len|Length|Size|Cap|Capacity|Count|Num))",
+            "(n|len|length|size|sz|cap|capacity|count|cnt|num|bytes|nbytes|maxlen|max_len|(num|n)_.*|"
+            ".*_(n|len|length|size|sz|cap|capacity|count|cnt|num|bytes)|.*(Len|Length|Size|Cap|Capacity|Count|Num|Bytes))",
             std::regex::icase);
         return std::regex_match(name, like);
     }
@@ -290,8 +292,10 @@ private:
             Param& p = f.params[i];
             Param& n = f.params[i + 1];
             const bool pointer = p.kind == ParamKind::PointerToScalar || (p.kind == ParamKind::Other && !p.element.empty());
-            if (pointer && n.kind == ParamKind::Scalar && n.leaves[0].type.find("int") != std::string::npos &&
-                length_name(n.name)) {
+            const bool counted = n.kind == ParamKind::Scalar && n.leaves[0].type.find("int") != std::string::npos &&
+                                 length_name(n.name);
+            if (p.kind == ParamKind::PointerToStruct && counted) n.length_of = static_cast<int>(i);  // one object
+            if (pointer && counted) {
                 p.kind = ParamKind::Buffer;
                 p.length = static_cast<int>(i + 1);
                 p.why.clear();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <regex>
@@ -245,6 +246,7 @@ private:
         shape.c_name = f.name;
         shape.key = key;
         shape.shown = shown;
+        shape.fills_objects = shown == f.name;
         const StubSetting* set = nullptr;
         if (auto it = unit_.stubs.find(setting); it != unit_.stubs.end()) set = &it->second;
         if (set) used_stubs_.insert(setting);
@@ -291,9 +293,12 @@ private:
         if (std::find(problems_.begin(), problems_.end(), what) == problems_.end()) problems_.push_back(what);
     }
 
-    void note_skipped(const Loc& at, const std::string& owner, const std::vector<Skipped>& skipped) {
+    // Once per type and member, at the first place that has it.
+    void note_skipped(const Loc& at, const std::string& type, const std::function<std::string(const std::string&)>& shown,
+                      const std::vector<Skipped>& skipped) {
         for (const auto& k : skipped)
-            warn(at, owner + k.path + " is " + k.why + " and not observed; the other members are");
+            if (skipped_seen_.insert(type + "\n" + k.path).second)
+                warn(at, shown(k.path) + " (" + type + ") is " + k.why + " and not observed; the other members are");
     }
 
     Scope scope(const std::string& entry) {
@@ -332,9 +337,13 @@ private:
                     storage << p.leaves[0].type << " " << var << ";\n";
                     in.push_back(on_glue_scalar(var, p.leaves[0].type, p.name, true));
                     const int of = p.length_of;
-                    if (of >= 0 && f.params[static_cast<std::size_t>(of)].kind == ParamKind::Buffer) {
+                    const ParamKind counts = of >= 0 ? f.params[static_cast<std::size_t>(of)].kind : ParamKind::Other;
+                    if (counts == ParamKind::PointerToStruct)
+                        warn(p.loc, p.name + " of " + entry + " counts what " + f.params[static_cast<std::size_t>(of)].name +
+                                        " points to, one object of the harness's: it is held to 1");
+                    if (counts == ParamKind::Buffer || counts == ParamKind::PointerToStruct) {
                         // A length never beyond what the harness's buffer holds.
-                        const std::string cap = std::to_string(capacity[of]);
+                        const std::string cap = counts == ParamKind::Buffer ? std::to_string(capacity[of]) : "1";
                         const bool is_signed = p.leaves[0].type.rfind("int", 0) == 0;
                         args.push_back("(" + std::string(is_signed ? var + " < 0 ? 0 : " : "") + "(uint64_t)" + var +
                                        " > " + cap + "u ? " + cap + " : " + var + ")");
@@ -346,7 +355,7 @@ private:
                 case ParamKind::Struct:
                     storage << "static " << p.decl_type << " " << var << ";\n";
                     for (const Leaf& l : p.leaves) in.push_back(on_leaf(f.tu, var, l, p.name + l.path, true));
-                    note_skipped(p.loc, p.name, p.skipped);
+                    note_skipped(p.loc, p.decl_type, [&](const std::string& path) { return p.name + path; }, p.skipped);
                     args.push_back(var);
                     break;
                 case ParamKind::PointerToScalar:
@@ -366,7 +375,8 @@ private:
                         in.push_back(v);
                         if (!p.pointee_const) out.push_back(on_leaf(f.tu, var, l, name, false));
                     }
-                    note_skipped(p.loc, p.name + "->", p.skipped);
+                    note_skipped(p.loc, p.pointee, [&](const std::string& path) { return through_pointer(p.name, path); },
+                                 p.skipped);
                     args.push_back("&" + var);
                     break;
                 case ParamKind::Buffer: {
@@ -383,7 +393,7 @@ private:
                 case ParamKind::Callback: {
                     // A stub of the callback's type; a suite may hand NULL instead.
                     const std::string null = var + "_null";
-                    storage << "bool " << null << ";\n";
+                    storage << "bool " << null << ";\n" << p.callback->declaration << ";\n";
                     in.push_back(on_glue_scalar(null, "bool", p.name + ".null", true));
                     if (!s.infer) {
                         std::vector<Variable> none_in, none_out;
@@ -485,7 +495,7 @@ private:
                     Variable v = on_global(g, l, name + l.path, !g.defined);
                     (v.in ? in : out).push_back(v);
                 }
-                note_skipped(g.loc, name, g.skipped);
+                note_skipped(g.loc, name, [&](const std::string& path) { return name + path; }, g.skipped);
             }
         }
         // Overrides of inferred variables, then the unit file's own.
@@ -584,7 +594,8 @@ private:
     std::map<std::string, std::string> refs_;  // glue place -> its pointer
     std::vector<std::pair<std::string, const Param*>> callbacks_;  // entry, its callback parameter
     std::vector<std::string> problems_;        // reported together, after every entry was looked at
-    std::set<std::string> used_stubs_, used_buffers_;  // unit file settings that found their function
+    std::set<std::string> used_stubs_, used_buffers_;
+    std::set<std::string> skipped_seen_;  // unit file settings that found their function
 };
 
 // Scope and variable names are written into the tables as C strings and

@@ -140,8 +140,18 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
                     note(p, "what argument " + p.name + " of " + s.shown + " points to is not observed (a pointer to const)");
                     break;
                 }
+                if (!s.fills_objects) {
+                    note(p, "what argument " + p.name + " of " + s.shown +
+                                " points to is the unit's own object, left as the unit keeps it");
+                    break;
+                }
+                // Member by member: what no variable carries (a pointer, a
+                // callback) keeps what the unit put there.
                 storage << "static " << p.pointee << " " << res << ";\n";
-                body << "    if (" << p.name << ") *" << p.name << " = " << res << ";\n";
+                body << "    if (" << p.name << ") {\n";
+                for (const Leaf& l : p.leaves)
+                    body << "        " << leaf_access("(*" + p.name + ")", l) << " = " << leaf_access(res, l) << ";\n";
+                body << "    }\n";
                 for (const Leaf& l : p.leaves)
                     out.in.push_back(on_leaf(tu, res, l, s.shown + "." + p.name + "->" + l.path.substr(l.path[0] == '.'), true));
                 break;

@@ -33,6 +33,7 @@ struct StubShape {
     int key_param = -1;  // keyed results: the parameter whose value picks F(v)
     int keys = 0;
     std::map<int, int> capacity;  // buffer parameters: elements observed or filled
+    bool fills_objects = true;    // fill structs its pointers point to (a callback's are the unit's own)
 };
 
 struct StubPieces {

@@ -1,5 +1,20 @@
 #include "ifaces.h"
 
+/* First in the file: its scope is the first that hands out a callback. */
+static Mon_Notify mon_notify;
+
+void Mon_Init(Mon_Notify notify)
+{
+    mon_notify = notify;
+}
+
+void Mon_Step(uint8_t level)
+{
+    if (level > 10 && mon_notify) {
+        mon_notify(level);
+    }
+}
+
 /* Two channels through one driver: only per-call results make delta non-zero. */
 int16_t Sensor_Delta(void)
 {
@@ -99,18 +114,16 @@ void Ctx_Push(Ctx *c, uint8_t v)
     c->armed = c->count >= 3;
     c->mode = (unsigned)((c->mode + 1u) & 7u);
     c->raw.word = (uint16_t)(c->raw.word + v);
+    c->pushes++;
 }
 
-static Mon_Notify mon_notify;
-
-void Mon_Init(Mon_Notify notify)
+/* Fills as many tokens as it is told there are. */
+uint8_t Tok_Fill(Tok *toks, uint8_t count)
 {
-    mon_notify = notify;
-}
-
-void Mon_Step(uint8_t level)
-{
-    if (level > 10 && mon_notify) {
-        mon_notify(level);
+    uint8_t i = 0;
+    for (; i < count; ++i) {
+        toks[i].kind = 7;
+        toks[i].at = i;
     }
+    return i;
 }

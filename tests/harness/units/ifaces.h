@@ -18,7 +18,12 @@ typedef struct {
         uint16_t word;
         uint8_t bytes[2];
     } raw;
+    _Atomic uint8_t pushes;
 } Ctx;
+
+typedef struct {
+    uint8_t kind, at;
+} Tok;
 
 /* Drivers the unit calls and does not define. */
 uint16_t Adc_Read(uint8_t channel);
@@ -35,6 +40,7 @@ uint8_t Fmt_Level(char *buf, uint8_t level);
 int8_t Log_Save(uint8_t value);
 uint8_t Cmd_Poll(void);
 void Ctx_Push(Ctx *c, uint8_t v);
+uint8_t Tok_Fill(Tok *toks, uint8_t count);
 void Mon_Init(Mon_Notify notify);
 void Mon_Step(uint8_t level);
 
