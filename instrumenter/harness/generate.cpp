@@ -90,6 +90,17 @@ public:
             for (const Param& p : facts_.functions.at(e).params)
                 if (p.kind == ParamKind::Callback) callbacks_.push_back({e, &p});
         for (const auto& e : entries) scopes.push_back(scope(e));
+        // What no entry reaches is compiled all the same: its callees need
+        // stubs to link, though no scope observes them.
+        for (const auto& [name, f] : facts_.functions)
+            if (f.defined)
+                for (const auto& c : f.calls) {
+                    const Function& cf = facts_.functions.at(c);
+                    if (!cf.defined && !cf.environment && !cf.system && !glue.defined.count("stub " + c)) {
+                        std::vector<Variable> none_in, none_out;
+                        stub(cf, c, c, c, none_in, none_out);
+                    }
+                }
         for (const auto& o : unit_.scopes)
             if (std::find(entries.begin(), entries.end(), o.entry) == entries.end())
                 problem(o.loc.str() + ": the unit file sets scope " + o.entry + ", which is not an entry (entries: " +
