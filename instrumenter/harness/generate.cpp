@@ -748,16 +748,18 @@ Generated generate(const Options& options) {
     std::vector<std::string> entries = options.entries;
     for (const auto& e : unit.entries)
         if (std::find(entries.begin(), entries.end(), e) == entries.end()) entries.push_back(e);
+    std::string unknown;  // every misnamed entry at once
     for (const auto& e : entries) {
         auto it = facts.functions.find(e);
         if (it == facts.functions.end() || !(it->second.defined || it->second.environment)) {
             const std::string where = std::find(unit.entries.begin(), unit.entries.end(), e) != unit.entries.end()
                                           ? unit.locate(e).str() + ": "
                                           : "";
-            throw BadInput(where + "entry " + e + " is not a function the unit defines" +
-                           Planner::suggestion(e, all_defined));
+            unknown += (unknown.empty() ? "" : "\n") + where + "entry " + e + " is not a function the unit defines" +
+                       Planner::suggestion(e, all_defined);
         }
     }
+    if (!unknown.empty()) throw BadInput(unknown);
     if (entries.empty()) {
         for (const auto& c : candidates)
             if (!called.count(c)) entries.push_back(c);

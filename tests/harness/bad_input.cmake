@@ -26,7 +26,7 @@ set(rows
   "no_id_left|--unit max_id.json two_entries.c|max_id.json: ID 2147483647 of scope up is the highest an ID can be"
   "does_not_parse|broken.c|broken.c:4:17: error: expected ... after return statement.*does not parse"
   "no_entry_lists_candidates|no_entry.c|no entry function found.*candidates: pong, ping"
-  "named_entry_gives_nearest|--entry debounse unit.c|entry debounse is not a function the unit defines. nearest: debounce"
+  "named_entry_gives_nearest|--entry debounse --entry Debounce unit.c|entry debounse is not a function the unit defines. nearest: debounce.*entry Debounce is not a function"
   "variadic_entry|variadic.c|variadic.c:2:5: entry sum takes variable arguments.*wrapper"
   "every_problem_at_once|problems.c|problems.c:2:5: entry sum takes variable arguments.*problems.c:7:17: parameter pp of entry take is a pointer to a pointer.*problems.c:7:33: parameter scale of entry take is a floating type.*3 problems. nothing written"
   "unit_file_stub_and_buffer_settings|--unit bad_stubs.json unit.c|bad_stubs.json:8:5: debounce.sample is no pointer.*bad_stubs.json:4:5: key level of stub Io_Read is no integer parameter.*bad_stubs.json:5:5: the unit file sets stub Io_Raed"
