@@ -169,13 +169,17 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
                         out.out.push_back(on_glue_storage(tu, arg + "[" + std::to_string(k) + "]", e,
                                                           shown + "[" + std::to_string(k) + "]", false));
                 } else {
-                    // Filled up to the length the caller passed, never beyond.
-                    storage << "static " << e << " " << res << "[" << cap << "];\n";
+                    // Filled up to the length the caller passed, never beyond;
+                    // a stub answering per call fills per call.
+                    const int sets = calls ? calls : 1;
+                    storage << "static " << e << " " << res << "[" << sets << "][" << cap << "];\n";
                     body << "    if (" << p.name << ") for (uint64_t i = 0; i < " << n << "; ++i) ((" << e << "*)"
-                         << p.name << ")[i] = " << res << "[i];\n";
-                    for (int k = 0; k < cap; ++k)
-                        out.in.push_back(on_glue_storage(tu, res + "[" + std::to_string(k) + "]", e,
-                                                         shown + "[" + std::to_string(k) + "]", true));
+                         << p.name << ")[i] = " << res << "[" << (calls ? "kiv_at" : "0") << "][i];\n";
+                    for (int c = 0; c < sets; ++c)
+                        for (int k = 0; k < cap; ++k)
+                            out.in.push_back(on_glue_storage(
+                                tu, res + "[" + std::to_string(c) + "][" + std::to_string(k) + "]", e,
+                                (calls ? nth(s.shown, c + 1) + "." + p.name : shown) + "[" + std::to_string(k) + "]", true));
                 }
                 break;
             }

@@ -106,6 +106,21 @@ uint8_t Cmd_Poll(void)
     return frame[0] == 0x10 && len >= 2 ? frame[1] : 0xFF;
 }
 
+/* Two reads a step into one buffer: the first's first byte and the
+ * second's second. */
+uint8_t Uart_Pair(void)
+{
+    uint8_t rx[4];
+    if (Uart_Read(rx, sizeof rx) < 1) {
+        return 0;
+    }
+    const uint8_t first = rx[0];
+    if (Uart_Read(rx, 2) < 2) {
+        return first;
+    }
+    return (uint8_t)(first + rx[1]);
+}
+
 void Ctx_Push(Ctx *c, uint8_t v)
 {
     if (c->count < 100) {

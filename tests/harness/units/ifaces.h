@@ -31,6 +31,7 @@ uint8_t Dio_Read(uint8_t pin);
 void tx_byte(uint8_t b);
 int8_t Eeprom_Write(uint16_t addr, uint8_t value);
 uint8_t Can_Receive(uint8_t *buf, uint8_t cap, uint8_t *len);
+uint8_t Uart_Read(uint8_t *buf, uint8_t cap);
 
 int16_t Sensor_Delta(void);
 uint8_t Dio_Pattern(void);
@@ -39,6 +40,7 @@ uint8_t Crc8(const uint8_t *p, size_t n);
 uint8_t Fmt_Level(char *buf, uint8_t level);
 int8_t Log_Save(uint8_t value);
 uint8_t Cmd_Poll(void);
+uint8_t Uart_Pair(void);
 void Ctx_Push(Ctx *c, uint8_t v);
 uint8_t Tok_Fill(Tok *toks, uint8_t count);
 void Mon_Init(Mon_Notify notify);
