@@ -307,6 +307,32 @@ private:
         f.declaration = printed(ret, ctx_, f.name + "(" + proto + ")");
     }
 
+    // The function-pointer members of the struct an entry's pointer points
+    // to: the object the harness owns starts with them at stubs of its own.
+    void member_callbacks(QualType record, Param& prm) {
+        const RecordDecl* rd = record->getAs<RecordType>()->getDecl()->getDefinition();
+        if (!rd) return;
+        for (const FieldDecl* fd : rd->fields()) {
+            const QualType ft = fd->getType();
+            if (fd->getName().empty() || !ft->isFunctionPointerType()) continue;
+            const auto* fp = ft->getPointeeType()->getAs<FunctionProtoType>();
+            if (!fp || fp->isVariadic()) continue;
+            auto cb = std::make_shared<Function>();
+            cb->name = "kiv_cbf_" + prm.pointee + "_" + fd->getNameAsString();
+            for (char& c : cb->name)
+                if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+            cb->tu = tu_;
+            cb->loc = location(sm_, fd->getLocation());
+            std::vector<std::string> names =
+                proto_names(fd->getTypeSourceInfo() ? fd->getTypeSourceInfo()->getTypeLoc() : TypeLoc());
+            std::vector<std::pair<QualType, std::string>> ps;
+            for (unsigned i = 0; i < fp->getNumParams(); ++i)
+                ps.push_back({fp->getParamType(i), i < names.size() ? names[i] : ""});
+            signature(*cb, fp->getReturnType(), ps, std::vector<Loc>(ps.size(), cb->loc), {}, false, 1);
+            prm.member_callbacks.push_back({fd->getNameAsString(), std::move(cb)});
+        }
+    }
+
     Param classify(QualType t, const std::string& name, const Loc& loc, TypeLoc tl, const std::string& owner, int depth) {
         Param prm;
         prm.name = name;
@@ -351,6 +377,7 @@ private:
                 prm.element = ptok;
             } else if (pt->isStructureType() && collect_leaves(pt, ctx_, "", prm.leaves, w2, 0, &prm.skipped)) {
                 prm.kind = ParamKind::PointerToStruct;
+                if (depth == 0) member_callbacks(pt, prm);
             } else {
                 prm.leaves.clear();
                 if (pt->isVoidType()) prm.element = "uint8_t";  // a buffer of bytes, given a length

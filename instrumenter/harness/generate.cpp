@@ -89,6 +89,11 @@ public:
         for (const auto& e : entries)
             for (const Param& p : facts_.functions.at(e).params)
                 if (p.kind == ParamKind::Callback) callbacks_.push_back({e, &p});
+                else if (p.kind == ParamKind::PointerToStruct)
+                    for (const auto& [member, cb] : p.member_callbacks)
+                        if (std::none_of(member_callbacks_.begin(), member_callbacks_.end(),
+                                         [&](const auto& m) { return m.second->name == cb->name; }))
+                            member_callbacks_.push_back({identifier(p.pointee) + "." + member, cb.get()});
         for (const auto& e : entries) scopes.push_back(scope(e));
         // What no entry reaches is compiled all the same: its callees need
         // stubs to link, though no scope observes them.
@@ -375,7 +380,21 @@ private:
                     // object, so what one entry leaves in it (an Init's work, a filter's
                     // sum) is what the next step of any entry finds there.
                     var = "kiv_obj_" + identifier(p.pointee) + "_" + std::to_string(objects[p.pointee]++);
-                    glue.define(f.tu, "object " + f.tu + "\n" + var, "static " + p.pointee + " " + var + ";\n");
+                    {
+                        // Its callbacks start at stubs; the unit may point them elsewhere.
+                        std::string protos, init;
+                        for (const auto& [member, cb] : p.member_callbacks) {
+                            protos += cb->declaration + ";\n";
+                            init += (init.empty() ? " = {" : ",") + std::string(" .") + member + " = " + cb->name;
+                        }
+                        glue.define(f.tu, "object " + f.tu + "\n" + var,
+                                    protos + "static " + p.pointee + " " + var + (init.empty() ? "" : init + " }") + ";\n");
+                        for (const auto& [member, cb] : p.member_callbacks)
+                            if (!s.infer) {
+                                std::vector<Variable> none_in, none_out;
+                                stub(*cb, member, cb->name.substr(4), member, none_in, none_out);
+                            }
+                    }
                     for (const Leaf& l : p.leaves) {
                         const std::string name =
                             p.kind == ParamKind::PointerToScalar ? p.name : through_pointer(p.name, l.path);
@@ -386,8 +405,15 @@ private:
                         in.push_back(v);
                         if (!p.pointee_const) out.push_back(on_leaf(f.tu, var, l, name, false));
                     }
-                    note_skipped(p.loc, p.pointee, [&](const std::string& path) { return through_pointer(p.name, path); },
-                                 p.skipped);
+                    {
+                        std::vector<Skipped> left;
+                        for (const Skipped& k : p.skipped)
+                            if (std::none_of(p.member_callbacks.begin(), p.member_callbacks.end(),
+                                             [&](const auto& m) { return "." + m.first == k.path; }))
+                                left.push_back(k);
+                        note_skipped(p.loc, p.pointee, [&](const std::string& path) { return through_pointer(p.name, path); },
+                                     left);
+                    }
                     args.push_back("&" + var);
                     break;
                 case ParamKind::Buffer: {
@@ -484,6 +510,7 @@ private:
             }
             for (const auto& c : stubs) stub(facts_.functions.at(c), c, c, c, in, out);
             for (const auto& [e, p] : callbacks_) callback_stub(e, *p, in, out);
+            for (const auto& [shown, cb] : member_callbacks_) stub(*cb, shown, cb->name.substr(4), shown, in, out);
             for (const auto& name : globals) {
                 auto it = facts_.globals.find(name);
                 if (it == facts_.globals.end()) continue;
@@ -604,6 +631,7 @@ private:
     Generated& gen_;
     std::map<std::string, std::string> refs_;  // glue place -> its pointer
     std::vector<std::pair<std::string, const Param*>> callbacks_;  // entry, its callback parameter
+    std::vector<std::pair<std::string, const Function*>> member_callbacks_;  // "S.member", its stub
     std::vector<std::string> problems_;        // reported together, after every entry was looked at
     std::set<std::string> used_stubs_, used_buffers_;
     std::set<std::string> skipped_seen_;  // unit file settings that found their function

@@ -71,6 +71,8 @@ struct Param {
     int length = -1;           // Buffer: the index of its length parameter, -1 none
     std::string element;       // Buffer: the element's token (uint8_t for void)
     std::shared_ptr<Function> callback;  // Callback: its type as a function to stub
+    // PointerToStruct: function-pointer members, each as a function to stub
+    std::vector<std::pair<std::string, std::shared_ptr<Function>>> member_callbacks;
     Loc loc;
 };
 

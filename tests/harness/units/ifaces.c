@@ -142,3 +142,10 @@ uint8_t Tok_Fill(Tok *toks, uint8_t count)
     }
     return i;
 }
+
+/* A callback kept in the object the caller passes. */
+uint8_t Sensor_Over(Sensor *s, uint8_t raw)
+{
+    const uint8_t v = s->filter ? s->filter(raw) : raw;
+    return v > s->threshold;
+}

@@ -25,6 +25,11 @@ typedef struct {
     uint8_t kind, at;
 } Tok;
 
+typedef struct {
+    uint8_t threshold;
+    uint8_t (*filter)(uint8_t raw);
+} Sensor;
+
 /* Drivers the unit calls and does not define. */
 uint16_t Adc_Read(uint8_t channel);
 uint8_t Dio_Read(uint8_t pin);
@@ -43,6 +48,7 @@ uint8_t Cmd_Poll(void);
 uint8_t Uart_Pair(void);
 void Ctx_Push(Ctx *c, uint8_t v);
 uint8_t Tok_Fill(Tok *toks, uint8_t count);
+uint8_t Sensor_Over(Sensor *s, uint8_t raw);
 void Mon_Init(Mon_Notify notify);
 void Mon_Step(uint8_t level);
 
