@@ -66,9 +66,11 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
     const int calls = s.calls >= 2 ? s.calls : 0;
     const int history = s.history;
     std::ostringstream storage, body, per_call, reset;
-    storage << "\n/* Stub of " << s.shown << ": its results are harness inputs"
-            << (calls ? " per call (the last repeating)" : s.keys ? " by argument" : "")
-            << "; its arguments, per call, and its calls in this step are outputs. */\n"
+    storage << "\n/* Stub of " << s.shown << ": "
+            << (f.return_type == "void" ? std::string("")
+                                        : std::string("its results are harness inputs") +
+                                              (calls ? " per call (the last repeating)" : s.keys ? " by argument" : "") + "; ")
+            << "its arguments, per call, and its calls in this step are outputs. */\n"
             << "extern uint32_t " << kCallOrder << ";\n";
     const std::string count = "kiv_calls_" + id;
     storage << "uint32_t " << count << ";\n";
