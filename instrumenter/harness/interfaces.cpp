@@ -75,14 +75,13 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
     const std::string count = "kiv_calls_" + id;
     storage << "uint32_t " << count << ";\n";
     out.out.push_back(on_glue_scalar(count, "uint32_t", s.shown + ".calls", false));
-    reset << "    " << count << " = 0;\n";
     body << "    const uint32_t kiv_k = ++" << count << ";\n    const uint32_t kiv_o = ++" << kCallOrder << ";\n";
     if (calls) body << "    const uint32_t kiv_at = kiv_k < " << calls << "u ? kiv_k - 1 : " << calls - 1 << "u;\n";
     if (history) {
         const std::string order = "kiv_order_" + id;
         storage << "uint32_t " << order << "[" << history << "];\n";
         per_call << "        " << order << "[kiv_k - 1] = kiv_o;\n";
-        reset << "    for (int i = 0; i < " << history << "; ++i) " << order << "[i] = 0;\n";
+        reset << "        " << order << "[i] = 0;\n";
         for (int k = 1; k <= history; ++k)
             out.out.push_back(on_glue_storage(tu, order + "[" + std::to_string(k - 1) + "]", "uint32_t",
                                               nth(s.shown, k) + ".order", false));
@@ -108,7 +107,7 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
                 const std::string h = "kiv_hist_" + id + "_" + p.name;
                 storage << t << " " << h << "[" << history << "];\n";
                 per_call << "        " << h << "[kiv_k - 1] = " << p.name << ";\n";
-                reset << "    for (int i = 0; i < " << history << "; ++i) " << h << "[i] = 0;\n";
+                reset << "        " << h << "[i] = 0;\n";
                 for (int k = 1; k <= history; ++k)
                     out.out.push_back(on_glue_storage(tu, h + "[" + std::to_string(k - 1) + "]", t,
                                                       nth(s.shown, k) + "." + p.name, false));
@@ -233,8 +232,11 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
     const std::string reset_fn = "kiv_reset_" + id;
     out.resets.push_back(reset_fn);
     std::ostringstream text;
-    text << storage.str() << "void " << reset_fn << "(void)\n{\n" << reset.str() << "}\n" << f.declaration << "\n{\n"
-         << body.str();
+    text << storage.str() << "void " << reset_fn << "(void)\n{\n";
+    // Only the calls the last step made left anything to clear.
+    if (history)
+        text << "    for (uint32_t i = 0; i < " << count << " && i < " << history << "u; ++i) {\n" << reset.str() << "    }\n";
+    text << "    " << count << " = 0;\n}\n" << f.declaration << "\n{\n" << body.str();
     if (history) text << "    if (kiv_k <= " << history << "u) {\n" << per_call.str() << "    }\n";
     if (!result.empty()) text << "    return " << result << ";\n";
     text << "}\n";
