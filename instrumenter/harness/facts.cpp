@@ -294,8 +294,7 @@ private:
             const bool pointer = p.kind == ParamKind::PointerToScalar || (p.kind == ParamKind::Other && !p.element.empty());
             const bool counted = n.kind == ParamKind::Scalar && n.leaves[0].type.find("int") != std::string::npos &&
                                  length_name(n.name);
-            if (p.kind == ParamKind::PointerToStruct && counted) n.length_of = static_cast<int>(i);  // one object
-            if (pointer && counted) {
+            if (counted && (pointer || p.kind == ParamKind::PointerToStruct)) {  // structs: an array of them
                 p.kind = ParamKind::Buffer;
                 p.length = static_cast<int>(i + 1);
                 p.why.clear();

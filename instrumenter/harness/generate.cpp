@@ -220,9 +220,9 @@ private:
             if (it != unit_.buffers.end()) {
                 used_buffers_.insert(it->first);
                 const BufferSetting& b = it->second;
-                if (p.element.empty()) {
-                    problem(b.loc.str() + ": " + fn + "." + p.name +
-                            " is no pointer to a scalar or to void, so it cannot be a buffer");
+                if (p.element.empty() && !(entry && (p.kind == ParamKind::PointerToStruct || p.kind == ParamKind::Buffer))) {
+                    problem(b.loc.str() + ": " + fn + "." + p.name + " is no pointer to a scalar or to void" +
+                            (entry ? "" : " (a stub's buffer of structs is not filled)") + ", so it cannot be a buffer");
                     continue;
                 }
                 p.kind = ParamKind::Buffer;
@@ -240,6 +240,11 @@ private:
                     f.params[static_cast<std::size_t>(p.length)].length_of = static_cast<int>(i);
                 }
                 capacity[static_cast<int>(i)] = b.capacity;
+            } else if (p.kind == ParamKind::Buffer && p.element.empty() && !entry) {
+                // A stub fills the first of the structs it is handed, as through any pointer.
+                p.kind = ParamKind::PointerToStruct;
+                if (p.length >= 0) f.params[static_cast<std::size_t>(p.length)].length_of = -1;
+                p.length = -1;
             } else if (p.kind == ParamKind::Buffer || (entry && p.kind == ParamKind::Other && !p.element.empty())) {
                 // An entry's untyped pointer without a length (a user context)
                 // gets bytes of the harness's own to point to.
@@ -354,12 +359,9 @@ private:
                     in.push_back(on_glue_scalar(var, p.leaves[0].type, p.name, true));
                     const int of = p.length_of;
                     const ParamKind counts = of >= 0 ? f.params[static_cast<std::size_t>(of)].kind : ParamKind::Other;
-                    if (counts == ParamKind::PointerToStruct)
-                        warn(p.loc, p.name + " of " + entry + " counts what " + f.params[static_cast<std::size_t>(of)].name +
-                                        " points to, one object of the harness's: it is held to 1");
-                    if (counts == ParamKind::Buffer || counts == ParamKind::PointerToStruct) {
+                    if (counts == ParamKind::Buffer) {
                         // A length never beyond what the harness's buffer holds.
-                        const std::string cap = counts == ParamKind::Buffer ? std::to_string(capacity[of]) : "1";
+                        const std::string cap = std::to_string(capacity[of]);
                         const bool is_signed = p.leaves[0].type.rfind("int", 0) == 0;
                         args.push_back("(" + std::string(is_signed ? var + " < 0 ? 0 : " : "") + "(uint64_t)" + var +
                                        " > " + cap + "u ? " + cap + " : " + var + ")");

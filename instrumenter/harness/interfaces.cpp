@@ -259,6 +259,14 @@ BufferPieces write_buffer(const std::string& tu, const std::string& entry, const
     for (int k = 0; k < capacity; ++k) {
         const std::string at = var + ".data[" + std::to_string(k) + "]";
         const std::string name = p.name + "[" + std::to_string(k) + "]";
+        if (p.element.empty()) {
+            // Structs, member by member.
+            for (const Leaf& l : p.leaves) {
+                b.in.push_back(on_leaf(tu, at, l, name + l.path, true));
+                if (!p.pointee_const) b.out.push_back(on_leaf(tu, at, l, name + l.path, false));
+            }
+            continue;
+        }
         b.in.push_back(on_glue_storage(tu, at, p.element, name, true));
         if (!p.pointee_const) b.out.push_back(on_glue_storage(tu, at, p.element, name, false));
     }
