@@ -18,7 +18,11 @@ namespace kiv {
 
 namespace {
 
-enum class ColumnKind { case_name, scope, note, input, expect, repeat, req, verifies, technique, description };
+enum class ColumnKind {
+    case_name, scope, note, input, expect, repeat,
+    buffer_input, buffer_expect,  // one cell for the elements name[0], name[1], ... of a buffer or array
+    req, verifies, technique, description  // the links, last
+};
 
 struct Column {
     Column(ColumnKind k = ColumnKind::note, int s = -1) : kind(k), slot(s) {}
@@ -27,6 +31,7 @@ struct Column {
     std::vector<int> candidates;  // a short name's slots
     std::string heading;
     std::vector<std::pair<int32_t, int>> by_scope;  // scope -> slot, -1 none, -2 several
+    std::vector<std::pair<int32_t, std::vector<int>>> elements;  // buffers: scope -> slots of [0], [1], ...
 };
 
 enum class Number { ok, not_a_number, out_of_range };
@@ -246,6 +251,8 @@ private:
             std::string key = std::to_string(static_cast<int>(col.kind)) + ":" + std::to_string(col.slot);
             for (int c : col.candidates)
                 key += "," + std::to_string(c);
+            for (const auto& group : col.elements)
+                key += "," + std::to_string(group.second.front());
             if (col.kind != ColumnKind::note && !cell.text.empty() && !taken.emplace(key, cell.column).second) {
                 error(row.line, cell.column,
                       "column '" + col.heading + "' repeats the column at column " + std::to_string(taken[key]));
@@ -292,6 +299,8 @@ private:
             Column col = named(ColumnKind::expect, name, schema_.outputs, [](const OutputSlot& o) { return o.name; });
             if (col.slot < 0 && col.candidates.empty())
                 col = named(ColumnKind::expect, name, schema_.outputs, [](const OutputSlot& o) { return o.variable; });
+            if (col.slot < 0 && col.candidates.empty())
+                if (Column b = buffer_column(ColumnKind::buffer_expect, name, schema_.outputs); !b.elements.empty()) return b;
             if (col.slot < 0 && col.candidates.empty()) {
                 std::vector<std::string> known;
                 for (const auto& o : schema_.outputs)
@@ -320,6 +329,7 @@ private:
         }
         Column col = named(ColumnKind::input, h, schema_.inputs, [](const InputSlot& i) { return i.name; });
         if (col.slot >= 0 || !col.candidates.empty()) return col;
+        if (Column b = buffer_column(ColumnKind::buffer_input, h, schema_.inputs); !b.elements.empty()) return b;
         const std::string expected = "; expected case, scope, note, repeat, an input ID or name, or 'expect <output>'";
         if (h.empty()) {
             error(line, cell.column, "empty column header" + expected);
@@ -332,6 +342,67 @@ private:
             error(line, cell.column, "unknown column '" + std::string(h) + "'" + suggest(h, known) + expected);
         }
         return {ColumnKind::note};
+    }
+
+    // A heading that names no variable but the elements name[0], name[1], ...
+    // of one (a buffer, an array): per scope, the slots in element order.
+    template <typename Slots>
+    Column buffer_column(ColumnKind kind, std::string_view name, const Slots& slots) {
+        Column col{kind};
+        col.heading = std::string(name);
+        std::map<int32_t, std::map<long, int>> found;
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            const std::string& full = slots[i].name;
+            const auto open = full.rfind('[');
+            if (open == std::string::npos || full.back() != ']') continue;
+            const std::string_view base = std::string_view(full).substr(0, open);
+            if (!same_name(base, name) && !same_name(short_name(base), name)) continue;
+            const auto at = parse_int(std::string_view(full).substr(open + 1, full.size() - open - 2));
+            if (at && *at >= 0) found[slots[i].scope][static_cast<long>(*at)] = static_cast<int>(i);
+        }
+        for (const auto& [scope, by_index] : found) {
+            std::vector<int> in_order;
+            for (const auto& [index, slot] : by_index) {
+                if (index != static_cast<long>(in_order.size())) break;  // elements from [0] without a gap
+                in_order.push_back(slot);
+            }
+            if (!in_order.empty()) col.elements.push_back({scope, std::move(in_order)});
+        }
+        return col;
+    }
+
+    // A buffer cell: its elements' values separated by spaces, each written
+    // as a single cell of the element's type would be; the elements after
+    // the last one given are set to 0 in an input and not checked in an
+    // expect. More values than elements is an error at the cell.
+    void buffer_cell(int line, const CsvCell& cell, const Column& col, int32_t scope, PlanStep& st) {
+        const std::vector<int>* slots = nullptr;
+        for (const auto& [owner, elements] : col.elements)
+            if (owner == scope || owner == 0) slots = &elements;
+        if (!slots) {
+            error(line, cell.column, "'" + col.heading + "' names no buffer of this step's scope " + scope_text(scope));
+            return;
+        }
+        std::vector<std::string_view> values;
+        for (std::size_t b = 0; b < cell.text.size();) {
+            const std::size_t e = std::min(cell.text.find(' ', b), cell.text.size());
+            if (e > b) values.push_back(std::string_view(cell.text).substr(b, e - b));
+            b = e + 1;
+        }
+        if (values.size() > slots->size()) {
+            error(line, cell.column,
+                  "'" + col.heading + "' holds " + std::to_string(slots->size()) + " elements; the cell gives " +
+                      std::to_string(values.size()) + " values");
+            return;
+        }
+        const bool in = col.kind == ColumnKind::buffer_input;
+        for (std::size_t k = 0; k < (in ? slots->size() : values.size()); ++k) {
+            const CsvCell element{k < values.size() ? values[k] : std::string_view("0"), cell.column};
+            if (in)
+                input(line, element, (*slots)[k], scope, st);
+            else
+                expect(line, element, (*slots)[k], scope, st);
+        }
     }
 
     std::string output_names() const {
@@ -417,6 +488,10 @@ private:
             if (cell.text.empty()) continue;
             Column& col = columns_[c];
             if (col.kind == ColumnKind::repeat) repeat = repeat_of(row.line, cell);
+            if (col.kind == ColumnKind::buffer_input || col.kind == ColumnKind::buffer_expect) {
+                buffer_cell(row.line, cell, col, scope, st);
+                continue;
+            }
             if (col.kind != ColumnKind::input && col.kind != ColumnKind::expect) continue;
             const int slot = col.slot >= 0 ? col.slot : resolve(col, scope, row.line, cell);
             if (slot < 0) continue;

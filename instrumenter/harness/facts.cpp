@@ -14,6 +14,7 @@
 #include <clang/AST/Decl.h>
 #include <clang/AST/Expr.h>
 #include <clang/AST/RecursiveASTVisitor.h>
+#include <clang/AST/TypeLoc.h>
 #include <clang/Basic/SourceManager.h>
 #include <clang/Frontend/ASTUnit.h>
 #include <clang/Lex/MacroInfo.h>
@@ -32,7 +33,7 @@ namespace {
 
 using namespace clang;
 
-constexpr long kMaxArray = 64;  // larger arrays are not spread into variables
+constexpr long kMaxArray = 128;  // elements spread into variables; the rest of an array is skipped
 constexpr int kMaxDepth = 4;
 
 Loc location(const SourceManager& sm, SourceLocation at) {
@@ -64,6 +65,8 @@ std::string printed(QualType t, const ASTContext& ctx, const std::string& name =
 // The fixed-width token of a scalar type, or "" with why set.
 std::string scalar_token(QualType t, const ASTContext& ctx, std::string& why) {
     QualType c = t.getCanonicalType().getUnqualifiedType();
+    // An atomic scalar is read and written as its value: a step is one thread.
+    if (const auto* a = c->getAs<AtomicType>()) c = a->getValueType().getCanonicalType().getUnqualifiedType();
     if (const auto* e = c->getAs<EnumType>()) c = e->getDecl()->getIntegerType().getCanonicalType();
     if (c->isBooleanType()) return "bool";
     if (c->isIntegerType()) {
@@ -96,10 +99,11 @@ std::vector<std::pair<std::string, int64_t>> enumerators_of(QualType t) {
     return out;
 }
 
-// The scalars inside a value of type t, their paths below prefix; false with
-// why when some part cannot be a harness variable.
+// The scalars inside a value of type t, their paths below prefix. A part no
+// variable can carry is listed in skipped (when given) and the rest kept; false
+// with why when nothing is left, or when the value itself is no aggregate.
 bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix, std::vector<Leaf>& out,
-                    std::string& why, int depth) {
+                    std::string& why, int depth, std::vector<Skipped>* skipped = nullptr) {
     std::string w;
     std::string tok = scalar_token(t, ctx, w);
     if (!tok.empty()) {
@@ -111,16 +115,26 @@ bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix
         why = "nested too deeply";
         return false;
     }
+    const std::size_t before = out.size();
+    auto skip = [&](const std::string& path, const std::string& reason) {
+        if (!skipped) return false;
+        skipped->push_back({path, reason});
+        return true;
+    };
     if (const auto* a = ctx.getAsConstantArrayType(c)) {
         const long n = static_cast<long>(a->getSize().getZExtValue());
-        if (n > kMaxArray) {
+        const long spread = std::min(n, kMaxArray);
+        for (long i = 0; i < spread; ++i)
+            if (!collect_leaves(a->getElementType(), ctx, prefix + "[" + std::to_string(i) + "]", out, why, depth + 1,
+                                skipped))
+                return false;
+        if (n > spread && !skip(prefix + "[" + std::to_string(spread) + "..]",
+                                "elements beyond the first " + std::to_string(kMaxArray) + " of " + std::to_string(n))) {
             why = "an array of " + std::to_string(n) + " elements (at most " + std::to_string(kMaxArray) + " are spread)";
+            out.resize(before);
             return false;
         }
-        for (long i = 0; i < n; ++i)
-            if (!collect_leaves(a->getElementType(), ctx, prefix + "[" + std::to_string(i) + "]", out, why, depth + 1))
-                return false;
-        return true;
+        return out.size() > before;
     }
     if (const auto* r = c->getAs<RecordType>()) {
         const RecordDecl* rd = r->getDecl()->getDefinition();
@@ -129,22 +143,43 @@ bool collect_leaves(QualType t, const ASTContext& ctx, const std::string& prefix
             return false;
         }
         if (rd->isUnion()) {
-            why = "a union";
-            return false;
+            // Which member is live is the unit's business: its bytes are what it holds.
+            const long bytes = static_cast<long>(ctx.getTypeSize(c) / 8);
+            for (long i = 0; i < bytes && i < kMaxArray; ++i) {
+                Leaf l{prefix + "[" + std::to_string(i) + "]", "uint8_t"};
+                l.union_path = prefix;
+                l.union_byte = i;
+                out.push_back(l);
+            }
+            return bytes > 0;
         }
         for (const FieldDecl* f : rd->fields()) {
-            if (f->isBitField()) {
-                why = "a struct with the bit-field " + f->getNameAsString();
-                return false;
-            }
+            const std::string path = prefix + "." + f->getNameAsString();
+            std::string fw;
             if (f->getName().empty()) {
+                if (skip(prefix + ".<unnamed>", "an unnamed member")) continue;
                 why = "a struct with an unnamed member";
                 return false;
             }
-            if (!collect_leaves(f->getType(), ctx, prefix + "." + f->getNameAsString(), out, why, depth + 1)) {
-                why = "a struct whose member " + f->getNameAsString() + " is " + why;
-                return false;
+            if (f->isBitField()) {
+                std::string bt = scalar_token(f->getType(), ctx, fw);
+                if (!bt.empty()) {
+                    Leaf l{path, bt};
+                    l.bitfield = true;
+                    out.push_back(l);
+                    continue;
+                }
+            } else if (collect_leaves(f->getType(), ctx, path, out, fw, depth + 1, skipped)) {
+                continue;
             }
+            if (skip(path, fw)) continue;
+            why = "a struct whose member " + f->getNameAsString() + " is " + fw;
+            out.resize(before);
+            return false;
+        }
+        if (out.size() == before) {
+            why = "a struct of which no member can be a harness variable";
+            return false;
         }
         return true;
     }
@@ -172,6 +207,7 @@ public:
             current_->calls.insert(callee->getNameAsString());
             auto& f = facts_.functions[callee->getNameAsString()];
             if (f.name.empty()) declare(f, callee);
+            ++f.call_sites;
         }
         return true;
     }
@@ -203,55 +239,167 @@ private:
         f.external = fd->isExternallyVisible();
         f.variadic = fd->isVariadic();
         f.system = sm_.isInSystemHeader(sm_.getExpansionLoc(fd->getLocation())) || fd->getBuiltinID() != 0;
-        f.return_type = printed(fd->getReturnType(), ctx_);
+        std::vector<std::pair<QualType, std::string>> params;
+        for (const ParmVarDecl* p : fd->parameters()) params.push_back({p->getType(), p->getNameAsString()});
+        std::vector<Loc> locs;
+        for (const ParmVarDecl* p : fd->parameters()) locs.push_back(location(sm_, p->getLocation()));
+        std::vector<TypeLoc> tls;
+        for (const ParmVarDecl* p : fd->parameters())
+            tls.push_back(p->getTypeSourceInfo() ? p->getTypeSourceInfo()->getTypeLoc() : TypeLoc());
+        signature(f, fd->getReturnType(), params, locs, tls, f.variadic, 0);
+    }
+
+    // The parameter names a function pointer's type was written with, looking
+    // through parentheses, pointers and typedefs; empty where it has none.
+    static std::vector<std::string> proto_names(TypeLoc tl) {
+        for (int guard = 0; guard < 8 && !tl.isNull(); ++guard) {
+            tl = tl.IgnoreParens();
+            if (auto fp = tl.getAs<FunctionProtoTypeLoc>()) {
+                std::vector<std::string> out;
+                for (unsigned i = 0; i < fp.getNumParams(); ++i)
+                    out.push_back(fp.getParam(i) ? fp.getParam(i)->getNameAsString() : "");
+                return out;
+            }
+            if (auto pt = tl.getAs<PointerTypeLoc>()) tl = pt.getPointeeLoc();
+            else if (auto td = tl.getAs<TypedefTypeLoc>())
+                tl = td.getTypedefNameDecl()->getTypeSourceInfo() ? td.getTypedefNameDecl()->getTypeSourceInfo()->getTypeLoc()
+                                                                   : TypeLoc();
+            else if (auto q = tl.getAs<QualifiedTypeLoc>()) tl = q.getUnqualifiedLoc();
+            else if (auto at = tl.getAs<AttributedTypeLoc>()) tl = at.getModifiedLoc();
+            else break;
+        }
+        return {};
+    }
+
+    // What a length parameter is called: n, len, size, cap, count and the like.
+    static bool length_name(const std::string& name) {
+        static const std::regex like(
+            "(n|len|length|size|sz|cap|capacity|count|cnt|num|bytes|nbytes|maxlen|max_len|(num|n)_.*|"
+            ".*_(n|len|length|size|sz|cap|capacity|count|cnt|num|bytes)|.*(Len|Length|Size|Cap|Capacity|Count|Num|Bytes))",
+            std::regex::icase);
+        return std::regex_match(name, like);
+    }
+
+    // Fills f's result and parameters from a signature (a declaration's, or a
+    // function pointer's for a callback the harness provides).
+    void signature(Function& f, QualType ret, const std::vector<std::pair<QualType, std::string>>& params,
+                   const std::vector<Loc>& locs, const std::vector<TypeLoc>& tls, bool variadic, int depth) {
+        f.return_type = printed(ret, ctx_);
         f.return_leaves.clear();
         f.return_why.clear();
-        if (!fd->getReturnType()->isVoidType() &&
-            !collect_leaves(fd->getReturnType(), ctx_, "", f.return_leaves, f.return_why, 0))
+        if (!ret->isVoidType() && !collect_leaves(ret, ctx_, "", f.return_leaves, f.return_why, 0))
             f.return_leaves.clear();
         f.params.clear();
         std::string proto;
-        int k = 0;
-        for (const ParmVarDecl* p : fd->parameters()) {
-            ++k;
-            Param prm;
-            prm.name = p->getName().empty() ? "arg" + std::to_string(k) : p->getNameAsString();
-            prm.loc = location(sm_, p->getLocation());
-            QualType t = p->getType();
-            prm.decl_type = printed(t.getUnqualifiedType(), ctx_);
-            std::string why;
-            std::string tok = scalar_token(t, ctx_, why);
-            if (!tok.empty()) {
-                prm.kind = ParamKind::Scalar;
-                prm.leaves.push_back({"", tok, enumerators_of(t)});
-            } else if (t->isPointerType() && !t->isFunctionPointerType()) {
-                QualType pt = t->getPointeeType();
-                prm.pointee_const = pt.isConstQualified();
-                prm.pointee = printed(pt.getUnqualifiedType(), ctx_);
-                std::string w2;
-                std::string ptok = scalar_token(pt, ctx_, w2);
-                if (!ptok.empty()) {
-                    prm.kind = ParamKind::PointerToScalar;
-                    prm.leaves.push_back({"", ptok, enumerators_of(pt)});
-                } else if (pt->isStructureType() && collect_leaves(pt, ctx_, "", prm.leaves, w2, 0)) {
-                    prm.kind = ParamKind::PointerToStruct;
-                } else {
-                    prm.leaves.clear();
-                    prm.why = "a pointer to " + (pt->isVoidType() ? std::string("void") : w2);
-                }
-            } else if (t->isStructureType() && collect_leaves(t, ctx_, "", prm.leaves, why, 0)) {
-                prm.kind = ParamKind::Struct;
-            } else {
-                prm.leaves.clear();
-                prm.why = why;
-            }
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            Param prm = classify(params[i].first, params[i].second.empty() ? "arg" + std::to_string(i + 1) : params[i].second,
+                                 locs[i], i < tls.size() ? tls[i] : TypeLoc(), f.name, depth);
             if (!proto.empty()) proto += ", ";
-            proto += printed(t, ctx_, prm.name);
+            proto += printed(params[i].first, ctx_, prm.name);
             f.params.push_back(std::move(prm));
         }
-        if (f.variadic) proto += proto.empty() ? "..." : ", ...";
+        // A pointer followed by a length is a buffer of that length.
+        for (std::size_t i = 0; i + 1 < f.params.size(); ++i) {
+            Param& p = f.params[i];
+            Param& n = f.params[i + 1];
+            const bool pointer = p.kind == ParamKind::PointerToScalar || (p.kind == ParamKind::Other && !p.element.empty());
+            const bool counted = n.kind == ParamKind::Scalar && n.leaves[0].type.find("int") != std::string::npos &&
+                                 length_name(n.name);
+            if (counted && (pointer || p.kind == ParamKind::PointerToStruct)) {  // structs: an array of them
+                p.kind = ParamKind::Buffer;
+                p.length = static_cast<int>(i + 1);
+                p.why.clear();
+                n.length_of = static_cast<int>(i);
+            }
+        }
+        if (variadic) proto += proto.empty() ? "..." : ", ...";
         if (proto.empty()) proto = "void";
-        f.declaration = printed(fd->getReturnType(), ctx_, f.name + "(" + proto + ")");
+        f.declaration = printed(ret, ctx_, f.name + "(" + proto + ")");
+    }
+
+    // The function-pointer members of the struct an entry's pointer points
+    // to: the object the harness owns starts with them at stubs of its own.
+    void member_callbacks(QualType record, Param& prm) {
+        const RecordDecl* rd = record->getAs<RecordType>()->getDecl()->getDefinition();
+        if (!rd) return;
+        for (const FieldDecl* fd : rd->fields()) {
+            const QualType ft = fd->getType();
+            if (fd->getName().empty() || !ft->isFunctionPointerType()) continue;
+            const auto* fp = ft->getPointeeType()->getAs<FunctionProtoType>();
+            if (!fp || fp->isVariadic()) continue;
+            auto cb = std::make_shared<Function>();
+            cb->name = "kiv_cbf_" + prm.pointee + "_" + fd->getNameAsString();
+            for (char& c : cb->name)
+                if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+            cb->tu = tu_;
+            cb->loc = location(sm_, fd->getLocation());
+            std::vector<std::string> names =
+                proto_names(fd->getTypeSourceInfo() ? fd->getTypeSourceInfo()->getTypeLoc() : TypeLoc());
+            std::vector<std::pair<QualType, std::string>> ps;
+            for (unsigned i = 0; i < fp->getNumParams(); ++i)
+                ps.push_back({fp->getParamType(i), i < names.size() ? names[i] : ""});
+            signature(*cb, fp->getReturnType(), ps, std::vector<Loc>(ps.size(), cb->loc), {}, false, 1);
+            prm.member_callbacks.push_back({fd->getNameAsString(), std::move(cb)});
+        }
+    }
+
+    Param classify(QualType t, const std::string& name, const Loc& loc, TypeLoc tl, const std::string& owner, int depth) {
+        Param prm;
+        prm.name = name;
+        prm.loc = loc;
+        prm.decl_type = printed(t.getUnqualifiedType(), ctx_);
+        std::string why;
+        std::string tok = scalar_token(t, ctx_, why);
+        if (!tok.empty()) {
+            prm.kind = ParamKind::Scalar;
+            prm.leaves.push_back({"", tok, enumerators_of(t)});
+        } else if (t->isFunctionPointerType() && depth == 0) {
+            const auto* fp = t->getPointeeType()->getAs<FunctionProtoType>();
+            if (!fp) {
+                prm.why = "a function pointer without a prototype";
+                return prm;
+            }
+            auto cb = std::make_shared<Function>();
+            cb->name = "kiv_cb_" + owner + "_" + name;
+            cb->tu = tu_;
+            cb->loc = loc;
+            cb->variadic = fp->isVariadic();
+            std::vector<std::string> names = proto_names(tl);
+            std::vector<std::pair<QualType, std::string>> ps;
+            for (unsigned i = 0; i < fp->getNumParams(); ++i)
+                ps.push_back({fp->getParamType(i), i < names.size() ? names[i] : ""});
+            signature(*cb, fp->getReturnType(), ps, std::vector<Loc>(ps.size(), loc), {}, cb->variadic, depth + 1);
+            if (cb->variadic) {
+                prm.why = "a function pointer with variable arguments";
+                return prm;
+            }
+            prm.kind = ParamKind::Callback;
+            prm.callback = std::move(cb);
+        } else if (t->isPointerType() && !t->isFunctionPointerType()) {
+            QualType pt = t->getPointeeType();
+            prm.pointee_const = pt.isConstQualified();
+            prm.pointee = printed(pt.getUnqualifiedType(), ctx_);
+            std::string w2;
+            std::string ptok = scalar_token(pt, ctx_, w2);
+            if (!ptok.empty()) {
+                prm.kind = ParamKind::PointerToScalar;
+                prm.leaves.push_back({"", ptok, enumerators_of(pt)});
+                prm.element = ptok;
+            } else if (pt->isStructureType() && collect_leaves(pt, ctx_, "", prm.leaves, w2, 0, &prm.skipped)) {
+                prm.kind = ParamKind::PointerToStruct;
+                if (depth == 0) member_callbacks(pt, prm);
+            } else {
+                prm.leaves.clear();
+                if (pt->isVoidType()) prm.element = "uint8_t";  // a buffer of bytes, given a length
+                prm.why = "a pointer to " + (pt->isVoidType() ? std::string("void") : w2);
+            }
+        } else if (t->isStructureType() && collect_leaves(t, ctx_, "", prm.leaves, why, 0, &prm.skipped)) {
+            prm.kind = ParamKind::Struct;
+        } else {
+            prm.leaves.clear();
+            prm.why = why;
+        }
+        return prm;
     }
 
     void function(FunctionDecl* fd) {
@@ -292,7 +440,8 @@ private:
         g.decl = printed(vd->getType(), ctx_, name);
         g.leaves.clear();
         g.why.clear();
-        if (!collect_leaves(vd->getType(), ctx_, "", g.leaves, g.why, 0)) g.leaves.clear();
+        g.skipped.clear();
+        if (!collect_leaves(vd->getType(), ctx_, "", g.leaves, g.why, 0, &g.skipped)) g.leaves.clear();
         g.array_size = -1;
         std::string w;
         g.element_type = scalar_token(vd->getType(), ctx_, w);

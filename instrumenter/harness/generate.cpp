@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <regex>
@@ -17,6 +18,7 @@
 #include "files.h"
 #include "goals.h"
 #include "instrument.h"
+#include "interfaces.h"
 #include "model.h"
 #include "prove/open_goals.h"
 #include "unit_file.h"
@@ -79,15 +81,53 @@ public:
 
     std::vector<Scope> scopes;
     Glue glue;
-    std::vector<std::string> pre_step;  // call counters reset before each step
+    std::vector<std::string> pre_step;  // functions resetting stubs' per-step counts and arguments
+    std::vector<std::string> bitfields; // the frames' accessor types of bit-fields, for unit.h
+    bool buffers = false;               // an entry takes a buffer: glue.c checks guard bytes
     std::string env_wrappers;           // wrappers of entries an environment source defines, for glue.c
 
     void plan(const std::vector<std::string>& entries) {
+        // A callback an entry is handed may be called in any scope's step
+        // (registered at init, called later): each scope observes each one.
+        for (const auto& e : entries)
+            for (const Param& p : facts_.functions.at(e).params)
+                if (p.kind == ParamKind::Callback) callbacks_.push_back({e, &p});
+                else if (p.kind == ParamKind::PointerToStruct)
+                    for (const auto& [member, cb] : p.member_callbacks)
+                        if (std::none_of(member_callbacks_.begin(), member_callbacks_.end(),
+                                         [&](const auto& m) { return m.second->name == cb->name; }))
+                            member_callbacks_.push_back({identifier(p.pointee) + "." + member, cb.get()});
         for (const auto& e : entries) scopes.push_back(scope(e));
+        // What no entry reaches is compiled all the same: its callees need
+        // stubs to link, though no scope observes them.
+        for (const auto& [name, f] : facts_.functions)
+            if (f.defined)
+                for (const auto& c : f.calls) {
+                    const Function& cf = facts_.functions.at(c);
+                    if (!cf.defined && !cf.environment && !cf.system && !glue.defined.count("stub " + c)) {
+                        std::vector<Variable> none_in, none_out;
+                        stub(cf, c, c, c, none_in, none_out);
+                    }
+                }
         for (const auto& o : unit_.scopes)
             if (std::find(entries.begin(), entries.end(), o.entry) == entries.end())
-                throw BadInput(o.loc.str() + ": the unit file sets scope " + o.entry +
-                               ", which is not an entry (entries: " + join(entries) + ")");
+                problem(o.loc.str() + ": the unit file sets scope " + o.entry + ", which is not an entry (entries: " +
+                        join(entries) + ")");
+        for (const auto& [name, set] : unit_.stubs)
+            if (!used_stubs_.count(name))
+                problem(set.loc.str() + ": the unit file sets stub " + name +
+                        ", which is no function the unit calls without defining it nor a callback parameter "
+                        "(entry.parameter) of an entry");
+        for (const auto& [name, set] : unit_.buffers)
+            if (!used_buffers_.count(name))
+                problem(set.loc.str() + ": the unit file sets buffer " + name +
+                        ", which is no parameter of an entry or a stub (function.parameter)");
+        if (!problems_.empty()) {
+            std::string all;
+            for (const auto& p : problems_) all += (all.empty() ? "" : "\n") + p;
+            if (problems_.size() > 1) all += "\n" + std::to_string(problems_.size()) + " problems; nothing written";
+            throw BadInput(all);
+        }
         int n = 0;
         for (auto& s : scopes) {
             for (auto& v : s.vars) v.n = ++n;
@@ -128,49 +168,27 @@ private:
                             (g.array_size < 0 ? "" : "[" + std::to_string(g.array_size) + "]") + ";";
         } else {
             v.glue_tu = g.tu;
-            v.glue_expr = g.name + leaf.path;
+            v.glue_expr = leaf_access(g.name, leaf);
+            v.bitfield = leaf.bitfield;
         }
-        return v;
-    }
-
-    // A glue variable with external linkage: the frame names it directly.
-    static Variable on_glue_scalar(const std::string& var, const std::string& type, const std::string& name, bool in) {
-        Variable v;
-        v.name = name;
-        v.in = in;
-        v.type = type;
-        v.direct = var;
-        v.direct_decl = "extern " + type + " " + var + ";";
-        return v;
-    }
-
-    static Variable on_glue_storage(const std::string& tu, const std::string& expr, const std::string& type,
-                                    const std::string& name, bool in) {
-        Variable v;
-        v.name = name;
-        v.in = in;
-        v.type = type;
-        v.glue_tu = tu;
-        v.glue_expr = expr;
-        return v;
-    }
-
-    // The same from a leaf: its type, and its enumerators when it is an enum.
-    static Variable on_glue_scalar(const std::string& var, const Leaf& leaf, const std::string& name, bool in) {
-        Variable v = on_glue_scalar(var, leaf.type, name, in);
-        v.enumerators = leaf.enumerators;
-        return v;
-    }
-    static Variable on_glue_storage(const std::string& tu, const std::string& expr, const Leaf& leaf,
-                                    const std::string& name, bool in) {
-        Variable v = on_glue_storage(tu, expr, leaf.type, name, in);
-        v.enumerators = leaf.enumerators;
         return v;
     }
 
     void finish_access(Variable& v) {
         if (!v.direct.empty()) {
             glue.declare(v.direct_decl);
+            return;
+        }
+        if (v.bitfield) {
+            // No address to take: the glue reads and writes it for the frame.
+            const std::string n = std::to_string(v.n);
+            glue.define(v.glue_tu, "field " + n,
+                        v.type + " kiv_get_" + n + "(void) { return (" + v.type + ")(" + v.glue_expr + "); }\n" +
+                            "void kiv_set_" + n + "(" + v.type + " v) { " + v.glue_expr + " = v; }\n");
+            glue.declare(v.type + " kiv_get_" + n + "(void);");
+            glue.declare("void kiv_set_" + n + "(" + v.type + " v);");
+            bitfields.push_back("using kiv_field_" + n + " = kiv_bitfield<" + v.type + ", kiv_get_" + n + ", kiv_set_" + n + ">;");
+            v.direct = "(kiv_field_" + n + "{})";
             return;
         }
         // One pointer per place: an input and an output of the same field share it.
@@ -197,79 +215,119 @@ private:
         return seen;
     }
 
-    void stub(const Function& f, std::vector<Variable>& in, std::vector<Variable>& out) {
-        const std::string& tu = f.tu;
-        std::ostringstream body, storage;
-        const bool first = !glue.defined.count("stub " + f.name);
-        storage << "\n/* Stub of " << f.name << ": its results are harness inputs; its arguments of the last call\n"
-                << " * and its calls in this step are outputs. */\n";
-        const std::string calls = "kiv_calls_" + f.name;
-        storage << "uint32_t " << calls << ";\n";
-        body << "    ++" << calls << ";\n";
-        out.push_back(on_glue_scalar(calls, "uint32_t", f.name + ".calls", false));
-        if (first) pre_step.push_back(calls);
-        for (const Param& p : f.params) {
-            const std::string arg = "kiv_arg_" + f.name + "_" + p.name;
-            const std::string res = "kiv_out_" + f.name + "_" + p.name;
-            switch (p.kind) {
-                case ParamKind::Scalar:
-                    storage << p.leaves[0].type << " " << arg << ";\n";
-                    body << "    " << arg << " = " << p.name << ";\n";
-                    out.push_back(on_glue_scalar(arg, p.leaves[0], f.name + "." + p.name, false));
-                    break;
-                case ParamKind::Struct:
-                    storage << "static " << p.decl_type << " " << arg << ";\n";
-                    body << "    " << arg << " = " << p.name << ";\n";
-                    for (const Leaf& l : p.leaves)
-                        out.push_back(on_glue_storage(tu, arg + l.path, l, f.name + "." + p.name + l.path, false));
-                    break;
-                case ParamKind::PointerToScalar:
-                case ParamKind::PointerToStruct:
-                    if (p.pointee_const) {
-                        if (first)
-                            warn(p.loc, "what argument " + p.name + " of " + f.name +
-                                            " points to is not observed (a pointer to const); define " + f.name +
-                                            " in an environment source to observe it");
-                        break;
+    // The capacity of buffer parameter i of function fn, and its length
+    // parameter: the unit file's, else the signature's with a default capacity.
+    void shape_buffers(const std::string& fn, Function& f, std::map<int, int>& capacity, bool entry) {
+        for (std::size_t i = 0; i < f.params.size(); ++i) {
+            Param& p = f.params[i];
+            auto it = unit_.buffers.find(fn + "." + p.name);
+            if (it != unit_.buffers.end()) {
+                used_buffers_.insert(it->first);
+                const BufferSetting& b = it->second;
+                if (p.element.empty() && !(entry && (p.kind == ParamKind::PointerToStruct || p.kind == ParamKind::Buffer))) {
+                    problem(b.loc.str() + ": " + fn + "." + p.name + " is no pointer to a scalar or to void" +
+                            (entry ? "" : " (a stub's buffer of structs is not filled)") + ", so it cannot be a buffer");
+                    continue;
+                }
+                p.kind = ParamKind::Buffer;
+                if (!b.length.empty()) {
+                    if (p.length >= 0) f.params[static_cast<std::size_t>(p.length)].length_of = -1;
+                    p.length = -1;
+                    for (std::size_t k = 0; k < f.params.size(); ++k)
+                        if (f.params[k].name == b.length) p.length = static_cast<int>(k);
+                    if (p.length < 0 || f.params[static_cast<std::size_t>(p.length)].kind != ParamKind::Scalar) {
+                        problem(b.loc.str() + ": length " + b.length + " of buffer " + fn + "." + p.name +
+                                " is no scalar parameter of " + fn);
+                        p.length = -1;
+                        continue;
                     }
-                    storage << "static " << p.pointee << " " << res << ";\n";
-                    body << "    if (" << p.name << ") *" << p.name << " = " << res << ";\n";
-                    for (const Leaf& l : p.leaves)
-                        in.push_back(on_glue_storage(tu, res + l.path, l,
-                                                     p.kind == ParamKind::PointerToScalar
-                                                         ? f.name + "." + p.name
-                                                         : f.name + "." + through_pointer(p.name, l.path),
-                                                     true));
-                    break;
-                case ParamKind::Other:
-                    if (first)
-                        warn(p.loc, "argument " + p.name + " of " + f.name + " is " + p.why +
-                                        " and not observed; define " + f.name + " in an environment source to observe it");
-                    break;
+                    f.params[static_cast<std::size_t>(p.length)].length_of = static_cast<int>(i);
+                }
+                capacity[static_cast<int>(i)] = b.capacity;
+            } else if (p.kind == ParamKind::Buffer && p.element.empty() && !entry) {
+                // A stub fills the first of the structs it is handed, as through any pointer.
+                p.kind = ParamKind::PointerToStruct;
+                if (p.length >= 0) f.params[static_cast<std::size_t>(p.length)].length_of = -1;
+                p.length = -1;
+            } else if (p.kind == ParamKind::Buffer || (entry && p.kind == ParamKind::Other && !p.element.empty())) {
+                // An entry's untyped pointer without a length (a user context)
+                // gets bytes of the harness's own to point to.
+                p.kind = ParamKind::Buffer;
+                capacity[static_cast<int>(i)] = kDefaultCapacity;
+                warn(p.loc, "buffer " + p.name + " of " + fn + " has no stated capacity; " +
+                                std::to_string(kDefaultCapacity) + " elements assumed. State it in the unit file: "
+                                "\"buffers\": {\"" + fn + "." + p.name + "\": {\"capacity\": N}}");
             }
         }
-        if (f.variadic && first)
-            warn(f.loc, "the variable arguments of " + f.name + " are not observed; define " + f.name +
-                            " in an environment source to observe them");
-        if (f.return_type != "void") {
-            const std::string r = "kiv_res_" + f.name;
-            if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
-                storage << f.return_leaves[0].type << " " << r << ";\n";
-                in.push_back(on_glue_scalar(r, f.return_leaves[0], f.name, true));
-            } else {
-                storage << "static " << f.return_type << " " << r << ";\n";
-                for (const Leaf& l : f.return_leaves) in.push_back(on_glue_storage(tu, r + l.path, l, f.name + l.path, true));
-                if (f.return_leaves.empty() && first)
-                    warn(f.loc, "the result of " + f.name + " is " + f.return_why +
-                                    "; the stub returns zero. Define " + f.name + " in an environment source to feed it");
-            }
-            body << "    return " << r << ";\n";
+    }
+
+    // A stub of a function the unit calls (or of a callback it is given,
+    // shown under the parameter's name), answering as the unit file says or,
+    // for a function called from several places, per call.
+    void stub(const Function& given, const std::string& shown, const std::string& key, const std::string& setting,
+              std::vector<Variable>& in, std::vector<Variable>& out) {
+        Function f = given;
+        StubShape shape;
+        shape.c_name = f.name;
+        shape.key = key;
+        shape.shown = shown;
+        shape.fills_objects = shown == f.name;
+        const StubSetting* set = nullptr;
+        if (auto it = unit_.stubs.find(setting); it != unit_.stubs.end()) set = &it->second;
+        if (set) used_stubs_.insert(setting);
+        bool fills = false;
+        for (const Param& p : f.params) fills |= p.kind == ParamKind::PointerToScalar && !p.pointee_const;
+        const bool scalar_result = f.return_leaves.size() == 1 && f.return_leaves[0].path.empty();
+        shape.calls = set && set->calls >= 0 ? set->calls
+                      : f.call_sites >= 2 && (scalar_result || fills) ? std::min(f.call_sites, kDefaultHistory)
+                                                                        : 0;
+        bool observed = false;
+        for (const Param& p : f.params) observed |= p.kind == ParamKind::Scalar;
+        shape.history = set && set->history >= 0 ? set->history : observed ? std::max(kDefaultHistory, shape.calls) : 0;
+        if (set && !set->key.empty()) {
+            for (std::size_t i = 0; i < f.params.size(); ++i)
+                if (f.params[i].name == set->key) shape.key_param = static_cast<int>(i);
+            if (shape.key_param < 0 || f.params[static_cast<std::size_t>(shape.key_param)].kind != ParamKind::Scalar ||
+                f.params[static_cast<std::size_t>(shape.key_param)].leaves[0].type.find("int") == std::string::npos)
+                return problem(set->loc.str() + ": key " + set->key + " of stub " + shown +
+                               " is no integer parameter of it; a result is chosen by a small integer argument");
+            if (!scalar_result)
+                return problem(set->loc.str() + ": stub " + shown + " returns no scalar, so nothing is chosen by " +
+                               set->key);
+            shape.keys = set->keys;
         }
-        glue.define(tu, "stub " + f.name, storage.str() + f.declaration + "\n{\n" + body.str() + "}\n");
+        shape_buffers(shown, f, shape.capacity, false);
+        const bool first = glue.defined.insert("stub " + key).second;
+        StubPieces pieces = write_stub(f, shape);
+        if (first) {
+            glue.per_tu[f.tu] << pieces.text;
+            for (const auto& r : pieces.resets) pre_step.push_back(r);
+            for (const auto& [at, what] : pieces.notes) warn(at, what);
+        }
+        in.insert(in.end(), pieces.in.begin(), pieces.in.end());
+        out.insert(out.end(), pieces.out.begin(), pieces.out.end());
+    }
+
+    void callback_stub(const std::string& entry, const Param& p, std::vector<Variable>& in, std::vector<Variable>& out) {
+        const std::string shown = entry + "." + p.name;
+        stub(*p.callback, shown, "cb_" + entry + "_" + p.name, shown, in, out);
+    }
+
+    // A problem of the unit that does not stop the others from being found.
+    void problem(const std::string& what) {
+        if (std::find(problems_.begin(), problems_.end(), what) == problems_.end()) problems_.push_back(what);
+    }
+
+    // Once per type and member, at the first place that has it.
+    void note_skipped(const Loc& at, const std::string& type, const std::function<std::string(const std::string&)>& shown,
+                      const std::vector<Skipped>& skipped) {
+        for (const auto& k : skipped)
+            if (skipped_seen_.insert(type + "\n" + k.path).second)
+                warn(at, shown(k.path) + " (" + type + ") is " + k.why + " and not observed; the other members are");
     }
 
     Scope scope(const std::string& entry) {
-        const Function& f = facts_.functions.at(entry);
+        Function f = facts_.functions.at(entry);
         const ScopeOverride* o = override_of(entry);
         Scope s;
         s.entry = entry;
@@ -285,25 +343,41 @@ private:
             glue.declare("void " + o->init + "(void);");
         }
         if (f.variadic)
-            throw BadInput(f.loc.str() + ": entry " + entry +
-                           " takes variable arguments, which a harness cannot feed; write a wrapper with fixed "
-                           "arguments in an environment source and name it with --entry");
+            problem(f.loc.str() + ": entry " + entry +
+                    " takes variable arguments, which a harness cannot feed; write a wrapper with fixed "
+                    "arguments in an environment source and name it with --entry");
         std::vector<Variable> in, out;
         const bool direct = f.params.empty() && f.return_type == "void";
         std::ostringstream wrapper, storage;
+        std::string before, after;  // around the call: a buffer's guard bytes set, then checked
         std::vector<std::string> args;
         std::map<std::string, int> objects;  // pointee type -> pointer parameters of it so far
-        for (const Param& p : f.params) {
+        std::map<int, int> capacity;
+        shape_buffers(entry, f, capacity, true);
+        for (std::size_t i = 0; i < f.params.size(); ++i) {
+            const Param& p = f.params[i];
             std::string var = "kiv_in_" + entry + "_" + p.name;
             switch (p.kind) {
-                case ParamKind::Scalar:
+                case ParamKind::Scalar: {
                     storage << p.leaves[0].type << " " << var << ";\n";
-                    in.push_back(on_glue_scalar(var, p.leaves[0], p.name, true));
-                    args.push_back(var);
+                    in.push_back(with_enums(on_glue_scalar(var, p.leaves[0].type, p.name, true), p.leaves[0]));
+                    const int of = p.length_of;
+                    const ParamKind counts = of >= 0 ? f.params[static_cast<std::size_t>(of)].kind : ParamKind::Other;
+                    if (counts == ParamKind::Buffer) {
+                        // A length never beyond what the harness's buffer holds.
+                        const std::string cap = std::to_string(capacity[of]);
+                        const bool is_signed = p.leaves[0].type.rfind("int", 0) == 0;
+                        args.push_back("(" + std::string(is_signed ? var + " < 0 ? 0 : " : "") + "(uint64_t)" + var +
+                                       " > " + cap + "u ? " + cap + " : " + var + ")");
+                    } else {
+                        args.push_back(var);
+                    }
                     break;
+                }
                 case ParamKind::Struct:
                     storage << "static " << p.decl_type << " " << var << ";\n";
-                    for (const Leaf& l : p.leaves) in.push_back(on_glue_storage(f.tu, var + l.path, l, p.name + l.path, true));
+                    for (const Leaf& l : p.leaves) in.push_back(on_leaf(f.tu, var, l, p.name + l.path, true));
+                    note_skipped(p.loc, p.decl_type, [&](const std::string& path) { return p.name + path; }, p.skipped);
                     args.push_back(var);
                     break;
                 case ParamKind::PointerToScalar:
@@ -312,24 +386,72 @@ private:
                     // object, so what one entry leaves in it (an Init's work, a filter's
                     // sum) is what the next step of any entry finds there.
                     var = "kiv_obj_" + identifier(p.pointee) + "_" + std::to_string(objects[p.pointee]++);
-                    glue.define(f.tu, "object " + f.tu + "\n" + var, "static " + p.pointee + " " + var + ";\n");
+                    {
+                        // Its callbacks start at stubs; the unit may point them elsewhere.
+                        std::string protos, init;
+                        for (const auto& [member, cb] : p.member_callbacks) {
+                            protos += cb->declaration + ";\n";
+                            init += (init.empty() ? " = {" : ",") + std::string(" .") + member + " = " + cb->name;
+                        }
+                        glue.define(f.tu, "object " + f.tu + "\n" + var,
+                                    protos + "static " + p.pointee + " " + var + (init.empty() ? "" : init + " }") + ";\n");
+                        for (const auto& [member, cb] : p.member_callbacks)
+                            if (!s.infer) {
+                                std::vector<Variable> none_in, none_out;
+                                stub(*cb, member, cb->name.substr(4), member, none_in, none_out);
+                            }
+                    }
                     for (const Leaf& l : p.leaves) {
                         const std::string name =
                             p.kind == ParamKind::PointerToScalar ? p.name : through_pointer(p.name, l.path);
                         // Its fields follow the object: an empty cell keeps what the unit
                         // left there. Fields behind const too, as another entry may write them.
-                        Variable v = on_glue_storage(f.tu, var + l.path, l, name, true);
+                        Variable v = on_leaf(f.tu, var, l, name, true);
                         v.follows = true;
                         in.push_back(v);
-                        if (!p.pointee_const) out.push_back(on_glue_storage(f.tu, var + l.path, l, name, false));
+                        if (!p.pointee_const) out.push_back(on_leaf(f.tu, var, l, name, false));
+                    }
+                    {
+                        std::vector<Skipped> left;
+                        for (const Skipped& k : p.skipped)
+                            if (std::none_of(p.member_callbacks.begin(), p.member_callbacks.end(),
+                                             [&](const auto& m) { return "." + m.first == k.path; }))
+                                left.push_back(k);
+                        note_skipped(p.loc, p.pointee, [&](const std::string& path) { return through_pointer(p.name, path); },
+                                     left);
                     }
                     args.push_back("&" + var);
                     break;
+                case ParamKind::Buffer: {
+                    BufferPieces b = write_buffer(f.tu, entry, p, capacity[static_cast<int>(i)]);
+                    buffers = true;
+                    storage << b.storage;
+                    before += b.before;
+                    after += b.after;
+                    in.insert(in.end(), b.in.begin(), b.in.end());
+                    out.insert(out.end(), b.out.begin(), b.out.end());
+                    args.push_back(b.argument);
+                    break;
+                }
+                case ParamKind::Callback: {
+                    // A stub of the callback's type; a suite may hand NULL instead.
+                    const std::string null = var + "_null";
+                    storage << "bool " << null << ";\n" << p.callback->declaration << ";\n";
+                    in.push_back(on_glue_scalar(null, "bool", p.name + ".null", true));
+                    if (!s.infer) {
+                        std::vector<Variable> none_in, none_out;
+                        callback_stub(entry, p, none_in, none_out);
+                    }
+                    args.push_back("(" + null + " ? 0 : " + p.callback->name + ")");
+                    break;
+                }
                 case ParamKind::Other:
-                    throw BadInput(p.loc.str() + ": parameter " + p.name + " of entry " + entry + " is " + p.why +
-                                   ", which a harness cannot feed; choose other entries with --entry, or write a "
-                                   "wrapper that calls " + entry + " with a value of your own in an environment "
-                                   "source and name it as the entry");
+                    problem(p.loc.str() + ": parameter " + p.name + " of entry " + entry + " is " + p.why +
+                            ", which a harness cannot feed; choose other entries with --entry, or write a "
+                            "wrapper that calls " + entry + " with a value of your own in an environment "
+                            "source and name it as the entry");
+                    args.push_back("0");
+                    break;
             }
         }
         std::string call = entry + "(" + join(args) + ")";
@@ -337,11 +459,10 @@ private:
             const std::string r = "kiv_ret_" + entry;
             if (f.return_leaves.size() == 1 && f.return_leaves[0].path.empty()) {
                 storage << f.return_leaves[0].type << " " << r << ";\n";
-                out.push_back(on_glue_scalar(r, f.return_leaves[0], "return", false));
+                out.push_back(with_enums(on_glue_scalar(r, f.return_leaves[0].type, "return", false), f.return_leaves[0]));
             } else {
                 storage << "static " << f.return_type << " " << r << ";\n";
-                for (const Leaf& l : f.return_leaves)
-                    out.push_back(on_glue_storage(f.tu, r + l.path, l, "return" + l.path, false));
+                for (const Leaf& l : f.return_leaves) out.push_back(on_leaf(f.tu, r, l, "return" + l.path, false));
                 if (f.return_leaves.empty())
                     warn(f.loc, "the result of entry " + entry + " is " + f.return_why + " and not observed");
             }
@@ -374,7 +495,8 @@ private:
             s.unit = "kiv_entry_" + entry;
             glue.define(f.tu, "entry " + entry,
                         "\n// Scope " + s.name + ": " + entry + " with its arguments from harness variables.\n" +
-                            storage.str() + "void " + s.unit + "(void)\n{\n    " + call + ";\n}\n");
+                            storage.str() + "void " + s.unit + "(void)\n{\n" + before + "    " + call + ";\n" + after +
+                            "}\n");
             glue.declare("void " + s.unit + "(void);");
         }
 
@@ -392,7 +514,9 @@ private:
                     warn(at, "static " + name + " of " + r +
                                  " is state no harness variable can reach; move it to file scope to observe it");
             }
-            for (const auto& c : stubs) stub(facts_.functions.at(c), in, out);
+            for (const auto& c : stubs) stub(facts_.functions.at(c), c, c, c, in, out);
+            for (const auto& [e, p] : callbacks_) callback_stub(e, *p, in, out);
+            for (const auto& [shown, cb] : member_callbacks_) stub(*cb, shown, cb->name.substr(4), shown, in, out);
             for (const auto& name : globals) {
                 auto it = facts_.globals.find(name);
                 if (it == facts_.globals.end()) continue;
@@ -415,6 +539,7 @@ private:
                     Variable v = on_global(g, l, name + l.path, !g.defined);
                     (v.in ? in : out).push_back(v);
                 }
+                note_skipped(g.loc, name, [&](const std::string& path) { return name + path; }, g.skipped);
             }
         }
         // Overrides of inferred variables, then the unit file's own.
@@ -511,6 +636,11 @@ private:
     Facts& facts_;
     Generated& gen_;
     std::map<std::string, std::string> refs_;  // glue place -> its pointer
+    std::vector<std::pair<std::string, const Param*>> callbacks_;  // entry, its callback parameter
+    std::vector<std::pair<std::string, const Function*>> member_callbacks_;  // "S.member", its stub
+    std::vector<std::string> problems_;        // reported together, after every entry was looked at
+    std::set<std::string> used_stubs_, used_buffers_;
+    std::set<std::string> skipped_seen_;  // unit file settings that found their function
 };
 
 // Scope and variable names are written into the tables as C strings and
@@ -669,16 +799,18 @@ Generated generate(const Options& options) {
     std::vector<std::string> entries = options.entries;
     for (const auto& e : unit.entries)
         if (std::find(entries.begin(), entries.end(), e) == entries.end()) entries.push_back(e);
+    std::string unknown;  // every misnamed entry at once
     for (const auto& e : entries) {
         auto it = facts.functions.find(e);
         if (it == facts.functions.end() || !(it->second.defined || it->second.environment)) {
             const std::string where = std::find(unit.entries.begin(), unit.entries.end(), e) != unit.entries.end()
                                           ? unit.locate(e).str() + ": "
                                           : "";
-            throw BadInput(where + "entry " + e + " is not a function the unit defines" +
-                           Planner::suggestion(e, all_defined));
+            unknown += (unknown.empty() ? "" : "\n") + where + "entry " + e + " is not a function the unit defines" +
+                       Planner::suggestion(e, all_defined);
         }
     }
+    if (!unknown.empty()) throw BadInput(unknown);
     if (entries.empty()) {
         for (const auto& c : candidates)
             if (!called.count(c)) entries.push_back(c);
@@ -910,13 +1042,23 @@ Generated generate(const Options& options) {
     // One function, not a macro every scope's frame expands: the frames
     // would hold scopes times stubs statements.
     if (!planner.pre_step.empty()) unit_h << "\n// Stub call counts are per step.\n#define KIV_UNIT_PRE_STEP() kiv_unit_pre_step()\n";
+    if (!planner.bitfields.empty()) {
+        unit_h << "\n#ifdef __cplusplus\n// A bit-field has no address: the frames read and write it through the glue.\n"
+               << "template <class T, T (*Get)(void), void (*Set)(T)>\nstruct kiv_bitfield {\n"
+               << "    operator T() const { return Get(); }\n    void operator=(T v) const { Set(v); }\n};\n";
+        for (const auto& b : planner.bitfields) unit_h << b << "\n";
+        unit_h << "#endif\n";
+    }
     glue_c << "/* The glue of " << gen.name
            << " that belongs to no translation unit. Written by kivinst harness. */\n"
            << "#include \"unit/unit.h\"\n\n/* Scopes without an initialisation of their own start from the state at load. */\n"
            << "void kiv_no_init(void)\n{\n}\n" << planner.env_wrappers;
+    if (!planner.pre_step.empty() || planner.buffers) glue_c << buffer_runtime();
     if (!planner.pre_step.empty()) {
-        glue_c << "\nvoid kiv_unit_pre_step(void)\n{\n";
-        for (const auto& c : planner.pre_step) glue_c << "    " << c << " = 0;\n";
+        glue_c << "\n";
+        for (const auto& c : planner.pre_step) glue_c << "void " << c << "(void);\n";
+        glue_c << "\nvoid kiv_unit_pre_step(void)\n{\n    " << kCallOrder << " = 0;\n";
+        for (const auto& c : planner.pre_step) glue_c << "    " << c << "();\n";
         glue_c << "}\n";
     }
     catalog.scopes = &planner.scopes;

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivinst::harness {
@@ -17,6 +19,13 @@ struct BadInput : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Limits of what a harness spreads into variables, each a variable with an ID.
+constexpr int kMaxScriptedCalls = 64;  // per-call results and arguments of a stub in one step
+constexpr int kMaxKeys = 64;           // results chosen by an argument 0 .. keys-1
+constexpr int kMaxCapacity = 1024;     // elements of a buffer
+constexpr int kDefaultCapacity = 16;   // a buffer whose capacity nothing states
+constexpr int kDefaultHistory = 8;     // calls whose arguments a stub keeps
+
 struct Loc {
     std::string file;
     unsigned line = 0, column = 0;
@@ -25,13 +34,32 @@ struct Loc {
 
 // A scalar reached inside a value: its path below the value (".count",
 // "[2]", "" for the value itself) and its type as a fixed-width C token.
+// A bit-field has no address, so the glue reaches it through functions; a
+// union is its bytes, whose C access differs from the name.
 struct Leaf {
+    Leaf() = default;
+    Leaf(std::string p, std::string t, std::vector<std::pair<std::string, int64_t>> e = {})
+        : path(std::move(p)), type(std::move(t)), enumerators(std::move(e)) {}
     std::string path;
     std::string type;
     std::vector<std::pair<std::string, int64_t>> enumerators{};  // an enum's names and values, in declaration order
+    bool bitfield = false;
+    std::string union_path;  // union bytes: the union's path; path ends in "[i]"
+    long union_byte = -1;
 };
 
-enum class ParamKind { Scalar, PointerToScalar, PointerToStruct, Struct, Other };
+// A part of a value that no harness variable carries, and why (a pointer
+// member, an array beyond what is spread); the rest of the value still is.
+struct Skipped {
+    std::string path, why;
+};
+
+// Scalar: one leaf. Pointers to a scalar or struct: an object the harness
+// owns. Buffer: a pointer with a length parameter or a stated capacity.
+// Callback: a function pointer the harness points at a stub of its own.
+enum class ParamKind { Scalar, PointerToScalar, PointerToStruct, Struct, Buffer, Callback, Other };
+
+struct Function;
 
 struct Param {
     std::string name;        // as declared; generated "arg<k>" when unnamed
@@ -41,6 +69,13 @@ struct Param {
     bool pointee_const = false;
     std::vector<Leaf> leaves;  // scalar: one leaf ""; pointers and structs: the scalars inside
     std::string why;           // Other: what the type is
+    std::vector<Skipped> skipped;  // parts of a struct no variable carries
+    int length_of = -1;        // the index of the buffer parameter this one is the length of
+    int length = -1;           // Buffer: the index of its length parameter, -1 none
+    std::string element;       // Buffer: the element's token (uint8_t for void)
+    std::shared_ptr<Function> callback;  // Callback: its type as a function to stub
+    // PointerToStruct: function-pointer members, each as a function to stub
+    std::vector<std::pair<std::string, std::shared_ptr<Function>>> member_callbacks;
     Loc loc;
 };
 
@@ -61,6 +96,7 @@ struct Function {
     std::set<std::string> calls;    // functions it calls
     std::set<std::string> globals;  // file-scope variables it names
     std::vector<std::pair<std::string, Loc>> static_locals;  // state the glue cannot reach
+    int call_sites = 0;       // calls written in the unit's sources
 };
 
 struct Global {
@@ -76,6 +112,7 @@ struct Global {
     long array_size = -1;      // -1: not an array
     std::vector<Leaf> leaves;
     std::string why;           // no leaves: why it cannot be observed
+    std::vector<Skipped> skipped;
     Loc loc;
 };
 
@@ -104,6 +141,7 @@ struct Variable {
     std::string glue_tu;
     std::string glue_expr;     // C lvalue inside that translation unit
     std::vector<std::pair<std::string, int64_t>> enumerators{};  // of its enum type; empty for other types
+    bool bitfield = false;     // glue_expr has no address: reached through get and set functions
 };
 
 struct Scope {

@@ -120,6 +120,47 @@ std::string resolve(const std::string& dir, const std::string& p) {
     return (path.is_absolute() ? path : fs::path(dir) / path).lexically_normal().string();
 }
 
+// A small count the file states: at least lo, at most hi.
+int count(const Reader& r, const json& obj, const char* key, int lo, int hi) {
+    if (!obj.contains(key)) return -1;
+    if (!obj[key].is_number_integer() || obj[key].get<long long>() < lo || obj[key].get<long long>() > hi)
+        r.fail(key, std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo) + " to " +
+                        std::to_string(hi));
+    return obj[key].get<int>();
+}
+
+void read_interfaces(const Reader& r, const json& j, UnitFile& u) {
+    if (j.contains("stubs")) {
+        if (!j["stubs"].is_object()) r.fail("stubs", "\"stubs\" maps called functions to how they answer");
+        for (const auto& [f, v] : j["stubs"].items()) {
+            r.only(v, f, {"calls", "history", "key", "keys"});
+            StubSetting s;
+            s.loc = u.locate(f);
+            s.calls = count(r, v, "calls", 0, kMaxScriptedCalls);
+            s.history = count(r, v, "history", 0, kMaxScriptedCalls);
+            s.key = r.str(v, "key");
+            s.keys = std::max(0, count(r, v, "keys", 1, kMaxKeys));
+            if (s.key.empty() != (s.keys == 0)) r.fail(f, "stub " + f + ": \"key\" and \"keys\" go together");
+            if (!s.key.empty() && s.calls > 0)
+                r.fail(f, "stub " + f + " answers either by call (\"calls\") or by argument (\"key\"), not both");
+            u.stubs[f] = s;
+        }
+    }
+    if (j.contains("buffers")) {
+        if (!j["buffers"].is_object()) r.fail("buffers", "\"buffers\" maps \"function.parameter\" to a capacity");
+        for (const auto& [k, v] : j["buffers"].items()) {
+            r.only(v, k, {"capacity", "length"});
+            BufferSetting b;
+            b.loc = u.locate(k);
+            if (k.find('.') == std::string::npos) r.fail(k, "buffer \"" + k + "\" must be written function.parameter");
+            b.capacity = count(r, v, "capacity", 1, kMaxCapacity);
+            b.length = r.str(v, "length");
+            if (b.capacity < 0) r.fail(k, "buffer " + k + " needs a \"capacity\"");
+            u.buffers[k] = b;
+        }
+    }
+}
+
 }  // namespace
 
 Loc UnitFile::locate(const std::string& value) const {
@@ -140,7 +181,7 @@ UnitFile read_unit_file(const std::string& path) {
     if (!j.is_object()) throw BadInput(path + ": a unit file is a JSON object");
     r.only(j, "the unit file",
            {"format", "name", "map", "units", "environment", "entries", "goals", "includes", "defines", "scopes",
-            "init_once_per"});
+            "init_once_per", "stubs", "buffers"});
     if (j.contains("format") && j["format"] != 1) r.fail("format", "\"format\" must be 1");
     u.name = r.str(j, "name");
     if (!u.name.empty() && u.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
@@ -176,6 +217,7 @@ UnitFile read_unit_file(const std::string& path) {
     }
     for (const auto& i : r.strings(j, "includes")) u.includes.push_back(resolve(u.dir, i));
     u.defines = r.strings(j, "defines");
+    read_interfaces(r, j, u);
     if (j.contains("scopes")) {
         if (!j["scopes"].is_object()) r.fail("scopes", "\"scopes\" maps entry functions to their settings");
         for (const auto& [entry, s] : j["scopes"].items()) {

@@ -36,6 +36,23 @@ struct ScopeOverride {
     std::map<std::string, VariableOverride> variables;
 };
 
+// How a stub answers within one step (see README "Stubs").
+struct StubSetting {
+    int calls = -1;       // per-call results; -1: by the calls the sources write
+    int history = -1;     // calls whose arguments are kept; -1: the default
+    std::string key;      // a parameter whose value chooses the result
+    int keys = 0;         // results F(0) .. F(keys-1)
+    Loc loc;
+};
+
+// A pointer parameter "F.p" that is a buffer: its capacity in elements and
+// the parameter that carries its length (empty: none, or as inferred).
+struct BufferSetting {
+    int capacity = 0;
+    std::string length;
+    Loc loc;
+};
+
 struct UnitFile {
     std::string path;  // empty: none given
     std::string dir;   // relative paths inside are relative to it
@@ -52,6 +69,8 @@ struct UnitFile {
     std::vector<std::string> skip_functions;
     std::vector<std::string> includes, defines;
     std::vector<ScopeOverride> scopes;
+    std::map<std::string, StubSetting> stubs;      // by function, callbacks as "entry.param"
+    std::map<std::string, BufferSetting> buffers;  // by "function.param"
 
     // Where a string first stands in the file, for messages about names it holds.
     Loc locate(const std::string& value) const;

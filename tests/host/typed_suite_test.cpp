@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -183,3 +184,56 @@ TEST(TypedExpectCells, WrittenFromAnObservedValueReadBack) {
     ASSERT_EQ(parse_value(expect_text(ValueKind::signed_int, static_cast<uint64_t>(int64_t{-895})), s16, raw), ValueParse::ok);
     EXPECT_EQ(static_cast<int64_t>(raw), -895);
 }
+
+// A buffer's elements in one cell: values separated by spaces, the rest 0,
+// never more values than elements, each value checked as its element's cell.
+namespace {
+
+struct BufferCell {
+    const char* name;
+    const char* cell;
+    std::vector<int64_t> stored;  // every element, in order
+    const char* error;            // in the message; empty when the cell is good
+};
+void PrintTo(const BufferCell& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const BufferCell kBufferCells[] = {
+    {"ValuesThenZeros", "1 -2 0x10", {1, -2, 16, 0}, ""},
+    {"SpacesRunTogether", "  7   8 ", {7, 8, 0, 0}, ""},
+    {"Full", "1 2 3 4", {1, 2, 3, 4}, ""},
+    {"MoreThanItHolds", "1 2 3 4 5", {}, "t.csv:2:5: 'buf' holds 4 elements; the cell gives 5 values"},
+    {"AWord", "1 x", {}, "'x' is not a number"},
+    {"BeyondTheElementType", "40000", {}, "value 40000 is out of range"},
+};
+
+class BufferCells : public ::testing::TestWithParam<BufferCell> {};
+
+TEST_P(BufferCells, FillEveryElementOrSayWhy) {
+    kiv::Schema s;
+    s.from_catalog = true;
+    const kiv::ValueType t = *kiv::value_type_named("int16_t");
+    for (int i = 0; i < 4; ++i) {
+        s.inputs.push_back({200 + i, "u.buf[" + std::to_string(i) + "]", kiv::Setter::plain, 1, t});
+        s.outputs.push_back({"u.buf[" + std::to_string(i) + "]", "buf" + std::to_string(i), 1, nullptr, t});
+    }
+    s.scopes.push_back({1, {"u"}});
+    const BufferCell& c = GetParam();
+    kiv::Plan plan;
+    try {
+        kiv::parse_suite("t.csv", std::string("case,scope,buf,expect buf\nc,1,") + c.cell + ",5 6\n", s, {false}, plan);
+    } catch (const kiv::SuiteError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        return;
+    }
+    ASSERT_EQ(*c.error, '\0');
+    ASSERT_EQ(plan.inputs.size(), c.stored.size());
+    for (std::size_t k = 0; k < c.stored.size(); ++k) EXPECT_EQ(plan.inputs[k].value, c.stored[k]) << k;
+    EXPECT_EQ(plan.expects.size(), 2u);  // only the elements the expect cell gives
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, BufferCells, ::testing::ValuesIn(kBufferCells),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
