@@ -58,12 +58,15 @@ typedef struct CmdContext {
     uint8_t calib[CMD_CALIB_SIZE];
 } CmdContext;
 
-static CmdContext cmd = {CMD_MODE_AUTO, 0u, 0u, 0u, 0u, 0u, 0u, 3u, 0u, 0u, 210, 210, 12000u, 0u, {0u}, {0u}};
+/* Auto, 21.0 degrees, locked, stage 3 kept for manual mode. */
+#define CMD_DEFAULTS {CMD_MODE_AUTO, 0u, 0u, 0u, 0u, 0u, 0u, 3u, 0u, 0u, 210, 210, 12000u, 0u, {0u}, {0u}}
+
+static CmdContext cmd = CMD_DEFAULTS;
 static CmdFaultHook fault_hook;
 
 void Cmd_Init(CmdFaultHook on_fault)
 {
-    const CmdContext defaults = {CMD_MODE_AUTO, 0u, 0u, 0u, 0u, 0u, 0u, 3u, 0u, 0u, 210, 210, 12000u, 0u, {0u}, {0u}};
+    const CmdContext defaults = CMD_DEFAULTS;
 
     cmd = defaults;
     fault_hook = on_fault;
