@@ -93,10 +93,13 @@ public:
             for (const Param& p : facts_.functions.at(e).params)
                 if (p.kind == ParamKind::Callback) callbacks_.push_back({e, &p});
                 else if (p.kind == ParamKind::PointerToStruct)
-                    for (const auto& [member, cb] : p.member_callbacks)
+                    for (const auto& mc : p.member_callbacks) {
+                        // Not a structured binding: clang before 16 does not capture one in a lambda.
+                        const Function* cb = mc.second.get();
                         if (std::none_of(member_callbacks_.begin(), member_callbacks_.end(),
                                          [&](const auto& m) { return m.second->name == cb->name; }))
-                            member_callbacks_.push_back({identifier(p.pointee) + "." + member, cb.get()});
+                            member_callbacks_.push_back({identifier(p.pointee) + "." + mc.first, cb});
+                    }
         for (const auto& e : entries) scopes.push_back(scope(e));
         // What no entry reaches is compiled all the same: its callees need
         // stubs to link, though no scope observes them.
