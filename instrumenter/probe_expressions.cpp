@@ -70,22 +70,42 @@ long ProbeWalk::outcome(Expr* e, int depth, const std::string& family, const std
     return static_cast<long>(out_.records.size()) - 1;
 }
 
+BinaryOperator* ProbeWalk::chain_of(Expr* e) const {
+    BinaryOperator* bo = logical_of(e);
+    return bo && !from_macro(bo) ? bo : nullptr;
+}
+
+bool ProbeWalk::measurable(Expr* e, BinaryOperator* chain) {
+    if (e && !edits_.span(e->getSourceRange()).ok) return false;  // the decision's own probe says why
+    for (Expr* side : {chain->getLHS(), chain->getRHS()}) {
+        if (BinaryOperator* inner = chain_of(side)) {
+            if (!measurable(nullptr, inner)) return false;
+            continue;
+        }
+        const Span sp = edits_.span(side->getSourceRange());
+        if (!sp.ok) {
+            refuse(sp, side->getBeginLoc(), "a condition");
+            return false;
+        }
+    }
+    return true;
+}
+
 void ProbeWalk::decision(Expr* e, int depth) {
     std::vector<long> leaves;
+    BinaryOperator* chain = from_macro(e) ? nullptr : chain_of(e);
     if (from_macro(e))
         macro_left_alone(e);  // observed as a whole, if at all
-    else if (BinaryOperator* chain = logical_of(e))
-        conditions(chain, depth + 1, leaves);
+    else if (chain)
+        // Conditions are probed only where their decision is: a condition
+        // record without its decision record names a formula nobody wrote.
+        conditions(chain, depth + 1, measurable(e, chain) ? &leaves : nullptr);
     else
         expr(e, depth + 1);
     const long dc = outcome(e, depth, "decision", "DC");
     if (dc < 0) return;
     Record& r = out_.records[static_cast<std::size_t>(dc)];
     for (long cc : leaves) {
-        if (cc < 0) {  // a condition without its probe: the formula would name a record that is not there
-            r.conditions.clear();
-            break;
-        }
         out_.records[static_cast<std::size_t>(cc)].decision = r.name;
         r.conditions.push_back(out_.records[static_cast<std::size_t>(cc)].name);
     }
@@ -93,9 +113,9 @@ void ProbeWalk::decision(Expr* e, int depth) {
     r.expression = r.conditions.empty() ? "c" : formula(e, k);
 }
 
-std::string ProbeWalk::formula(Expr* e, int& k) {
+std::string ProbeWalk::formula(Expr* e, int& k) const {
     e = e->IgnoreImpCasts();
-    if (!logical_of(e)) return "c" + std::to_string(k++);
+    if (!chain_of(e)) return "c" + std::to_string(k++);
     if (auto* p = dyn_cast<ParenExpr>(e)) return "(" + formula(p->getSubExpr(), k) + ")";
     if (auto* u = dyn_cast<UnaryOperator>(e)) return "!" + formula(u->getSubExpr(), k);
     auto* bo = cast<BinaryOperator>(e);
@@ -111,14 +131,14 @@ std::optional<int64_t> ProbeWalk::constant_value(const Expr* e) const {
     return i.getExtValue();
 }
 
-void ProbeWalk::conditions(BinaryOperator* bo, int depth, std::vector<long>& leaves) {
+void ProbeWalk::conditions(BinaryOperator* bo, int depth, std::vector<long>* leaves) {
     for (Expr* side : {bo->getLHS(), bo->getRHS()}) {
-        if (BinaryOperator* chain = logical_of(side)) {
+        if (BinaryOperator* chain = chain_of(side)) {
             conditions(chain, depth, leaves);
             continue;
         }
         expr(side, depth + 1);
-        leaves.push_back(outcome(side, depth, "condition", "CC"));
+        if (leaves) leaves->push_back(outcome(side, depth, "condition", "CC"));
     }
 }
 

@@ -82,6 +82,9 @@ private:
     // The && or || chain under e, looking through parentheses and '!': its
     // leaves are the conditions, the '!'s stay where they are.
     static clang::BinaryOperator* logical_of(Expr* e);
+    // The same, unless the chain comes whole from one macro invocation: that
+    // is one condition, observed as the invocation the user wrote.
+    clang::BinaryOperator* chain_of(Expr* e) const;
 
     // Functions and statements (probe_walk.cpp).
     void function(clang::FunctionDecl* fd);
@@ -130,14 +133,18 @@ private:
     long outcome(Expr* e, int depth, const std::string& family, const std::string& kind);
     void decision(Expr* e, int depth);
     // The decision over its conditions c0..cN-1, as the source groups them.
-    static std::string formula(Expr* e, int& k);
+    std::string formula(Expr* e, int& k) const;
     // An operand's value when it is a constant expression: a literal, a
     // macro, an enumerator, a sum of them. The search tries these values and
     // their neighbours in inputs, so a limit named by a macro is met exactly.
     std::optional<int64_t> constant_value(const Expr* e) const;
     // The operands of a chain of && and ||, nested chains flattened: each leaf
     // is one condition, evaluated (and probed) only where C evaluates it.
-    void conditions(clang::BinaryOperator* bo, int depth, std::vector<long>& leaves);
+    // Without leaves, only what each operand holds is probed.
+    void conditions(clang::BinaryOperator* bo, int depth, std::vector<long>* leaves);
+    // Whether the decision (unless null) and each condition of its chain can
+    // be wrapped; says which condition cannot.
+    bool measurable(Expr* e, clang::BinaryOperator* chain);
     void relation(clang::BinaryOperator* bo, int depth);
     // Where C leaves the order of two operands open and one of them has side
     // effects the other may see, compilers differ (gcc reads a plain variable

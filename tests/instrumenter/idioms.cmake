@@ -9,7 +9,8 @@
 # instrumented source must refuse to compile, with kivinst's message.
 # With NOTE (a regular expression) kivinst is not told where the unit's
 # headers are: it must say which flag the output needs, in a note matching
-# NOTE, and the output must compile with that flag.
+# NOTE, and the output must compile with that flag. Each condition record
+# must belong to a decision record.
 #   -DKIVINST=exe -DNAME=name -DDIR=dir -DOUT=dir -DCOMPILERS=cc;cc -DSRC=dir [-DWARN=regex] [-DFLAGS=a;b]
 #   [-DREFUSE=flags] [-DNOTE=regex] [-DOUTPUT=file]
 set(out ${OUT}/${NAME})
@@ -64,6 +65,20 @@ foreach(file ${OUTPUT} ${stem}_records.def ${stem}_sites.json)
   string(FIND "${text}" "${DIR}" at)
   if(NOT at EQUAL -1)
     message(SEND_ERROR "${file} names an absolute path")
+  endif()
+endforeach()
+
+# Every condition record belongs to a decision record that lists it: the
+# catalog refuses a harness whose records say otherwise.
+file(STRINGS ${out}/${stem}_sites.json conditions REGEX "\"kind\": \"CC\"")
+file(READ ${out}/${stem}_sites.json sites)
+foreach(site ${conditions})
+  string(REGEX MATCH "\"record\": \"([^\"]*)\"" _ "${site}")
+  set(record ${CMAKE_MATCH_1})
+  string(REGEX MATCH "\"decision\": \"([^\"]*)\"" _ "${site}")
+  set(decision ${CMAKE_MATCH_1})
+  if(NOT decision OR NOT sites MATCHES "\"record\": \"${decision}\", \"kind\": \"DC\"[^\n]*\"conditions\": \\[[^]]*\"${record}\"")
+    message(SEND_ERROR "condition record ${record} has no decision record that lists it")
   endif()
 endforeach()
 
