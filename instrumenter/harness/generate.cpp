@@ -218,6 +218,12 @@ private:
         return seen;
     }
 
+    // A non-const pointer to characters or bytes, no enum's: rarely one object.
+    static bool bytes_out(const Param& p) {
+        return p.kind == ParamKind::PointerToScalar && !p.pointee_const && p.leaves[0].enumerators.empty() &&
+               (p.element == "int8_t" || p.element == "uint8_t");
+    }
+
     // The capacity of buffer parameter i of function fn, and its length
     // parameter: the unit file's, else the signature's with a default capacity.
     void shape_buffers(const std::string& fn, Function& f, std::map<int, int>& capacity, bool entry) {
@@ -252,9 +258,12 @@ private:
                 p.kind = ParamKind::PointerToStruct;
                 if (p.length >= 0) f.params[static_cast<std::size_t>(p.length)].length_of = -1;
                 p.length = -1;
-            } else if (p.kind == ParamKind::Buffer || (entry && p.kind == ParamKind::Other && !p.element.empty())) {
-                // An entry's untyped pointer without a length (a user context)
-                // gets bytes of the harness's own to point to.
+            } else if (p.kind == ParamKind::Buffer || (entry && p.kind == ParamKind::Other && !p.element.empty()) ||
+                       (entry && bytes_out(p))) {
+                // An entry's untyped pointer without a length (a user context),
+                // or a pointer it writes characters or bytes through (a text
+                // to format, a block to encrypt in place), gets bytes of the
+                // harness's own to point to.
                 p.kind = ParamKind::Buffer;
                 capacity[static_cast<int>(i)] = kDefaultCapacity;
                 warn(p.loc, "buffer " + p.name + " of " + fn + " has no stated capacity; " +
@@ -368,10 +377,7 @@ private:
                     const ParamKind counts = of >= 0 ? f.params[static_cast<std::size_t>(of)].kind : ParamKind::Other;
                     if (counts == ParamKind::Buffer) {
                         // A length never beyond what the harness's buffer holds.
-                        const std::string cap = std::to_string(capacity[of]);
-                        const bool is_signed = p.leaves[0].type.rfind("int", 0) == 0;
-                        args.push_back("(" + std::string(is_signed ? var + " < 0 ? 0 : " : "") + "(uint64_t)" + var +
-                                       " > " + cap + "u ? " + cap + " : " + var + ")");
+                        args.push_back(held_length(var, p.leaves[0].type, capacity[of]));
                     } else {
                         args.push_back(var);
                     }
@@ -389,7 +395,17 @@ private:
                     // object, so what one entry leaves in it (an Init's work, a filter's
                     // sum) is what the next step of any entry finds there.
                     var = "kiv_obj_" + identifier(p.pointee) + "_" + std::to_string(objects[p.pointee]++);
-                    {
+                    if (p.kind == ParamKind::PointerToScalar) {
+                        // One scalar with guard bytes after it: a unit that takes it
+                        // for an array fails the step rather than writing over the
+                        // harness's memory unseen.
+                        const GuardedObject g = guard_object(var, p.pointee, p.name + " of " + entry);
+                        glue.define(f.tu, "object " + f.tu + "\n" + var, g.storage);
+                        before += g.before;
+                        after += g.after;
+                        buffers = true;
+                        var = g.lvalue;
+                    } else {
                         // Its callbacks start at stubs; the unit may point them elsewhere.
                         std::string protos, init;
                         for (const auto& [member, cb] : p.member_callbacks) {
@@ -426,7 +442,12 @@ private:
                     args.push_back("&" + var);
                     break;
                 case ParamKind::Buffer: {
-                    BufferPieces b = write_buffer(f.tu, entry, p, capacity[static_cast<int>(i)]);
+                    std::string given;
+                    if (p.length >= 0) {
+                        const Param& n = f.params[static_cast<std::size_t>(p.length)];
+                        given = held_length("kiv_in_" + entry + "_" + n.name, n.leaves[0].type, capacity[static_cast<int>(i)]);
+                    }
+                    BufferPieces b = write_buffer(f.tu, entry, p, capacity[static_cast<int>(i)], given);
                     buffers = true;
                     storage << b.storage;
                     before += b.before;

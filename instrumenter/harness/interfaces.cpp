@@ -17,15 +17,19 @@ std::string nth(const std::string& shown, int k) {
 // The elements a pointer parameter's call passes: its length parameter's
 // value held to [0, capacity], or the capacity when it has none.
 std::string element_count(const Function& f, const Param& p, int capacity) {
-    const std::string cap = std::to_string(capacity);
-    if (p.length < 0) return cap;
+    if (p.length < 0) return std::to_string(capacity);
     const Param& n = f.params[static_cast<std::size_t>(p.length)];
-    const bool is_signed = n.leaves[0].type.rfind("int", 0) == 0;
-    return std::string("(") + (is_signed ? "(" + n.name + ") <= 0 ? 0 : " : "") + "(uint64_t)(" + n.name + ") < " + cap +
-           " ? (uint64_t)(" + n.name + ") : " + cap + ")";
+    return held_length(n.name, n.leaves[0].type, capacity);
 }
 
 }  // namespace
+
+std::string held_length(const std::string& value, const std::string& type, int capacity) {
+    const std::string cap = std::to_string(capacity);
+    const bool is_signed = type.rfind("int", 0) == 0;
+    return std::string("(") + (is_signed ? "(" + value + ") <= 0 ? 0 : " : "") + "(uint64_t)(" + value + ") < " + cap +
+           " ? (uint64_t)(" + value + ") : " + cap + ")";
+}
 
 Variable on_glue_scalar(const std::string& var, const std::string& type, const std::string& name, bool in) {
     Variable v;
@@ -254,18 +258,34 @@ StubPieces write_stub(const Function& f, const StubShape& s) {
     return out;
 }
 
-BufferPieces write_buffer(const std::string& tu, const std::string& entry, const Param& p, int capacity) {
+BufferPieces write_buffer(const std::string& tu, const std::string& entry, const Param& p, int capacity,
+                          const std::string& given) {
     BufferPieces b;
     const std::string var = "kiv_buf_" + entry + "_" + p.name;
     const std::string element = p.pointee.empty() || p.pointee == "void" ? "uint8_t" : p.pointee;
+    const std::string shown = "\"" + p.name + " of " + entry + "\"";
     b.storage = "void kiv_check_guard(const unsigned char* guard, unsigned size, const char* buffer, unsigned capacity);\n"
                 "static struct {\n    " + element + " data[" + std::to_string(capacity) +
                 "];\n    unsigned char guard[" + std::to_string(kGuardBytes) + "]; /* a write here is past the end */\n} " +
                 var + ";\n";
     b.argument = var + ".data";
     b.before = "    for (unsigned i = 0; i < " + std::to_string(kGuardBytes) + "; ++i) " + var + ".guard[i] = 0xA5;\n";
-    b.after = "    kiv_check_guard(" + var + ".guard, " + std::to_string(kGuardBytes) + ", \"" + p.name + " of " + entry +
-              "\", " + std::to_string(capacity) + ");\n";
+    b.after = "    kiv_check_guard(" + var + ".guard, " + std::to_string(kGuardBytes) + ", " + shown + ", " +
+              std::to_string(capacity) + ");\n";
+    if (!p.pointee_const && !given.empty()) {
+        // The unit was told it has fewer elements than the harness holds: the
+        // bytes past what it was told are kept, turned into guard bytes for
+        // the call, checked and given back after it.
+        const std::string at = var + "_given", kept = var + "_kept";
+        const std::string tail = "(unsigned char*)" + var + ".data + " + at + " * sizeof " + var + ".data[0]";
+        const std::string size = "sizeof " + var + ".data - " + at + " * sizeof " + var + ".data[0]";
+        b.storage += "void kiv_keep(unsigned char* kept, unsigned char* from, uint64_t size);\n"
+                     "void kiv_check_kept(const unsigned char* kept, unsigned char* from, uint64_t size, "
+                     "const char* buffer, uint64_t given);\n"
+                     "static uint64_t " + at + ";\nstatic unsigned char " + kept + "[sizeof " + var + ".data];\n";
+        b.before += "    " + at + " = " + given + ";\n    kiv_keep(" + kept + ", " + tail + ", " + size + ");\n";
+        b.after += "    kiv_check_kept(" + kept + ", " + tail + ", " + size + ", " + shown + ", " + at + ");\n";
+    }
     for (int k = 0; k < capacity; ++k) {
         const std::string at = var + ".data[" + std::to_string(k) + "]";
         const std::string name = p.name + "[" + std::to_string(k) + "]";
@@ -283,6 +303,18 @@ BufferPieces write_buffer(const std::string& tu, const std::string& entry, const
     return b;
 }
 
+GuardedObject guard_object(const std::string& var, const std::string& type, const std::string& shown) {
+    GuardedObject g;
+    const std::string guard = std::to_string(kGuardBytes);
+    g.storage = "void kiv_check_guard(const unsigned char* guard, unsigned size, const char* buffer, unsigned capacity);\n"
+                "static struct {\n    " + type + " o;\n    unsigned char guard[" + guard +
+                "]; /* a write here is past the object */\n} " + var + ";\n";
+    g.lvalue = var + ".o";
+    g.before = "    for (unsigned i = 0; i < " + guard + "; ++i) " + var + ".guard[i] = 0xA5;\n";
+    g.after = "    kiv_check_guard(" + var + ".guard, " + guard + ", \"" + shown + "\", 1);\n";
+    return g;
+}
+
 std::string buffer_runtime() {
     return std::string("\n#include <stdio.h>\n#include <stdlib.h>\n\n/* Stub calls in this step, across stubs: "
                        "each call's order. */\nuint32_t ") +
@@ -292,8 +324,23 @@ std::string buffer_runtime() {
            "void kiv_check_guard(const unsigned char* guard, unsigned size, const char* buffer, unsigned capacity);\n"
            "void kiv_check_guard(const unsigned char* guard, unsigned size, const char* buffer, unsigned capacity)\n{\n"
            "    for (unsigned i = 0; i < size; ++i)\n        if (guard[i] != 0xA5) {\n"
-           "            fprintf(stderr, \"kivharness: buffer %s: the unit wrote past its end (capacity %u elements)\\n\",\n"
-           "                    buffer, capacity);\n            fflush(stderr);\n            abort();\n        }\n}\n";
+           "            fprintf(stderr, \"kivharness: buffer %s: the unit wrote past its end (capacity %u element%s)\\n\",\n"
+           "                    buffer, capacity, capacity == 1 ? \"\" : \"s\");\n            fflush(stderr);\n"
+           "            abort();\n        }\n}\n\n"
+           "/* The elements of a buffer past the length the unit was given are guard bytes for the call (a\n"
+           " * write of the value they held would go unseen), their values kept and given back after it: a\n"
+           " * change is a write past that length, which a unit trusting its caller's length must never make. */\n"
+           "void kiv_keep(unsigned char* kept, unsigned char* from, uint64_t size);\n"
+           "void kiv_keep(unsigned char* kept, unsigned char* from, uint64_t size)\n{\n"
+           "    for (uint64_t i = 0; i < size; ++i) {\n        kept[i] = from[i];\n        from[i] = 0xA5;\n    }\n}\n\n"
+           "void kiv_check_kept(const unsigned char* kept, unsigned char* from, uint64_t size, const char* buffer,\n"
+           "                    uint64_t given);\n"
+           "void kiv_check_kept(const unsigned char* kept, unsigned char* from, uint64_t size, const char* buffer,\n"
+           "                    uint64_t given)\n{\n"
+           "    for (uint64_t i = 0; i < size; ++i) {\n        if (from[i] != 0xA5) {\n"
+           "            fprintf(stderr, \"kivharness: buffer %s: the unit wrote past the length it was given \"\n"
+           "                            \"(%llu element%s)\\n\", buffer, (unsigned long long)given, given == 1 ? \"\" : \"s\");\n"
+           "            fflush(stderr);\n            abort();\n        }\n        from[i] = kept[i];\n    }\n}\n";
 }
 
 }  // namespace kivinst::harness

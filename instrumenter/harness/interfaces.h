@@ -60,7 +60,20 @@ struct BufferPieces {
     std::vector<Variable> in, out;
 };
 
-BufferPieces write_buffer(const std::string& tu, const std::string& entry, const Param& p, int capacity);
+// given: the C expression of the elements the unit is told it has (its
+// length argument as passed), empty when it is told none.
+BufferPieces write_buffer(const std::string& tu, const std::string& entry, const Param& p, int capacity,
+                          const std::string& given);
+
+// value held to [0, capacity], as a length argument is passed.
+std::string held_length(const std::string& value, const std::string& type, int capacity);
+
+// An object the harness owns for an entry's pointer to one scalar, with guard
+// bytes after it: lvalue names the object.
+struct GuardedObject {
+    std::string storage, lvalue, before, after;
+};
+GuardedObject guard_object(const std::string& var, const std::string& type, const std::string& shown);
 
 // glue.c's part: the counter and the report of a write past a buffer's end.
 std::string buffer_runtime();

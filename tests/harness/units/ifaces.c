@@ -149,3 +149,39 @@ uint8_t Sensor_Over(Sensor *s, uint8_t raw)
     const uint8_t v = s->filter ? s->filter(raw) : raw;
     return v > s->threshold;
 }
+
+/* Copies a name as far as size allows, then ends it with a NUL one place too
+ * far when it does not fit: within the buffer, past what it was told. */
+uint8_t Name_Copy(char *dst, uint8_t size)
+{
+    static const char name[] = "ABCDEF";
+    uint8_t i = 0;
+    for (; i < size && name[i] != '\0'; ++i) {
+        dst[i] = name[i];
+    }
+    dst[i] = '\0';
+    return i;
+}
+
+/* A text into a caller's buffer of no stated size: as long as the unit
+ * thinks, "SN-" and up to twenty digits of the serial. */
+void Serial_Text(char *out, uint8_t digits)
+{
+    uint8_t at = 0;
+    out[at++] = 'S';
+    out[at++] = 'N';
+    out[at++] = '-';
+    for (uint8_t i = 0; i < digits && i < 20; ++i) {
+        out[at++] = (char)('0' + i % 10);
+    }
+    out[at] = '\0';
+}
+
+/* One result through a pointer, or, told to, two: the second is past it. */
+void Minmax_Out(int32_t *range, uint8_t both)
+{
+    range[0] = -5;
+    if (both) {
+        range[1] = 9;
+    }
+}

@@ -51,5 +51,8 @@ uint8_t Tok_Fill(Tok *toks, uint8_t count);
 uint8_t Sensor_Over(Sensor *s, uint8_t raw);
 void Mon_Init(Mon_Notify notify);
 void Mon_Step(uint8_t level);
+uint8_t Name_Copy(char *dst, uint8_t size);
+void Serial_Text(char *out, uint8_t digits);
+void Minmax_Out(int32_t *range, uint8_t both);
 
 #endif
