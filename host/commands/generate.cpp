@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "error.h"
 #include "suite/justify.h"
+#include "suite/unproven.h"
 #include "mcdc/mcdc_measure.h"
 #include "generate/mcdc_pairs.h"
 #include "generate/suite_writer.h"
@@ -22,6 +23,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 namespace kiv {
@@ -42,6 +44,7 @@ struct GenerateCommand {
     bool max_steps_given = false;  // --max-steps holds cases to it; else a counter may take them up to kNeededSteps
     double step_timeout = 1.0;
     std::vector<std::string> justify;
+    std::string unproven;  // the goals a prover left open; default: beside the library
     bool force = false, quiet = false, mcdc = false;
 };
 
@@ -104,6 +107,8 @@ int generate(const GenerateCommand& o) {
     // No output may be one of the command's inputs, --force or not.
     std::vector<std::string> inputs{o.library, o.catalog.empty() ? catalog_path_for(o.library) : o.catalog};
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    const std::string unproven = o.unproven.empty() ? unproven_beside(o.library) : o.unproven;
+    if (!unproven.empty()) inputs.push_back(unproven);
     check_outputs({{"-o", o.output}, {"the crashes file", crashes_path}, {"the closest-cases file", closest_path}},
                   inputs);
     Target target(o.library, o.catalog.empty() ? std::nullopt : std::optional<std::string>(o.catalog));
@@ -112,6 +117,10 @@ int generate(const GenerateCommand& o) {
         throw Error("generate needs the library's catalog (" + catalog_path_for(o.library) +
                     ") for its scopes and inputs; give it with --catalog");
     const std::vector<Justification> justified = load_justifications(o.justify, schema);
+    std::vector<std::optional<Unsettled>> unsettled(schema.goals.size());
+    if (!unproven.empty())
+        for (auto& u : load_unproven(unproven, schema))
+            unsettled[u.goal] = std::move(u.what);
 
     // The unit's comparison constants and case labels, from the catalog
     // (empty in a catalog written before they were recorded).
@@ -238,6 +247,7 @@ int generate(const GenerateCommand& o) {
             << " executions, " << g.progress.states << " distinct component states seen\n";
         for (std::size_t i : open) {
             out << "  " << goal_line(schema.goals[i]) << "\n";
+            if (unsettled[i]) out << "      unknown: " << unsettled_text(*unsettled[i]) << "\n";
             if (near[i].distance != gen::kFar)
                 out << "      closest: " << with_commas(near[i].distance) << " away, at step " << near[i].step + 1
                     << " of case closest_" << near[i].entry + 1 << " ("
@@ -279,6 +289,10 @@ void add_generate_command(CLI::App& app, Action& action) {
     cmd->add_option("--justify", o.justify, "CSV of goals no input can reach, with reasons (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    cmd->add_option("--unproven", o.unproven,
+                    "CSV of the goals kivinst could not prove unreachable, shown with the goals missed "
+                    "(default: <name>.unproven.csv beside lib<name>.so or in its <name>_harness folder)")
+        ->type_name("FILE");
     cmd->add_flag("--mcdc", o.mcdc,
                   "Also search for cases that show a condition's MC/DC independence pair, and keep them");
     cmd->add_flag("--force", o.force, "Overwrite an existing output file");

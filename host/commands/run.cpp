@@ -14,6 +14,7 @@
 #include "suite/record.h"
 #include "suite/select.h"
 #include "suite/suite.h"
+#include "suite/unproven.h"
 #include "formats/report_set.h"
 #include "identity/identity.h"
 #include "mcdc/mcdc_measure.h"
@@ -47,6 +48,7 @@ struct RunCommand {
     bool wrap = false, trace = false, quiet = false, verbose = false, mcdc = false;
     std::vector<std::string> fail_under;
     std::vector<std::string> justify;
+    std::string unproven;  // the goals a prover left open; default: beside the library
     kiv::Selection selection;
     std::string shard;
     std::optional<uint64_t> seed;
@@ -154,6 +156,16 @@ int run(const RunCommand& o) {
     } catch (const kiv::SuiteError& e) {
         problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
     }
+    std::vector<kiv::UnsettledGoal> unsettled;
+    // The file found beside the library names goals by the catalog's numbers: without one it is left out.
+    const std::string unproven = !o.unproven.empty()                 ? o.unproven
+                                 : target->schema().from_catalog ? kiv::unproven_beside(o.common.library)
+                                                                 : "";
+    try {
+        if (!unproven.empty()) unsettled = kiv::load_unproven(unproven, target->schema());
+    } catch (const kiv::SuiteError& e) {
+        problems.insert(problems.end(), e.diagnostics.begin(), e.diagnostics.end());
+    }
     kiv::TraceInputs::Loaded requirements;
     try {
         requirements = o.trace_inputs.load();
@@ -181,6 +193,7 @@ int run(const RunCommand& o) {
     if (status && *status) extra.push_back({"GTEST_SHARD_STATUS_FILE", status});
     std::vector<std::string> inputs = o.suites;
     inputs.insert(inputs.end(), o.justify.begin(), o.justify.end());
+    if (!unproven.empty()) inputs.push_back(unproven);
     for (const auto& f : o.trace_inputs.files()) inputs.push_back(f);
     inputs.push_back(o.common.library);
     if (target->catalog().present()) inputs.push_back(target->catalog().path);
@@ -216,6 +229,8 @@ int run(const RunCommand& o) {
     desc.tool_version = KIV_VERSION;
     desc.command_line = kiv::invocation();
     kiv::Result result = kiv::make_result(*target, plan, executed, desc, justifications, thresholds);
+    for (const auto& u : unsettled)
+        result.goals.at(u.goal).unsettled = u.what;
     kiv::add_every_failed_check(result, *target, plan, o.step_timeout, std::cerr);
     kiv::add_case_links(result, plan, executed);
     o.trace_inputs.apply(requirements, result);
@@ -260,6 +275,11 @@ void add_run_command(CLI::App& app, Action& action) {
                      "'reason' (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    run_cmd
+        ->add_option("--unproven", run_opts.unproven,
+                     "CSV of the goals kivinst could not prove unreachable (goal,record,flag,not_within,why), shown "
+                     "with the goals left unknown (default: <name>.unproven.csv beside lib<name>.so or in its <name>_harness folder)")
+        ->type_name("FILE");
     run_cmd
         ->add_option("--fail-under", run_opts.fail_under,
                      "Fail when percent covered, (reached + justified) / total, is lower; without --justify that "

@@ -67,6 +67,14 @@ struct Justified {
     bool proven() const { return !method.empty(); }
 };
 
+// A goal no proof settled: why, how many steps from the load state are known
+// not to reach it (0: none), and where that was read.
+struct Unsettled {
+    uint32_t not_within = 0;
+    std::string why, file;
+    int32_t line = 0;
+};
+
 struct GoalResult {
     int32_t id = 0;    // variable ID of the goal flag
     int32_t goal = 0;  // n of KIV_G<n>; 0 without a catalog
@@ -85,6 +93,7 @@ struct GoalResult {
     // passed or failed; 0 where unknown (a crashed case's runs are not counted).
     uint64_t count = 0;
     std::optional<Justified> justification;
+    std::optional<Unsettled> unsettled;  // shown only while the goal is neither reached nor justified
 
     bool reached() const { return first_case >= 0; }
     std::string name() const;  // "KIV_G<n>", or "ID <id>" without a catalog

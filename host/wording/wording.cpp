@@ -86,6 +86,11 @@ std::string goal_label(const GoalResult& g) {
     return s;
 }
 
+std::string unsettled_text(const Unsettled& u) {
+    std::string s = u.not_within ? "not within " + count(static_cast<std::size_t>(u.not_within), "step", "steps") : std::string("no bound known");
+    return u.why.empty() ? s : s + ": " + u.why;
+}
+
 std::string contradiction_text(const Result& r, std::size_t goal) {
     const GoalResult& g = r.goals[goal];
     const CaseResult& c = r.cases[static_cast<std::size_t>(g.first_case)];

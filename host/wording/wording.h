@@ -26,6 +26,9 @@ std::string mcdc_vector_text(const McdcVector& v);
 std::vector<std::size_t> goal_order(const Result& result);
 // "ID 1564 KIV_G15"
 std::string goal_label(const GoalResult& g);
+// "not within 12 steps: <why>", or "no bound known: <why>"
+// when the prover knows none: why a goal is left unknown.
+std::string unsettled_text(const Unsettled& u);
 // A percentage with as many decimals as make a threshold verdict visible:
 // never "80.1 < 80.1".
 std::string percent_text(double value, double against = -1);

@@ -270,6 +270,11 @@ public:
                                    {"tool", &g.justification->tool}})
                 if (dom::element x; !j[key].get(x)) *to = string(x, key);
         }
+        if (!o["unknown"].get(v)) {
+            const dom::object u = object(v, "unknown");
+            g.unsettled = Unsettled{integer<uint32_t>(u, "not_within"), string(get(u, "why"), "why"),
+                                    string(get(u, "file"), "file"), integer<int32_t>(u, "line")};
+        }
         return g;
     }
 
@@ -565,6 +570,11 @@ json goal_json(const Result& r, const GoalResult& g) {
             if (!g.reached()) j["status"] = "proven";
         }
     }
+    if (g.unsettled && !g.reached() && !g.justification)
+        j["unknown"] = {{"not_within", g.unsettled->not_within},
+                        {"why", g.unsettled->why},
+                        {"file", g.unsettled->file},
+                        {"line", g.unsettled->line}};
     return j;
 }
 

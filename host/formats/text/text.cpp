@@ -142,8 +142,25 @@ void unreached_text(const Result& r, const Summary& s, std::ostream& out) {
     if (open)
         out << (r.run.justification_files.empty() ? "\nGoals not reached (" : "\nGoals not reached, open (") << open
             << "):\n";
-    for (std::size_t g : order)
-        if (!r.goals[g].reached() && !r.goals[g].justification) goal_line(r.goals[g], out);
+    // What a prover left open and why, for the first few; the JSON report has every one.
+    constexpr std::size_t kReasonsShown = 40;
+    std::size_t reasons = 0, unshown = 0;
+    std::string from;  // the file the reasons come from
+    for (std::size_t g : order) {
+        const GoalResult& goal = r.goals[g];
+        if (goal.reached() || goal.justification) continue;
+        goal_line(goal, out);
+        if (!goal.unsettled) continue;
+        from = goal.unsettled->file;
+        if (reasons++ < kReasonsShown)
+            out << "      unknown: " << unsettled_text(*goal.unsettled) << "\n";
+        else
+            ++unshown;
+    }
+    if (reasons)
+        out << "  (why each is unknown: " << from
+            << (unshown ? "; " + count(unshown, "more reason", "more reasons") + " in it and in the JSON report" : "")
+            << ")\n";
 }
 
 }  // namespace
