@@ -9,6 +9,7 @@
 #include <map>
 
 #include "host_test.h"
+#include "suite/unproven.h"
 
 namespace {
 
@@ -288,5 +289,52 @@ TEST(KivrunExampleJustifications, CoverEveryGoalTheExampleSuiteLeavesOpenAndNoOt
     for (const auto& row : s.criteria)
         EXPECT_DOUBLE_EQ(row.covered_percent(), 100.0) << row.criterion;
 }
+
+
+// ---- the goals kivinst leaves open ----
+
+std::vector<kiv::UnsettledGoal> parse_unproven(const std::string& text) {
+    return kiv::parse_unproven("u.csv", text, schema());
+}
+
+TEST(KivrunUnproven, ReadsKivinstsFileWithCommentsAndAnyColumnOrder) {
+    const auto list = parse_unproven(
+        "# left open\ngoal,record,flag,not_within,why\nKIV_G15,TU16ixa_dc_cond5,falseSeen,12,\"the invariant\n allows it\"\n"
+        "\nkiv_g155,TU18_CAST_1,belowMin,0,x,\n");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(schema().goals[list[0].goal].id, 1564);
+    EXPECT_EQ(list[0].what.not_within, 12u);
+    EXPECT_EQ(list[0].what.why, "the invariant  allows it");  // one line in every report
+    EXPECT_EQ(list[0].what.file + ":" + std::to_string(list[0].what.line), "u.csv:3");
+    EXPECT_EQ(schema().goals[list[1].goal].id, 1852);
+    EXPECT_EQ(parse_unproven("why,not_within,goal\nx,3,KIV_G15\n").at(0).what.not_within, 3u);
+}
+
+const Malformed kMalformedUnproven[] = {
+    {"NoBoundColumn", "goal,record,flag,why\n", "1:1", "no 'not_within' column"},
+    {"UnknownColumn", "goal,steps,not_within,why\n", "1:6", "unknown column 'steps'"},
+    {"RepeatedColumn", "goal,why,not_within,goal\n", "1:21", "column 'goal' repeats"},
+    {"NoHeader", "# nothing\n", "1:1", "no header row"},
+    {"GoalTheCatalogLacks", "goal,not_within,why\nKIV_G177,1,x\n", "2:1", "unknown goal 'KIV_G177'"},
+    {"GoalById", "goal,not_within,why\n1564,1,x\n", "2:1", "unknown goal '1564'; expected KIV_G<n>"},
+    {"RecordOfAnotherBuild", "goal,record,not_within,why\nKIV_G15,TU16ixa_dc_cond6,1,x\n", "2:9",
+     "KIV_G15 has record 'TU16ixa_dc_cond5' in the catalog, not 'TU16ixa_dc_cond6'"},
+    {"FlagOfAnotherBuild", "goal,flag,not_within,why\nKIV_G15,trueSeen,1,x\n", "2:9", "has flag 'falseSeen'"},
+    {"BoundNotANumber", "goal,not_within,why\nKIV_G15,twelve,x\n", "2:9", "not_within 'twelve' of KIV_G15 is not a whole"},
+    {"NegativeBound", "goal,not_within,why\nKIV_G15,-1,x\n", "2:9", "not_within '-1'"},
+    {"BoundBeyondRange", "goal,not_within,why\nKIV_G15,4294967296,x\n", "2:9", "not_within '4294967296'"},
+    {"EmptyBound", "goal,not_within,why\nKIV_G15,,x\n", "2:9", "not_within ''"},
+    {"GoalTwice", "goal,not_within,why\nKIV_G15,1,x\nKIV_G15,2,y\n", "3:1", "KIV_G15 is already listed on line 2"},
+    {"CellBeyondTheHeader", "goal,not_within,why\nKIV_G15,1,x,y\n", "2:13", "cell beyond the last column"},
+};
+
+class KivrunMalformedUnproven : public testing::TestWithParam<Malformed> {};
+
+TEST_P(KivrunMalformedUnproven, IsRejectedWithItsPosition) {
+    kivtest::expect_rejected([](const std::string& text) { parse_unproven(text); }, "u.csv", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KivrunMalformedUnproven, testing::ValuesIn(kMalformedUnproven),
+                         [](const testing::TestParamInfo<Malformed>& p) { return std::string(p.param.name); });
 
 }  // namespace
