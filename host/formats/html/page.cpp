@@ -62,7 +62,7 @@ std::string goal_item(const Result& r, const GoalResult& g) {
         detail = (g.justification->proven() ? "proven unreachable (" + g.justification->method + "): "
                                              : std::string("justified: ")) + g.justification->reason;
     } else {
-        detail = "not reached";
+        detail = g.unsettled ? "not reached, unknown: " + unsettled_text(*g.unsettled) : "not reached";
     }
     return "<li><span class=\"goal " + std::string(goal_state(g)) + " c-" + css_name(g.criterion) +
            "\" data-goal=\"" + xml_text(g.name()) + "\"><b>" + xml_text(g.criterion + " " + outcome(g)) + "</b> " +
