@@ -292,6 +292,7 @@ Result merge_results(std::vector<NamedResult> in) {
         for (std::size_t i = 0; i < in.size(); ++i) {
             const GoalResult& x = in[i].result.goals[g];
             if (!goal.justification && x.justification) goal.justification = x.justification;
+            if (!goal.unsettled && x.unsettled) goal.unsettled = x.unsettled;
             goal.count += x.count;  // the shards ran disjoint cases
             if (!x.reached()) continue;
             const int64_t at = moved_to[i][static_cast<std::size_t>(x.first_case)];
