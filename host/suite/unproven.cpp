@@ -86,7 +86,7 @@ private:
                 return;
             }
         const CsvCell* n = cell(row, UnprovenColumn::not_within);
-        const std::string_view t = n ? n->text : std::string_view();
+        const std::string_view t = n ? n->text : std::string_view("");
         uint32_t steps = 0;
         const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), steps);
         if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {
