@@ -1,5 +1,5 @@
 // Any bytes given to kivrun's readers of user files, the suite reader, the
-// result reader and the ReqIF reader, end in a result or in kiv::Error (or
+// result reader, the reader of kivinst's open goals and the ReqIF reader, end in a result or in kiv::Error (or
 // located diagnostics): never a crash, a hang or another exception. Under clang this is a libFuzzer entry; elsewhere a
 // small main replays the files and folders it is given, so the entry is
 // compiled and run in every build.
@@ -9,6 +9,7 @@
 #include "formats/json/result_json.h"
 #include "suite/plan.h"
 #include "suite/suite.h"
+#include "suite/unproven.h"
 #include "trace/requirements.h"
 
 #include <cstddef>
@@ -23,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     try {
         kiv::Plan plan;
         kiv::parse_suite("fuzz.csv", text, schema, {}, plan);
+    } catch (const kiv::Error&) {
+    }
+    try {
+        kiv::parse_unproven("fuzz.unproven.csv", text, schema);
     } catch (const kiv::Error&) {
     }
     try {
