@@ -19,7 +19,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // Read once: the schema every suite is checked against.
-    static const kiv::Schema schema = kiv::Schema::of(kiv::load_catalog(KIV_CATALOG_PATH));
+    // The schema points into the catalog, which must outlive it.
+    static const kiv::Catalog catalog = kiv::load_catalog(KIV_CATALOG_PATH);
+    static const kiv::Schema schema = kiv::Schema::of(catalog);
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
         kiv::Plan plan;

@@ -14,7 +14,8 @@
 namespace {
 
 kiv::Plan two_suites() {
-    static const kiv::Schema schema = kiv::Schema::of(kiv::load_catalog(KIV_CATALOG_PATH));
+    static const kiv::Catalog catalog = kiv::load_catalog(KIV_CATALOG_PATH);
+    static const kiv::Schema schema = kiv::Schema::of(catalog);  // points into the catalog
     kiv::Plan plan;
     kiv::parse_suite("a.csv", "case,scope\nstage_up,955\nstage_down,955\nsetup_like,955\n", schema, {}, plan);
     kiv::parse_suite("dir/b.csv", "case,scope\nstage_up,955\nother,955\n", schema, {}, plan);
