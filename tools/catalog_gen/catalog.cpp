@@ -84,11 +84,11 @@ std::string meaning(const Record& r, const std::string& field) {
     fail("unknown record field " + field);
 }
 
-// kiv_haux<n>'s enumerators as the catalog lists them; null when it has none.
-nlohmann::json enumerators_of(const Tables& t, int n) {
-    nlohmann::json out;
-    for (const Enumerator& e : t.enumerators)
-        if (e.n == n) out.push_back({{"name", e.name}, {"value", e.value}});
+// Each enum-typed kiv_haux<n>'s enumerators as the catalog lists them,
+// grouped once so that a unit of many variables is not searched per variable.
+std::map<int, nlohmann::json> enumerators_by_variable(const Tables& t) {
+    std::map<int, nlohmann::json> out;
+    for (const Enumerator& e : t.enumerators) out[e.n].push_back({{"name", e.name}, {"value", e.value}});
     return out;
 }
 
@@ -204,7 +204,9 @@ nlohmann::json build(const Tables& t, const Positions& at) {
     std::set<std::string> names;
     json inputs = json::array(), outputs = json::array();
     std::map<int, json> scope_inputs, scope_outputs;
+    const std::map<int, nlohmann::json> enumerators = enumerators_by_variable(t);
     for (const auto& h : t.variables) {
+        const auto e = enumerators.find(h.n);
         auto sc = scopes.find(h.scope);
         if (sc == scopes.end()) fail("harness variable in unknown scope " + std::to_string(h.scope));
         std::string name = sc->second->name + "." + h.name;
@@ -224,12 +226,12 @@ nlohmann::json build(const Tables& t, const Positions& at) {
                               {"type", h.type},
                               {"setter", setter}});
             if (h.follows) inputs.back()["follows_unit"] = true;
-            if (auto e = enumerators_of(t, h.n); !e.is_null()) inputs.back()["enumerators"] = std::move(e);
+            if (e != enumerators.end()) inputs.back()["enumerators"] = e->second;
             scope_inputs[h.scope].push_back(id->second->id);
         } else {
             outputs.push_back(
                 {{"name", name}, {"variable", var}, {"scope", h.scope}, {"from", h.unit_variable}, {"type", h.type}});
-            if (auto e = enumerators_of(t, h.n); !e.is_null()) outputs.back()["enumerators"] = std::move(e);
+            if (e != enumerators.end()) outputs.back()["enumerators"] = e->second;
             scope_outputs[h.scope].push_back(name);
         }
     }
